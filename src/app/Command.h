@@ -1,0 +1,20 @@
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+namespace wex {
+
+class ProgramContext;
+
+// One subcommand of the wexmidi program.
+class Command {
+ public:
+  virtual ~Command() = default;
+  // Adds the subcommand, with its options, to the program's parser.
+  virtual CLI::App* add(CLI::App& program) = 0;
+  // Runs the parsed subcommand; returns the exit status (0 success, 1 failure
+  // at run time, 2 usage error).
+  virtual int run(ProgramContext& context) = 0;
+};
+
+}  // namespace wex

@@ -1,0 +1,36 @@
+#include "app/WexmidiProgram.h"
+
+#include "app/ProgramContext.h"
+
+namespace wex {
+
+WexmidiProgram::WexmidiProgram() = default;
+WexmidiProgram::~WexmidiProgram() = default;
+
+int WexmidiProgram::run(int argc, const char* const* argv, std::istream& in, std::ostream& out,
+                        std::ostream& err) {
+  CLI::App app{"wexmidi: MIDI tools and a patch host for MIDI compositions", "wexmidi"};
+  app.require_subcommand(1);
+  std::string midi;
+  app.add_option("--midi", midi, "MIDI services: embedded or jack (default: jack when a server runs)")
+      ->check(CLI::IsMember({"embedded", "jack"}));
+
+  std::vector<std::pair<CLI::App*, Command*>> added;
+  for (auto& command : commands_) added.emplace_back(command->add(app), command.get());
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int status = app.exit(e, out, err);
+    return status == 0 ? 0 : 2;
+  }
+
+  ProgramContext context(in, out, err);
+  context.setMidiChoice(midi);
+  for (auto& [subcommand, command] : added) {
+    if (subcommand->parsed()) return command->run(context);
+  }
+  return 2;
+}
+
+}  // namespace wex

@@ -1,0 +1,3 @@
+#include "app/WexmidiProgram.h"
+
+int main(int argc, char** argv) { return wex::WexmidiProgram().run(argc, argv); }

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "services/MIDITypes.h"
+
+namespace wex {
+
+// The contract between the MIDI core and the machine's MIDI services. Every
+// operation returns a status, noErr (0) for success; out-values are written
+// only on success.
+//
+// What every backend guarantees:
+// - Read callbacks for one port (or virtual destination) never overlap, arrive
+//   in the order the lists were sent, and never run on a real-time thread.
+// - MIDIClientDispose ends the client's ports, connections and virtual
+//   endpoints, and returns only when none of the client's callbacks is running
+//   any more (unless it is called from inside one of them).
+// - Notification callbacks (kMIDIMsgSetupChanged) run on a thread of the
+//   backend, never inside a call of the client's own.
+class MIDIServices {
+ public:
+  virtual ~MIDIServices() = default;
+
+  virtual OSStatus MIDIClientCreate(const std::string& name, MIDINotifyProc notifyProc,
+                                    void* notifyRefCon, MIDIClientRef* outClient) = 0;
+  virtual OSStatus MIDIClientDispose(MIDIClientRef client) = 0;
+
+  virtual OSStatus MIDIInputPortCreate(MIDIClientRef client, const std::string& portName,
+                                       MIDIReadProc readProc, void* refCon,
+                                       MIDIPortRef* outPort) = 0;
+  virtual OSStatus MIDIOutputPortCreate(MIDIClientRef client, const std::string& portName,
+                                        MIDIPortRef* outPort) = 0;
+  virtual OSStatus MIDIPortConnectSource(MIDIPortRef port, MIDIEndpointRef source,
+                                         void* connRefCon) = 0;
+  virtual OSStatus MIDIPortDisconnectSource(MIDIPortRef port, MIDIEndpointRef source) = 0;
+
+  virtual OSStatus MIDIDestinationCreate(MIDIClientRef client, const std::string& name,
+                                         MIDIReadProc readProc, void* refCon,
+                                         MIDIEndpointRef* outDest) = 0;
+  virtual OSStatus MIDISourceCreate(MIDIClientRef client, const std::string& name,
+                                    MIDIEndpointRef* outSrc) = 0;
+
+  // Status 0 with an empty optional means the object has no such string.
+  virtual OSStatus MIDIObjectGetStringProperty(MIDIObjectRef obj, const std::string& propertyID,
+                                               std::optional<std::string>* str) = 0;
+  virtual OSStatus MIDIObjectGetIntegerProperty(MIDIObjectRef obj, const std::string& propertyID,
+                                                int32_t* outValue) = 0;
+
+  // Endpoints of the setup (other programs' and devices' as well as virtual
+  // ones), in a stable order; a reference of 0 for an index out of range.
+  virtual ItemCount MIDIGetNumberOfSources() = 0;
+  virtual MIDIEndpointRef MIDIGetSource(ItemCount sourceIndex0) = 0;
+  virtual ItemCount MIDIGetNumberOfDestinations() = 0;
+  virtual MIDIEndpointRef MIDIGetDestination(ItemCount destIndex0) = 0;
+
+  // The list goes to the destination now.
+  virtual OSStatus MIDISend(MIDIPortRef port, MIDIEndpointRef dest,
+                            const MIDIPacketList* pktlist) = 0;
+  // The list is published on the client's own virtual source now.
+  virtual OSStatus MIDIReceived(MIDIEndpointRef src, const MIDIPacketList* pktlist) = 0;
+
+  // Blocks until everything sent so far has been delivered (or has left the
+  // process), or until the timeout passes; false on timeout.
+  virtual bool waitUntilDelivered(double timeoutSeconds) = 0;
+};
+
+// The process-wide current MIDI services. The program installs the backend it
+// chose, and each test installs a fresh one; install while no client exists.
+void installMIDIServices(std::shared_ptr<MIDIServices> services);
+std::shared_ptr<MIDIServices> currentMIDIServicesShared();
+// The current services; a process that installed none gets services that
+// refuse every operation (kMIDIServerStartErr) and have no endpoints.
+MIDIServices& currentMIDIServices();
+
+// The contract's operations as free functions on the current services.
+OSStatus MIDIClientCreate(const std::string& name, MIDINotifyProc notifyProc, void* notifyRefCon,
+                          MIDIClientRef* outClient);
+OSStatus MIDIClientDispose(MIDIClientRef client);
+OSStatus MIDIInputPortCreate(MIDIClientRef client, const std::string& portName,
+                             MIDIReadProc readProc, void* refCon, MIDIPortRef* outPort);
+OSStatus MIDIOutputPortCreate(MIDIClientRef client, const std::string& portName,
+                              MIDIPortRef* outPort);
+OSStatus MIDIPortConnectSource(MIDIPortRef port, MIDIEndpointRef source, void* connRefCon);
+OSStatus MIDIPortDisconnectSource(MIDIPortRef port, MIDIEndpointRef source);
+OSStatus MIDIDestinationCreate(MIDIClientRef client, const std::string& name,
+                               MIDIReadProc readProc, void* refCon, MIDIEndpointRef* outDest);
+OSStatus MIDISourceCreate(MIDIClientRef client, const std::string& name, MIDIEndpointRef* outSrc);
+OSStatus MIDIObjectGetStringProperty(MIDIObjectRef obj, const std::string& propertyID,
+                                     std::optional<std::string>* str);
+OSStatus MIDIObjectGetIntegerProperty(MIDIObjectRef obj, const std::string& propertyID,
+                                      int32_t* outValue);
+ItemCount MIDIGetNumberOfSources();
+MIDIEndpointRef MIDIGetSource(ItemCount sourceIndex0);
+ItemCount MIDIGetNumberOfDestinations();
+MIDIEndpointRef MIDIGetDestination(ItemCount destIndex0);
+OSStatus MIDISend(MIDIPortRef port, MIDIEndpointRef dest, const MIDIPacketList* pktlist);
+OSStatus MIDIReceived(MIDIEndpointRef src, const MIDIPacketList* pktlist);
+
+}  // namespace wex
