@@ -1,0 +1,163 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/PlugInRegistry.h"
+#include "host/QCPlugIn.h"
+#include "host/QCPlugInHost.h"
+#include "host/QCPlugInViewController.h"
+
+namespace wex {
+
+// A port of a patch in a composition, written "id.port".
+struct PortAddress {
+  std::string patchId;
+  std::string key;
+
+  // Splits at the first '.'; false when either side is empty.
+  static bool parse(const std::string& text, PortAddress* out);
+  std::string text() const { return patchId + "." + key; }
+  bool operator==(const PortAddress& other) const = default;
+};
+
+struct Connection {
+  PortAddress from;  // an output
+  PortAddress to;    // an input
+  bool operator==(const Connection& other) const = default;
+};
+
+// What the composition refuses: an unknown class or port, a duplicate id, a
+// value of the wrong kind, a connection that would close a cycle.
+class CompositionError : public std::runtime_error {
+ public:
+  explicit CompositionError(const std::string& reason) : std::runtime_error(reason) {}
+};
+
+// Patch instances by id, connections from outputs to inputs, and their
+// evaluation. Each tick runs the patches in topological order: providers and
+// consumers every tick, processors on their first tick and whenever an input
+// changed. Before a patch runs, each connected input takes its source output's
+// value (converted between boolean, index and number) when that output was
+// assigned since.
+//
+// Ticks come from an evaluation thread at a set rate, and as soon as a patch
+// asks for one (requestEvaluation), or from evaluate() on the caller's thread
+// (never both at once). Patches are made and panels opened and closed on the
+// main thread.
+class Composition : public QCPlugInHost {
+ public:
+  explicit Composition(const PlugInRegistry& registry);
+  ~Composition() override;
+  Composition(const Composition&) = delete;
+  Composition& operator=(const Composition&) = delete;
+
+  const PlugInRegistry& registry() const { return registry_; }
+
+  // Makes a patch (on the main thread) with its property ports at their
+  // defaults. Throws CompositionError for a bad or duplicate id or an unknown
+  // class. Ids are non-empty and hold no '.'.
+  QCPlugIn& addPatch(const std::string& id, const std::string& className);
+  std::shared_ptr<QCPlugIn> patch(const std::string& id) const;
+  const QCPlugInClass* patchClass(const std::string& id) const;
+  // In the order they were added.
+  std::vector<std::string> patchIds() const;
+
+  // Throws CompositionError for a missing patch or port, an input that has a
+  // connection already, types that do not convert, or a cycle.
+  void connect(const PortAddress& from, const PortAddress& to);
+  void disconnect(const PortAddress& to);
+  std::vector<Connection> connections() const;
+  bool isConnected(const PortAddress& to) const;
+
+  // Sets an input as a user would (converted to the port's type; index
+  // inputs kept within their maximum). Throws CompositionError for a missing
+  // input or a value of the wrong kind.
+  void setInputValue(const PortAddress& input, const Value& value);
+  Value inputValue(const PortAddress& input) const;
+  Value outputValue(const PortAddress& output) const;
+
+  // One tick on the calling thread, at the given composition time (seconds).
+  void evaluate(double time);
+  // Calls startExecution on every patch, then ticks `rate` times a second
+  // on an evaluation thread until stop().
+  void start(double rate);
+  // Ends the evaluation thread and calls stopExecution on every patch. On the
+  // main thread it keeps running main-thread tasks while it waits.
+  void stop();
+  bool running() const { return running_.load(); }
+  // An evaluation as soon as possible (any thread).
+  void requestEvaluation();
+  // Called on the evaluating thread after each tick with its time.
+  void setTickObserver(std::function<void(double time)> observer);
+  // Ticks evaluated so far.
+  uint64_t tickCount() const { return ticks_.load(); }
+
+  // The patch's settings panel, made on first use; null when the patch has
+  // none (or no such patch). The composition owns it until closePanel.
+  QCPlugInViewController* openPanel(const std::string& id);
+  void closePanel(const std::string& id);
+  void closeAllPanels();
+
+  // QCPlugInHost
+  void plugInDidRemovePort(QCPlugIn& plugIn, QCPortDirection direction,
+                           const std::string& key) override;
+  void plugInRequestsEvaluation(QCPlugIn& plugIn) override;
+
+ private:
+  struct Node {
+    std::string id;
+    const QCPlugInClass* plugInClass;
+    std::shared_ptr<QCPlugIn> plugIn;
+  };
+  // Immutable once built: evaluation takes a copy of the pointer.
+  struct Graph {
+    std::vector<Node> nodes;  // in the order added
+    std::vector<Connection> connections;
+    std::vector<size_t> order;  // node positions in evaluation order
+  };
+  struct InputFeed {
+    std::shared_ptr<QCPlugIn> source;
+    std::string sourceKey;
+    std::string targetKey;
+  };
+
+  std::shared_ptr<const Graph> graph() const;
+  void replaceGraph(std::shared_ptr<Graph> graph);
+  const Node* findNode(const Graph& graph, const std::string& id) const;
+  const Node& requireNode(const Graph& graph, const std::string& id) const;
+  static bool computeOrder(Graph& graph, std::vector<std::string>* cycle);
+  void feedInputs(const Graph& graph, const Node& node);
+  void evaluationLoop(double rate);
+
+  const PlugInRegistry& registry_;
+  mutable std::mutex graphMutex_;
+  std::shared_ptr<const Graph> graph_;
+  // Per connection: the source output's version last taken.
+  std::mutex feedMutex_;
+  std::map<std::string, uint64_t> takenVersions_;
+
+  std::mutex tickMutex_;  // one tick at a time
+  std::function<void(double)> tickObserver_;
+  std::atomic<uint64_t> ticks_{0};
+
+  std::mutex wakeMutex_;
+  std::condition_variable wake_;
+  bool evaluationRequested_ = false;
+  bool stopping_ = false;
+  std::atomic<bool> running_{false};
+  std::atomic<bool> loopFinished_{true};
+  std::thread evaluationThread_;
+
+  std::map<std::string, std::unique_ptr<QCPlugInViewController>> panels_;  // main thread only
+};
+
+}  // namespace wex

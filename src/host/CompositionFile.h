@@ -1,0 +1,44 @@
+#pragma once
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "host/Composition.h"
+#include "host/ValueJSON.h"
+
+namespace wex {
+
+// A bad composition file: the message names the file and the place in it.
+class CompositionFileError : public std::runtime_error {
+ public:
+  explicit CompositionFileError(const std::string& message) : std::runtime_error(message) {}
+};
+
+// Composition files: JSON with a format version.
+//
+//   {"format": "wexmidi composition", "version": 1,
+//    "patches": [{"id": "note", "class": "MIDI_MessagePlugIn",
+//                 "settings": {...}, "inputs": {"inputChannel": 0, ...}}],
+//    "connections": [{"from": "note.outputMessage", "to": "group.message0"}]}
+//
+// Loading creates the patches, restores their settings, sets their inputs,
+// then connects; any fault throws CompositionFileError and leaves nothing
+// behind. Saving writes a new file beside the old one and renames it into
+// place.
+class CompositionFile {
+ public:
+  static constexpr int kFormatVersion = 1;
+
+  static std::unique_ptr<Composition> load(const std::string& path, const PlugInRegistry& registry);
+  // `name` stands for the file in error messages.
+  static std::unique_ptr<Composition> parse(const std::string& text, const std::string& name,
+                                            const PlugInRegistry& registry);
+
+  static ValueJSON::Json toJSON(const Composition& composition);
+  static std::string serialize(const Composition& composition);
+  // Throws CompositionFileError when the file cannot be written.
+  static void save(const Composition& composition, const std::string& path);
+};
+
+}  // namespace wex
