@@ -1,0 +1,136 @@
+#include "midi/OrvMIDIReadProc.h"
+
+#include <limits>
+
+#include "midi/OrvMIDIMessage.h"
+#include "midi/OrvMIDIReadTarget.h"
+#include "services/MIDIPacketList.h"
+
+namespace wex {
+
+namespace {
+
+// An open system exclusive message is abandoned when this many callbacks have
+// begun since it was opened without its end arriving.
+constexpr int32_t kMaxSysexCallbacks = 128;
+
+// The state of one callback, with the node's system exclusive state copied in
+// at the start and written back at the end.
+class ReadPass {
+ public:
+  explicit ReadPass(OrvMIDIReadTarget& target)
+      : target_(target),
+        open_(target.processingSysex()),
+        count_(target.processingSysexIterationCount()),
+        accumulator_(target.sysexArray()) {}
+
+  void beginCallback() {
+    if (!open_) return;
+    if (count_ < std::numeric_limits<int32_t>::max()) ++count_;
+    if (count_ > kMaxSysexCallbacks) abandonSysex();
+  }
+
+  void byte(Byte b) {
+    if (b >= 0x80) {
+      statusByte(b);
+    } else {
+      dataByte(b);
+    }
+  }
+
+  void finish() {
+    target_.setProcessingSysex(open_);
+    target_.setProcessingSysexIterationCount(count_);
+    if (!output_.empty()) target_.receivedMIDI(output_);
+  }
+
+ private:
+  void statusByte(Byte b) {
+    if (b >= 0xF8) {
+      // Realtime messages may fall anywhere, inside a sysex or between the
+      // bytes of another message, and interrupt nothing.
+      output_.push_back(OrvMIDIMessage::createWithType(b, 0));
+      return;
+    }
+    if (b == 0xF7) {
+      endSysex();
+      return;
+    }
+    // Any other status byte ends an unfinished sysex without delivering it.
+    if (open_) abandonSysex();
+    if (b == 0xF0) {
+      accumulator_.clear();
+      open_ = true;
+      count_ = 0;
+    } else if (b < 0xF0) {
+      begin(OrvMIDIMessage::createWithType(b & 0xF0, b & 0x0F));
+    } else {
+      begin(OrvMIDIMessage::createWithType(b, 0));
+    }
+  }
+
+  void dataByte(Byte b) {
+    if (open_) {
+      accumulator_.push_back(b);
+      return;
+    }
+    if (!current_) return;
+    if (dataCount_ == 0) {
+      current_->setData1(b);
+      dataCount_ = 1;
+    } else if (dataCount_ == 1) {
+      current_->setData2(b);
+      // A note on with velocity 0 is a note off.
+      if (b == 0 && current_->type() == 0x90) current_->setType(0x80);
+      dataCount_ = 2;
+    }
+  }
+
+  void begin(std::shared_ptr<OrvMIDIMessage> message) {
+    current_ = message.get();
+    dataCount_ = 0;
+    output_.push_back(std::move(message));
+  }
+
+  void endSysex() {
+    current_ = nullptr;
+    if (!open_) return;
+    open_ = false;
+    count_ = 0;
+    if (auto message = OrvMIDIMessage::createWithSysexArray(accumulator_)) {
+      output_.push_back(std::move(message));
+    }
+  }
+
+  void abandonSysex() {
+    open_ = false;
+    count_ = 0;
+    accumulator_.clear();
+  }
+
+  OrvMIDIReadTarget& target_;
+  bool open_;
+  int32_t count_;
+  std::vector<int32_t>& accumulator_;
+  OrvMIDIMessageList output_;
+  // The message that following data bytes go into; owned by output_.
+  OrvMIDIMessage* current_ = nullptr;
+  int dataCount_ = 0;
+};
+
+}  // namespace
+
+void myMIDIReadProc(const MIDIPacketList* pktlist, void* readProcRefCon, void* /*srcConnRefCon*/) {
+  auto* target = static_cast<OrvMIDIReadTarget*>(readProcRefCon);
+  if (!target || !pktlist) return;
+  ReadPass pass(*target);
+  pass.beginCallback();
+  MIDIPacketIterator packets(pktlist);
+  MIDIPacketView packet;
+  while (packets.next(packet)) {
+    for (uint16_t i = 0; i < packet.length; ++i) pass.byte(packet.data[i]);
+  }
+  pass.finish();
+}
+
+}  // namespace wex

@@ -1,0 +1,14 @@
+#pragma once
+
+#include "services/MIDITypes.h"
+
+namespace wex {
+
+// The read callback of receiving nodes. readProcRefCon is the node's
+// OrvMIDIReadTarget; srcConnRefCon is not used. Turns the bytes of the list
+// into messages, keeping an unfinished system exclusive message across
+// callbacks, and hands the messages completed in this call to the target in
+// one list (nothing when none was completed).
+void myMIDIReadProc(const MIDIPacketList* pktlist, void* readProcRefCon, void* srcConnRefCon);
+
+}  // namespace wex
