@@ -1,7 +1,7 @@
 #pragma once
 
+#include <deque>
 #include <string>
-#include <vector>
 
 #include "host/QCPlugInClass.h"
 
@@ -21,10 +21,10 @@ class PlugInRegistry {
 
   // Null for an unknown class.
   const QCPlugInClass* classNamed(const std::string& className) const;
-  const std::vector<QCPlugInClass>& classes() const { return classes_; }
+  const std::deque<QCPlugInClass>& classes() const { return classes_; }
 
  private:
-  std::vector<QCPlugInClass> classes_;
+  std::deque<QCPlugInClass> classes_;  // deque: pointers to classes stay valid
 };
 
 }  // namespace wex

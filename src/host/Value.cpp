@@ -4,9 +4,15 @@
 
 namespace wex {
 
-Value Value::boolean(bool value) { return Value(Storage(std::in_place_type<bool>, value)); }
-Value Value::index(uint64_t value) { return Value(Storage(std::in_place_type<uint64_t>, value)); }
-Value Value::number(double value) { return Value(Storage(std::in_place_type<double>, value)); }
+Value Value::boolean(bool value) {
+  return Value(Storage(std::in_place_type<bool>, value));
+}
+Value Value::index(uint64_t value) {
+  return Value(Storage(std::in_place_type<uint64_t>, value));
+}
+Value Value::number(double value) {
+  return Value(Storage(std::in_place_type<double>, value));
+}
 Value Value::string(std::string value) {
   return Value(Storage(std::in_place_type<std::string>, std::move(value)));
 }

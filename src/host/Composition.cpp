@@ -1,0 +1,424 @@
+#include "host/Composition.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "host/PortConversion.h"
+#include "support/MainThread.h"
+#include "support/SystemLog.h"
+
+namespace wex {
+
+namespace {
+
+std::string feedKey(const Connection& connection) {
+  return connection.from.text() + ">" + connection.to.text();
+}
+
+class HostContext : public QCPlugInContext {};
+
+}  // namespace
+
+bool PortAddress::parse(const std::string& text, PortAddress* out) {
+  const size_t dot = text.find('.');
+  if (dot == std::string::npos || dot == 0 || dot + 1 == text.size()) return false;
+  out->patchId = text.substr(0, dot);
+  out->key = text.substr(dot + 1);
+  return true;
+}
+
+Composition::Composition(const PlugInRegistry& registry)
+    : registry_(registry), graph_(std::make_shared<Graph>()) {}
+
+Composition::~Composition() {
+  stop();
+  closeAllPanels();
+  auto current = graph();
+  for (const auto& node : current->nodes) node.plugIn->setHost(nullptr);
+  std::lock_guard lock(graphMutex_);
+  graph_.reset();
+}
+
+std::shared_ptr<const Composition::Graph> Composition::graph() const {
+  std::lock_guard lock(graphMutex_);
+  return graph_;
+}
+
+void Composition::replaceGraph(std::shared_ptr<Graph> graph) {
+  graph_ = std::move(graph);
+}
+
+const Composition::Node* Composition::findNode(const Graph& graph, const std::string& id) const {
+  for (const auto& node : graph.nodes) {
+    if (node.id == id) return &node;
+  }
+  return nullptr;
+}
+
+const Composition::Node& Composition::requireNode(const Graph& graph, const std::string& id) const {
+  const Node* node = findNode(graph, id);
+  if (!node) throw CompositionError("there is no patch \"" + id + "\"");
+  return *node;
+}
+
+QCPlugIn& Composition::addPatch(const std::string& id, const std::string& className) {
+  if (id.empty() || id.find('.') != std::string::npos) {
+    throw CompositionError("a patch id must be non-empty and hold no '.': \"" + id + "\"");
+  }
+  const QCPlugInClass* plugInClass = registry_.classNamed(className);
+  if (!plugInClass) throw CompositionError("unknown patch class \"" + className + "\"");
+  if (findNode(*graph(), id)) throw CompositionError("duplicate patch id \"" + id + "\"");
+
+  std::shared_ptr<QCPlugIn> instance;
+  performOnMainThreadAndWait([&] { instance = plugInClass->createInstance(); });
+  if (!instance) throw CompositionError("patch class " + className + " made no patch");
+
+  std::lock_guard lock(graphMutex_);
+  if (findNode(*graph_, id)) throw CompositionError("duplicate patch id \"" + id + "\"");
+  auto next = std::make_shared<Graph>(*graph_);
+  next->nodes.push_back(Node{id, plugInClass, instance});
+  computeOrder(*next, nullptr);
+  replaceGraph(std::move(next));
+  instance->setHost(this);
+  return *instance;
+}
+
+std::shared_ptr<QCPlugIn> Composition::patch(const std::string& id) const {
+  auto current = graph();
+  const Node* node = findNode(*current, id);
+  return node ? node->plugIn : nullptr;
+}
+
+const QCPlugInClass* Composition::patchClass(const std::string& id) const {
+  auto current = graph();
+  const Node* node = findNode(*current, id);
+  return node ? node->plugInClass : nullptr;
+}
+
+std::vector<std::string> Composition::patchIds() const {
+  std::vector<std::string> ids;
+  for (const auto& node : graph()->nodes) ids.push_back(node.id);
+  return ids;
+}
+
+void Composition::connect(const PortAddress& from, const PortAddress& to) {
+  std::lock_guard lock(graphMutex_);
+  const Node& source = requireNode(*graph_, from.patchId);
+  const Node& target = requireNode(*graph_, to.patchId);
+  auto output = source.plugIn->portTable().port(QCPortDirection::Output, from.key);
+  if (!output) {
+    throw CompositionError("patch \"" + from.patchId + "\" has no output port \"" + from.key +
+                           "\"");
+  }
+  auto input = target.plugIn->portTable().port(QCPortDirection::Input, to.key);
+  if (!input) {
+    throw CompositionError("patch \"" + to.patchId + "\" has no input port \"" + to.key + "\"");
+  }
+  if (!PortConversion::convertible(output->type, input->type)) {
+    throw CompositionError(std::string("cannot connect the ") + portTypeName(output->type) +
+                           " output " + from.text() + " to the " + portTypeName(input->type) +
+                           " input " + to.text());
+  }
+  for (const auto& connection : graph_->connections) {
+    if (connection.to == to) {
+      throw CompositionError("input " + to.text() + " is connected already (to " +
+                             connection.from.text() + ")");
+    }
+  }
+  auto next = std::make_shared<Graph>(*graph_);
+  next->connections.push_back(Connection{from, to});
+  std::vector<std::string> cycle;
+  if (!computeOrder(*next, &cycle)) {
+    std::string path;
+    for (const auto& id : cycle) path += (path.empty() ? "" : " -> ") + id;
+    throw CompositionError("connecting " + from.text() + " to " + to.text() +
+                           " makes a cycle: " + path);
+  }
+  replaceGraph(std::move(next));
+}
+
+void Composition::disconnect(const PortAddress& to) {
+  std::lock_guard lock(graphMutex_);
+  auto next = std::make_shared<Graph>(*graph_);
+  auto& connections = next->connections;
+  auto removed =
+      std::stable_partition(connections.begin(), connections.end(),
+                            [&](const Connection& connection) { return !(connection.to == to); });
+  if (removed == connections.end()) return;
+  {
+    std::lock_guard feedLock(feedMutex_);
+    for (auto it = removed; it != connections.end(); ++it) takenVersions_.erase(feedKey(*it));
+  }
+  connections.erase(removed, connections.end());
+  computeOrder(*next, nullptr);
+  replaceGraph(std::move(next));
+}
+
+std::vector<Connection> Composition::connections() const {
+  return graph()->connections;
+}
+
+bool Composition::isConnected(const PortAddress& to) const {
+  auto current = graph();
+  return std::any_of(current->connections.begin(), current->connections.end(),
+                     [&](const Connection& connection) { return connection.to == to; });
+}
+
+void Composition::setInputValue(const PortAddress& input, const Value& value) {
+  auto current = graph();
+  const Node& node = requireNode(*current, input.patchId);
+  switch (node.plugIn->portTable().setInputValue(input.key, value)) {
+    case PortTable::SetResult::NoSuchPort:
+      throw CompositionError("patch \"" + input.patchId + "\" has no input port \"" + input.key +
+                             "\"");
+    case PortTable::SetResult::WrongType: {
+      auto port = node.plugIn->portTable().port(QCPortDirection::Input, input.key);
+      throw CompositionError("input " + input.text() + " takes " +
+                             (port ? portTypeName(port->type) : "another kind") + " values, not " +
+                             Value::typeName(value.type()));
+    }
+    default:
+      break;
+  }
+}
+
+Value Composition::inputValue(const PortAddress& input) const {
+  auto plugIn = patch(input.patchId);
+  return plugIn ? plugIn->portTable().inputValue(input.key) : Value();
+}
+
+Value Composition::outputValue(const PortAddress& output) const {
+  auto plugIn = patch(output.patchId);
+  if (!plugIn) return Value();
+  auto port = plugIn->portTable().port(QCPortDirection::Output, output.key);
+  return port ? port->value : Value();
+}
+
+bool Composition::computeOrder(Graph& graph, std::vector<std::string>* cycle) {
+  const size_t count = graph.nodes.size();
+  auto position = [&](const std::string& id) {
+    for (size_t i = 0; i < count; ++i) {
+      if (graph.nodes[i].id == id) return i;
+    }
+    return count;
+  };
+  std::vector<std::vector<size_t>> successors(count);
+  std::vector<std::vector<size_t>> predecessors(count);
+  std::vector<size_t> incoming(count, 0);
+  for (const auto& connection : graph.connections) {
+    const size_t from = position(connection.from.patchId);
+    const size_t to = position(connection.to.patchId);
+    if (from == count || to == count) continue;
+    successors[from].push_back(to);
+    predecessors[to].push_back(from);
+    ++incoming[to];
+  }
+  // Kahn's algorithm, always taking the earliest added patch that is ready,
+  // so that unrelated patches run in the order they were added.
+  std::vector<bool> done(count, false);
+  graph.order.clear();
+  while (graph.order.size() < count) {
+    size_t ready = count;
+    for (size_t i = 0; i < count; ++i) {
+      if (!done[i] && incoming[i] == 0) {
+        ready = i;
+        break;
+      }
+    }
+    if (ready == count) break;
+    done[ready] = true;
+    graph.order.push_back(ready);
+    for (size_t next : successors[ready]) --incoming[next];
+  }
+  if (graph.order.size() == count) return true;
+  if (cycle) {
+    // Every patch left has a predecessor left: walk back until one repeats.
+    size_t current = 0;
+    while (done[current]) ++current;
+    std::vector<size_t> walk;
+    while (std::find(walk.begin(), walk.end(), current) == walk.end()) {
+      walk.push_back(current);
+      for (size_t previous : predecessors[current]) {
+        if (!done[previous]) {
+          current = previous;
+          break;
+        }
+      }
+    }
+    auto start = std::find(walk.begin(), walk.end(), current);
+    std::vector<size_t> loop(start, walk.end());
+    std::reverse(loop.begin(), loop.end());
+    cycle->clear();
+    for (size_t index : loop) cycle->push_back(graph.nodes[index].id);
+    cycle->push_back(graph.nodes[loop.front()].id);
+  }
+  return false;
+}
+
+void Composition::feedInputs(const Graph& graph, const Node& node) {
+  for (const auto& connection : graph.connections) {
+    if (connection.to.patchId != node.id) continue;
+    const Node* source = findNode(graph, connection.from.patchId);
+    if (!source) continue;
+    auto output = source->plugIn->portTable().port(QCPortDirection::Output, connection.from.key);
+    if (!output || output->version == 0) continue;
+    const std::string key = feedKey(connection);
+    {
+      std::lock_guard lock(feedMutex_);
+      uint64_t& taken = takenVersions_[key];
+      if (taken == output->version) continue;
+      taken = output->version;
+    }
+    node.plugIn->portTable().updateInputValue(connection.to.key, output->value);
+  }
+}
+
+void Composition::evaluate(double time) {
+  std::lock_guard tickLock(tickMutex_);
+  auto current = graph();
+  HostContext context;
+  for (size_t index : current->order) {
+    const Node& node = current->nodes[index];
+    feedInputs(*current, node);
+    PortTable& ports = node.plugIn->portTable();
+    if (node.plugInClass->executionMode == QCPlugInExecutionMode::Processor &&
+        !ports.anyInputChangedSinceExecution()) {
+      continue;
+    }
+    ports.beginExecution();
+    try {
+      node.plugIn->execute(context, time, Value());
+    } catch (const std::exception& failure) {
+      SystemLog::writef("patch %s failed: %s", node.id.c_str(), failure.what());
+    }
+  }
+  ticks_.fetch_add(1);
+  if (tickObserver_) tickObserver_(time);
+}
+
+void Composition::setTickObserver(std::function<void(double)> observer) {
+  std::lock_guard lock(tickMutex_);
+  tickObserver_ = std::move(observer);
+}
+
+void Composition::start(double rate) {
+  if (running_.exchange(true)) return;
+  HostContext context;
+  for (const auto& node : graph()->nodes) {
+    node.plugIn->startExecution(context);
+    node.plugIn->enableExecution(context);
+  }
+  {
+    std::lock_guard lock(wakeMutex_);
+    stopping_ = false;
+  }
+  loopFinished_ = false;
+  evaluationThread_ = std::thread([this, rate] { evaluationLoop(rate); });
+}
+
+void Composition::stop() {
+  if (!running_.load()) return;
+  {
+    std::lock_guard lock(wakeMutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  // The main thread never blocks on the evaluation thread: it keeps serving
+  // its queue (a patch may be waiting for it) until the loop has ended.
+  if (isMainThread()) {
+    while (!loopFinished_.load()) MainThread::runPendingTasks(std::chrono::milliseconds(5));
+  }
+  evaluationThread_.join();
+  HostContext context;
+  for (const auto& node : graph()->nodes) {
+    node.plugIn->disableExecution(context);
+    node.plugIn->stopExecution(context);
+  }
+  running_ = false;
+}
+
+void Composition::requestEvaluation() {
+  {
+    std::lock_guard lock(wakeMutex_);
+    evaluationRequested_ = true;
+  }
+  wake_.notify_all();
+}
+
+void Composition::evaluationLoop(double rate) {
+  using Clock = std::chrono::steady_clock;
+  const auto period = std::chrono::duration_cast<Clock::duration>(
+      std::chrono::duration<double>(1.0 / (rate > 0.0 ? rate : 60.0)));
+  const auto begin = Clock::now();
+  auto next = begin;
+  while (true) {
+    {
+      std::unique_lock lock(wakeMutex_);
+      wake_.wait_until(lock, next, [this] { return stopping_ || evaluationRequested_; });
+      if (stopping_) break;
+      evaluationRequested_ = false;
+    }
+    const auto now = Clock::now();
+    evaluate(std::chrono::duration<double>(now - begin).count());
+    if (next <= now) next = now + period;
+  }
+  loopFinished_ = true;
+}
+
+QCPlugInViewController* Composition::openPanel(const std::string& id) {
+  QCPlugInViewController* result = nullptr;
+  performOnMainThreadAndWait([&] {
+    auto open = panels_.find(id);
+    if (open != panels_.end()) {
+      result = open->second.get();
+      return;
+    }
+    auto plugIn = patch(id);
+    if (!plugIn) return;
+    auto controller = plugIn->createViewController();
+    if (!controller) return;
+    result = controller.get();
+    panels_[id] = std::move(controller);
+  });
+  return result;
+}
+
+void Composition::closePanel(const std::string& id) {
+  performOnMainThreadAndWait([&] { panels_.erase(id); });
+}
+
+void Composition::closeAllPanels() {
+  performOnMainThreadAndWait([&] { panels_.clear(); });
+}
+
+void Composition::plugInDidRemovePort(QCPlugIn& plugIn, QCPortDirection direction,
+                                      const std::string& key) {
+  std::lock_guard lock(graphMutex_);
+  if (!graph_) return;
+  std::string id;
+  for (const auto& node : graph_->nodes) {
+    if (node.plugIn.get() == &plugIn) id = node.id;
+  }
+  if (id.empty()) return;
+  const PortAddress port{id, key};
+  auto next = std::make_shared<Graph>(*graph_);
+  auto& connections = next->connections;
+  auto removed =
+      std::stable_partition(connections.begin(), connections.end(), [&](const Connection& c) {
+        return !(direction == QCPortDirection::Output ? c.from == port : c.to == port);
+      });
+  if (removed == connections.end()) return;
+  {
+    std::lock_guard feedLock(feedMutex_);
+    for (auto it = removed; it != connections.end(); ++it) takenVersions_.erase(feedKey(*it));
+  }
+  connections.erase(removed, connections.end());
+  computeOrder(*next, nullptr);
+  replaceGraph(std::move(next));
+}
+
+void Composition::plugInRequestsEvaluation(QCPlugIn&) {
+  requestEvaluation();
+}
+
+}  // namespace wex

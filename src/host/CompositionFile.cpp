@@ -1,0 +1,281 @@
+#include "host/CompositionFile.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "host/QCPlugInHostException.h"
+
+namespace wex {
+
+namespace {
+
+using Json = ValueJSON::Json;
+
+const char* const kFormatName = "wexmidi composition";
+
+// Builds the one error of a bad file: the file, the place in it, the reason.
+class Reader {
+ public:
+  Reader(std::string name, const PlugInRegistry& registry)
+      : name_(std::move(name)), registry_(registry) {}
+
+  [[noreturn]] void fail(const std::string& place, const std::string& reason) const {
+    throw CompositionFileError(name_ + ": " + (place.empty() ? "" : place + ": ") + reason);
+  }
+
+  std::unique_ptr<Composition> read(const Json& document) {
+    if (!document.is_object()) fail("", "the file must hold one JSON object");
+    checkMembers(document, "", {"format", "version", "patches", "connections"});
+    checkFormat(document);
+    auto composition = std::make_unique<Composition>(registry_);
+    const Json& patches = member(document, "", "patches", Json::value_t::array, true);
+    for (size_t i = 0; i < patches.size(); ++i) createPatch(*composition, patches[i], i);
+    for (size_t i = 0; i < patches.size(); ++i) restoreSettings(*composition, patches[i], i);
+    for (size_t i = 0; i < patches.size(); ++i) setInputs(*composition, patches[i], i);
+    if (document.contains("connections")) {
+      const Json& connections = member(document, "", "connections", Json::value_t::array, true);
+      for (size_t i = 0; i < connections.size(); ++i) connect(*composition, connections[i], i);
+    }
+    return composition;
+  }
+
+ private:
+  static std::string at(const std::string& place, const std::string& key) {
+    return place.empty() ? key : place + "." + key;
+  }
+  static std::string element(const std::string& list, size_t index) {
+    return list + "[" + std::to_string(index) + "]";
+  }
+
+  void checkMembers(const Json& object, const std::string& place,
+                    const std::set<std::string>& known) const {
+    for (const auto& [key, value] : object.items()) {
+      if (!known.count(key)) fail(at(place, key), "unknown member \"" + key + "\"");
+    }
+  }
+
+  const Json& member(const Json& object, const std::string& place, const std::string& key,
+                     Json::value_t type, bool required) const {
+    static const Json none;
+    if (!object.contains(key)) {
+      if (required) fail(place.empty() ? key : place, "missing member \"" + key + "\"");
+      return none;
+    }
+    const Json& value = object.at(key);
+    const bool fits =
+        type == Json::value_t::number_unsigned ? value.is_number_unsigned() : value.type() == type;
+    if (!fits) {
+      const char* expected = type == Json::value_t::array    ? "a list"
+                             : type == Json::value_t::object ? "an object"
+                             : type == Json::value_t::string ? "a string"
+                                                             : "an unsigned integer";
+      fail(at(place, key),
+           std::string("expected ") + expected + ", got " + ValueJSON::kindName(value));
+    }
+    return value;
+  }
+
+  void checkFormat(const Json& document) const {
+    const Json& format = member(document, "", "format", Json::value_t::string, true);
+    if (format.get<std::string>() != kFormatName) {
+      fail("format", "expected \"" + std::string(kFormatName) + "\", got \"" +
+                         format.get<std::string>() + "\"");
+    }
+    const Json& version = member(document, "", "version", Json::value_t::number_unsigned, true);
+    if (version.get<uint64_t>() != CompositionFile::kFormatVersion) {
+      fail("version", "format version " + std::to_string(version.get<uint64_t>()) +
+                          " is not supported (this program reads version " +
+                          std::to_string(CompositionFile::kFormatVersion) + ")");
+    }
+  }
+
+  void createPatch(Composition& composition, const Json& entry, size_t index) {
+    const std::string place = element("patches", index);
+    if (!entry.is_object()) fail(place, "expected an object, got " + ValueJSON::kindName(entry));
+    checkMembers(entry, place, {"id", "class", "settings", "inputs"});
+    const std::string id = member(entry, place, "id", Json::value_t::string, true);
+    const std::string className = member(entry, place, "class", Json::value_t::string, true);
+    if (id.empty() || id.find('.') != std::string::npos) {
+      fail(at(place, "id"), "a patch id must be non-empty and hold no '.': \"" + id + "\"");
+    }
+    if (composition.patch(id)) fail(at(place, "id"), "duplicate patch id \"" + id + "\"");
+    if (!registry_.classNamed(className)) {
+      fail(at(place, "class"), "unknown patch class \"" + className + "\"");
+    }
+    try {
+      composition.addPatch(id, className);
+    } catch (const std::exception& failure) {
+      fail(place, failure.what());
+    }
+  }
+
+  void restoreSettings(Composition& composition, const Json& entry, size_t index) {
+    const std::string place = element("patches", index);
+    const Json& settings = member(entry, place, "settings", Json::value_t::object, false);
+    if (settings.is_null()) return;
+    const std::string id = entry.at("id");
+    const QCPlugInClass& plugInClass = *composition.patchClass(id);
+    const auto keys = plugInClass.plugInKeys.value_or(std::vector<std::string>{});
+    auto plugIn = composition.patch(id);
+    for (const auto& [key, json] : settings.items()) {
+      const std::string settingPlace = at(at(place, "settings"), key);
+      if (std::find(keys.begin(), keys.end(), key) == keys.end()) {
+        fail(settingPlace, "\"" + key + "\" is not a setting of " + plugInClass.className);
+      }
+      try {
+        plugIn->setSerializedValue(ValueJSON::fromJSON(json), key);
+      } catch (const QCPlugInHostException& failure) {
+        fail(settingPlace, failure.what());
+      }
+    }
+  }
+
+  void setInputs(Composition& composition, const Json& entry, size_t index) {
+    const std::string place = element("patches", index);
+    const Json& inputs = member(entry, place, "inputs", Json::value_t::object, false);
+    if (inputs.is_null()) return;
+    const std::string id = entry.at("id");
+    auto plugIn = composition.patch(id);
+    for (const auto& [key, json] : inputs.items()) {
+      const std::string inputPlace = at(at(place, "inputs"), key);
+      auto port = plugIn->portTable().port(QCPortDirection::Input, key);
+      if (!port) {
+        fail(inputPlace, composition.patchClass(id)->className + " patch \"" + id +
+                             "\" has no input port \"" + key + "\"");
+      }
+      Value value;
+      std::string reason;
+      if (!ValueJSON::fromJSONForPort(json, port->type, &value, &reason)) {
+        fail(inputPlace, std::string("input of type ") + portTypeName(port->type) + ": " + reason);
+      }
+      composition.setInputValue(PortAddress{id, key}, value);
+    }
+  }
+
+  PortAddress address(const Json& entry, const std::string& place, const std::string& key) const {
+    const std::string text = member(entry, place, key, Json::value_t::string, true);
+    PortAddress result;
+    if (!PortAddress::parse(text, &result)) {
+      fail(at(place, key), "expected \"id.port\", got \"" + text + "\"");
+    }
+    return result;
+  }
+
+  void connect(Composition& composition, const Json& entry, size_t index) {
+    const std::string place = element("connections", index);
+    if (!entry.is_object()) fail(place, "expected an object, got " + ValueJSON::kindName(entry));
+    checkMembers(entry, place, {"from", "to"});
+    const PortAddress from = address(entry, place, "from");
+    const PortAddress to = address(entry, place, "to");
+    try {
+      composition.connect(from, to);
+    } catch (const CompositionError& failure) {
+      fail(place, failure.what());
+    }
+  }
+
+  std::string name_;
+  const PlugInRegistry& registry_;
+};
+
+}  // namespace
+
+std::unique_ptr<Composition> CompositionFile::load(const std::string& path,
+                                                   const PlugInRegistry& registry) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) throw CompositionFileError(path + ": cannot read the file: " + std::strerror(errno));
+  std::stringstream text;
+  text << file.rdbuf();
+  return parse(text.str(), path, registry);
+}
+
+std::unique_ptr<Composition> CompositionFile::parse(const std::string& text,
+                                                    const std::string& name,
+                                                    const PlugInRegistry& registry) {
+  Json document;
+  try {
+    document = Json::parse(text);
+  } catch (const Json::parse_error& failure) {
+    std::string detail = failure.what();
+    const size_t prefixEnd = detail.find("] ");
+    if (prefixEnd != std::string::npos) detail = detail.substr(prefixEnd + 2);
+    throw CompositionFileError(name + ": not valid JSON: " + detail);
+  }
+  return Reader(name, registry).read(document);
+}
+
+ValueJSON::Json CompositionFile::toJSON(const Composition& composition) {
+  Json document = Json::object();
+  document["format"] = kFormatName;
+  document["version"] = kFormatVersion;
+  Json patches = Json::array();
+  for (const auto& id : composition.patchIds()) {
+    auto plugIn = composition.patch(id);
+    const QCPlugInClass& plugInClass = *composition.patchClass(id);
+    Json entry = Json::object();
+    entry["id"] = id;
+    entry["class"] = plugInClass.className;
+    Json settings = Json::object();
+    for (const auto& key : plugInClass.plugInKeys.value_or(std::vector<std::string>{})) {
+      try {
+        settings[key] = ValueJSON::toJSON(plugIn->serializedValueForKey(key));
+      } catch (const QCPlugInHostException& failure) {
+        throw CompositionFileError("patch \"" + id + "\": cannot save setting \"" + key +
+                                   "\": " + failure.what());
+      }
+    }
+    if (!settings.empty()) entry["settings"] = settings;
+    Json inputs = Json::object();
+    for (const auto& port : plugIn->portTable().ports(QCPortDirection::Input)) {
+      if (port.value.isNone() || composition.isConnected(PortAddress{id, port.key})) continue;
+      inputs[port.key] = ValueJSON::toJSON(port.value);
+    }
+    if (!inputs.empty()) entry["inputs"] = inputs;
+    patches.push_back(entry);
+  }
+  document["patches"] = patches;
+  Json connections = Json::array();
+  for (const auto& connection : composition.connections()) {
+    connections.push_back(Json{{"from", connection.from.text()}, {"to", connection.to.text()}});
+  }
+  document["connections"] = connections;
+  return document;
+}
+
+std::string CompositionFile::serialize(const Composition& composition) {
+  return toJSON(composition).dump(2) + "\n";
+}
+
+void CompositionFile::save(const Composition& composition, const std::string& path) {
+  const std::string text = serialize(composition);
+  const std::string temporary = path + ".tmp-" + std::to_string(::getpid());
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    throw CompositionFileError(path + ": cannot write the file: " + std::strerror(errno));
+  }
+  size_t written = 0;
+  while (written < text.size()) {
+    const ssize_t result = ::write(fd, text.data() + written, text.size() - written);
+    if (result < 0 && errno == EINTR) continue;
+    if (result <= 0) break;
+    written += static_cast<size_t>(result);
+  }
+  const bool complete = written == text.size() && ::fsync(fd) == 0;
+  const int savedErrno = errno;
+  ::close(fd);
+  if (!complete || std::rename(temporary.c_str(), path.c_str()) != 0) {
+    const int reason = complete ? errno : savedErrno;
+    std::remove(temporary.c_str());
+    throw CompositionFileError(path + ": cannot write the file: " + std::strerror(reason));
+  }
+}
+
+}  // namespace wex

@@ -1,0 +1,120 @@
+#include "host/ValueJSON.h"
+
+#include "host/Structure.h"
+
+namespace wex {
+
+ValueJSON::Json ValueJSON::toJSON(const Value& value) {
+  switch (value.type()) {
+    case Value::Type::None:
+      return nullptr;
+    case Value::Type::Boolean:
+      return value.asBoolean();
+    case Value::Type::Index:
+      return value.asIndex();
+    case Value::Type::Number:
+      return value.asNumber();
+    case Value::Type::String:
+      return value.asString();
+    case Value::Type::Structure: {
+      const auto& structure = *value.asStructure();
+      if (structure.isOrdered()) {
+        Json list = Json::array();
+        for (const auto& element : structure.values()) list.push_back(toJSON(element));
+        return list;
+      }
+      Json map = Json::object();
+      for (const auto& [key, element] : structure.entries()) map[key] = toJSON(element);
+      return map;
+    }
+  }
+  return nullptr;
+}
+
+Value ValueJSON::fromJSON(const Json& json) {
+  switch (json.type()) {
+    case Json::value_t::boolean:
+      return Value::boolean(json.get<bool>());
+    case Json::value_t::number_unsigned:
+      return Value::index(json.get<uint64_t>());
+    case Json::value_t::number_integer:
+    case Json::value_t::number_float:
+      return Value::number(json.get<double>());
+    case Json::value_t::string:
+      return Value::string(json.get<std::string>());
+    case Json::value_t::array: {
+      std::vector<Value> values;
+      values.reserve(json.size());
+      for (const auto& element : json) values.push_back(fromJSON(element));
+      return Value::structure(Structure::makeList(std::move(values)));
+    }
+    case Json::value_t::object: {
+      std::vector<std::pair<std::string, Value>> entries;
+      entries.reserve(json.size());
+      for (const auto& [key, element] : json.items()) entries.emplace_back(key, fromJSON(element));
+      return Value::structure(Structure::makeMap(std::move(entries)));
+    }
+    default:
+      return Value();
+  }
+}
+
+std::string ValueJSON::kindName(const Json& json) {
+  switch (json.type()) {
+    case Json::value_t::null:
+      return "null";
+    case Json::value_t::boolean:
+      return "a boolean";
+    case Json::value_t::number_unsigned:
+      return "an unsigned integer";
+    case Json::value_t::number_integer:
+      return "a negative integer";
+    case Json::value_t::number_float:
+      return "a number with a fraction";
+    case Json::value_t::string:
+      return "a string";
+    case Json::value_t::array:
+      return "a list";
+    case Json::value_t::object:
+      return "an object";
+    default:
+      return "binary data";
+  }
+}
+
+bool ValueJSON::fromJSONForPort(const Json& json, QCPortType type, Value* out,
+                                std::string* reason) {
+  bool fits = false;
+  const char* expected = "";
+  switch (type) {
+    case QCPortType::Boolean:
+      fits = json.is_boolean();
+      expected = "a boolean";
+      break;
+    case QCPortType::Index:
+      fits = json.is_number_unsigned();
+      expected = "an index (an integer from 0)";
+      break;
+    case QCPortType::Number:
+      fits = json.is_number();
+      expected = "a number";
+      break;
+    case QCPortType::String:
+      fits = json.is_string();
+      expected = "a string";
+      break;
+    case QCPortType::Structure:
+      fits = json.is_array() || json.is_object();
+      expected = "a structure (a list or an object)";
+      break;
+  }
+  if (!fits) {
+    *reason = std::string("expected ") + expected + ", got " + kindName(json);
+    return false;
+  }
+  *out = fromJSON(json);
+  if (type == QCPortType::Number) *out = Value::number(out->toDouble());
+  return true;
+}
+
+}  // namespace wex
