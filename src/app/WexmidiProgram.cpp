@@ -1,10 +1,15 @@
 #include "app/WexmidiProgram.h"
 
+#include "app/DecodeCommand.h"
+#include "app/EncodeCommand.h"
 #include "app/ProgramContext.h"
 
 namespace wex {
 
-WexmidiProgram::WexmidiProgram() = default;
+WexmidiProgram::WexmidiProgram() {
+  commands_.push_back(std::make_unique<DecodeCommand>());
+  commands_.push_back(std::make_unique<EncodeCommand>());
+}
 WexmidiProgram::~WexmidiProgram() = default;
 
 int WexmidiProgram::run(int argc, const char* const* argv, std::istream& in, std::ostream& out,

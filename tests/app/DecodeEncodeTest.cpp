@@ -1,0 +1,178 @@
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/WexmidiProgram.h"
+#include "support/SystemLog.h"
+
+namespace wex {
+namespace {
+
+struct ProgramRun {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+ProgramRun runWexmidi(std::vector<std::string> args, const std::string& input = "") {
+  args.insert(args.begin(), "wexmidi");
+  std::vector<const char*> argv;
+  for (const auto& a : args) argv.push_back(a.c_str());
+  std::istringstream in(input);
+  std::ostringstream out, err;
+  WexmidiProgram program;
+  const int status = program.run(static_cast<int>(argv.size()), argv.data(), in, out, err);
+  return {status, out.str(), err.str()};
+}
+
+struct OutputCase {
+  const char* name;
+  std::vector<std::string> args;
+  std::string input;
+  std::string out;
+};
+
+void PrintTo(const OutputCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class DecodeAndEncodeOutput : public testing::TestWithParam<OutputCase> {};
+
+TEST_P(DecodeAndEncodeOutput, PrintsExactlyTheExpectedLines) {
+  SystemLog::Capture parserLog;
+  const ProgramRun run = runWexmidi(GetParam().args, GetParam().input);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, GetParam().out);
+  EXPECT_EQ(run.err, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, DecodeAndEncodeOutput,
+    testing::Values(
+        OutputCase{"DecodeSysexFromArguments",
+                   {"decode", "F0", "7E", "7F", "06", "01", "F7"},
+                   "",
+                   "126,127,6,1\tSysex: (126, 127, 6, 1)\n"},
+        OutputCase{"EncodeNumberAndSysexString",
+                   {"encode", "9452644", "1,2,3"},
+                   "",
+                   "90 3C 64\nF0 01 02 03 F7\n"},
+        OutputCase{"DecodeARunOfHexDigitsInLowerCase",
+                   {"decode", "903c64c105"},
+                   "",
+                   "9452644\tNoteOn, ch.0, note.60, val.100\n12649982\tPgmChange, ch.1, pgm.5\n"},
+        OutputCase{"DecodeFromStandardInputKeepsTheSysexAcrossLists",
+                   {"decode"},
+                   "F0 7E //\n7F 06 / F8 01 F7\n",
+                   "16318462\tClock\n126,127,6,1\tSysex: (126, 127, 6, 1)\n"},
+        OutputCase{"DecodeDoesNotCarryAMessageIntoTheNextList",
+                   {"decode", "90", "//", "3C", "64"},
+                   "",
+                   "9502718\tNoteOn, ch.0, note.255, val.254\n"},
+        OutputCase{"DecodeJoinsTheBytesOfPacketsInOneList",
+                   {"decode", "90", "/", "3C", "/", "64"},
+                   "",
+                   "9452644\tNoteOn, ch.0, note.60, val.100\n"},
+        OutputCase{"DecodeOfAnEmptySysexPrintsNothing", {"decode", "F0", "F7"}, "", ""},
+        OutputCase{"EncodeHexNumberQuotedByteAndClock",
+                   {"encode", "0x903C64", "\"5\"", "16318462", "12649982"},
+                   "",
+                   "90 3C 64\nF0 05 F7\nF8\nC1 05\n"}),
+    [](const testing::TestParamInfo<OutputCase>& info) { return std::string(info.param.name); });
+
+TEST(Decode, JsonGivesOneObjectPerMessageWithItsCallbackIndex) {
+  const ProgramRun run =
+      runWexmidi({"decode", "--json", "90", "3C", "64", "//", "F0", "01", "02", "F7"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::istringstream lines(run.out);
+  std::string first, second, extra;
+  ASSERT_TRUE(std::getline(lines, first));
+  ASSERT_TRUE(std::getline(lines, second));
+  EXPECT_FALSE(std::getline(lines, extra));
+
+  const auto note = nlohmann::json::parse(first);
+  EXPECT_EQ(note["callback"], 0);
+  EXPECT_EQ(note["value"], 9452644);
+  EXPECT_EQ(note["type"], 0x90);
+  EXPECT_EQ(note["channel"], 0);
+  EXPECT_EQ(note["data1"], 60);
+  EXPECT_EQ(note["data2"], 100);
+  EXPECT_FALSE(note.contains("sysex"));
+  EXPECT_EQ(note["text"], "NoteOn, ch.0, note.60, val.100");
+
+  const auto sysex = nlohmann::json::parse(second);
+  EXPECT_EQ(sysex["callback"], 1);
+  EXPECT_EQ(sysex["value"], "1,2");
+  EXPECT_EQ(sysex["type"], 0xF0);
+  EXPECT_EQ(sysex["sysex"], nlohmann::json::array({1, 2}));
+  EXPECT_EQ(sysex["text"], "Sysex: (1, 2)");
+}
+
+struct UsageErrorCase {
+  const char* name;
+  std::vector<std::string> args;
+  std::string input;
+  std::string named;  // what the error must mention
+};
+
+void PrintTo(const UsageErrorCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class DecodeUsageError : public testing::TestWithParam<UsageErrorCase> {};
+
+TEST_P(DecodeUsageError, ExitsWith2AndNamesTheBadTokenBeforeDecodingAnything) {
+  const ProgramRun run = runWexmidi(GetParam().args, GetParam().input);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err.find(GetParam().named), std::string::npos) << run.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tokens, DecodeUsageError,
+    testing::Values(UsageErrorCase{"LoneNibble", {"decode", "90", "3C", "6"}, "", "\"6\""},
+                    UsageErrorCase{"OddRun", {"decode", "903C6"}, "", "\"903C6\""},
+                    UsageErrorCase{"NotHex", {"decode", "90", "GZ"}, "", "\"GZ\""},
+                    UsageErrorCase{"TripleSlash", {"decode", "///"}, "", "\"///\""},
+                    UsageErrorCase{
+                        "BadTokenOnALineOfInput", {"decode"}, "90 3C\n64 0x7\n", "line 2"}),
+    [](const testing::TestParamInfo<UsageErrorCase>& info) {
+      return std::string(info.param.name);
+    });
+
+TEST(Encode, ValueWithoutAMessageIsNamedOnStandardErrorAndTheOthersStillPrint) {
+  SystemLog::Capture messageLog;
+  const ProgramRun run = runWexmidi({"encode", "9452644", "abc", "1,200", "1,2,3"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "90 3C 64\nF0 01 02 03 F7\n");
+  EXPECT_NE(run.err.find("\"abc\""), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("no digits"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("\"1,200\""), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("200 is above 127"), std::string::npos) << run.err;
+}
+
+TEST(Encode, SystemExclusiveStatusNumberIsRefusedWithItsReason) {
+  const ProgramRun run = runWexmidi({"encode", "15728640"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err.find("0xF0"), std::string::npos) << run.err;
+}
+
+TEST(Encode, WithoutValuesIsAUsageError) {
+  EXPECT_EQ(runWexmidi({"encode"}).status, 2);
+}
+
+TEST(DecodeAndEncode, HelpDescribesTheOptionsAndSucceeds) {
+  const ProgramRun decode = runWexmidi({"decode", "--help"});
+  EXPECT_EQ(decode.status, 0);
+  EXPECT_NE(decode.out.find("--json"), std::string::npos);
+  const ProgramRun encode = runWexmidi({"encode", "--help"});
+  EXPECT_EQ(encode.status, 0);
+  EXPECT_NE(encode.out.find("sysex string"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace wex
