@@ -381,6 +381,13 @@ size_t EmbeddedMIDIServices::clientCount() {
   return clients_.size();
 }
 
+std::vector<std::string> EmbeddedMIDIServices::clientNames() {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> names;
+  for (const auto& [ref, client] : clients_) names.push_back(client.name);
+  return names;
+}
+
 size_t EmbeddedMIDIServices::portCount() {
   std::lock_guard lock(mutex_);
   return ports_.size();

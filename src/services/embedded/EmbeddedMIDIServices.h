@@ -78,6 +78,8 @@ class EmbeddedMIDIServices final : public MIDIServices {
   EmbeddedFaultInjector& faults() { return faults_; }
 
   size_t clientCount();
+  // Names of the clients in creation order.
+  std::vector<std::string> clientNames();
   size_t portCount();
   size_t connectionCount();
 

@@ -1,0 +1,228 @@
+#include "midi/OrvMIDINode.h"
+
+#include "midi/OrvMIDIReadProc.h"
+#include "services/MIDIPacketList.h"
+#include "services/MIDIServices.h"
+#include "support/SystemLog.h"
+
+namespace wex {
+
+namespace {
+
+constexpr const char* kClientName = "clientName";
+constexpr const char* kPortName = "portName";
+
+void logStatus(const char* format, OSStatus status) {
+  SystemLog::writef(format, static_cast<long>(status));
+}
+
+// Runs one creation step: on failure logs the step's line and reports false.
+bool succeeded(OSStatus status, const char* format) {
+  if (status == noErr) return true;
+  logStatus(format, status);
+  return false;
+}
+
+}  // namespace
+
+OrvMIDINode::OrvMIDINode(Key) {}
+
+// Disposing of the client ends its ports, connection and virtual endpoint and
+// waits for a callback of it that may still be running, so no callback
+// reaches this node once the client is gone.
+OrvMIDINode::~OrvMIDINode() {
+  properties_.clear();
+  if (clientRef_ != 0) {
+    wex::MIDIClientDispose(clientRef_);
+    clientRef_ = 0;
+  }
+  name_.reset();
+  sysexArray_.clear();
+  packetList_.reset();
+  currentPacket_ = nullptr;
+}
+
+std::shared_ptr<OrvMIDINode> OrvMIDINode::initReceiverWithEndpoint(MIDIEndpointRef source) {
+  if (source == 0) return nullptr;
+  auto node = std::make_shared<OrvMIDINode>(Key{});
+  return node->setUpReceiverWithEndpoint(source) ? node : nullptr;
+}
+
+std::shared_ptr<OrvMIDINode> OrvMIDINode::initReceiverWithName(
+    const std::optional<std::string>& name) {
+  if (!name) return nullptr;
+  auto node = std::make_shared<OrvMIDINode>(Key{});
+  return node->setUpReceiverWithName(*name) ? node : nullptr;
+}
+
+std::shared_ptr<OrvMIDINode> OrvMIDINode::initSenderWithEndpoint(MIDIEndpointRef destination) {
+  if (destination == 0) return nullptr;
+  auto node = std::make_shared<OrvMIDINode>(Key{});
+  return node->setUpSenderWithEndpoint(destination) ? node : nullptr;
+}
+
+std::shared_ptr<OrvMIDINode> OrvMIDINode::initSenderWithName(
+    const std::optional<std::string>& name) {
+  if (!name) return nullptr;
+  auto node = std::make_shared<OrvMIDINode>(Key{});
+  return node->setUpSenderWithName(*name) ? node : nullptr;
+}
+
+bool OrvMIDINode::setUpReceiverWithEndpoint(MIDIEndpointRef source) {
+  endpointRef_ = source;
+  loadProperties();
+  return succeeded(wex::MIDIClientCreate(kClientName, nullptr, nullptr, &clientRef_),
+                   "\t\terror %ld at MIDIClientCreate() A") &&
+         succeeded(wex::MIDIInputPortCreate(clientRef_, kPortName, &myMIDIReadProc, readTarget(),
+                                            &portRef_),
+                   "\t\terror %ld at MIDIInputPortCreate() A") &&
+         succeeded(wex::MIDIPortConnectSource(portRef_, endpointRef_, nullptr),
+                   "\t\terror %ld at MIDIPortConnectSource() A");
+}
+
+bool OrvMIDINode::setUpReceiverWithName(const std::string& name) {
+  name_ = name;
+  return succeeded(wex::MIDIClientCreate(kClientName, &myMIDINotificationProc, this, &clientRef_),
+                   "\t\terror %ld at MIDIClientCreate B") &&
+         succeeded(wex::MIDIDestinationCreate(clientRef_, name, &myMIDIReadProc, readTarget(),
+                                              &endpointRef_),
+                   "\t\terror %ld at MIDIDestinationCreate() A") &&
+         succeeded(
+             wex::MIDIInputPortCreate(clientRef_, name, &myMIDIReadProc, readTarget(), &portRef_),
+             "\t\terror %ld at MIDIInputPortCreate B");
+}
+
+bool OrvMIDINode::setUpSenderWithEndpoint(MIDIEndpointRef destination) {
+  endpointRef_ = destination;
+  loadProperties();
+  if (!succeeded(wex::MIDIClientCreate(kClientName, nullptr, nullptr, &clientRef_),
+                 "\t\terr %ld at MIDIClientCreate C") ||
+      !succeeded(wex::MIDIOutputPortCreate(clientRef_, kPortName, &portRef_),
+                 "\t\terr %ld at MIDIOutputPortCreate A")) {
+    return false;
+  }
+  sender_ = true;
+  allocatePacketList();
+  return true;
+}
+
+bool OrvMIDINode::setUpSenderWithName(const std::string& name) {
+  name_ = name;
+  if (!succeeded(wex::MIDIClientCreate(name, nullptr, nullptr, &clientRef_),
+                 "\t\terror %ld at MIDIClientCreate D") ||
+      !succeeded(wex::MIDISourceCreate(clientRef_, name, &endpointRef_),
+                 "\t\terror %ld at MIDISourceCreate A") ||
+      !succeeded(wex::MIDIOutputPortCreate(clientRef_, name, &portRef_),
+                 "\t\terror %ld at MIDIOutputPortCreate B")) {
+    return false;
+  }
+  sender_ = true;
+  virtualSender_ = true;
+  allocatePacketList();
+  return true;
+}
+
+void OrvMIDINode::loadProperties() {
+  properties_.clear();
+  std::optional<std::string> name;
+  const OSStatus nameStatus =
+      wex::MIDIObjectGetStringProperty(endpointRef_, kMIDIPropertyName, &name);
+  if (nameStatus != noErr) {
+    logStatus("\t\terror %ld at MIDIObjectGetStringProperty()", nameStatus);
+  } else if (name) {
+    name_ = name;
+    properties_[kMIDIPropertyName] = *name;
+  }
+  int32_t uniqueID = 0;
+  const OSStatus idStatus =
+      wex::MIDIObjectGetIntegerProperty(endpointRef_, kMIDIPropertyUniqueID, &uniqueID);
+  if (idStatus == noErr) {
+    properties_[kMIDIPropertyUniqueID] = uniqueID;
+  } else {
+    logStatus("\t\terror %ld at MIDIObjectGetIntegerProperty()", idStatus);
+  }
+}
+
+void OrvMIDINode::allocatePacketList() {
+  packetList_ = std::make_unique<Byte[]>(kPacketListSize);
+  emptyPacketList();
+}
+
+void OrvMIDINode::emptyPacketList() {
+  currentPacket_ = MIDIPacketListInit(reinterpret_cast<MIDIPacketList*>(packetList_.get()));
+}
+
+void OrvMIDINode::receivedMIDI(const OrvMIDIMessageList& messages) {
+  if (!enabled_.load()) return;
+  if (OrvMIDIDelegateProtocol* delegate = delegate_.load()) delegate->receivedMIDI(messages);
+}
+
+void OrvMIDINode::setupChanged() {
+  if (OrvMIDIDelegateProtocol* delegate = delegate_.load()) delegate->setupChanged();
+}
+
+bool OrvMIDINode::addToPacketList(const OrvMIDIMessage& msg) {
+  auto* list = reinterpret_cast<MIDIPacketList*>(packetList_.get());
+  MIDIPacket* added;
+  if (msg.type() == 0xF0) {
+    std::vector<Byte> sysex(msg.wireLength());
+    msg.writeWireBytes(sysex.data());
+    added = MIDIPacketListAdd(list, kPacketListSize, currentPacket_, 0, sysex.size(), sysex.data());
+    if (!added) SystemLog::write("\terr adding new sysex packet");
+  } else {
+    const size_t length = msg.writeWireBytes(scratchStruct_);
+    added = MIDIPacketListAdd(list, kPacketListSize, currentPacket_, 0, length, scratchStruct_);
+    if (!added) SystemLog::write("\t\terror adding new packet");
+  }
+  if (!added) return false;
+  currentPacket_ = added;
+  return true;
+}
+
+void OrvMIDINode::sendPacketList() {
+  const auto* list = reinterpret_cast<const MIDIPacketList*>(packetList_.get());
+  if (virtualSender_) {
+    const OSStatus status = wex::MIDIReceived(endpointRef_, list);
+    if (status != noErr) logStatus("\t\terr %ld at MIDIReceived A", status);
+  } else {
+    const OSStatus status = wex::MIDISend(portRef_, endpointRef_, list);
+    if (status != noErr) logStatus("\t\terr %ld at MIDISend A", status);
+  }
+}
+
+// Whatever happens, the list is empty again when a call ends, so nothing of a
+// failed call goes out with a later one.
+void OrvMIDINode::sendMsg(const std::shared_ptr<OrvMIDIMessage>& msg) {
+  if (!enabled_.load() || !sender_ || !msg) return;
+  std::lock_guard lock(sendingLock_);
+  if (addToPacketList(*msg)) sendPacketList();
+  emptyPacketList();
+}
+
+void OrvMIDINode::sendMsgs(const OrvMIDIMessageList& msgs) {
+  if (!enabled_.load() || !sender_ || msgs.empty()) return;
+  std::lock_guard lock(sendingLock_);
+  bool allAdded = true;
+  bool anyAdded = false;
+  for (const auto& msg : msgs) {
+    if (!msg) continue;
+    if (!addToPacketList(*msg)) {
+      allAdded = false;
+      break;
+    }
+    anyAdded = true;
+  }
+  if (allAdded && anyAdded) sendPacketList();
+  emptyPacketList();
+}
+
+std::string OrvMIDINode::description() const {
+  return "<OrvMIDINode: " + name_.value_or("(null)") + ">";
+}
+
+void myMIDINotificationProc(const MIDINotification* message, void* refCon) {
+  if (!message || !refCon || message->messageID != kMIDIMsgSetupChanged) return;
+  static_cast<OrvMIDINode*>(refCon)->setupChanged();
+}
+
+}  // namespace wex

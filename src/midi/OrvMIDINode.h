@@ -1,0 +1,118 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "midi/OrvMIDIDelegateProtocol.h"
+#include "midi/OrvMIDIMessage.h"
+#include "midi/OrvMIDIReadTarget.h"
+#include "services/MIDITypes.h"
+
+namespace wex {
+
+// One MIDI endpoint and the MIDI services objects needed to use it: a receiver
+// (parsing what arrives and handing it to the delegate) or a sender (packing
+// messages and sending them), bound to an existing endpoint or publishing a
+// virtual one under the node's name. The node owns its MIDI client; disposing
+// of the client at teardown ends its port, connection and virtual endpoint.
+class OrvMIDINode final : public OrvMIDIReadTarget {
+  struct Key {
+    explicit Key() = default;
+  };
+
+ public:
+  static constexpr ByteCount kPacketListSize = 1024;
+  using PropertyValue = std::variant<std::string, int32_t>;
+
+  // Each yields null when the argument is 0 or null (silently) or when a MIDI
+  // services call fails (with one log line).
+  static std::shared_ptr<OrvMIDINode> initReceiverWithEndpoint(MIDIEndpointRef source);
+  static std::shared_ptr<OrvMIDINode> initReceiverWithName(const std::optional<std::string>& name);
+  static std::shared_ptr<OrvMIDINode> initSenderWithEndpoint(MIDIEndpointRef destination);
+  static std::shared_ptr<OrvMIDINode> initSenderWithName(const std::optional<std::string>& name);
+
+  explicit OrvMIDINode(Key);
+  ~OrvMIDINode() override;
+  OrvMIDINode(const OrvMIDINode&) = delete;
+  OrvMIDINode& operator=(const OrvMIDINode&) = delete;
+
+  // Passes the messages to the delegate while the node is enabled.
+  void receivedMIDI(const OrvMIDIMessageList& messages) override;
+  // Passes the setup change to the delegate, enabled or not.
+  void setupChanged();
+
+  // Send now, if this is an enabled sender; null messages are skipped.
+  void sendMsg(const std::shared_ptr<OrvMIDIMessage>& msg);
+  // Sends the messages in order in one packet list.
+  void sendMsgs(const OrvMIDIMessageList& msgs);
+
+  bool sender() const { return sender_; }
+  bool receiver() const { return !sender_; }
+  bool virtualSender() const { return virtualSender_; }
+  const std::optional<std::string>& name() const { return name_; }
+  // "name" and "uniqueID" of the endpoint a bound node stands for.
+  const std::map<std::string, PropertyValue>& properties() const { return properties_; }
+
+  OrvMIDIDelegateProtocol* delegate() const { return delegate_.load(); }
+  void setDelegate(OrvMIDIDelegateProtocol* delegate) { delegate_.store(delegate); }
+  bool enabled() const { return enabled_.load(); }
+  void setEnabled(bool enabled) { enabled_.store(enabled); }
+
+  bool processingSysex() const override { return processingSysex_; }
+  void setProcessingSysex(bool processing) override { processingSysex_ = processing; }
+  int32_t processingSysexIterationCount() const override { return processingSysexIterationCount_; }
+  void setProcessingSysexIterationCount(int32_t count) override {
+    processingSysexIterationCount_ = count;
+  }
+  std::vector<int32_t>& sysexArray() override { return sysexArray_; }
+
+  std::string description() const;
+
+ private:
+  bool setUpReceiverWithEndpoint(MIDIEndpointRef source);
+  bool setUpReceiverWithName(const std::string& name);
+  bool setUpSenderWithEndpoint(MIDIEndpointRef destination);
+  bool setUpSenderWithName(const std::string& name);
+  void loadProperties();
+  void allocatePacketList();
+
+  // Adds the message's bytes as one event at time 0; false (with its log
+  // line) when the list has no room. Called with sendingLock_ held.
+  bool addToPacketList(const OrvMIDIMessage& msg);
+  // Hands the list to the MIDI services. Called with sendingLock_ held.
+  void sendPacketList();
+  void emptyPacketList();
+
+  OrvMIDIReadTarget* readTarget() { return this; }
+
+  MIDIEndpointRef endpointRef_ = 0;
+  std::map<std::string, PropertyValue> properties_;
+  MIDIClientRef clientRef_ = 0;
+  MIDIPortRef portRef_ = 0;
+  std::optional<std::string> name_;
+  std::atomic<OrvMIDIDelegateProtocol*> delegate_{nullptr};
+  bool sender_ = false;
+  bool virtualSender_ = false;
+  bool processingSysex_ = false;
+  int32_t processingSysexIterationCount_ = 0;
+  std::vector<int32_t> sysexArray_;
+  std::atomic<bool> enabled_{true};
+  std::mutex sendingLock_;
+  std::unique_ptr<Byte[]> packetList_;
+  MIDIPacket* currentPacket_ = nullptr;
+  Byte scratchStruct_[4] = {};
+};
+
+// The notification callback of a receiver publishing a virtual destination;
+// refCon is that OrvMIDINode. A setup change (identifier 1) reaches the
+// node's setupChanged; every other notification is ignored.
+void myMIDINotificationProc(const MIDINotification* message, void* refCon);
+
+}  // namespace wex
