@@ -1,0 +1,219 @@
+#include "midi/OrvMIDIManager.h"
+
+#include "services/MIDIServices.h"
+#include "support/MainThread.h"
+
+namespace wex {
+
+OrvMIDIManager::~OrvMIDIManager() {
+  tearDown();
+}
+
+void OrvMIDIManager::generalInit() {
+  sourceArray_.lockRemoveAllObjects();
+  destArray_.lockRemoveAllObjects();
+  delegate_.store(nullptr);
+  {
+    std::lock_guard lock(virtualNodesMutex_);
+    virtualSource_.reset();
+    virtualDest_.reset();
+  }
+  createVirtualNodes();
+  setupChanged();
+}
+
+// Runs once; the destructor calls it again for managers not made by create().
+void OrvMIDIManager::tearDown() {
+  if (tornDown_.exchange(true)) return;
+  delegate_.store(nullptr);
+  // A node kept by someone else must not call back into a manager that is gone.
+  for (auto* list : {&sourceArray_, &destArray_}) {
+    list->rdlock();
+    for (const auto& node : list->array()) node->setDelegate(nullptr);
+    list->unlock();
+    list->lockRemoveAllObjects();
+  }
+  std::shared_ptr<OrvMIDINode> source, dest;
+  {
+    std::lock_guard lock(virtualNodesMutex_);
+    source = std::move(virtualSource_);
+    dest = std::move(virtualDest_);
+  }
+  if (source) source->setDelegate(nullptr);
+  if (dest) dest->setDelegate(nullptr);
+  source.reset();
+  dest.reset();
+}
+
+std::shared_ptr<OrvMIDINode> OrvMIDIManager::makeReceivingNode(MIDIEndpointRef source) {
+  return OrvMIDINode::initReceiverWithEndpoint(source);
+}
+
+std::shared_ptr<OrvMIDINode> OrvMIDIManager::makeSendingNode(MIDIEndpointRef destination) {
+  return OrvMIDINode::initSenderWithEndpoint(destination);
+}
+
+std::shared_ptr<OrvMIDINode> OrvMIDIManager::makeReceivingVirtualNode(const std::string& name) {
+  return OrvMIDINode::initReceiverWithName(name);
+}
+
+std::shared_ptr<OrvMIDINode> OrvMIDIManager::makeSendingVirtualNode(const std::string& name) {
+  return OrvMIDINode::initSenderWithName(name);
+}
+
+void OrvMIDIManager::createVirtualNodes() {
+  std::shared_ptr<OrvMIDINode> old;
+  {
+    std::lock_guard lock(virtualNodesMutex_);
+    old = std::move(virtualSource_);
+  }
+  old.reset();
+  auto source = makeReceivingVirtualNode(receivingNodeName());
+  if (source) source->setDelegate(this);
+  {
+    std::lock_guard lock(virtualNodesMutex_);
+    virtualSource_ = source;
+    old = std::move(virtualDest_);
+  }
+  old.reset();
+  auto dest = makeSendingVirtualNode(sendingNodeName());
+  if (dest) dest->setDelegate(this);
+  std::lock_guard lock(virtualNodesMutex_);
+  virtualDest_ = dest;
+}
+
+std::shared_ptr<OrvMIDINode> OrvMIDIManager::virtualSource() const {
+  std::lock_guard lock(virtualNodesMutex_);
+  return virtualSource_;
+}
+
+std::shared_ptr<OrvMIDINode> OrvMIDIManager::virtualDest() const {
+  std::lock_guard lock(virtualNodesMutex_);
+  return virtualDest_;
+}
+
+std::shared_ptr<OrvMIDINode> OrvMIDIManager::findNodeNamed(const MutLockArray<OrvMIDINode>& list,
+                                                           const std::string& name) {
+  if (name.empty()) return nullptr;
+  std::shared_ptr<OrvMIDINode> found;
+  list.rdlock();
+  for (const auto& node : list.array()) {
+    if (node->name() == name) {
+      found = node;
+      break;
+    }
+  }
+  list.unlock();
+  return found;
+}
+
+std::shared_ptr<OrvMIDINode> OrvMIDIManager::findSourceNodeNamed(const std::string& name) const {
+  return findNodeNamed(sourceArray_, name);
+}
+
+std::shared_ptr<OrvMIDINode> OrvMIDIManager::findDestNodeNamed(const std::string& name) const {
+  return findNodeNamed(destArray_, name);
+}
+
+std::vector<std::string> OrvMIDIManager::destNodeNameArray() const {
+  std::vector<std::string> names;
+  destArray_.rdlock();
+  for (const auto& node : destArray_.array()) {
+    if (node->name()) names.push_back(*node->name());
+  }
+  destArray_.unlock();
+  return names;
+}
+
+void OrvMIDIManager::loadMIDIInputSources() {
+  if (!isMainThread()) {
+    performOnMainThreadAndWait([this] { loadMIDIInputSources(); });
+    return;
+  }
+  loadList(sourceArray_, true);
+}
+
+void OrvMIDIManager::loadMIDIOutputDestinations() {
+  if (!isMainThread()) {
+    performOnMainThreadAndWait([this] { loadMIDIOutputDestinations(); });
+    return;
+  }
+  loadList(destArray_, false);
+}
+
+// Rebuilds the list from nothing: one new node per endpoint, leaving out the
+// manager's own virtual endpoints (known by the hook names).
+void OrvMIDIManager::loadList(MutLockArray<OrvMIDINode>& list, bool sources) {
+  if (tornDown()) return;
+  list.lockRemoveAllObjects();
+  const std::string ownName = sources ? sendingNodeName() : receivingNodeName();
+  const ItemCount count = sources ? MIDIGetNumberOfSources() : MIDIGetNumberOfDestinations();
+  for (ItemCount i = 0; i < count; ++i) {
+    const MIDIEndpointRef endpoint = sources ? MIDIGetSource(i) : MIDIGetDestination(i);
+    auto node = sources ? makeReceivingNode(endpoint) : makeSendingNode(endpoint);
+    if (!node || node->name() == ownName) continue;
+    node->setDelegate(this);
+    list.lockAddObject(std::move(node));
+  }
+}
+
+void OrvMIDIManager::setupChanged() {
+  if (!virtualSource() || !virtualDest()) return;
+  loadMIDIInputSources();
+  loadMIDIOutputDestinations();
+  if (OrvMIDIDelegateProtocol* delegate = delegate_.load()) delegate->setupChanged();
+}
+
+void OrvMIDIManager::receivedMIDI(const OrvMIDIMessageList& messages) {
+  if (OrvMIDIDelegateProtocol* delegate = delegate_.load()) delegate->receivedMIDI(messages);
+}
+
+void OrvMIDIManager::sendMsg(const std::shared_ptr<OrvMIDIMessage>& msg) {
+  if (!msg) return;
+  destArray_.lockMakeObjectsPerformSelector(&OrvMIDINode::sendMsg, msg);
+  if (auto dest = virtualDest()) dest->sendMsg(msg);
+}
+
+void OrvMIDIManager::sendMsgs(const OrvMIDIMessageList& msgs) {
+  if (msgs.empty()) return;
+  destArray_.lockMakeObjectsPerformSelector(&OrvMIDINode::sendMsgs, msgs);
+  if (auto dest = virtualDest()) dest->sendMsgs(msgs);
+}
+
+OrvMIDISnapshotFlags OrvMIDIManager::flagsOf(const MutLockArray<OrvMIDINode>& list) {
+  OrvMIDISnapshotFlags flags;
+  list.rdlock();
+  for (const auto& node : list.array()) {
+    if (node->name()) flags[*node->name()] = node->enabled();
+  }
+  list.unlock();
+  return flags;
+}
+
+void OrvMIDIManager::applyFlags(const MutLockArray<OrvMIDINode>& list,
+                                const OrvMIDISnapshotFlags& flags) {
+  list.rdlock();
+  for (const auto& node : list.array()) {
+    if (!node->name()) continue;
+    auto it = flags.find(*node->name());
+    if (it != flags.end()) node->setEnabled(it->second);
+  }
+  list.unlock();
+}
+
+OrvMIDISnapshot OrvMIDIManager::createSnapshot() const {
+  return {{kOrvMIDISnapshotSources, flagsOf(sourceArray_)},
+          {kOrvMIDISnapshotDestinations, flagsOf(destArray_)}};
+}
+
+void OrvMIDIManager::loadSnapshot(const OrvMIDISnapshot* snapshot) {
+  if (!snapshot) return;
+  if (auto src = snapshot->find(kOrvMIDISnapshotSources); src != snapshot->end()) {
+    applyFlags(sourceArray_, src->second);
+  }
+  if (auto dst = snapshot->find(kOrvMIDISnapshotDestinations); dst != snapshot->end()) {
+    applyFlags(destArray_, dst->second);
+  }
+}
+
+}  // namespace wex
