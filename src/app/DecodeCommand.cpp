@@ -177,9 +177,10 @@ CLI::App* DecodeCommand::add(CLI::App& program) {
   command->add_flag("--json", json_,
                     "One JSON object per message: callback (0-based index of the packet list), "
                     "value, type, channel, data1, data2, sysex (where present), text");
-  command->add_option("bytes", tokens_,
-                      "Hex bytes (90 3C 64, or one run 903C64); / ends a packet, // ends a packet "
-                      "list. Without arguments, read them from standard input.");
+  command->add_option(
+      "bytes", tokens_,
+      "Hex bytes (90 3C 64, or one run 903C64); / ends a packet, // ends a packet "
+      "list. Without arguments, read them from standard input (# starts a comment).");
   return command;
 }
 
@@ -191,10 +192,11 @@ int DecodeCommand::run(ProgramContext& context) {
     std::istringstream words(joined.str());
     if (!feedWords(session, words, "", context.err())) return 2;
   } else {
-    // Line by line, so that a stream from a pipe is decoded as it comes.
+    // Line by line, so that a stream from a pipe is decoded as it comes; a
+    // "#" starts a comment that runs to the end of its line.
     std::string line;
     for (size_t number = 1; std::getline(context.in(), line); ++number) {
-      std::istringstream words(line);
+      std::istringstream words(line.substr(0, line.find('#')));
       if (!feedWords(session, words, "line " + std::to_string(number) + ": ", context.err())) {
         return 2;
       }

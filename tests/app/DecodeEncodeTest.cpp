@@ -66,7 +66,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "9452644\tNoteOn, ch.0, note.60, val.100\n12649982\tPgmChange, ch.1, pgm.5\n"},
         OutputCase{"DecodeFromStandardInputKeepsTheSysexAcrossLists",
                    {"decode"},
-                   "F0 7E //\n7F 06 / F8 01 F7\n",
+                   "# identity request\nF0 7E //  # the first list\n7F 06 / F8 01 F7\n",
                    "16318462\tClock\n126,127,6,1\tSysex: (126, 127, 6, 1)\n"},
         OutputCase{"DecodeDoesNotCarryAMessageIntoTheNextList",
                    {"decode", "90", "//", "3C", "64"},
