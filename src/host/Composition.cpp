@@ -248,6 +248,8 @@ bool Composition::computeOrder(Graph& graph, std::vector<std::string>* cycle) {
     auto start = std::find(walk.begin(), walk.end(), current);
     std::vector<size_t> loop(start, walk.end());
     std::reverse(loop.begin(), loop.end());
+    // Name the cycle from its earliest added patch, whichever connection closed it.
+    std::rotate(loop.begin(), std::min_element(loop.begin(), loop.end()), loop.end());
     cycle->clear();
     for (size_t index : loop) cycle->push_back(graph.nodes[index].id);
     cycle->push_back(graph.nodes[loop.front()].id);

@@ -1,0 +1,211 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "TestPatches.h"
+#include "host/CompositionFile.h"
+
+namespace wex {
+namespace {
+
+const char* const kComposition = R"({
+  "format": "wexmidi composition",
+  "version": 1,
+  "patches": [
+    {"id": "dyn", "class": "DynamicPlugIn", "settings": {"portCount": 3},
+     "inputs": {"in0": 1.5, "in2": 4}},
+    {"id": "add", "class": "AdderPlugIn", "inputs": {"inputB": 2.0, "inputLevel": 500,
+                                                    "inputGate": true}},
+    {"id": "rec", "class": "RecorderPlugIn", "inputs": {"inputText": "hello"}},
+    {"id": "more", "class": "DynamicPlugIn", "settings": {"portCount": 2}}
+  ],
+  "connections": [
+    {"from": "dyn.out2", "to": "add.inputA"},
+    {"from": "add.outputSum", "to": "rec.inputValue"},
+    {"from": "add.outputSum", "to": "more.in1"}
+  ]
+})";
+
+class CompositionFileTest : public ::testing::Test {
+ protected:
+  CompositionFileTest() {
+    test::registerTestPatches(registry_);
+    directory_ = std::filesystem::temp_directory_path() /
+                 ("wexmidi-file-test-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(directory_);
+  }
+  ~CompositionFileTest() override { std::filesystem::remove_all(directory_); }
+
+  std::string path(const std::string& name) const { return (directory_ / name).string(); }
+  static std::string read(const std::string& file) {
+    std::ifstream stream(file);
+    std::stringstream text;
+    text << stream.rdbuf();
+    return text.str();
+  }
+
+  PlugInRegistry registry_;
+  std::filesystem::path directory_;
+};
+
+TEST_F(CompositionFileTest, LoadingRestoresSettingsBeforeInputsAndConnectionsToAddedPorts) {
+  auto composition = CompositionFile::parse(kComposition, "test", registry_);
+  auto& dynamic = dynamic_cast<test::DynamicPlugIn&>(*composition->patch("dyn"));
+  EXPECT_EQ(dynamic.portCount(), 3u);
+  EXPECT_EQ(composition->inputValue({"dyn", "in2"}), Value::number(4));
+  EXPECT_EQ(composition->inputValue({"add", "inputLevel"}), Value::index(127))
+      << "index inputs are kept within their maximum";
+  EXPECT_EQ(composition->connections().size(), 3u);
+
+  composition->evaluate(0);
+  EXPECT_EQ(composition->outputValue({"add", "outputSum"}), Value::number(6));
+  EXPECT_EQ(composition->inputValue({"rec", "inputValue"}), Value::number(6));
+}
+
+TEST_F(CompositionFileTest, SavingThenLoadingThenSavingGivesTheSameFile) {
+  auto composition = CompositionFile::parse(kComposition, "test", registry_);
+  composition->evaluate(0);
+  CompositionFile::save(*composition, path("first.json"));
+  auto reloaded = CompositionFile::load(path("first.json"), registry_);
+  CompositionFile::save(*reloaded, path("second.json"));
+  EXPECT_EQ(read(path("first.json")), read(path("second.json")));
+
+  const std::string text = read(path("first.json"));
+  EXPECT_NE(text.find("\"portCount\": 3"), std::string::npos) << text;
+  EXPECT_EQ(text.find("\"inputA\""), std::string::npos) << "connected inputs are not saved";
+}
+
+TEST_F(CompositionFileTest, SavingReplacesTheOldFileAndLeavesNothingBeside) {
+  auto composition = CompositionFile::parse(kComposition, "test", registry_);
+  {
+    std::ofstream old(path("comp.json"));
+    old << "old contents";
+  }
+  CompositionFile::save(*composition, path("comp.json"));
+  EXPECT_EQ(read(path("comp.json")), CompositionFile::serialize(*composition));
+  size_t files = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(directory_)) {
+    ++files;
+  }
+  EXPECT_EQ(files, 1u);
+  EXPECT_THROW(CompositionFile::save(*composition, path("missing-folder/comp.json")),
+               CompositionFileError);
+}
+
+TEST_F(CompositionFileTest, AMissingFileIsOneErrorNamingIt) {
+  try {
+    CompositionFile::load(path("absent.json"), registry_);
+    FAIL();
+  } catch (const CompositionFileError& error) {
+    EXPECT_NE(std::string(error.what()).find("absent.json: cannot read the file"),
+              std::string::npos);
+  }
+}
+
+struct BadFile {
+  const char* name;
+  std::string text;
+  const char* expectedError;
+};
+
+std::string withPatches(const std::string& patches, const std::string& connections = "[]") {
+  return R"({"format": "wexmidi composition", "version": 1, "patches": )" + patches +
+         R"(, "connections": )" + connections + "}";
+}
+
+const std::string kTwoAdders =
+    R"([{"id": "a", "class": "AdderPlugIn"}, {"id": "b", "class": "AdderPlugIn"}])";
+
+class BadFileTest : public CompositionFileTest, public ::testing::WithParamInterface<BadFile> {};
+
+TEST_P(BadFileTest, IsRefusedWithOneErrorNamingThePlaceInTheFile) {
+  try {
+    CompositionFile::parse(GetParam().text, "bad.json", registry_);
+    FAIL() << "the file was accepted";
+  } catch (const CompositionFileError& error) {
+    EXPECT_EQ(
+        std::string(error.what()).rfind(std::string("bad.json: ") + GetParam().expectedError, 0),
+        0u)
+        << error.what();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, BadFileTest,
+    ::testing::Values(
+        BadFile{"NotJSON", "{\"format\": \n  oops}", "not valid JSON: parse error at line 2"},
+        BadFile{"NotAnObject", "[1, 2]", "the file must hold one JSON object"},
+        BadFile{"WrongFormat", R"({"format": "other", "version": 1, "patches": []})",
+                "format: expected \"wexmidi composition\""},
+        BadFile{"MissingVersion", R"({"format": "wexmidi composition", "patches": []})",
+                "version: missing member \"version\""},
+        BadFile{"NewerVersion", R"({"format": "wexmidi composition", "version": 2,
+                "patches": []})",
+                "version: format version 2 is not supported"},
+        BadFile{"UnknownTopMember", R"({"format": "wexmidi composition", "version": 1,
+                "patches": [], "extra": 1})",
+                "extra: unknown member"},
+        BadFile{"PatchesNotAList", withPatches("{}"), "patches: expected a list, got an object"},
+        BadFile{"UnknownClass", withPatches(R"([{"id": "a", "class": "Nope"}])"),
+                "patches[0].class: unknown patch class \"Nope\""},
+        BadFile{"MissingId", withPatches(R"([{"class": "AdderPlugIn"}])"),
+                "patches[0]: missing member \"id\""},
+        BadFile{"DuplicateId", withPatches(R"([{"id": "a", "class": "AdderPlugIn"},
+                                {"id": "a", "class": "RecorderPlugIn"}])"),
+                "patches[1].id: duplicate patch id \"a\""},
+        BadFile{"IdWithADot", withPatches(R"([{"id": "a.b", "class": "AdderPlugIn"}])"),
+                "patches[0].id: a patch id must be non-empty"},
+        BadFile{"UnknownInput",
+                withPatches(R"([{"id": "a", "class": "AdderPlugIn", "inputs": {"inputX": 1}}])"),
+                "patches[0].inputs.inputX: AdderPlugIn patch \"a\" has no input port \"inputX\""},
+        BadFile{"OutputGivenAsInput", withPatches(R"([{"id": "a", "class": "AdderPlugIn",
+                                 "inputs": {"outputSum": 1}}])"),
+                "patches[0].inputs.outputSum: AdderPlugIn patch \"a\" has no input port"},
+        BadFile{"WrongValueType", withPatches(R"([{"id": "a", "class": "AdderPlugIn",
+                                 "inputs": {"inputA": "five"}}])"),
+                "patches[0].inputs.inputA: input of type number: expected a number, got a string"},
+        BadFile{"NegativeIndex", withPatches(R"([{"id": "a", "class": "AdderPlugIn",
+                                 "inputs": {"inputLevel": -1}}])"),
+                "patches[0].inputs.inputLevel: input of type index: expected an index"},
+        BadFile{"UnknownSetting",
+                withPatches(R"([{"id": "a", "class": "AdderPlugIn", "settings": {"x": 1}}])"),
+                "patches[0].settings.x: \"x\" is not a setting of AdderPlugIn"},
+        BadFile{"SettingOfTheWrongKind", withPatches(R"([{"id": "d", "class": "DynamicPlugIn",
+                                 "settings": {"portCount": "two"}}])"),
+                "patches[0].settings.portCount: setting \"portCount\" takes a index"},
+        BadFile{"InputOfAPortTheSettingsDoNotMake",
+                withPatches(R"([{"id": "d", "class": "DynamicPlugIn",
+                                 "settings": {"portCount": 1}, "inputs": {"in1": 1}}])"),
+                "patches[0].inputs.in1: DynamicPlugIn patch \"d\" has no input port \"in1\""},
+        BadFile{"ConnectionToAMissingPatch",
+                withPatches(kTwoAdders, R"([{"from": "a.outputSum", "to": "c.inputA"}])"),
+                "connections[0]: there is no patch \"c\""},
+        BadFile{"ConnectionToAMissingPort",
+                withPatches(kTwoAdders, R"([{"from": "a.outputSum", "to": "b.inputZ"}])"),
+                "connections[0]: patch \"b\" has no input port \"inputZ\""},
+        BadFile{"ConnectionFromAMissingPort",
+                withPatches(kTwoAdders, R"([{"from": "a.outputZ", "to": "b.inputA"}])"),
+                "connections[0]: patch \"a\" has no output port \"outputZ\""},
+        BadFile{"MalformedAddress", withPatches(kTwoAdders, R"([{"from": "a", "to": "b.inputA"}])"),
+                "connections[0].from: expected \"id.port\", got \"a\""},
+        BadFile{"InputConnectedTwice",
+                withPatches(kTwoAdders, R"([{"from": "a.outputSum", "to": "b.inputA"},
+                                            {"from": "a.outputSum", "to": "b.inputA"}])"),
+                "connections[1]: input b.inputA is connected already"},
+        BadFile{"Cycle", withPatches(kTwoAdders, R"([{"from": "a.outputSum", "to": "b.inputA"},
+                                            {"from": "b.outputSum", "to": "a.inputA"}])"),
+                "connections[1]: connecting b.outputSum to a.inputA makes a cycle: a -> b -> a"},
+        BadFile{"ConnectionOfOtherKinds",
+                withPatches(R"([{"id": "a", "class": "AdderPlugIn"},
+                                {"id": "r", "class": "RecorderPlugIn"}])",
+                            R"([{"from": "a.outputSum", "to": "r.inputText"}])"),
+                "connections[0]: cannot connect the number output a.outputSum to the string "
+                "input r.inputText"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace wex
