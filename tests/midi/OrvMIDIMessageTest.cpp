@@ -25,6 +25,10 @@ struct TextCase {
   const char* text;  // null: no lengthy description
 };
 
+void PrintTo(const TextCase& c, std::ostream* os) {
+  *os << std::hex << int(c.type) << std::dec << " " << int(c.data1) << " " << int(c.data2);
+}
+
 class LengthyDescription : public testing::TestWithParam<TextCase> {};
 
 TEST_P(LengthyDescription, NamesTheMessageWithItsValues) {
@@ -79,6 +83,10 @@ struct RefusedSysex {
   std::vector<int32_t> bytes;
   std::vector<std::string> lines;
 };
+
+void PrintTo(const RefusedSysex& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class SysexRefusal : public testing::TestWithParam<RefusedSysex> {};
 

@@ -86,6 +86,10 @@ struct ParseCase {
 using Delivery = std::optional<std::vector<Msg>>;
 const Delivery kNothing = std::nullopt;
 
+void PrintTo(const ParseCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class ReadProcCases : public testing::TestWithParam<ParseCase> {};
 
 TEST_P(ReadProcCases, DeliversTheExpectedMessagesPerCallback) {

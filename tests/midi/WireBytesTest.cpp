@@ -56,6 +56,10 @@ class Collector : public OrvMIDIReadTarget {
   OrvMIDIMessageList received_;
 };
 
+void PrintTo(const WireCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class WireBytes : public testing::TestWithParam<WireCase> {};
 
 TEST_P(WireBytes, MessageGoesOutAsTheseBytes) {

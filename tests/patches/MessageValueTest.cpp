@@ -46,6 +46,10 @@ struct WriteCase {
   Value value;
 };
 
+void PrintTo(const WriteCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class WriteMessageValue : public testing::TestWithParam<WriteCase> {};
 
 TEST_P(WriteMessageValue, GivesTheMessageNumberOrSysexString) {
@@ -73,6 +77,10 @@ struct ReadCase {
   Value value;
   std::optional<Msg> message;  // nothing: the value yields no message
 };
+
+void PrintTo(const ReadCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class ReadMessageValue : public testing::TestWithParam<ReadCase> {};
 
