@@ -1,13 +1,53 @@
 #include "app/ProgramContext.h"
 
 #include "services/MIDIServices.h"
+#include "services/embedded/EmbeddedMIDIServices.h"
+
+#if defined(WEX_HAVE_JACK) && __has_include("services/jack/JackMIDIServices.h")
+#include "services/jack/JackMIDIServices.h"
+#define WEX_JACK_SERVICES 1
+#endif
 
 namespace wex {
 
+namespace {
+
+constexpr const char* kJackClientName = "wexmidi";
+
+bool jackServerRunning() {
+#ifdef WEX_JACK_SERVICES
+  return JackMIDIServices::serverRunning();
+#else
+  return false;
+#endif
+}
+
+}  // namespace
+
+ProgramContext::~ProgramContext() {
+  if (services_ && currentMIDIServicesShared() == services_) installMIDIServices(nullptr);
+}
+
 std::shared_ptr<MIDIServices> ProgramContext::startMIDIServices() {
   if (services_) return services_;
-  err() << "wexmidi: no MIDI services are available in this build\n";
-  return nullptr;
+  const bool jack = midiChoice_ == "jack" || (midiChoice_.empty() && jackServerRunning());
+  if (!jack) {
+    services_ = std::make_shared<EmbeddedMIDIServices>();
+  } else {
+#ifdef WEX_JACK_SERVICES
+    std::string error;
+    services_ = JackMIDIServices::open(kJackClientName, &error);
+    if (!services_) {
+      err() << "wexmidi: cannot use the JACK MIDI services: " << error << "\n";
+      return nullptr;
+    }
+#else
+    err() << "wexmidi: the JACK MIDI services are not part of this build\n";
+    return nullptr;
+#endif
+  }
+  installMIDIServices(services_);
+  return services_;
 }
 
 }  // namespace wex

@@ -14,6 +14,10 @@ class ProgramContext {
  public:
   ProgramContext(std::istream& in, std::ostream& out, std::ostream& err)
       : in_(in), out_(out), err_(err) {}
+  // Uninstalls the MIDI services it started.
+  ~ProgramContext();
+  ProgramContext(const ProgramContext&) = delete;
+  ProgramContext& operator=(const ProgramContext&) = delete;
 
   std::istream& in() { return in_; }
   std::ostream& out() { return out_; }

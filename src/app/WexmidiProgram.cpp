@@ -2,13 +2,21 @@
 
 #include "app/DecodeCommand.h"
 #include "app/EncodeCommand.h"
+#include "app/ListCommand.h"
+#include "app/PanelCommand.h"
+#include "app/PatchesCommand.h"
 #include "app/ProgramContext.h"
+#include "app/RunCommand.h"
 
 namespace wex {
 
 WexmidiProgram::WexmidiProgram() {
   commands_.push_back(std::make_unique<DecodeCommand>());
   commands_.push_back(std::make_unique<EncodeCommand>());
+  commands_.push_back(std::make_unique<ListCommand>());
+  commands_.push_back(std::make_unique<PatchesCommand>());
+  commands_.push_back(std::make_unique<RunCommand>());
+  commands_.push_back(std::make_unique<PanelCommand>());
 }
 WexmidiProgram::~WexmidiProgram() = default;
 

@@ -1,3 +1,9 @@
 #include "app/WexmidiProgram.h"
+#include "support/MainThread.h"
 
-int main(int argc, char** argv) { return wex::WexmidiProgram().run(argc, argv); }
+// The program's own thread is the main thread: list rebuilds and panels run
+// here. A command that waits keeps running MainThread::runPendingTasks.
+int main(int argc, char** argv) {
+  wex::MainThread::designateCurrentThread();
+  return wex::WexmidiProgram().run(argc, argv);
+}

@@ -1,0 +1,78 @@
+#include "app/ListCommand.h"
+
+#include <iomanip>
+#include <nlohmann/json.hpp>
+#include <optional>
+
+#include "app/EndpointListManager.h"
+#include "app/ProgramContext.h"
+
+namespace wex {
+
+namespace {
+
+struct Entry {
+  const char* kind;
+  size_t index;
+  std::optional<std::string> name;
+  std::optional<int32_t> uniqueID;
+};
+
+std::vector<Entry> entriesOf(MutLockArray<OrvMIDINode>& list, const char* kind) {
+  std::vector<Entry> entries;
+  list.rdlock();
+  for (const auto& node : list.array()) {
+    Entry entry{kind, entries.size(), node->name(), std::nullopt};
+    auto id = node->properties().find(kMIDIPropertyUniqueID);
+    if (id != node->properties().end()) entry.uniqueID = std::get<int32_t>(id->second);
+    entries.push_back(std::move(entry));
+  }
+  list.unlock();
+  return entries;
+}
+
+void printJson(std::ostream& out, const std::vector<Entry>& entries) {
+  for (const auto& entry : entries) {
+    nlohmann::json line = {{"kind", entry.kind}, {"index", entry.index}};
+    line["name"] = entry.name ? nlohmann::json(*entry.name) : nlohmann::json(nullptr);
+    line["uniqueID"] = entry.uniqueID ? nlohmann::json(*entry.uniqueID) : nlohmann::json(nullptr);
+    out << line.dump() << '\n';
+  }
+}
+
+void printText(std::ostream& out, const std::vector<Entry>& entries) {
+  out << std::left << std::setw(13) << "KIND" << std::setw(13) << "UNIQUE ID"
+      << "NAME\n";
+  for (const auto& entry : entries) {
+    out << std::setw(13) << entry.kind << std::setw(13)
+        << (entry.uniqueID ? std::to_string(*entry.uniqueID) : "-")
+        << entry.name.value_or("(no name)") << '\n';
+  }
+}
+
+}  // namespace
+
+CLI::App* ListCommand::add(CLI::App& program) {
+  CLI::App* list = program.add_subcommand("list", "List the MIDI sources and destinations");
+  list->add_flag("--json", json_, "One JSON object per line");
+  return list;
+}
+
+int ListCommand::run(ProgramContext& context) {
+  if (!context.startMIDIServices()) return 1;
+  std::vector<Entry> entries;
+  {
+    const auto manager = OrvMIDIManager::create<EndpointListManager>();
+    entries = entriesOf(manager->sourceArray(), "source");
+    const auto destinations = entriesOf(manager->destArray(), "destination");
+    entries.insert(entries.end(), destinations.begin(), destinations.end());
+  }
+  if (json_) {
+    printJson(context.out(), entries);
+  } else {
+    printText(context.out(), entries);
+  }
+  return 0;
+}
+
+}  // namespace wex
