@@ -1,0 +1,72 @@
+#include "app/CompositionSession.h"
+
+#include "app/ProgramContext.h"
+#include "host/CompositionFile.h"
+#include "patches/WexPatches.h"
+
+namespace wex {
+
+std::unique_ptr<CompositionSession> CompositionSession::open(ProgramContext& context,
+                                                             const std::string& command,
+                                                             const std::string& file) {
+  if (!context.startMIDIServices()) return nullptr;
+  std::unique_ptr<CompositionSession> session(new CompositionSession());
+  registerWexPatches(session->registry_);
+  try {
+    session->composition_ = CompositionFile::load(file, session->registry_);
+  } catch (const CompositionFileError& error) {
+    context.err() << "wexmidi " << command << ": " << error.what() << "\n";
+    return nullptr;
+  }
+  return session;
+}
+
+CompositionSession::~CompositionSession() {
+  composition_.reset();
+}
+
+bool CompositionSession::applySetting(const std::string& assignment, std::string* reason) {
+  const size_t equals = assignment.find('=');
+  if (equals == std::string::npos) {
+    *reason = "expected ID.PORT=VALUE, got \"" + assignment + "\"";
+    return false;
+  }
+  const std::string text = assignment.substr(equals + 1);
+  ValueJSON::Json value = ValueJSON::Json::parse(text, nullptr, false);
+  if (value.is_discarded()) value = text;
+  return setInput(assignment.substr(0, equals), value, reason);
+}
+
+bool CompositionSession::setInput(const std::string& address, const ValueJSON::Json& json,
+                                  std::string* reason) {
+  PortAddress input;
+  if (!PortAddress::parse(address, &input)) {
+    *reason = "expected ID.PORT, got \"" + address + "\"";
+    return false;
+  }
+  auto plugIn = composition_->patch(input.patchId);
+  if (!plugIn) {
+    *reason = "there is no patch \"" + input.patchId + "\"";
+    return false;
+  }
+  auto port = plugIn->portTable().port(QCPortDirection::Input, input.key);
+  if (!port) {
+    *reason = "patch \"" + input.patchId + "\" has no input port \"" + input.key + "\"";
+    return false;
+  }
+  Value value;
+  std::string why;
+  if (!ValueJSON::fromJSONForPort(json, port->type, &value, &why)) {
+    *reason = input.text() + ": input of type " + portTypeName(port->type) + ": " + why;
+    return false;
+  }
+  try {
+    composition_->setInputValue(input, value);
+  } catch (const CompositionError& error) {
+    *reason = error.what();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace wex

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "host/Composition.h"
+#include "host/PlugInRegistry.h"
+#include "host/ValueJSON.h"
+
+namespace wex {
+
+class ProgramContext;
+
+// A composition file loaded for a command, with the MIDI services started
+// and this system's patches registered.
+class CompositionSession {
+ public:
+  // Null, with the reason on the context's error stream, when the services
+  // cannot start or the file is bad.
+  static std::unique_ptr<CompositionSession> open(ProgramContext& context,
+                                                  const std::string& command,
+                                                  const std::string& file);
+  ~CompositionSession();
+
+  Composition& composition() { return *composition_; }
+
+  // Parses "ID.PORT=VALUE" and sets that input; VALUE is JSON, or else text.
+  bool applySetting(const std::string& assignment, std::string* reason);
+  // Sets an input from a JSON value, which must suit the port's type.
+  bool setInput(const std::string& address, const ValueJSON::Json& value, std::string* reason);
+
+ private:
+  CompositionSession() = default;
+
+  PlugInRegistry registry_;
+  std::unique_ptr<Composition> composition_;
+};
+
+}  // namespace wex

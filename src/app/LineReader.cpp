@@ -1,0 +1,70 @@
+#include "app/LineReader.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <iostream>
+
+namespace wex {
+
+LineReader::~LineReader() {
+  stop();
+}
+
+void LineReader::start(std::istream& in) {
+  stopping_ = false;
+  if (&in == &std::cin) {
+    thread_ = std::thread([this] { readStandardInput(); });
+  } else {
+    thread_ = std::thread([this, &in] { readStream(in); });
+  }
+}
+
+void LineReader::stop() {
+  stopping_ = true;
+  if (thread_.joinable()) thread_.join();
+}
+
+std::optional<std::string> LineReader::next() {
+  std::lock_guard lock(mutex_);
+  if (lines_.empty()) return std::nullopt;
+  std::string line = std::move(lines_.front());
+  lines_.pop_front();
+  return line;
+}
+
+void LineReader::push(std::string line) {
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  std::lock_guard lock(mutex_);
+  lines_.push_back(std::move(line));
+}
+
+void LineReader::readStandardInput() {
+  std::string pending;
+  char buffer[4096];
+  while (!stopping_) {
+    pollfd descriptor{STDIN_FILENO, POLLIN, 0};
+    const int ready = ::poll(&descriptor, 1, 100);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) return;
+    if (ready == 0) continue;
+    const ssize_t count = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) break;  // closed: nothing more will come
+    pending.append(buffer, static_cast<size_t>(count));
+    size_t end;
+    while ((end = pending.find('\n')) != std::string::npos) {
+      push(pending.substr(0, end));
+      pending.erase(0, end + 1);
+    }
+  }
+  if (!pending.empty()) push(pending);
+}
+
+void LineReader::readStream(std::istream& in) {
+  std::string line;
+  while (!stopping_ && std::getline(in, line)) push(line);
+}
+
+}  // namespace wex

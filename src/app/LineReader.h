@@ -1,0 +1,40 @@
+#pragma once
+
+#include <atomic>
+#include <deque>
+#include <istream>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace wex {
+
+// Reads lines from a stream on a thread of its own, so that a command can
+// take them between other work. For the process's standard input it polls
+// the descriptor, so that stop() never waits for a line that may not come.
+// End of input simply ends the reading.
+class LineReader {
+ public:
+  LineReader() = default;
+  ~LineReader();
+  LineReader(const LineReader&) = delete;
+  LineReader& operator=(const LineReader&) = delete;
+
+  void start(std::istream& in);
+  void stop();
+  // The next line read, if any (never blocks).
+  std::optional<std::string> next();
+
+ private:
+  void readStandardInput();
+  void readStream(std::istream& in);
+  void push(std::string line);
+
+  std::thread thread_;
+  std::atomic<bool> stopping_{false};
+  std::mutex mutex_;
+  std::deque<std::string> lines_;
+};
+
+}  // namespace wex

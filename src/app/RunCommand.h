@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/Command.h"
+
+namespace wex {
+
+// `wexmidi run FILE`: loads a composition and evaluates it on its own thread
+// while the program's main thread serves panels and list rebuilds, until
+// --for has passed or the user interrupts it. Watched outputs print one JSON
+// line per assignment; JSON lines on standard input set inputs, show and edit
+// panels and save.
+class RunCommand : public Command {
+ public:
+  CLI::App* add(CLI::App& program) override;
+  int run(ProgramContext& context) override;
+
+ private:
+  std::string file_;
+  double seconds_ = -1;  // below 0: until interrupted
+  double rate_ = 60;
+  std::vector<std::string> sets_;
+  std::vector<std::string> watches_;
+  std::string saveFile_;
+};
+
+}  // namespace wex
