@@ -56,6 +56,8 @@ class OrvMIDIManager : public OrvMIDIDelegateProtocol {
 
   MutLockArray<OrvMIDINode>& sourceArray() { return sourceArray_; }
   MutLockArray<OrvMIDINode>& destArray() { return destArray_; }
+  const MutLockArray<OrvMIDINode>& sourceArray() const { return sourceArray_; }
+  const MutLockArray<OrvMIDINode>& destArray() const { return destArray_; }
   std::shared_ptr<OrvMIDINode> virtualSource() const;
   std::shared_ptr<OrvMIDINode> virtualDest() const;
 

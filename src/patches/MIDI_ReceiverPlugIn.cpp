@@ -1,0 +1,80 @@
+#include "patches/MIDI_ReceiverPlugIn.h"
+
+#include "host/Structure.h"
+#include "patches/MessageValue.h"
+#include "patches/ReceiverSettingsController.h"
+#include "patches/SupportLibrariesNotice.h"
+
+namespace wex {
+
+MIDI_ReceiverPlugIn::MIDI_ReceiverPlugIn() : midiManager_(OrvMIDIManager::create<MidiReceiver>()) {
+  midiManager_->setDelegate(this);
+}
+
+MIDI_ReceiverPlugIn::~MIDI_ReceiverPlugIn() {
+  // Releasing the manager disposes of the source nodes' clients, which waits
+  // for any read callback under way: none reaches this patch afterwards.
+  midiManager_.reset();
+}
+
+AttributeDictionary MIDI_ReceiverPlugIn::attributes() {
+  return {{QCPlugInAttributeNameKey, Value::string("wex MIDI Receiver")},
+          {QCPlugInAttributeDescriptionKey,
+           Value::string(std::string("MIDI Receiver returns a structure of received messages. The "
+                                     "messages are either numbers (for everything but sysex "
+                                     "messages) or strings of numbers seperated by commas (for "
+                                     "sysex messages).") +
+                         "\r\r" + kSupportLibrariesNotice)}};
+}
+
+std::vector<QCPropertyPortDeclaration> MIDI_ReceiverPlugIn::propertyPorts() {
+  return {{"outputMessages", QCPortTypeStructure}};
+}
+
+std::optional<AttributeDictionary> MIDI_ReceiverPlugIn::attributesForPropertyPortWithKey(
+    const std::string& key) {
+  if (key == "outputMessages") {
+    return AttributeDictionary{{QCPortAttributeNameKey, Value::string("Messages")}};
+  }
+  return std::nullopt;
+}
+
+void MIDI_ReceiverPlugIn::receivedMIDI(const OrvMIDIMessageList& messages) {
+  {
+    std::lock_guard lock(receivedMessagesLock_);
+    receivedMessages_.insert(receivedMessages_.end(), messages.begin(), messages.end());
+  }
+  requestEvaluation();
+}
+
+bool MIDI_ReceiverPlugIn::execute(QCPlugInContext&, double, const Value&) {
+  std::vector<Value> values;
+  {
+    std::lock_guard lock(receivedMessagesLock_);
+    values.reserve(receivedMessages_.size());
+    for (const auto& message : receivedMessages_) values.push_back(MessageValue::write(*message));
+    receivedMessages_.clear();
+  }
+  const auto count = static_cast<int32_t>(values.size());
+  // An empty structure follows a non-empty one once, so that each message is
+  // shown for one evaluation only.
+  if (count > 0 || oldCount_ != 0) outputMessages = Structure::makeList(std::move(values));
+  oldCount_ = count;
+  return true;
+}
+
+std::unique_ptr<QCPlugInViewController> MIDI_ReceiverPlugIn::createViewController() {
+  return std::make_unique<ReceiverSettingsController>(*this, kPanelName, *midiManager_);
+}
+
+OrvMIDIMessageList MIDI_ReceiverPlugIn::receivedMessages() const {
+  std::lock_guard lock(receivedMessagesLock_);
+  return receivedMessages_;
+}
+
+void MIDI_ReceiverPlugIn::setReceivedMessages(const OrvMIDIMessageList& messages) {
+  std::lock_guard lock(receivedMessagesLock_);
+  receivedMessages_ = messages;
+}
+
+}  // namespace wex

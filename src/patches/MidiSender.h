@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+
+#include "midi/OrvMIDIManager.h"
+
+namespace wex {
+
+// The sender patch's manager: lists the MIDI destinations only and publishes
+// no virtual endpoints. Make it with OrvMIDIManager::create<MidiSender>().
+class MidiSender : public OrvMIDIManager {
+ public:
+  void createVirtualNodes() override {}
+  // Reloads the destinations (on the main thread) and tells the delegate.
+  void setupChanged() override;
+  // A destination of this name is never listed, so never sent to.
+  std::string receivingNodeName() const override { return "foo"; }
+  std::string sendingNodeName() const override { return "From wex MIDI"; }
+
+  // Only "dst".
+  OrvMIDISnapshot createSnapshot() const override;
+  void loadSnapshot(const OrvMIDISnapshot* snapshot) override;
+};
+
+}  // namespace wex

@@ -1,0 +1,213 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "PatchCompositionFixture.h"
+#include "host/CompositionFile.h"
+#include "patches/MIDI_ReceiverPlugIn.h"
+#include "patches/ReceiverSettingsController.h"
+
+namespace wex {
+namespace {
+
+using Bytes = std::vector<Byte>;
+using Texts = std::vector<std::string>;
+
+// A structure of message values as texts: numbers in decimal, sysex strings
+// in single quotes; "<none>" when the port holds no structure.
+Texts render(const Value& value) {
+  if (!value.isStructure()) return {"<none>"};
+  Texts texts;
+  for (const auto& element : value.asStructure()->values()) {
+    if (element.isString()) {
+      texts.push_back("'" + element.asString() + "'");
+    } else {
+      texts.push_back(std::to_string(static_cast<uint64_t>(element.toDouble())));
+    }
+  }
+  return texts;
+}
+
+class ReceiverPatchTest : public PatchCompositionFixture {
+ protected:
+  MIDI_ReceiverPlugIn& addReceiver() {
+    return add<MIDI_ReceiverPlugIn>("rx", "MIDI_ReceiverPlugIn");
+  }
+  void feed(MIDIEndpointRef source, const Bytes& bytes) {
+    ASSERT_EQ(services->feedSourceBytes(source, bytes), noErr);
+    waitForDelivery();
+  }
+  Texts messages() const { return render(output("rx", "outputMessages")); }
+  ReceiverSettingsController& openPanel() {
+    return dynamic_cast<ReceiverSettingsController&>(*composition->openPanel("rx"));
+  }
+};
+
+TEST_F(ReceiverPatchTest, OutputsWhatArrivedOldestFirstThenAnEmptyStructureOnceThenNothing) {
+  const auto keys = services->createDeviceSource("Keys");
+  addReceiver();
+  feed(keys, {0x90, 0x3C, 0x64});
+  feed(keys, {0xB3, 0x07, 0x7F});
+  tick();
+  EXPECT_EQ(messages(), (Texts{"9452644", "11732863"}));
+  tick();
+  EXPECT_EQ(messages(), Texts{});
+  const uint64_t assigned = assignments("rx", "outputMessages");
+  tick();
+  EXPECT_EQ(assignments("rx", "outputMessages"), assigned);
+}
+
+TEST_F(ReceiverPatchTest, FirstEvaluationWithNothingReceivedLeavesThePortAlone) {
+  services->createDeviceSource("Keys");
+  addReceiver();
+  tick();
+  EXPECT_EQ(assignments("rx", "outputMessages"), 0u);
+}
+
+TEST_F(ReceiverPatchTest, NoteOnAndSysexBecomeAMessageNumberAndASysexString) {
+  const auto keys = services->createDeviceSource("Keys");
+  addReceiver();
+  feed(keys, {0x90, 0x3C, 0x64, 0xF0, 0x01, 0x02, 0xF7});
+  tick();
+  EXPECT_EQ(messages(), (Texts{"9452644", "'1,2'"}));
+}
+
+TEST_F(ReceiverPatchTest, MessagesOfSeveralSourcesAreOutputInArrivalOrder) {
+  const auto keys = services->createDeviceSource("Keys");
+  const auto pads = services->createDeviceSource("Pads");
+  addReceiver();
+  feed(pads, {0x99, 0x24, 0x40});
+  feed(keys, {0x90, 0x3C, 0x64});
+  feed(pads, {0x89, 0x24, 0x00});
+  tick();
+  EXPECT_EQ(messages(), (Texts{"10036288", "9452644", "8987648"}));
+}
+
+TEST_F(ReceiverPatchTest, SourceSwitchedOffInThePanelIsNotHeardUntilSwitchedOnAgain) {
+  const auto keys = services->createDeviceSource("Keys");
+  const auto pads = services->createDeviceSource("Pads");
+  addReceiver();
+  auto& panel = openPanel();
+  ASSERT_EQ(rows(panel), 2u);
+  EXPECT_EQ(cell(panel, "name", 1), text("Pads"));
+  edit(panel, "enabled", 1, Value::index(0));
+  EXPECT_EQ(cell(panel, "enabled", 1), Value::index(0));
+
+  feed(pads, {0x99, 0x24, 0x40});
+  feed(keys, {0x90, 0x3C, 0x64});
+  tick();
+  EXPECT_EQ(messages(), Texts{"9452644"});
+
+  edit(panel, "enabled", 1, Value::index(1));
+  feed(pads, {0x89, 0x24, 0x00});
+  tick();
+  EXPECT_EQ(messages(), Texts{"8987648"});
+}
+
+TEST_F(ReceiverPatchTest, OnlyTheValueOneTicksASource) {
+  services->createDeviceSource("Keys");
+  addReceiver();
+  auto& panel = openPanel();
+  for (const Value& value : {Value::index(2), Value::number(0.5), text("yes")}) {
+    edit(panel, "enabled", 0, Value::index(1));
+    edit(panel, "enabled", 0, value);
+    EXPECT_EQ(cell(panel, "enabled", 0), Value::index(0));
+  }
+  edit(panel, "enabled", 0, text("1"));
+  EXPECT_EQ(cell(panel, "enabled", 0), Value::index(1));
+}
+
+TEST_F(ReceiverPatchTest, OpeningThePanelAgainSwitchesEverySourceOnAgain) {
+  services->createDeviceSource("Keys");
+  addReceiver();
+  edit(openPanel(), "enabled", 0, Value::index(0));
+  composition->closePanel("rx");
+  EXPECT_EQ(cell(openPanel(), "enabled", 0), Value::index(1));
+}
+
+TEST_F(ReceiverPatchTest, SourceNamedPooIsNeitherListedNorHeard) {
+  const auto poo = services->createDeviceSource("poo");
+  services->createDeviceSource("Keys");
+  addReceiver();
+  auto& panel = openPanel();
+  ASSERT_EQ(rows(panel), 1u);
+  EXPECT_EQ(cell(panel, "name", 0), text("Keys"));
+  feed(poo, {0x90, 0x3C, 0x64});
+  tick();
+  EXPECT_EQ(assignments("rx", "outputMessages"), 0u);
+}
+
+TEST_F(ReceiverPatchTest, SourceConnectedLaterIsHeardOnlyAfterThePanelIsOpened) {
+  addReceiver();
+  const auto late = services->createDeviceSource("Late Keys");
+  ASSERT_TRUE(services->waitUntilNotified(10));
+  feed(late, {0x90, 0x3C, 0x64});
+  tick();
+  EXPECT_EQ(assignments("rx", "outputMessages"), 0u);
+
+  openPanel();
+  feed(late, {0x90, 0x3C, 0x64});
+  tick();
+  EXPECT_EQ(messages(), Texts{"9452644"});
+}
+
+TEST_F(ReceiverPatchTest, RowBeyondTheListShowsNothingAndIgnoresEdits) {
+  services->createDeviceSource("Keys");
+  addReceiver();
+  auto& panel = openPanel();
+  EXPECT_TRUE(cell(panel, "name", 1).isNone());
+  EXPECT_TRUE(cell(panel, "enabled", 1).isNone());
+  edit(panel, "enabled", 1, Value::index(0));
+  EXPECT_EQ(cell(panel, "enabled", 0), Value::index(1));
+}
+
+TEST_F(ReceiverPatchTest, SavingAndReopeningRestoresNoEnabledFlags) {
+  services->createDeviceSource("Keys");
+  addReceiver();
+  edit(openPanel(), "enabled", 0, Value::index(0));
+  const std::string saved = CompositionFile::serialize(*composition);
+  EXPECT_EQ(saved.find("settings"), std::string::npos) << saved;
+
+  auto reopened = CompositionFile::parse(saved, "saved", registry);
+  auto& panel = *reopened->openPanel("rx");
+  EXPECT_EQ(cell(panel, "enabled", 0), Value::index(1));
+}
+
+TEST_F(ReceiverPatchTest, ArrivingMessagesAskTheHostForAnEvaluationAtOnce) {
+  const auto keys = services->createDeviceSource("Keys");
+  addReceiver();
+  // One tick at the start, the next a thousand seconds later unless asked.
+  composition->start(0.001);
+  while (composition->tickCount() == 0) std::this_thread::yield();
+  feed(keys, {0x90, 0x3C, 0x64});
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (assignments("rx", "outputMessages") == 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  composition->stop();
+  EXPECT_EQ(messages(), Texts{"9452644"});
+}
+
+TEST(ReceiverPatchClass, DescribesItselfAsAProviderWithOneStructureOutputAndNoSettings) {
+  PlugInRegistry registry;
+  registerWexPatches(registry);
+  const QCPlugInClass& receiver = *registry.classNamed("MIDI_ReceiverPlugIn");
+  EXPECT_EQ(receiver.displayName(), "wex MIDI Receiver");
+  EXPECT_EQ(receiver.description().rfind("MIDI Receiver returns a structure of received "
+                                         "messages. The messages are either numbers (for "
+                                         "everything but sysex messages) or strings of numbers "
+                                         "seperated by commas (for sysex messages).\r\r",
+                                         0),
+            0u);
+  EXPECT_EQ(receiver.executionMode, QCPlugInExecutionMode::Provider);
+  EXPECT_EQ(receiver.timeMode, QCPlugInTimeMode::Idle);
+  EXPECT_FALSE(receiver.plugInKeys.has_value());
+  ASSERT_EQ(receiver.propertyPorts.size(), 1u);
+  EXPECT_EQ(receiver.propertyPorts[0].key, "outputMessages");
+  EXPECT_EQ(receiver.propertyPorts[0].direction, QCPortDirection::Output);
+  EXPECT_EQ(receiver.propertyPorts[0].type, QCPortType::Structure);
+}
+
+}  // namespace
+}  // namespace wex
