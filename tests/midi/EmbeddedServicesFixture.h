@@ -14,21 +14,6 @@
 
 namespace wex {
 
-// Installs fresh embedded MIDI services for each test and captures the log.
-class EmbeddedServicesFixture : public ::testing::Test {
- protected:
-  explicit EmbeddedServicesFixture(bool withLoopbackBus = true)
-      : services(std::make_shared<EmbeddedMIDIServices>(withLoopbackBus)) {
-    installMIDIServices(services);
-  }
-  ~EmbeddedServicesFixture() override { installMIDIServices(nullptr); }
-
-  void waitForDelivery() { ASSERT_TRUE(services->waitUntilDelivered(10)); }
-
-  std::shared_ptr<EmbeddedMIDIServices> services;
-  SystemLog::Capture log;
-};
-
 // A delegate that keeps everything it is told.
 class RecordingDelegate : public OrvMIDIDelegateProtocol {
  public:
@@ -60,6 +45,23 @@ class RecordingDelegate : public OrvMIDIDelegateProtocol {
  private:
   mutable std::mutex mutex_;
   std::vector<OrvMIDIMessageList> lists_;
+};
+
+// Installs fresh embedded MIDI services for each test and captures the log.
+class EmbeddedServicesFixture : public ::testing::Test {
+ protected:
+  explicit EmbeddedServicesFixture(bool withLoopbackBus = true)
+      : services(std::make_shared<EmbeddedMIDIServices>(withLoopbackBus)) {
+    installMIDIServices(services);
+  }
+  ~EmbeddedServicesFixture() override { installMIDIServices(nullptr); }
+
+  void waitForDelivery() { ASSERT_TRUE(services->waitUntilDelivered(10)); }
+
+  // Declared first so that it outlives every node and manager of a test.
+  RecordingDelegate delegate;
+  std::shared_ptr<EmbeddedMIDIServices> services;
+  SystemLog::Capture log;
 };
 
 }  // namespace wex

@@ -187,7 +187,6 @@ TEST_F(SendingManagerTest, ListOfThreeReachesEachDestinationOnceInOnePacketList)
 }
 
 TEST_F(SendingManagerTest, ReceivedMessagesGoToTheDelegateUnchanged) {
-  RecordingDelegate delegate;
   manager->setDelegate(&delegate);
   const OrvMIDIMessageList messages{a, b};
   manager->receivedMIDI(messages);
@@ -240,7 +239,6 @@ TEST_F(BaseManagerTest, PublishesItsVirtualPairAndDoesNotListItsOwnEndpoints) {
 
 TEST_F(BaseManagerTest, SetupChangeNoticedByItsVirtualNodeReloadsAndTellsTheDelegate) {
   const auto manager = OrvMIDIManager::create();
-  RecordingDelegate delegate;
   manager->setDelegate(&delegate);
   ASSERT_TRUE(services->waitUntilNotified(10));
   const int before = delegate.setupChanges;
@@ -254,7 +252,6 @@ TEST_F(BaseManagerTest, MissingVirtualNodeMeansSetupChangesNeitherReloadNorReach
   services->faults().failNext("MIDISourceCreate", -2);
   const auto manager = OrvMIDIManager::create();
   EXPECT_EQ(manager->virtualDest(), nullptr);
-  RecordingDelegate delegate;
   manager->setDelegate(&delegate);
   manager->setupChanged();
   EXPECT_EQ(manager->sourceArray().count(), 0u);
@@ -266,7 +263,6 @@ TEST_F(BaseManagerTest, SendingAnEmptyListReachesNotEvenTheVirtualSource) {
   const auto listener = OrvMIDINode::initReceiverWithEndpoint(services->MIDIGetSource(1));
   ASSERT_TRUE(listener);
   ASSERT_EQ(listener->name(), "From OrvMIDI");
-  RecordingDelegate delegate;
   listener->setDelegate(&delegate);
   manager->sendMsgs({});
   manager->sendMsg(OrvMIDIMessage::createFromVals(0xFA, 0, 0, 0));

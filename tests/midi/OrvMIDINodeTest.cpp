@@ -306,7 +306,6 @@ TEST_F(NodeSending, VirtualSenderPublishesOnItsSourceAndLogsAFailedPublish) {
   const auto publisher = OrvMIDINode::initSenderWithName("From wex MIDI");
   const auto listener = OrvMIDINode::initReceiverWithEndpoint(services->MIDIGetSource(1));
   ASSERT_TRUE(publisher && listener);
-  RecordingDelegate delegate;
   listener->setDelegate(&delegate);
 
   services->faults().failNext("MIDIReceived", -9);
@@ -334,7 +333,6 @@ class NodeReceiving : public EmbeddedServicesFixture {
 
   MIDIEndpointRef keys = 0;
   std::shared_ptr<OrvMIDINode> node;
-  RecordingDelegate delegate;
 };
 
 TEST_F(NodeReceiving, EnabledNodeHandsTheParsedMessagesToItsDelegate) {
@@ -389,12 +387,12 @@ TEST_F(NodeReceiving, DelegateThatOnlyCaresForSetupChangesGetsNoMessagesAndNoErr
   EXPECT_EQ(setupOnly.changes, 1);
   EXPECT_TRUE(delegate.lists().empty());
   EXPECT_TRUE(log.lines().empty());
+  node->setDelegate(nullptr);
 }
 
 TEST_F(OrvMIDINodeTest, VirtualReceiverGetsWhatIsSentToItsDestinationAndHearsSetupChanges) {
   const auto node = OrvMIDINode::initReceiverWithName("to wex MIDI");
   ASSERT_TRUE(node);
-  RecordingDelegate delegate;
   node->setDelegate(&delegate);
   const auto sender = OrvMIDINode::initSenderWithEndpoint(services->MIDIGetDestination(1));
   ASSERT_TRUE(sender);
@@ -415,7 +413,6 @@ TEST_F(OrvMIDINodeTest, SenderNodeToTheLoopbackBusReachesAReceiverNodeOnItsSourc
   const auto receiver = OrvMIDINode::initReceiverWithEndpoint(services->loopbackSource());
   ASSERT_TRUE(sender && receiver);
   EXPECT_EQ(sender->name(), "wexmidi Loopback");
-  RecordingDelegate delegate;
   receiver->setDelegate(&delegate);
 
   const OrvMIDIMessageList sent = {
