@@ -426,5 +426,25 @@ TEST_F(EmbeddedMIDIServicesTest, FedBytesLongerThanOnePacketArriveWhole) {
   EXPECT_EQ(inbox.received()[0], bytes);
 }
 
+TEST(EmbeddedMIDIServicesLifetime, ServicesDestroyedWithTrafficAndClientsLeftStopCleanly) {
+  Inbox inbox;
+  NotificationCounter counter;
+  {
+    EmbeddedMIDIServices services;
+    MIDIClientRef client = 0;
+    ASSERT_EQ(services.MIDIClientCreate("c", &NotificationCounter::notifyProc, &counter, &client),
+              noErr);
+    MIDIEndpointRef destination = 0;
+    ASSERT_EQ(services.MIDIDestinationCreate(client, "To", &Inbox::readProc, &inbox, &destination),
+              noErr);
+    MIDIPortRef out = 0;
+    ASSERT_EQ(services.MIDIOutputPortCreate(client, "out", &out), noErr);
+    auto list = listOf({0xF8});
+    for (int i = 0; i < 500; ++i) services.MIDISend(out, destination, list.list());
+    services.createDeviceSource("Keys");
+  }
+  EXPECT_LE(inbox.received().size(), 500u);
+}
+
 }  // namespace
 }  // namespace wex

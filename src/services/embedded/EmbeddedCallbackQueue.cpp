@@ -7,13 +7,19 @@ namespace wex {
 EmbeddedCallbackQueue::EmbeddedCallbackQueue() : thread_([this] { loop(); }) {}
 
 EmbeddedCallbackQueue::~EmbeddedCallbackQueue() {
+  stop();
+}
+
+void EmbeddedCallbackQueue::stop() {
+  std::deque<Task> dropped;  // destroyed after the lock is let go
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
-    tasks_.clear();
+    dropped.swap(tasks_);
   }
   wake_.notify_all();
-  if (thread_.joinable()) thread_.join();
+  progress_.notify_all();
+  if (thread_.joinable() && !isQueueThread()) thread_.join();
 }
 
 uint64_t EmbeddedCallbackQueue::post(MIDIClientRef client, std::function<void()> task) {
@@ -21,6 +27,7 @@ uint64_t EmbeddedCallbackQueue::post(MIDIClientRef client, std::function<void()>
   {
     std::lock_guard lock(mutex_);
     sequence = ++lastSequence_;
+    if (stopping_) return sequence;
     tasks_.push_back(Task{sequence, client, std::move(task)});
   }
   wake_.notify_one();
@@ -54,7 +61,7 @@ bool EmbeddedCallbackQueue::waitUntilIdle(double timeoutSeconds) {
   if (isQueueThread()) return tasks_.empty();
   const uint64_t target = lastSequence_;
   const auto timeout = std::chrono::duration<double>(timeoutSeconds < 0 ? 0 : timeoutSeconds);
-  return progress_.wait_for(lock, timeout, [&] { return passedLocked(target); });
+  return progress_.wait_for(lock, timeout, [&] { return stopping_ || passedLocked(target); });
 }
 
 void EmbeddedCallbackQueue::loop() {

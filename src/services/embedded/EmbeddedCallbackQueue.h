@@ -22,6 +22,10 @@ class EmbeddedCallbackQueue {
   EmbeddedCallbackQueue(const EmbeddedCallbackQueue&) = delete;
   EmbeddedCallbackQueue& operator=(const EmbeddedCallbackQueue&) = delete;
 
+  // Ends the thread after the task it may be running; what is queued, or
+  // posted later, never runs.
+  void stop();
+
   // Queues the task; returns its sequence number.
   uint64_t post(MIDIClientRef client, std::function<void()> task);
 

@@ -36,7 +36,12 @@ EmbeddedMIDIServices::EmbeddedMIDIServices(bool withLoopbackBus) {
   loopbackSource_ = addEndpointLocked(true, Owner::Loopback, std::string(kLoopbackName));
 }
 
-EmbeddedMIDIServices::~EmbeddedMIDIServices() = default;
+// Both threads stop before either queue goes, since a callback on one may
+// post to the other.
+EmbeddedMIDIServices::~EmbeddedMIDIServices() {
+  notifications_.stop();
+  delivery_.stop();
+}
 
 MIDIEndpointRef EmbeddedMIDIServices::addEndpointLocked(bool source, Owner owner,
                                                         const std::optional<std::string>& name,
