@@ -1,0 +1,152 @@
+#pragma once
+
+#include <jack/jack.h>
+#include <jack/metadata.h>
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "services/MIDIServices.h"
+#include "services/jack/JackCallbackGate.h"
+#include "services/jack/JackEndpointTable.h"
+#include "services/jack/JackInputStream.h"
+#include "services/jack/JackOutputStream.h"
+#include "services/jack/JackProcessTable.h"
+#include "services/jack/JackReader.h"
+#include "services/jack/JackSetupWatcher.h"
+#include "services/jack/JackWakeSignal.h"
+
+namespace wex {
+
+// The MIDI services on a JACK server: one JACK client for the whole process,
+// carrying every client of the contract.
+//
+// Sources are the JACK MIDI output ports of other JACK clients, destinations
+// their MIDI input ports, plus our own virtual sources and destinations
+// (public ports of our client named after them). Receiving uses one private
+// JACK input port per connection, sending one private output port per
+// destination, connected when first needed; private ports are never listed.
+// The server may go away: the endpoints then go offline, and the services
+// reconnect, register their ports and remake their connections when a server
+// is back.
+class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Owner {
+ public:
+  // True when a JACK server can be reached (it is never started).
+  static bool serverRunning();
+  // Connects to the running server as `clientName`; null, with the reason in
+  // `error`, when there is none.
+  static std::shared_ptr<JackMIDIServices> open(const std::string& clientName, std::string* error);
+
+  ~JackMIDIServices() override;
+  JackMIDIServices(const JackMIDIServices&) = delete;
+  JackMIDIServices& operator=(const JackMIDIServices&) = delete;
+
+  OSStatus MIDIClientCreate(const std::string& name, MIDINotifyProc notifyProc, void* notifyRefCon,
+                            MIDIClientRef* outClient) override;
+  OSStatus MIDIClientDispose(MIDIClientRef client) override;
+  OSStatus MIDIInputPortCreate(MIDIClientRef client, const std::string& portName,
+                               MIDIReadProc readProc, void* refCon, MIDIPortRef* outPort) override;
+  OSStatus MIDIOutputPortCreate(MIDIClientRef client, const std::string& portName,
+                                MIDIPortRef* outPort) override;
+  OSStatus MIDIPortConnectSource(MIDIPortRef port, MIDIEndpointRef source,
+                                 void* connRefCon) override;
+  OSStatus MIDIPortDisconnectSource(MIDIPortRef port, MIDIEndpointRef source) override;
+  OSStatus MIDIDestinationCreate(MIDIClientRef client, const std::string& name,
+                                 MIDIReadProc readProc, void* refCon,
+                                 MIDIEndpointRef* outDest) override;
+  OSStatus MIDISourceCreate(MIDIClientRef client, const std::string& name,
+                            MIDIEndpointRef* outSrc) override;
+  OSStatus MIDIObjectGetStringProperty(MIDIObjectRef obj, const std::string& propertyID,
+                                       std::optional<std::string>* str) override;
+  OSStatus MIDIObjectGetIntegerProperty(MIDIObjectRef obj, const std::string& propertyID,
+                                        int32_t* outValue) override;
+  ItemCount MIDIGetNumberOfSources() override;
+  MIDIEndpointRef MIDIGetSource(ItemCount sourceIndex0) override;
+  ItemCount MIDIGetNumberOfDestinations() override;
+  MIDIEndpointRef MIDIGetDestination(ItemCount destIndex0) override;
+  OSStatus MIDISend(MIDIPortRef port, MIDIEndpointRef dest, const MIDIPacketList* pktlist) override;
+  OSStatus MIDIReceived(MIDIEndpointRef src, const MIDIPacketList* pktlist) override;
+  bool waitUntilDelivered(double timeoutSeconds) override;
+
+  // Our JACK client's name, empty while the server is away.
+  std::string jackClientName();
+  // The full JACK port name behind an endpoint, empty for an unknown one.
+  std::string jackPortName(MIDIEndpointRef endpoint);
+  bool serverAway();
+
+ private:
+  struct Client {
+    MIDIClientRef ref = 0;
+    std::string name;
+    MIDINotifyProc notifyProc = nullptr;
+    void* notifyRefCon = nullptr;
+    std::atomic<bool> alive{true};
+  };
+  struct Port {
+    MIDIPortRef ref = 0;
+    MIDIClientRef client = 0;
+    bool isInput = false;
+    MIDIReadProc readProc = nullptr;
+    void* refCon = nullptr;
+  };
+
+  JackMIDIServices(jack_client_t* jack, const std::string& clientName);
+
+  // JACK's callbacks: they only mark, never lock.
+  static void onShutdown(jack_status_t code, const char* reason, void* arg);
+  static void onPortRegistration(jack_port_id_t port, int registered, void* arg);
+  static void onPortRename(jack_port_id_t port, const char* oldName, const char* newName,
+                           void* arg);
+  static void onClientRegistration(const char* name, int registered, void* arg);
+  static void onPropertyChange(jack_uuid_t subject, const char* key, jack_property_change_t change,
+                               void* arg);
+
+  // JackSetupWatcher::Owner, on the watcher's thread.
+  void serverLost() override;
+  bool reconnect() override;
+  void setupMayHaveChanged() override;
+  void reportDrops() override;
+
+  // The rest hold mutex_.
+  bool installCallbacksAndActivate(jack_client_t* jack);
+  bool registerPort(JackInputStream& stream);
+  bool registerPort(JackOutputStream& stream);
+  jack_port_t* registerJackPort(const std::string& wanted, bool isInput, bool isPrivate,
+                                const std::string& displayName, std::string* shortName);
+  std::string privatePortName(bool isInput);
+  void link(JackInputStream& stream);
+  void link(JackOutputStream& stream);
+  void publishProcessTable();
+  void refreshEndpoints();
+  void unregister(jack_port_t*& port);
+  std::shared_ptr<JackOutputStream> outputStreamTo(MIDIEndpointRef dest);
+  std::vector<std::shared_ptr<JackInputStream>> liveInputs();
+  MIDIObjectRef newRef() { return nextRef_++; }
+
+  OSStatus writeMessages(JackOutputStream& stream, MIDIPortRef port, const MIDIPacketList* pktlist);
+
+  std::mutex mutex_;
+  jack_client_t* jack_ = nullptr;
+  const std::string requestedName_;
+  MIDIObjectRef nextRef_ = 1;
+  unsigned nextPrivatePort_ = 1;
+  std::map<MIDIClientRef, std::shared_ptr<Client>> clients_;
+  std::map<MIDIPortRef, Port> ports_;
+  std::vector<std::shared_ptr<JackInputStream>> inputs_;
+  std::vector<std::shared_ptr<JackOutputStream>> outputs_;
+  JackEndpointTable endpoints_;
+  std::string notifiedSignature_;
+  std::atomic<uint64_t> droppedWhileAway_{0};
+  uint64_t droppedWhileAwayReported_ = 0;
+
+  JackWakeSignal inputArrived_;
+  JackProcessTable processTable_;
+  JackCallbackGate gate_;
+  JackReader reader_;
+  JackSetupWatcher watcher_;
+};
+
+}  // namespace wex

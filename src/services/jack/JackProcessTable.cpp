@@ -1,0 +1,91 @@
+#include "services/jack/JackProcessTable.h"
+
+#include <jack/midiport.h>
+
+#include <thread>
+
+namespace wex {
+
+JackProcessTable::JackProcessTable(JackWakeSignal& inputArrived) : inputArrived_(inputArrived) {}
+
+JackProcessTable::~JackProcessTable() {
+  delete current_.load();
+}
+
+int JackProcessTable::processCallback(jack_nframes_t nframes, void* arg) {
+  return static_cast<JackProcessTable*>(arg)->process(nframes);
+}
+
+int JackProcessTable::process(jack_nframes_t nframes) {
+  // Sequentially consistent on purpose: publish() must see either that this
+  // cycle is running or that it will load the new table.
+  inCycle_.store(true);
+  const Table* table = current_.load();
+  if (table) {
+    bool arrived = false;
+    for (const Input& input : table->inputs) moveInput(input, nframes, arrived);
+    for (const Output& output : table->outputs) moveOutput(output, nframes);
+    if (arrived) inputArrived_.notify();
+  }
+  cycles_.fetch_add(1);
+  inCycle_.store(false);
+  return 0;
+}
+
+void JackProcessTable::moveInput(const Input& input, jack_nframes_t nframes, bool& arrived) {
+  void* buffer = jack_port_get_buffer(input.port, nframes);
+  if (!buffer) return;
+  const uint32_t count = jack_midi_get_event_count(buffer);
+  for (uint32_t i = 0; i < count; ++i) {
+    jack_midi_event_t event;
+    if (jack_midi_event_get(&event, buffer, i) != 0 || event.size == 0) continue;
+    if (input.ring->writeFrame(event.buffer, static_cast<uint32_t>(event.size))) {
+      arrived = true;
+    } else {
+      input.dropped->fetch_add(1, std::memory_order_relaxed);
+    }
+  }
+}
+
+void JackProcessTable::moveOutput(const Output& output, jack_nframes_t nframes) {
+  void* buffer = jack_port_get_buffer(output.port, nframes);
+  if (!buffer) return;
+  jack_midi_clear_buffer(buffer);
+  bool wroteAny = false;
+  for (uint32_t length = output.ring->nextFrameLength(); length != 0;
+       length = output.ring->nextFrameLength()) {
+    if (jack_midi_max_event_size(buffer) < length) {
+      // Waits for the next cycle, unless it could never fit in any cycle.
+      if (wroteAny) break;
+      output.ring->skipFrame();
+      output.dropped->fetch_add(1, std::memory_order_relaxed);
+      continue;
+    }
+    jack_midi_data_t* place = jack_midi_event_reserve(buffer, 0, length);
+    if (!place) break;
+    output.ring->readFrame(place);
+    wroteAny = true;
+  }
+}
+
+void JackProcessTable::publish(std::unique_ptr<Table> table) {
+  Table* previous = current_.exchange(table.release());
+  waitUntilUnused();
+  delete previous;
+}
+
+void JackProcessTable::clearAfterClose() {
+  delete current_.exchange(nullptr);
+}
+
+void JackProcessTable::waitUntilUnused() {
+  // A cycle running now may hold the previous table; one that starts later
+  // loads the new one. Wait for the running cycle to end.
+  if (!inCycle_.load()) return;
+  const uint64_t cycle = cycles_.load();
+  while (inCycle_.load() && cycles_.load() == cycle) {
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
+  }
+}
+
+}  // namespace wex

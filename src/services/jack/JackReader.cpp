@@ -1,0 +1,73 @@
+#include "services/jack/JackReader.h"
+
+#include <algorithm>
+
+namespace wex {
+
+namespace {
+
+constexpr size_t kMaxPacketLength = 0xFFFF;
+constexpr ByteCount kPacketListCapacity = 4 + JackInputStream::kRingCapacity * 2;
+
+}  // namespace
+
+JackReader::JackReader(JackWakeSignal& inputArrived, JackCallbackGate& gate, Streams streams)
+    : inputArrived_(inputArrived),
+      gate_(gate),
+      streams_(std::move(streams)),
+      packets_(kPacketListCapacity) {}
+
+JackReader::~JackReader() {
+  stop();
+}
+
+void JackReader::start() {
+  if (thread_.joinable()) return;
+  stopping_ = false;
+  thread_ = std::thread([this] { run(); });
+}
+
+void JackReader::stop() {
+  if (!thread_.joinable()) return;
+  stopping_ = true;
+  inputArrived_.notify();
+  thread_.join();
+}
+
+void JackReader::run() {
+  while (!stopping_.load()) {
+    inputArrived_.wait(std::chrono::milliseconds(100));
+    if (stopping_.load()) break;
+    busy_ = true;
+    for (const auto& stream : streams_()) drain(*stream);
+    busy_ = false;
+  }
+}
+
+void JackReader::drain(JackInputStream& stream) {
+  packets_.clear();
+  for (uint32_t length = stream.ring.nextFrameLength(); length != 0;
+       length = stream.ring.nextFrameLength()) {
+    frame_.resize(length);
+    stream.ring.readFrame(frame_.data());
+    for (size_t offset = 0; offset < length; offset += kMaxPacketLength) {
+      const size_t chunk = std::min(kMaxPacketLength, length - offset);
+      if (!packets_.addPacket(frame_.data() + offset, chunk)) {
+        deliver(stream);
+        packets_.addPacket(frame_.data() + offset, chunk);
+      }
+    }
+  }
+  deliver(stream);
+}
+
+void JackReader::deliver(JackInputStream& stream) {
+  if (packets_.packetCount() == 0) return;
+  gate_.run(stream.client, [&] {
+    if (stream.alive.load() && stream.readProc)
+      stream.readProc(packets_.list(), stream.refCon, stream.connRefCon);
+  });
+  packets_.clear();
+}
+
+}  // namespace wex

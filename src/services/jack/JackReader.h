@@ -1,0 +1,52 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "services/MIDIPacketListBuffer.h"
+#include "services/jack/JackCallbackGate.h"
+#include "services/jack/JackInputStream.h"
+#include "services/jack/JackWakeSignal.h"
+
+namespace wex {
+
+// The thread that turns what the process callback put into the input rings
+// into packet lists and calls the read callbacks. There is one reader, so the
+// callbacks of one port never overlap; each JACK event becomes one packet, so
+// a sysex that JACK delivers in several events reaches the parser as
+// consecutive packets.
+class JackReader {
+ public:
+  using Streams = std::function<std::vector<std::shared_ptr<JackInputStream>>()>;
+
+  // `streams` lists the live input streams; it is called on the reader thread.
+  JackReader(JackWakeSignal& inputArrived, JackCallbackGate& gate, Streams streams);
+  ~JackReader();
+  JackReader(const JackReader&) = delete;
+  JackReader& operator=(const JackReader&) = delete;
+
+  void start();
+  void stop();
+
+  // True while the reader is emptying rings or calling callbacks.
+  bool busy() const { return busy_.load(); }
+
+ private:
+  void run();
+  void drain(JackInputStream& stream);
+  void deliver(JackInputStream& stream);
+
+  JackWakeSignal& inputArrived_;
+  JackCallbackGate& gate_;
+  Streams streams_;
+  MIDIPacketListBuffer packets_;
+  std::vector<Byte> frame_;
+  std::atomic<bool> stopping_{false};
+  std::atomic<bool> busy_{false};
+  std::thread thread_;
+};
+
+}  // namespace wex

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace wex::test {
+
+// A program the tests start (a JACK server or a JACK example client), with
+// its standard output and error going to a file. It is stopped, by its
+// process id, when the object goes away.
+class ChildProcess {
+ public:
+  ChildProcess(const std::vector<std::string>& arguments,
+               const std::map<std::string, std::string>& environment = {});
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  bool started() const { return pid_ > 0; }
+  // SIGTERM, then SIGKILL if it is still there after `grace`.
+  void stop(std::chrono::milliseconds grace = std::chrono::milliseconds(2000));
+  std::string output() const;
+
+ private:
+  pid_t pid_ = -1;
+  std::string outputPath_;
+};
+
+// Polls `condition` until it holds or `timeout` passes.
+bool waitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+
+// A name that no other test process uses at the same time.
+std::string uniqueName(const std::string& prefix);
+
+}  // namespace wex::test

@@ -1,0 +1,348 @@
+#include <jack/jack.h>
+#include <jack/metadata.h>
+
+#include <algorithm>
+#include <thread>
+
+#include "jack/JackServicesFixture.h"
+#include "support/SystemLog.h"
+
+namespace wex::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+Bytes sysexOfLength(size_t length) {
+  Bytes sysex{0xF0};
+  while (sysex.size() < length - 1) sysex.push_back(static_cast<Byte>(sysex.size() * 7 & 0x7F));
+  sysex.push_back(0xF7);
+  return sysex;
+}
+
+bool contains(const std::vector<Bytes>& events, const Bytes& wanted) {
+  return std::find(events.begin(), events.end(), wanted) != events.end();
+}
+
+// A JACK client of the test's own, with ports named in the three ways.
+class NamedPortsClient {
+ public:
+  explicit NamedPortsClient(const std::string& name) {
+    client_ = jack_client_open(name.c_str(), JackNoStartServer, nullptr);
+    if (!client_) return;
+    plain_ = jack_port_register(client_, "plain", JACK_DEFAULT_MIDI_TYPE,
+                                JackPortIsOutput | JackPortIsPhysical, 0);
+    aliased_ = jack_port_register(client_, "aliased", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    jack_port_set_alias(aliased_, "Alias Keys");
+    pretty_ = jack_port_register(client_, "pretty", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    jack_port_set_alias(pretty_, "Alias Synth");
+    jack_set_property(client_, jack_port_uuid(pretty_), JACK_METADATA_PRETTY_NAME, "Pretty Synth",
+                      "text/plain");
+    jack_activate(client_);
+  }
+  ~NamedPortsClient() {
+    if (client_) jack_client_close(client_);
+  }
+  bool ok() const { return client_ && plain_ && aliased_ && pretty_; }
+
+ private:
+  jack_client_t* client_ = nullptr;
+  jack_port_t* plain_ = nullptr;
+  jack_port_t* aliased_ = nullptr;
+  jack_port_t* pretty_ = nullptr;
+};
+
+TEST_F(JackServicesTest, NotesOfJackMidiseqReachTheReadCallbackWithTheirBytes) {
+  const std::string name = uniqueName("seq");
+  JackClientProcess sequencer(
+      name, {"jack_midiseq", name, "4800", "0", "60", "1000", "2400", "64", "1000"},
+      jackEnvironment());
+  const MIDIEndpointRef source = waitForEndpoint(*services_, true, name + ":out");
+  ASSERT_NE(source, 0u) << sequencer.output();
+
+  PacketCollector collector;
+  const MIDIPortRef port = makeInputPort(makeClient(), collector);
+  ASSERT_EQ(services_->MIDIPortConnectSource(port, source, nullptr), noErr);
+  ASSERT_TRUE(waitUntil([&] { return collector.count() >= 8; }, kJackWait));
+
+  const std::vector<Bytes> expected{
+      {0x90, 0x3C, 0x40}, {0x80, 0x3C, 0x40}, {0x90, 0x40, 0x40}, {0x80, 0x40, 0x40}};
+  const auto packets = collector.packets();
+  for (const Bytes& packet : packets) EXPECT_TRUE(contains(expected, packet));
+  for (const Bytes& message : expected) EXPECT_TRUE(contains(packets, message));
+}
+
+TEST_F(JackServicesTest, MessagesSentToJackMidiDumpArriveByteForByte) {
+  const std::string name = uniqueName("dump");
+  JackClientProcess dump(name, {"stdbuf", "-oL", "jack_midi_dump", name}, jackEnvironment());
+  const MIDIEndpointRef destination = waitForEndpoint(*services_, false, name + ":input");
+  ASSERT_NE(destination, 0u) << dump.output();
+  const MIDIPortRef port = makeOutputPort(makeClient());
+
+  const std::vector<Bytes> shortMessages{{0x91, 0x3C, 0x64},
+                                         {0x81, 0x3C, 0x00},
+                                         {0xB2, 0x07, 0x7F},
+                                         {0xC3, 0x05},
+                                         {0xD4, 0x33},
+                                         {0xE5, 0x00, 0x40},
+                                         {0xA6, 0x3C, 0x10},
+                                         {0xF2, 0x10, 0x20},
+                                         {0xF3, 0x05},
+                                         {0xF6},
+                                         {0xF8},
+                                         {0xFA},
+                                         {0xFC},
+                                         {0xFF}};
+  MIDIPacketListBuffer list;
+  for (const Bytes& message : shortMessages) ASSERT_TRUE(list.add(message.data(), message.size()));
+  ASSERT_EQ(services_->MIDISend(port, destination, list.list()), noErr);
+  const Bytes sysex = sysexOfLength(1010);
+  MIDIPacketListBuffer sysexList;
+  ASSERT_TRUE(sysexList.addPacket(sysex));
+  ASSERT_EQ(services_->MIDISend(port, destination, sysexList.list()), noErr);
+  EXPECT_TRUE(services_->waitUntilDelivered(5));
+
+  std::vector<Bytes> expected = shortMessages;
+  expected.push_back(sysex);
+  ASSERT_TRUE(
+      waitUntil([&] { return dumpedEvents(dump.output()).size() >= expected.size(); }, kJackWait))
+      << dump.output();
+  EXPECT_EQ(dumpedEvents(dump.output()), expected);
+}
+
+TEST_F(JackServicesTest, AClientThatAppearsAfterStartIsListedWithASetupChangedNotification) {
+  NotificationCounter counter;
+  makeClient(&counter);
+  const std::string name = uniqueName("late");
+  const ItemCount before = services_->MIDIGetNumberOfDestinations();
+
+  JackClientProcess dump(name, {"jack_midi_dump", name}, jackEnvironment());
+  const MIDIEndpointRef destination = waitForEndpoint(*services_, false, name + ":input");
+  ASSERT_NE(destination, 0u);
+  EXPECT_TRUE(waitUntil([&] { return counter.setupChanged > 0; }, kJackWait));
+  EXPECT_GE(services_->MIDIGetNumberOfDestinations(), before + 1);
+  EXPECT_EQ(nameOf(*services_, destination), name + ":input");
+  EXPECT_EQ(integerOf(*services_, destination, kMIDIPropertyOffline), 0);
+}
+
+TEST_F(JackServicesTest, AClientThatGoesAwayLeavesTheListWithASetupChangedNotification) {
+  NotificationCounter counter;
+  makeClient(&counter);
+  const std::string name = uniqueName("leaving");
+  auto other = std::make_unique<NamedPortsClient>(name);
+  ASSERT_TRUE(other->ok());
+  const MIDIEndpointRef source = waitForEndpoint(*services_, true, name + ":plain");
+  ASSERT_NE(source, 0u);
+  ASSERT_TRUE(waitUntil([&] { return counter.setupChanged > 0; }, kJackWait));
+
+  const int notified = counter.setupChanged;
+  other.reset();
+  EXPECT_TRUE(waitUntil([&] { return counter.setupChanged > notified; }, kJackWait));
+  for (ItemCount i = 0; i < services_->MIDIGetNumberOfSources(); ++i) {
+    EXPECT_NE(services_->MIDIGetSource(i), source);
+  }
+  EXPECT_EQ(integerOf(*services_, source, kMIDIPropertyOffline), 1);
+}
+
+TEST_F(JackServicesTest, OwnVirtualEndpointsAreListedButConnectionPortsAreNot) {
+  const MIDIClientRef client = makeClient();
+  PacketCollector atDestination;
+  MIDIEndpointRef virtualSource = 0;
+  MIDIEndpointRef virtualDestination = 0;
+  ASSERT_EQ(services_->MIDISourceCreate(client, "From wex MIDI", &virtualSource), noErr);
+  ASSERT_EQ(services_->MIDIDestinationCreate(client, "To wex MIDI", PacketCollector::readProc,
+                                             &atDestination, &virtualDestination),
+            noErr);
+  PacketCollector atPort;
+  const MIDIPortRef in = makeInputPort(client, atPort);
+  ASSERT_EQ(services_->MIDIPortConnectSource(in, virtualSource, nullptr), noErr);
+  const MIDIPortRef out = makeOutputPort(client);
+  MIDIPacketListBuffer list;
+  const Bytes note{0x92, 0x40, 0x7F};
+  list.addPacket(note);
+  ASSERT_EQ(services_->MIDISend(out, virtualDestination, list.list()), noErr);
+
+  const std::string ownPrefix = services_->jackClientName() + ":";
+  std::vector<std::string> ownSources;
+  std::vector<std::string> ownDestinations;
+  for (ItemCount i = 0; i < services_->MIDIGetNumberOfSources(); ++i) {
+    const MIDIEndpointRef ref = services_->MIDIGetSource(i);
+    if (services_->jackPortName(ref).rfind(ownPrefix, 0) == 0)
+      ownSources.push_back(*nameOf(*services_, ref));
+  }
+  for (ItemCount i = 0; i < services_->MIDIGetNumberOfDestinations(); ++i) {
+    const MIDIEndpointRef ref = services_->MIDIGetDestination(i);
+    if (services_->jackPortName(ref).rfind(ownPrefix, 0) == 0) {
+      ownDestinations.push_back(*nameOf(*services_, ref));
+    }
+  }
+  EXPECT_EQ(ownSources, std::vector<std::string>{"From wex MIDI"});
+  EXPECT_EQ(ownDestinations, std::vector<std::string>{"To wex MIDI"});
+}
+
+TEST_F(JackServicesTest,
+       WhatAVirtualSourcePublishesReachesAConnectedPortAndSendsReachAVirtualDestination) {
+  const MIDIClientRef client = makeClient();
+  MIDIEndpointRef virtualSource = 0;
+  ASSERT_EQ(services_->MIDISourceCreate(client, "wex out", &virtualSource), noErr);
+  PacketCollector atDestination;
+  MIDIEndpointRef virtualDestination = 0;
+  ASSERT_EQ(services_->MIDIDestinationCreate(client, "wex in", PacketCollector::readProc,
+                                             &atDestination, &virtualDestination),
+            noErr);
+  PacketCollector atPort;
+  const MIDIPortRef in = makeInputPort(client, atPort);
+  ASSERT_EQ(services_->MIDIPortConnectSource(in, virtualSource, nullptr), noErr);
+
+  MIDIPacketListBuffer published;
+  published.add(Bytes{0xB0, 0x01, 0x02}.data(), 3);
+  published.add(Bytes{0xF8}.data(), 1);
+  ASSERT_EQ(services_->MIDIReceived(virtualSource, published.list()), noErr);
+  MIDIPacketListBuffer sent;
+  sent.addPacket(Bytes{0x9F, 0x10, 0x20});
+  ASSERT_EQ(services_->MIDISend(makeOutputPort(client), virtualDestination, sent.list()), noErr);
+
+  EXPECT_TRUE(services_->waitUntilDelivered(5));
+  EXPECT_EQ(atPort.packets(), (std::vector<Bytes>{{0xB0, 0x01, 0x02}, {0xF8}}));
+  EXPECT_EQ(atDestination.packets(), (std::vector<Bytes>{{0x9F, 0x10, 0x20}}));
+}
+
+TEST_F(JackServicesTest, MoreSysexThanOneCycleCarriesArrivesWholeAndInOrder) {
+  const MIDIClientRef client = makeClient();
+  PacketCollector received;
+  MIDIEndpointRef destination = 0;
+  ASSERT_EQ(services_->MIDIDestinationCreate(client, "wex burst", PacketCollector::readProc,
+                                             &received, &destination),
+            noErr);
+  const MIDIPortRef out = makeOutputPort(client);
+  std::vector<Bytes> sent;
+  for (int i = 0; i < 48; ++i) {
+    Bytes sysex = sysexOfLength(1010);
+    sysex[1] = static_cast<Byte>(i);
+    MIDIPacketListBuffer list;
+    list.addPacket(sysex);
+    ASSERT_EQ(services_->MIDISend(out, destination, list.list()), noErr);
+    sent.push_back(sysex);
+  }
+  EXPECT_TRUE(services_->waitUntilDelivered(5));
+  EXPECT_EQ(received.packets(), sent);
+}
+
+TEST_F(JackServicesTest, ASysexSentInPiecesGoesOutAsOneMessage) {
+  const MIDIClientRef client = makeClient();
+  PacketCollector received;
+  MIDIEndpointRef destination = 0;
+  ASSERT_EQ(services_->MIDIDestinationCreate(client, "wex pieces", PacketCollector::readProc,
+                                             &received, &destination),
+            noErr);
+  const MIDIPortRef out = makeOutputPort(client);
+  for (const Bytes& piece :
+       {Bytes{0xF0, 0x7E, 0x7F}, Bytes{0x06, 0x01}, Bytes{0xF7, 0x90, 0x3C, 0x01}}) {
+    MIDIPacketListBuffer list;
+    list.addPacket(piece);
+    ASSERT_EQ(services_->MIDISend(out, destination, list.list()), noErr);
+  }
+  EXPECT_TRUE(services_->waitUntilDelivered(5));
+  EXPECT_EQ(received.packets(),
+            (std::vector<Bytes>{{0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}, {0x90, 0x3C, 0x01}}));
+}
+
+TEST_F(JackServicesTest, EndpointsAreNamedByPrettyNameThenAliasThenPortNameAndMarkedPhysical) {
+  const std::string name = uniqueName("named");
+  NamedPortsClient other(name);
+  ASSERT_TRUE(other.ok());
+  const MIDIEndpointRef plain = waitForEndpoint(*services_, true, name + ":plain");
+  const MIDIEndpointRef aliased = waitForEndpoint(*services_, true, name + ":aliased");
+  const MIDIEndpointRef pretty = waitForEndpoint(*services_, false, name + ":pretty");
+  ASSERT_TRUE(plain && aliased && pretty);
+  EXPECT_TRUE(waitUntil([&] { return nameOf(*services_, pretty) == "Pretty Synth"; }, kJackWait));
+  EXPECT_EQ(nameOf(*services_, aliased), "Alias Keys");
+  EXPECT_EQ(nameOf(*services_, plain), name + ":plain");
+  EXPECT_EQ(integerOf(*services_, plain, kMIDIPropertyPhysical), 1);
+  EXPECT_EQ(integerOf(*services_, aliased, kMIDIPropertyPhysical), 0);
+}
+
+TEST_F(JackServicesTest, UniqueIDsStayTheSameForTheSamePortInAnotherProcessRun) {
+  const std::string name = uniqueName("ids");
+  NamedPortsClient other(name);
+  ASSERT_TRUE(other.ok());
+  const MIDIEndpointRef plain = waitForEndpoint(*services_, true, name + ":plain");
+  const MIDIEndpointRef aliased = waitForEndpoint(*services_, true, name + ":aliased");
+  ASSERT_TRUE(plain && aliased);
+  std::string error;
+  auto second = JackMIDIServices::open(uniqueName("wextest"), &error);
+  ASSERT_TRUE(second) << error;
+  const MIDIEndpointRef plainAgain = waitForEndpoint(*second, true, name + ":plain");
+  ASSERT_NE(plainAgain, 0u);
+  EXPECT_EQ(integerOf(*second, plainAgain, kMIDIPropertyUniqueID),
+            integerOf(*services_, plain, kMIDIPropertyUniqueID));
+  EXPECT_NE(integerOf(*services_, plain, kMIDIPropertyUniqueID),
+            integerOf(*services_, aliased, kMIDIPropertyUniqueID));
+}
+
+// Read callbacks that can be held up, to see what waits for them.
+struct HeldCallback {
+  std::atomic<bool> entered{false};
+  std::atomic<bool> release{false};
+  std::atomic<bool> finished{false};
+  std::atomic<int> calls{0};
+  static void readProc(const MIDIPacketList*, void* refCon, void*) {
+    auto* self = static_cast<HeldCallback*>(refCon);
+    self->calls++;
+    self->entered = true;
+    while (!self->release) std::this_thread::sleep_for(1ms);
+    self->finished = true;
+  }
+};
+
+TEST_F(JackServicesTest, DisposingOfAClientWaitsForItsRunningReadCallback) {
+  MIDIClientRef client = 0;
+  ASSERT_EQ(services_->MIDIClientCreate("held", nullptr, nullptr, &client), noErr);
+  HeldCallback held;
+  MIDIEndpointRef destination = 0;
+  ASSERT_EQ(services_->MIDIDestinationCreate(client, "wex held", HeldCallback::readProc, &held,
+                                             &destination),
+            noErr);
+  MIDIPacketListBuffer list;
+  list.addPacket(Bytes{0xF8});
+  ASSERT_EQ(services_->MIDISend(makeOutputPort(makeClient()), destination, list.list()), noErr);
+  ASSERT_TRUE(waitUntil([&] { return held.entered.load(); }, kJackWait));
+
+  std::thread releaser([&] {
+    std::this_thread::sleep_for(200ms);
+    held.release = true;
+  });
+  EXPECT_EQ(services_->MIDIClientDispose(client), noErr);
+  EXPECT_TRUE(held.finished);
+  releaser.join();
+}
+
+TEST_F(JackServicesTest, InputDroppedBecauseTheReaderFellBehindIsReportedInTheLog) {
+  SystemLog::Capture log;
+  const MIDIClientRef client = makeClient();
+  HeldCallback held;
+  MIDIEndpointRef destination = 0;
+  ASSERT_EQ(services_->MIDIDestinationCreate(client, "wex slow", HeldCallback::readProc, &held,
+                                             &destination),
+            noErr);
+  const MIDIPortRef out = makeOutputPort(client);
+  const Bytes sysex = sysexOfLength(1010);
+  MIDIPacketListBuffer list;
+  list.addPacket(sysex);
+  ASSERT_EQ(services_->MIDISend(out, destination, list.list()), noErr);
+  ASSERT_TRUE(waitUntil([&] { return held.entered.load(); }, kJackWait));
+  for (int i = 0; i < 200; ++i) services_->MIDISend(out, destination, list.list());
+  services_->waitUntilDelivered(0.5);  // the held reader keeps it from finishing
+  held.release = true;
+
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        const auto lines = log.lines();
+        return std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+          return line.rfind("\tJACK MIDI input from \"wex slow\" dropped ", 0) == 0;
+        });
+      },
+      5000ms));
+}
+
+}  // namespace
+}  // namespace wex::test

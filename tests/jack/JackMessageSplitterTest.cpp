@@ -1,0 +1,80 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "services/jack/JackMessageSplitter.h"
+
+namespace wex {
+namespace {
+
+using Bytes = std::vector<Byte>;
+
+// Feeds each chunk as one packet and collects the messages cut out.
+std::vector<Bytes> split(const std::vector<Bytes>& packets, JackMessageSplitter& splitter) {
+  std::vector<Bytes> messages;
+  for (const Bytes& packet : packets) {
+    splitter.feed(packet.data(), packet.size(), [&](const Byte* data, size_t length) {
+      messages.emplace_back(data, data + length);
+    });
+  }
+  return messages;
+}
+
+struct SplitCase {
+  const char* what;
+  std::vector<Bytes> packets;
+  std::vector<Bytes> messages;
+};
+
+class JackMessageSplitterTable : public ::testing::TestWithParam<SplitCase> {};
+
+TEST_P(JackMessageSplitterTable, CutsPacketBytesIntoWholeMessages) {
+  JackMessageSplitter splitter;
+  EXPECT_EQ(split(GetParam().packets, splitter), GetParam().messages) << GetParam().what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, JackMessageSplitterTable,
+    ::testing::Values(
+        SplitCase{"channel messages of one packet",
+                  {{0x90, 0x3C, 0x64, 0xC1, 0x05, 0xB0, 0x07, 0x7F}},
+                  {{0x90, 0x3C, 0x64}, {0xC1, 0x05}, {0xB0, 0x07, 0x7F}}},
+        SplitCase{"running status",
+                  {{0x90, 0x3C, 0x64, 0x3E, 0x00}},
+                  {{0x90, 0x3C, 0x64}, {0x90, 0x3E, 0x00}}},
+        SplitCase{"system common and realtime",
+                  {{0xF2, 0x00, 0x40, 0xF3, 0x05, 0xF6, 0xF8, 0xFA}},
+                  {{0xF2, 0x00, 0x40}, {0xF3, 0x05}, {0xF6}, {0xF8}, {0xFA}}},
+        SplitCase{"a sysex over three packets",
+                  {{0xF0, 0x7E}, {0x7F, 0x06}, {0x01, 0xF7}},
+                  {{0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}}},
+        SplitCase{"a clock inside a sysex goes out first",
+                  {{0xF0, 0x01, 0xF8, 0x02, 0xF7}},
+                  {{0xF8}, {0xF0, 0x01, 0x02, 0xF7}}},
+        SplitCase{"an empty sysex", {{0xF0, 0xF7}}, {{0xF0, 0xF7}}},
+        SplitCase{"a sysex cut short by a status is dropped",
+                  {{0xF0, 0x01, 0x02, 0x90, 0x3C, 0x64}},
+                  {{0x90, 0x3C, 0x64}}},
+        SplitCase{"data bytes without a status are dropped", {{0x3C, 0x64, 0xF7, 0x01}}, {}},
+        SplitCase{
+            "a message split between packets", {{0x90}, {0x3C}, {0x64}}, {{0x90, 0x3C, 0x64}}}));
+
+TEST(JackMessageSplitter, AVeryLongSysexGoesOutInFragmentsThatAddUpToIt) {
+  Bytes sysex{0xF0};
+  for (size_t i = 0; i < JackMessageSplitter::kMaxSysexFragment * 2; ++i) {
+    sysex.push_back(static_cast<Byte>(i & 0x7F));
+  }
+  sysex.push_back(0xF7);
+  JackMessageSplitter splitter;
+  const auto messages = split({sysex}, splitter);
+  ASSERT_EQ(messages.size(), 3u);
+  Bytes joined;
+  for (const auto& message : messages) {
+    EXPECT_LE(message.size(), JackMessageSplitter::kMaxSysexFragment);
+    joined.insert(joined.end(), message.begin(), message.end());
+  }
+  EXPECT_EQ(joined, sysex);
+}
+
+}  // namespace
+}  // namespace wex

@@ -1,0 +1,55 @@
+#include "jack/JackServicesFixture.h"
+
+#include <jack/jack.h>
+
+#include <cctype>
+#include <sstream>
+
+namespace wex::test {
+
+namespace {
+
+bool isHexByte(const std::string& token) {
+  return token.size() == 2 && std::isxdigit(static_cast<unsigned char>(token[0])) &&
+         std::isxdigit(static_cast<unsigned char>(token[1]));
+}
+
+}  // namespace
+
+bool waitUntilJackClientGone(const std::string& clientName) {
+  jack_client_t* probe = jack_client_open("wextest-probe", JackNoStartServer, nullptr);
+  if (!probe) return false;
+  const std::string pattern = "^" + clientName + ":";
+  const bool gone = waitUntil(
+      [&] {
+        const char** ports = jack_get_ports(probe, pattern.c_str(), nullptr, 0);
+        const bool none = !ports || !ports[0];
+        jack_free(ports);
+        return none;
+      },
+      kJackWait);
+  jack_client_close(probe);
+  return gone;
+}
+
+std::vector<Bytes> dumpedEvents(const std::string& output) {
+  std::vector<Bytes> events;
+  std::istringstream lines(output);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const size_t colon = line.find(':');
+    if (colon == std::string::npos || colon == 0) continue;
+    const std::string offset = line.substr(0, colon);
+    if (offset.find_first_not_of(" 0123456789") != std::string::npos) continue;
+    std::istringstream tokens(line.substr(colon + 1));
+    std::string token;
+    Bytes event;
+    while (tokens >> token && isHexByte(token)) {
+      event.push_back(static_cast<Byte>(std::stoi(token, nullptr, 16)));
+    }
+    if (!event.empty()) events.push_back(event);
+  }
+  return events;
+}
+
+}  // namespace wex::test
