@@ -73,12 +73,16 @@ QCPlugIn& Composition::addPatch(const std::string& id, const std::string& classN
   performOnMainThreadAndWait([&] { instance = plugInClass->createInstance(); });
   if (!instance) throw CompositionError("patch class " + className + " made no patch");
 
-  std::lock_guard lock(graphMutex_);
-  if (findNode(*graph_, id)) throw CompositionError("duplicate patch id \"" + id + "\"");
-  auto next = std::make_shared<Graph>(*graph_);
-  next->nodes.push_back(Node{id, plugInClass, instance});
-  computeOrder(*next, nullptr);
-  replaceGraph(std::move(next));
+  {
+    std::lock_guard lock(graphMutex_);
+    if (findNode(*graph_, id)) throw CompositionError("duplicate patch id \"" + id + "\"");
+    auto next = std::make_shared<Graph>(*graph_);
+    next->nodes.push_back(Node{id, plugInClass, instance});
+    computeOrder(*next, nullptr);
+    replaceGraph(std::move(next));
+  }
+  // Not under the graph's lock: a patch reports removed ports to its host
+  // while holding its own host lock, which then takes the graph's.
   instance->setHost(this);
   return *instance;
 }
