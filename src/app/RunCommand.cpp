@@ -10,6 +10,7 @@
 
 #include "app/CompositionSession.h"
 #include "app/LineReader.h"
+#include "app/MidiFilePlayer.h"
 #include "app/PanelView.h"
 #include "app/ProgramContext.h"
 #include "host/CompositionFile.h"
@@ -260,10 +261,28 @@ CLI::App* RunCommand::add(CLI::App& program) {
   command->add_option("--set", sets_, "Set an input first: ID.PORT=VALUE (VALUE in JSON)");
   command->add_option("--watch", watches_, "Print each assignment of ID.PORT, or of ID.*");
   command->add_option("--save", saveFile_, "Write the composition, settings included, at the end");
+  command->add_option("--play", playFile_,
+                      "Play this Standard MIDI File in real time from the source \"wexmidi "
+                      "Player\"; the run ends after its last event unless --for is given");
   return command;
 }
 
 int RunCommand::run(ProgramContext& context) {
+  // The player's source exists before the composition's receivers list theirs.
+  std::unique_ptr<MidiFilePlayer> player;
+  if (!playFile_.empty()) {
+    std::string problem;
+    player = MidiFilePlayer::load(playFile_, &problem);
+    if (!player) {
+      context.err() << "wexmidi run: --play " << problem << "\n";
+      return 1;
+    }
+    if (!context.startMIDIServices()) return 1;
+    if (!player->publish(&problem)) {
+      context.err() << "wexmidi run: --play: " << problem << "\n";
+      return 1;
+    }
+  }
   auto session = CompositionSession::open(context, "run", file_);
   if (!session) return 1;
   Composition& composition = session->composition();
@@ -294,7 +313,15 @@ int RunCommand::run(ProgramContext& context) {
                                 : Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                                      std::chrono::duration<double>(seconds_));
   composition.start(rate_);
+  if (player) player->start();
+  // After the last event, a moment for the composition to take it in.
+  const auto settle = std::chrono::milliseconds(250);
+  auto playedAt = Clock::time_point::max();
   while (!interrupted && Clock::now() < end) {
+    if (player && seconds_ < 0 && player->finished()) {
+      if (playedAt == Clock::time_point::max()) playedAt = Clock::now();
+      if (Clock::now() - playedAt >= settle) break;
+    }
     if (isMainThread()) {
       MainThread::runPendingTasks(std::chrono::milliseconds(10));
     } else {
@@ -302,6 +329,7 @@ int RunCommand::run(ProgramContext& context) {
     }
     while (auto line = reader.next()) handler.handle(*line);
   }
+  if (player) player->stop();
   composition.stop();
   reader.stop();
   composition.setTickObserver(nullptr);

@@ -11,7 +11,9 @@ namespace wex {
 // while the program's main thread serves panels and list rebuilds, until
 // --for has passed or the user interrupts it. Watched outputs print one JSON
 // line per assignment; JSON lines on standard input set inputs, show and edit
-// panels and save.
+// panels and save. With --play, a Standard MIDI File plays in real time from
+// the source "wexmidi Player", and the run ends soon after its last event
+// unless --for says otherwise.
 class RunCommand : public Command {
  public:
   CLI::App* add(CLI::App& program) override;
@@ -24,6 +26,7 @@ class RunCommand : public Command {
   std::vector<std::string> sets_;
   std::vector<std::string> watches_;
   std::string saveFile_;
+  std::string playFile_;
 };
 
 }  // namespace wex

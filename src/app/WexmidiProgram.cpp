@@ -3,10 +3,12 @@
 #include "app/DecodeCommand.h"
 #include "app/EncodeCommand.h"
 #include "app/ListCommand.h"
+#include "app/MonitorCommand.h"
 #include "app/PanelCommand.h"
 #include "app/PatchesCommand.h"
 #include "app/ProgramContext.h"
 #include "app/RunCommand.h"
+#include "app/SendCommand.h"
 
 namespace wex {
 
@@ -14,6 +16,8 @@ WexmidiProgram::WexmidiProgram() {
   commands_.push_back(std::make_unique<DecodeCommand>());
   commands_.push_back(std::make_unique<EncodeCommand>());
   commands_.push_back(std::make_unique<ListCommand>());
+  commands_.push_back(std::make_unique<MonitorCommand>());
+  commands_.push_back(std::make_unique<SendCommand>());
   commands_.push_back(std::make_unique<PatchesCommand>());
   commands_.push_back(std::make_unique<RunCommand>());
   commands_.push_back(std::make_unique<PanelCommand>());
@@ -25,7 +29,8 @@ int WexmidiProgram::run(int argc, const char* const* argv, std::istream& in, std
   CLI::App app{"wexmidi: MIDI tools and a patch host for MIDI compositions", "wexmidi"};
   app.require_subcommand(1);
   std::string midi;
-  app.add_option("--midi", midi, "MIDI services: embedded or jack (default: jack when a server runs)")
+  app.add_option("--midi", midi,
+                 "MIDI services: embedded or jack (default: jack when a server runs)")
       ->check(CLI::IsMember({"embedded", "jack"}));
 
   std::vector<std::pair<CLI::App*, Command*>> added;

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "host/Value.h"
+
+namespace wex {
+
+// A message value as given on the command line: "0x..." is a hex number,
+// anything that reads whole as a decimal number is a number, text in double
+// quotes is that text (so "5" is a one-byte sysex string), and everything
+// else is text. Nothing, with the reason, for a malformed number.
+class MessageArgument {
+ public:
+  static std::optional<Value> value(const std::string& argument, std::string& error);
+};
+
+}  // namespace wex

@@ -1,0 +1,336 @@
+#include <gtest/gtest.h>
+#include <smf.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <thread>
+
+#include "app/EndpointChooser.h"
+#include "app/MidiFilePlayer.h"
+#include "app/WexmidiProgram.h"
+#include "midi/OrvMIDINode.h"
+#include "services/MIDIPacketListBuffer.h"
+#include "services/embedded/EmbeddedMIDIServices.h"
+#include "support/SystemLog.h"
+
+namespace wex {
+namespace {
+
+using Bytes = std::vector<Byte>;
+using Names = std::vector<std::string>;
+
+const std::string kExamples = std::string(WEX_SOURCE_DIR) + "/examples/";
+const std::string kDemoSong = kExamples + "distributors-demo.mid";
+const std::string kDemoComposition = kExamples + "distributors.wexcomp.json";
+
+struct ProgramRun {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+ProgramRun runWexmidi(std::vector<std::string> args) {
+  args.insert(args.begin(), "wexmidi");
+  std::vector<const char*> argv;
+  for (const auto& a : args) argv.push_back(a.c_str());
+  std::istringstream in;
+  std::ostringstream out, err;
+  WexmidiProgram program;
+  const int status = program.run(static_cast<int>(argv.size()), argv.data(), in, out, err);
+  return {status, out.str(), err.str()};
+}
+
+// Writes a Standard MIDI File of the events (seconds, bytes) with libsmf.
+void writeMidiFile(const std::string& path, const std::vector<MidiFilePlayer::Event>& events) {
+  smf_t* smf = smf_new();
+  ASSERT_EQ(smf_set_ppqn(smf, 480), 0);
+  smf_track_t* track = smf_track_new();
+  smf_add_track(smf, track);
+  for (const auto& event : events) {
+    Bytes bytes = event.bytes;
+    smf_event_t* made = smf_event_new_from_pointer(bytes.data(), static_cast<int>(bytes.size()));
+    ASSERT_NE(made, nullptr);
+    smf_track_add_event_seconds(track, made, event.seconds);
+  }
+  ASSERT_EQ(smf_save(smf, path.c_str()), 0);
+  smf_delete(smf);
+}
+
+// The song of examples/distributors-demo.mid: a chord and a last note on
+// channel 0 under a rising filter control, with a sysex message and a note on
+// channel 1 that the example's distributors leave alone.
+std::vector<MidiFilePlayer::Event> demoSong() {
+  return {
+      {0.000, {0xB0, 7, 100}},
+      {0.000, {0xB0, 74, 20}},
+      {0.125, {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}},
+      {0.250, {0x90, 60, 100}},
+      {0.500, {0xB0, 74, 40}},
+      {0.750, {0xB0, 74, 60}},
+      {1.000, {0x90, 64, 90}},
+      {1.000, {0xB0, 74, 80}},
+      {1.250, {0xB0, 74, 100}},
+      {1.250, {0x91, 48, 100}},
+      {1.500, {0x90, 67, 80}},
+      {1.500, {0xB0, 74, 120}},
+      {2.000, {0x80, 60, 64}},
+      {2.000, {0x80, 64, 64}},
+      {2.000, {0x80, 67, 64}},
+      {2.125, {0x81, 48, 0}},
+      {2.250, {0xB0, 1, 64}},
+      {2.500, {0x90, 72, 110}},
+      {3.000, {0x80, 72, 40}},
+      {3.000, {0xB0, 1, 0}},
+  };
+}
+
+Bytes fileBytes(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(file), {});
+}
+
+std::string temporaryPath(const std::string& name) {
+  return (std::filesystem::temp_directory_path() /
+          (name + "-" + std::to_string(::getpid()) + ".mid"))
+      .string();
+}
+
+// Set WEX_WRITE_EXAMPLES=1 to write the example file anew from demoSong().
+TEST(ExampleMidiFile, IsTheFileTheGeneratorMakes) {
+  if (std::getenv("WEX_WRITE_EXAMPLES")) writeMidiFile(kDemoSong, demoSong());
+  const std::string made = temporaryPath("demo");
+  writeMidiFile(made, demoSong());
+  EXPECT_EQ(fileBytes(made), fileBytes(kDemoSong))
+      << "run this test with WEX_WRITE_EXAMPLES=1 to make " << kDemoSong << " again";
+  std::filesystem::remove(made);
+}
+
+TEST(ExampleMidiFile, LoadsBackWithEveryEventAtItsTime) {
+  std::string reason;
+  auto player = MidiFilePlayer::load(kDemoSong, &reason);
+  ASSERT_NE(player, nullptr) << reason;
+  const auto song = demoSong();
+  ASSERT_EQ(player->events().size(), song.size());
+  for (size_t i = 0; i < song.size(); ++i) {
+    EXPECT_NEAR(player->events()[i].seconds, song[i].seconds, 1e-3) << i;
+    EXPECT_EQ(player->events()[i].bytes, song[i].bytes) << i;
+  }
+  EXPECT_NEAR(player->duration(), 3.0, 1e-3);
+}
+
+TEST(MidiFilePlayer, RefusesAFileThatIsNoMidiFile) {
+  std::string reason;
+  EXPECT_EQ(MidiFilePlayer::load(kDemoComposition, &reason), nullptr);
+  EXPECT_NE(reason.find(kDemoComposition), std::string::npos);
+}
+
+class RecordingNodeDelegate : public OrvMIDIDelegateProtocol {
+ public:
+  void receivedMIDI(const OrvMIDIMessageList& messages) override {
+    std::lock_guard lock(mutex_);
+    for (const auto& message : messages) {
+      Bytes bytes(message->wireLength());
+      message->writeWireBytes(bytes.data());
+      received_.push_back(bytes);
+    }
+  }
+  std::vector<Bytes> received() {
+    std::lock_guard lock(mutex_);
+    return received_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<Bytes> received_;
+};
+
+TEST(MidiFilePlayer, PublishesTheEventsInOrderFromItsOwnSource) {
+  SystemLog::Capture log;
+  auto services = std::make_shared<EmbeddedMIDIServices>(false);
+  installMIDIServices(services);
+  const std::string path = temporaryPath("player");
+  writeMidiFile(path,
+                {{0.0, {0x90, 60, 100}}, {0.01, {0xF0, 0x01, 0x02, 0xF7}}, {0.02, {0x80, 60, 64}}});
+  std::string reason;
+  auto player = MidiFilePlayer::load(path, &reason);
+  ASSERT_NE(player, nullptr) << reason;
+  ASSERT_TRUE(player->publish(&reason)) << reason;
+  ASSERT_EQ(services->MIDIGetNumberOfSources(), 1u);
+  RecordingNodeDelegate delegate;
+  auto node = OrvMIDINode::initReceiverWithEndpoint(services->MIDIGetSource(0));
+  ASSERT_NE(node, nullptr);
+  EXPECT_EQ(node->name(), "wexmidi Player");
+  node->setDelegate(&delegate);
+  player->start();
+  while (!player->finished()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(services->waitUntilDelivered(10));
+  EXPECT_EQ(delegate.received(),
+            (std::vector<Bytes>{{0x90, 60, 100}, {0xF0, 0x01, 0x02, 0xF7}, {0x80, 60, 64}}));
+  node.reset();
+  player.reset();
+  installMIDIServices(nullptr);
+  std::filesystem::remove(path);
+}
+
+// The last value each watched port showed, from run's JSON lines.
+std::map<std::string, nlohmann::json> lastValues(const std::string& out) {
+  std::map<std::string, nlohmann::json> last;
+  std::istringstream lines(out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const auto json = nlohmann::json::parse(line);
+    last[json["port"]] = json["value"];
+  }
+  return last;
+}
+
+TEST(RunPlay, PlayingTheExampleSongThroughTheExampleCompositionLeavesTheSongsLastValues) {
+  const ProgramRun run = runWexmidi({"--midi", "embedded", "run", kDemoComposition, "--play",
+                                     kDemoSong, "--watch", "cc.*", "--watch", "notes.*"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const auto last = lastValues(run.out);
+  const std::map<std::string, nlohmann::json> expected = {
+      {"cc.controller1", 0},    {"cc.controller7", 100},  {"cc.controller74", 120},
+      {"notes.note60", false},  {"notes.velocity60", 64}, {"notes.note64", false},
+      {"notes.velocity64", 64}, {"notes.note67", false},  {"notes.velocity67", 64},
+      {"notes.note72", false},  {"notes.velocity72", 40}};
+  EXPECT_EQ(last, expected) << run.out;
+}
+
+TEST(RunPlay, FileThatCannotBeReadIsAFailure) {
+  const ProgramRun run = runWexmidi(
+      {"--midi", "embedded", "run", kDemoComposition, "--play", kExamples + "missing.mid"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("missing.mid"), std::string::npos) << run.err;
+}
+
+struct MatchCase {
+  const char* name;
+  Names names;
+  std::string wanted;
+  std::vector<size_t> rows;
+  std::string reasonHas;
+};
+
+class EndpointNames : public testing::TestWithParam<MatchCase> {};
+
+TEST_P(EndpointNames, AreChosenByExactNameThenByAPartIgnoringCase) {
+  std::string reason;
+  EXPECT_EQ(EndpointChooser::match(GetParam().names, GetParam().wanted, "source", &reason),
+            GetParam().rows);
+  if (!GetParam().reasonHas.empty()) {
+    EXPECT_NE(reason.find(GetParam().reasonHas), std::string::npos) << reason;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, EndpointNames,
+    testing::Values(
+        MatchCase{"ExactNameWinsOverParts", {"Keys 2", "Keys"}, "Keys", {1}, ""},
+        MatchCase{"EveryRowOfAnExactNameCounts", {"Keys", "Pads", "Keys"}, "Keys", {0, 2}, ""},
+        MatchCase{"PartInAnotherCase", {"USB Keys", "Pads"}, "keys", {0}, ""},
+        MatchCase{"AmbiguousPartListsTheCandidates",
+                  {"Keys A", "Pads", "Keys B"},
+                  "keys",
+                  {},
+                  "\"keys\" matches several sources: \"Keys A\", \"Keys B\""},
+        MatchCase{"NoMatchListsTheSources",
+                  {"Keys", "Pads"},
+                  "Drums",
+                  {},
+                  "no source is named \"Drums\"; the sources are \"Keys\", \"Pads\""},
+        MatchCase{"EmptyNameMatchesOnlyAnEmptyName", {"Keys"}, "", {}, "no source"}),
+    [](const testing::TestParamInfo<MatchCase>& info) { return std::string(info.param.name); });
+
+TEST(Send, ValueThatYieldsNoMessageIsAUsageError) {
+  const ProgramRun run = runWexmidi({"--midi", "embedded", "send", "9452644", "1,200"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("\"1,200\" yields no message"), std::string::npos) << run.err;
+}
+
+TEST(Send, UnknownDestinationIsAFailureNamingTheDestinations) {
+  const ProgramRun run = runWexmidi({"--midi", "embedded", "send", "--dest", "Synth", "9452644"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("the destinations are \"wexmidi Loopback\""), std::string::npos)
+      << run.err;
+}
+
+TEST(Send, SendsToTheChosenDestinationAndSaysSo) {
+  const ProgramRun run =
+      runWexmidi({"--midi", "embedded", "send", "--dest", "loopback", "9452644", "1,2,3"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "wexmidi send: sent 2 messages to wexmidi Loopback\n");
+}
+
+// Runs `wexmidi monitor` on a thread and sends through the loopback bus of
+// the embedded services it started.
+class MonitorTest : public testing::Test {
+ protected:
+  ProgramRun monitorWhileSending(std::vector<std::string> args, const std::vector<Bytes>& sends) {
+    ProgramRun run{};
+    std::thread monitor([&] { run = runWexmidi(std::move(args)); });
+    std::shared_ptr<EmbeddedMIDIServices> services;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+      services = std::dynamic_pointer_cast<EmbeddedMIDIServices>(currentMIDIServicesShared());
+      if (services && services->connectionCount() > 0) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (services) {
+      MIDIClientRef client = 0;
+      MIDIPortRef port = 0;
+      EXPECT_EQ(services->MIDIClientCreate("test", nullptr, nullptr, &client), noErr);
+      EXPECT_EQ(services->MIDIOutputPortCreate(client, "out", &port), noErr);
+      for (const auto& bytes : sends) {
+        MIDIPacketListBuffer list;
+        list.addPacket(bytes);
+        services->MIDISend(port, services->loopbackDestination(), list.list());
+      }
+      services->waitUntilDelivered(10);
+      services->MIDIClientDispose(client);
+    } else {
+      ADD_FAILURE() << "the monitor never listened";
+    }
+    monitor.join();
+    return run;
+  }
+};
+
+TEST_F(MonitorTest, PrintsEachMessageAsDecodeDoes) {
+  const ProgramRun run =
+      monitorWhileSending({"--midi", "embedded", "monitor", "--for", "2"},
+                          {{0x90, 0x3C, 0x64}, {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out,
+            "9452644\tNoteOn, ch.0, note.60, val.100\n126,127,6,1\tSysex: (126, 127, 6, 1)\n");
+  EXPECT_EQ(run.err, "wexmidi monitor: listening to wexmidi Loopback\n");
+}
+
+TEST_F(MonitorTest, JsonGivesTheFieldsOfEachMessage) {
+  const ProgramRun run = monitorWhileSending(
+      {"--midi", "embedded", "monitor", "--json", "--source", "WEXMIDI", "--for", "2"},
+      {{0xB3, 0x07, 0x7F}});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const auto line = nlohmann::json::parse(run.out);
+  EXPECT_EQ(line["value"], 11732863);
+  EXPECT_EQ(line["type"], 0xB0);
+  EXPECT_EQ(line["channel"], 3);
+  EXPECT_EQ(line["data1"], 7);
+  EXPECT_EQ(line["data2"], 127);
+  EXPECT_TRUE(line.contains("time"));
+}
+
+TEST(Monitor, UnknownSourceIsAFailure) {
+  const ProgramRun run =
+      runWexmidi({"--midi", "embedded", "monitor", "--source", "Keys", "--for", "0"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("no source is named \"Keys\""), std::string::npos) << run.err;
+}
+
+}  // namespace
+}  // namespace wex
