@@ -79,9 +79,10 @@ CLI::App* MonitorCommand::add(CLI::App& program) {
       "monitor",
       "Print the MIDI messages that arrive from the sources, one line each: the message value, "
       "a tab and its text");
-  command->add_option("--source", sources_,
-                      "Listen to this source only (repeatable): its exact name, or a part of one "
-                      "name in any case; all sources by default")
+  command
+      ->add_option("--source", sources_,
+                   "Listen to this source only (repeatable): its exact name, or a part of one "
+                   "name in any case; all sources by default")
       ->allow_extra_args(false);
   command->add_flag("--json", json_,
                     "One JSON object per message: time, value, type, channel, data1 and data2 "

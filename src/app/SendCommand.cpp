@@ -23,9 +23,10 @@ constexpr double kDeliveryTimeoutSeconds = 10;
 CLI::App* SendCommand::add(CLI::App& program) {
   CLI::App* command = program.add_subcommand(
       "send", "Send message values to the MIDI destinations, in order, and wait until delivered");
-  command->add_option("--dest", destinations_,
-                      "Send to this destination only (repeatable): its exact name, or a part of "
-                      "one name in any case; all destinations by default")
+  command
+      ->add_option("--dest", destinations_,
+                   "Send to this destination only (repeatable): its exact name, or a part of "
+                   "one name in any case; all destinations by default")
       ->allow_extra_args(false);
   command
       ->add_option("values", values_,
