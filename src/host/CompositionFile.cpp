@@ -203,7 +203,8 @@ std::unique_ptr<Composition> CompositionFile::parse(const std::string& text,
   Json document;
   try {
     document = Json::parse(text);
-  } catch (const Json::parse_error& failure) {
+  } catch (const Json::exception& failure) {
+    // A syntax error, or a number too large for a double (out_of_range).
     std::string detail = failure.what();
     const size_t prefixEnd = detail.find("] ");
     if (prefixEnd != std::string::npos) detail = detail.substr(prefixEnd + 2);

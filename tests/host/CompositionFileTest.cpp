@@ -138,6 +138,8 @@ INSTANTIATE_TEST_SUITE_P(
     Files, BadFileTest,
     ::testing::Values(
         BadFile{"NotJSON", "{\"format\": \n  oops}", "not valid JSON: parse error at line 2"},
+        BadFile{"NumberBeyondDouble", "{\"version\": 97.2e2132}",
+                "not valid JSON: number overflow"},
         BadFile{"NotAnObject", "[1, 2]", "the file must hold one JSON object"},
         BadFile{"WrongFormat", R"({"format": "other", "version": 1, "patches": []})",
                 "format: expected \"wexmidi composition\""},
