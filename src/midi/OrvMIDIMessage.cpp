@@ -1,7 +1,9 @@
 #include "midi/OrvMIDIMessage.h"
 
+#include <array>
 #include <cstdio>
 
+#include "midi/OrvMIDIMessagePool.h"
 #include "support/SystemLog.h"
 
 namespace wex {
@@ -27,6 +29,15 @@ bool sysexElementsFit(const std::vector<int32_t>& array) {
   return true;
 }
 
+// Data bytes that each type other than system exclusive carries on the wire,
+// by type: a table, as every message sent looks its type up.
+constexpr std::array<uint8_t, 256> kWireDataCounts = [] {
+  std::array<uint8_t, 256> counts{};
+  for (int type : {0x80, 0x90, 0xA0, 0xB0, 0xE0, 0xF2}) counts[type] = 2;
+  for (int type : {0xC0, 0xD0, 0xF1, 0xF3}) counts[type] = 1;
+  return counts;
+}();
+
 template <class... Args>
 std::string format(const char* pattern, Args... args) {
   char line[128];
@@ -46,6 +57,13 @@ std::string renderList(const std::vector<int32_t>* array) {
 
 }  // namespace
 
+// Messages come from the pool: the read callback makes one per message.
+template <class... Args>
+std::shared_ptr<OrvMIDIMessage> OrvMIDIMessage::make(Args&&... args) {
+  return std::allocate_shared<OrvMIDIMessage>(OrvMIDIMessagePoolAllocator<OrvMIDIMessage>(), Key(),
+                                              std::forward<Args>(args)...);
+}
+
 OrvMIDIMessage::OrvMIDIMessage(Key, uint8_t type, uint8_t channel, uint8_t data1, uint8_t data2)
     : type_(type), channel_(channel), data1_(data1), data2_(data2) {}
 
@@ -53,12 +71,12 @@ OrvMIDIMessage::OrvMIDIMessage(Key, std::vector<int32_t> sysex)
     : type_(0xF0), channel_(0xFF), data1_(0xFF), data2_(0xFF), sysex_(std::move(sysex)) {}
 
 std::shared_ptr<OrvMIDIMessage> OrvMIDIMessage::createWithType(uint8_t type, uint8_t channel) {
-  return std::make_shared<OrvMIDIMessage>(Key(), type, channel, kAbsentData1, kAbsentData2);
+  return make(type, channel, kAbsentData1, kAbsentData2);
 }
 
 std::shared_ptr<OrvMIDIMessage> OrvMIDIMessage::createFromVals(uint8_t type, uint8_t channel,
                                                                uint8_t data1, uint8_t data2) {
-  return std::make_shared<OrvMIDIMessage>(Key(), type, channel, data1, data2);
+  return make(type, channel, data1, data2);
 }
 
 std::shared_ptr<OrvMIDIMessage> OrvMIDIMessage::createWithSysexArray(
@@ -67,7 +85,7 @@ std::shared_ptr<OrvMIDIMessage> OrvMIDIMessage::createWithSysexArray(
     SystemLog::writef("\t\terr: %s - BAIL", kSysexInitName);
     return nullptr;
   }
-  return std::make_shared<OrvMIDIMessage>(Key(), *array);
+  return make(*array);
 }
 
 std::shared_ptr<OrvMIDIMessage> OrvMIDIMessage::createWithSysexArray(
@@ -140,22 +158,7 @@ std::optional<std::string> OrvMIDIMessage::lengthyDescription() const {
 }
 
 size_t OrvMIDIMessage::wireDataCount() const {
-  switch (type_) {
-    case 0x80:
-    case 0x90:
-    case 0xA0:
-    case 0xB0:
-    case 0xE0:
-    case 0xF2:
-      return 2;
-    case 0xC0:
-    case 0xD0:
-    case 0xF1:
-    case 0xF3:
-      return 1;
-    default:
-      return 0;
-  }
+  return kWireDataCounts[type_];
 }
 
 size_t OrvMIDIMessage::wireLength() const {

@@ -62,6 +62,8 @@ class OrvMIDIMessage {
   size_t writeWireBytes(Byte* out) const;
 
  private:
+  template <class... Args>
+  static std::shared_ptr<OrvMIDIMessage> make(Args&&... args);
   // Data bytes that a non-sysex message of this type carries on the wire.
   size_t wireDataCount() const;
 

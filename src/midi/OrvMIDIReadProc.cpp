@@ -14,6 +14,11 @@ namespace {
 // begun since it was opened without its end arriving.
 constexpr int32_t kMaxSysexCallbacks = 128;
 
+// The output list of the callbacks on this thread, kept so that its room is
+// reused rather than allocated for every callback. A callback takes it over
+// (a nested one finds it empty and makes its own) and gives it back empty.
+thread_local OrvMIDIMessageList tOutputList;
+
 // The state of one callback, with the node's system exclusive state copied in
 // at the start and written back at the end.
 class ReadPass {
@@ -22,7 +27,14 @@ class ReadPass {
       : target_(target),
         open_(target.processingSysex()),
         count_(target.processingSysexIterationCount()),
-        accumulator_(target.sysexArray()) {}
+        accumulator_(target.sysexArray()) {
+    output_.swap(tOutputList);
+  }
+
+  ~ReadPass() {
+    output_.clear();
+    if (output_.capacity() > tOutputList.capacity()) output_.swap(tOutputList);
+  }
 
   void beginCallback() {
     if (!open_) return;

@@ -23,6 +23,26 @@ void store(Byte* at, T value) {
   std::memcpy(at, &value, sizeof value);
 }
 
+// Short events are copied byte by byte: for a channel message, a call to
+// memcpy costs more than the copy itself.
+void copyBytes(Byte* to, const Byte* from, ByteCount count) {
+  switch (count) {
+    case 3:
+      to[2] = from[2];
+      [[fallthrough]];
+    case 2:
+      to[1] = from[1];
+      [[fallthrough]];
+    case 1:
+      to[0] = from[0];
+      [[fallthrough]];
+    case 0:
+      return;
+    default:
+      std::memcpy(to, from, count);
+  }
+}
+
 uint32_t countOf(const Byte* list) { return load<uint32_t>(list); }
 MIDITimeStamp timeOf(const Byte* packet) { return load<MIDITimeStamp>(packet); }
 uint16_t lengthOf(const Byte* packet) { return load<uint16_t>(packet + 8); }
@@ -42,7 +62,7 @@ MIDIPacket* addBytes(MIDIPacketList* pktlist, ByteCount listSize, MIDIPacket* cu
     const ByteCount end = static_cast<ByteCount>(current - list) + kMIDIPacketHeaderSize + length;
     if (mayMerge && !sysex && timeOf(current) == time && length + nData <= 0xFFFF &&
         end + nData <= listSize) {
-      if (nData > 0) std::memcpy(list + end, data, nData);
+      copyBytes(list + end, data, nData);
       store<uint16_t>(current + 8, static_cast<uint16_t>(length + nData));
       return curPacket;
     }
@@ -53,7 +73,7 @@ MIDIPacket* addBytes(MIDIPacketList* pktlist, ByteCount listSize, MIDIPacket* cu
   if (start > listSize || listSize - start < kMIDIPacketHeaderSize + nData) return nullptr;
   store<MIDITimeStamp>(current, time);
   store<uint16_t>(current + 8, static_cast<uint16_t>(nData));
-  if (nData > 0) std::memcpy(current + kMIDIPacketHeaderSize, data, nData);
+  copyBytes(current + kMIDIPacketHeaderSize, data, nData);
   store<uint32_t>(list, count + 1);
   return reinterpret_cast<MIDIPacket*>(current);
 }
