@@ -69,10 +69,10 @@ ChildProcess::~ChildProcess() {
   if (!outputPath_.empty()) unlink(outputPath_.c_str());
 }
 
-void ChildProcess::stop(std::chrono::milliseconds grace) {
+void ChildProcess::stop() {
   if (pid_ <= 0) return;
   kill(pid_, SIGTERM);
-  const auto deadline = std::chrono::steady_clock::now() + grace;
+  const auto deadline = std::chrono::steady_clock::now() + stopGrace_;
   while (waitpid(pid_, nullptr, WNOHANG) == 0) {
     if (std::chrono::steady_clock::now() > deadline) {
       kill(pid_, SIGKILL);

@@ -22,13 +22,15 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   bool started() const { return pid_ > 0; }
-  // SIGTERM, then SIGKILL if it is still there after `grace`.
-  void stop(std::chrono::milliseconds grace = std::chrono::milliseconds(2000));
+  // SIGTERM, then SIGKILL if it is still there after the stop grace.
+  void stop();
+  void setStopGrace(std::chrono::milliseconds grace) { stopGrace_ = grace; }
   std::string output() const;
 
  private:
   pid_t pid_ = -1;
   std::string outputPath_;
+  std::chrono::milliseconds stopGrace_{2000};
 };
 
 // Polls `condition` until it holds or `timeout` passes.

@@ -26,6 +26,10 @@ struct SplitCase {
   std::vector<Bytes> messages;
 };
 
+void PrintTo(const SplitCase& splitCase, std::ostream* out) {
+  *out << splitCase.what;
+}
+
 class JackMessageSplitterTable : public ::testing::TestWithParam<SplitCase> {};
 
 TEST_P(JackMessageSplitterTable, CutsPacketBytesIntoWholeMessages) {
