@@ -1,0 +1,260 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/WexmidiProgram.h"
+
+namespace wex {
+namespace {
+
+using Json = nlohmann::json;
+
+const std::string kExample = std::string(WEX_SOURCE_DIR) + "/examples/composer.wexcomp.json";
+
+struct Result {
+  int status = -1;
+  std::vector<std::string> lines;
+  std::string err;
+};
+
+std::vector<std::string> splitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);) lines.push_back(line);
+  return lines;
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream file(path);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+// The program in this process, with the given standard input.
+Result runInProcess(std::vector<std::string> args, const std::string& input = "") {
+  args.insert(args.begin(), "wexmidi");
+  std::vector<const char*> argv;
+  for (const auto& arg : args) argv.push_back(arg.c_str());
+  std::istringstream in(input);
+  std::ostringstream out, err;
+  Result result;
+  result.status = WexmidiProgram().run(static_cast<int>(argv.size()), argv.data(), in, out, err);
+  result.lines = splitLines(out.str());
+  result.err = err.str();
+  return result;
+}
+
+class CompositionCommandsTest : public ::testing::Test {
+ protected:
+  CompositionCommandsTest() {
+    directory_ =
+        std::filesystem::temp_directory_path() / ("wexmidi-app-test-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(directory_);
+  }
+  ~CompositionCommandsTest() override { std::filesystem::remove_all(directory_); }
+
+  std::string path(const std::string& name) const { return (directory_ / name).string(); }
+
+  // The built program as a user runs it, through the shell.
+  Result runProgram(const std::string& arguments, const std::string& stdinRedirect = "</dev/null") {
+    const std::string out = path("out.txt");
+    const std::string err = path("err.txt");
+    const std::string command = std::string(WEXMIDI_BINARY) + " " + arguments + " " +
+                                stdinRedirect + " >" + out + " 2>" + err;
+    const int raw = std::system(command.c_str());
+    Result result;
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    result.lines = splitLines(readFile(out));
+    result.err = readFile(err);
+    return result;
+  }
+
+  static std::vector<Json> watchLines(const Result& result) {
+    std::vector<Json> lines;
+    for (const auto& line : result.lines) {
+      Json json = Json::parse(line);
+      if (json.contains("port")) lines.push_back(json);
+    }
+    return lines;
+  }
+
+  std::filesystem::path directory_;
+};
+
+TEST_F(CompositionCommandsTest, RunningTheComposerExamplePrintsItsMessageNumbersAsJsonLines) {
+  const Result result =
+      runProgram("--midi embedded run " + kExample + " --for 1 --watch 'group.*'");
+  ASSERT_EQ(result.status, 0) << result.err;
+  const auto lines = watchLines(result);
+  ASSERT_EQ(lines.size(), 1u) << "the composers run once: their inputs never change";
+  EXPECT_EQ(lines[0]["port"], "group.outputMessages");
+  EXPECT_TRUE(lines[0]["time"].is_number());
+  EXPECT_EQ(lines[0]["value"], Json::parse("[9452644.0, 11601791.0, 11609983.0]"));
+}
+
+TEST_F(CompositionCommandsTest, CtrlCEndsTheRunCleanlyWithStatusZero) {
+  const std::string out = path("ctrlc.txt");
+  // Interrupt once the first watched line shows that the run is under way.
+  const std::string script = std::string(WEXMIDI_BINARY) + " --midi embedded run " + kExample +
+                             " --watch note.outputMessage </dev/null >" + out + " 2>&1 & pid=$!; " +
+                             "for i in $(seq 1 600); do [ -s " + out +
+                             " ] && break; sleep 0.1; done; " + "kill -INT $pid; wait $pid";
+  const int raw = std::system(("sh -c '" + script + "'").c_str());
+  ASSERT_TRUE(WIFEXITED(raw)) << readFile(out);
+  EXPECT_EQ(WEXITSTATUS(raw), 0) << readFile(out);
+  EXPECT_NE(readFile(out).find("9452644"), std::string::npos);
+}
+
+TEST_F(CompositionCommandsTest, CommandsOnStandardInputSetInputsEditPanelsAndSave) {
+  const std::string input =
+      "{\"set\": \"note.inputData2\", \"value\": 90}\n"
+      "not json\n"
+      "{\"panel\": \"group\", \"number\": \"numberOfMessages\", \"value\": 4}\n"
+      "{\"set\": \"group.message3\", \"value\": 5}\n"
+      "{\"save\": \"" +
+      path("during.json") + "\"}\n";
+  const Result result =
+      runInProcess({"--midi", "embedded", "run", kExample, "--for", "0.5", "--watch",
+                    "note.outputMessage", "--save", path("after.json")},
+                   input);
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_NE(result.err.find("wexmidi run: expected a JSON object per line, got: not json"),
+            std::string::npos)
+      << result.err;
+
+  bool sawPanel = false, sawSaved = false;
+  for (const auto& line : result.lines) {
+    const Json json = Json::parse(line);
+    if (json.contains("panel")) {
+      sawPanel = true;
+      EXPECT_EQ(json["panel"]["numbers"][0]["value"], 4);
+    }
+    if (json.contains("saved")) sawSaved = true;
+  }
+  EXPECT_TRUE(sawPanel);
+  EXPECT_TRUE(sawSaved);
+  const auto watched = watchLines(result);
+  ASSERT_FALSE(watched.empty());
+  EXPECT_EQ(watched.back()["value"], 0x903C5A);
+
+  const Json saved = Json::parse(readFile(path("after.json")));
+  EXPECT_EQ(saved["patches"][2]["settings"]["numberOfMessages"], 4);
+  EXPECT_EQ(saved["patches"][2]["inputs"]["message3"], 5.0);
+  EXPECT_EQ(saved["patches"][0]["inputs"]["inputData2"], 90);
+  EXPECT_EQ(readFile(path("during.json")), readFile(path("after.json")));
+}
+
+TEST_F(CompositionCommandsTest, SetOptionsApplyBeforeTheFirstEvaluation) {
+  const Result result =
+      runInProcess({"--midi", "embedded", "run", kExample, "--for", "0.2", "--set",
+                    "note.inputMessageType=3", "--set", "note.inputData1=7", "--watch", "note.*"});
+  ASSERT_EQ(result.status, 0) << result.err;
+  const auto lines = watchLines(result);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0]["port"], "note.outputMessage");
+  EXPECT_EQ(lines[0]["value"], 0xB00764);
+}
+
+struct UsageCase {
+  const char* name;
+  std::vector<std::string> args;
+  int status;
+  const char* error;
+};
+
+class RunRefusalTest : public CompositionCommandsTest,
+                       public ::testing::WithParamInterface<UsageCase> {};
+
+TEST_P(RunRefusalTest, EndsWithItsStatusAndOneClearError) {
+  std::vector<std::string> args{"--midi", "embedded"};
+  for (const auto& arg : GetParam().args) args.push_back(arg == "EXAMPLE" ? kExample : arg);
+  const Result result = runInProcess(args);
+  EXPECT_EQ(result.status, GetParam().status);
+  EXPECT_NE(result.err.find(GetParam().error), std::string::npos) << result.err;
+  EXPECT_TRUE(result.lines.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Refusals, RunRefusalTest,
+    ::testing::Values(UsageCase{"MissingFile",
+                                {"run", "/nonexistent/c.json", "--for", "0"},
+                                1,
+                                "wexmidi run: /nonexistent/c.json: cannot read the file"},
+                      UsageCase{"SetOfAnUnknownPort",
+                                {"run", "EXAMPLE", "--set", "note.inputX=1"},
+                                2,
+                                "patch \"note\" has no input port \"inputX\""},
+                      UsageCase{"SetOfTheWrongKind",
+                                {"run", "EXAMPLE", "--set", "note.inputData1=loud"},
+                                2,
+                                "expected an index (an integer from 0), got a string"},
+                      UsageCase{"WatchOfAnUnknownPatch",
+                                {"run", "EXAMPLE", "--watch", "nobody.*"},
+                                2,
+                                "there is no patch \"nobody\""},
+                      UsageCase{"PanelOfAPatchWithoutOne",
+                                {"panel", "EXAMPLE", "note"},
+                                1,
+                                "patch \"note\" has no settings panel"},
+                      UsageCase{"PanelSwitchWithoutState",
+                                {"panel", "EXAMPLE", "group", "--switch", "x"},
+                                2,
+                                "--switch takes NAME=on|off"},
+                      UsageCase{"PanelNumberOutOfRange",
+                                {"panel", "EXAMPLE", "group", "--set", "numberOfMessages=5000"},
+                                1,
+                                "number \"numberOfMessages\" takes 0 to 1024"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(CompositionCommandsTest, APanelEditGoesThroughThePanelAndIsSavedInTheFile) {
+  std::filesystem::copy_file(kExample, path("c.json"));
+  const Result edited = runInProcess({"--midi", "embedded", "panel", path("c.json"), "group",
+                                      "--set", "numberOfMessages=5", "--json"});
+  ASSERT_EQ(edited.status, 0) << edited.err;
+  std::string shown;
+  for (const auto& line : edited.lines) shown += line + "\n";
+  EXPECT_EQ(Json::parse(shown)["numbers"][0]["value"], 5);
+
+  const Json saved = Json::parse(readFile(path("c.json")));
+  EXPECT_EQ(saved["patches"][2]["settings"]["numberOfMessages"], 5);
+  EXPECT_EQ(saved["connections"].size(), 3u) << "the lower inputs keep their connections";
+
+  const Result shownAgain = runInProcess({"--midi", "embedded", "panel", path("c.json"), "group"});
+  ASSERT_EQ(shownAgain.status, 0) << shownAgain.err;
+  ASSERT_GE(shownAgain.lines.size(), 2u);
+  EXPECT_EQ(shownAgain.lines[0], "Panel SettingsForMIDIGroup of group");
+  EXPECT_EQ(shownAgain.lines[1], "  Number of Messages [numberOfMessages]: 5 (0 to 1024)");
+}
+
+TEST_F(CompositionCommandsTest, PatchesListsTheComposerAndCollectorClassesWithTheirPorts) {
+  const Result result = runInProcess({"patches", "--json"});
+  ASSERT_EQ(result.status, 0) << result.err;
+  std::string text;
+  for (const auto& line : result.lines) text += line + "\n";
+  const Json classes = Json::parse(text);
+  std::map<std::string, Json> byName;
+  for (const auto& entry : classes) byName[entry["class"]] = entry;
+  ASSERT_TRUE(byName.count("MIDI_MessagePlugIn"));
+  ASSERT_TRUE(byName.count("MIDI_14bit_MessagePlugIn"));
+  ASSERT_TRUE(byName.count("MIDI_GroupPlugIn"));
+  EXPECT_EQ(byName["MIDI_MessagePlugIn"]["name"], "wex MIDI Message");
+  EXPECT_EQ(byName["MIDI_MessagePlugIn"]["executionMode"], "processor");
+  EXPECT_EQ(byName["MIDI_MessagePlugIn"]["ports"][0]["key"], "inputMessageType");
+  EXPECT_EQ(byName["MIDI_MessagePlugIn"]["ports"][0]["attributes"]["menuItems"][14], "ActiveSense");
+  EXPECT_EQ(byName["MIDI_GroupPlugIn"]["plugInKeys"], Json::parse("[\"numberOfMessages\"]"));
+  EXPECT_EQ(byName["MIDI_14bit_MessagePlugIn"]["description"],
+            "Constructs the two control change messages requred for 14 bit controll change "
+            "messages.");
+}
+
+}  // namespace
+}  // namespace wex
