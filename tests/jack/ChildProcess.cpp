@@ -84,6 +84,15 @@ void ChildProcess::stop() {
   pid_ = -1;
 }
 
+bool ChildProcess::waitForExit(std::chrono::milliseconds timeout) {
+  if (pid_ <= 0) return false;
+  int status = 0;
+  const bool ended = waitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, timeout);
+  if (!ended) return false;
+  pid_ = -1;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 std::string ChildProcess::output() const {
   std::ifstream file(outputPath_);
   std::stringstream text;

@@ -25,6 +25,8 @@ class ChildProcess {
   // SIGTERM, then SIGKILL if it is still there after the stop grace.
   void stop();
   void setStopGrace(std::chrono::milliseconds grace) { stopGrace_ = grace; }
+  // Waits for the program to end by itself; true when it ended with status 0.
+  bool waitForExit(std::chrono::milliseconds timeout);
   std::string output() const;
 
  private:

@@ -23,10 +23,20 @@ bool contains(const std::vector<Bytes>& events, const Bytes& wanted) {
   return std::find(events.begin(), events.end(), wanted) != events.end();
 }
 
+// Sets or deletes metadata through jack_property, in a process of its own:
+// libjack's metadata calls share state within a process, and the services
+// under test make theirs from their own thread.
+bool runJackProperty(const std::vector<std::string>& arguments) {
+  std::vector<std::string> command{"jack_property"};
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  ChildProcess tool(command, jackEnvironment());
+  return tool.waitForExit(kJackWait);
+}
+
 // A JACK client of the test's own, with ports named in the three ways.
 class NamedPortsClient {
  public:
-  explicit NamedPortsClient(const std::string& name) {
+  explicit NamedPortsClient(const std::string& name) : name_(name) {
     client_ = jack_client_open(name.c_str(), JackNoStartServer, nullptr);
     if (!client_) return;
     plain_ = jack_port_register(client_, "plain", JACK_DEFAULT_MIDI_TYPE,
@@ -35,24 +45,26 @@ class NamedPortsClient {
     jack_port_set_alias(aliased_, "Alias Keys");
     pretty_ = jack_port_register(client_, "pretty", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
     jack_port_set_alias(pretty_, "Alias Synth");
-    jack_set_property(client_, jack_port_uuid(pretty_), JACK_METADATA_PRETTY_NAME, "Pretty Synth",
-                      "text/plain");
+    prettySet_ = runJackProperty(
+        {"--port", "-s", name + ":pretty", JACK_METADATA_PRETTY_NAME, "Pretty Synth"});
     jack_activate(client_);
   }
   ~NamedPortsClient() {
     if (!client_) return;
     // The server keeps a port's metadata after the port is gone and hands
     // its identifier to the next port; a tidy client removes what it set.
-    jack_remove_properties(client_, jack_port_uuid(pretty_));
+    if (prettySet_) runJackProperty({"--port", "-d", name_ + ":pretty"});
     jack_client_close(client_);
   }
-  bool ok() const { return client_ && plain_ && aliased_ && pretty_; }
+  bool ok() const { return client_ && plain_ && aliased_ && pretty_ && prettySet_; }
 
  private:
+  std::string name_;
   jack_client_t* client_ = nullptr;
   jack_port_t* plain_ = nullptr;
   jack_port_t* aliased_ = nullptr;
   jack_port_t* pretty_ = nullptr;
+  bool prettySet_ = false;
 };
 
 TEST_F(JackServicesTest, NotesOfJackMidiseqReachTheReadCallbackWithTheirBytes) {
@@ -63,7 +75,7 @@ TEST_F(JackServicesTest, NotesOfJackMidiseqReachTheReadCallbackWithTheirBytes) {
   const MIDIEndpointRef source = waitForEndpoint(*services_, true, name + ":out");
   ASSERT_NE(source, 0u) << sequencer.output();
 
-  PacketCollector collector;
+  PacketCollector& collector = newCollector();
   const MIDIPortRef port = makeInputPort(makeClient(), collector);
   ASSERT_EQ(services_->MIDIPortConnectSource(port, source, nullptr), noErr);
   ASSERT_TRUE(waitUntil([&] { return collector.count() >= 8; }, kJackWait));
@@ -114,7 +126,7 @@ TEST_F(JackServicesTest, MessagesSentToJackMidiDumpArriveByteForByte) {
 }
 
 TEST_F(JackServicesTest, AClientThatAppearsAfterStartIsListedWithASetupChangedNotification) {
-  NotificationCounter counter;
+  NotificationCounter& counter = counter_;
   makeClient(&counter);
   const std::string name = uniqueName("late");
   const ItemCount before = services_->MIDIGetNumberOfDestinations();
@@ -129,7 +141,7 @@ TEST_F(JackServicesTest, AClientThatAppearsAfterStartIsListedWithASetupChangedNo
 }
 
 TEST_F(JackServicesTest, AClientThatGoesAwayLeavesTheListWithASetupChangedNotification) {
-  NotificationCounter counter;
+  NotificationCounter& counter = counter_;
   makeClient(&counter);
   const std::string name = uniqueName("leaving");
   auto other = std::make_unique<NamedPortsClient>(name);
@@ -154,14 +166,14 @@ TEST_F(JackServicesTest, AClientThatGoesAwayLeavesTheListWithASetupChangedNotifi
 
 TEST_F(JackServicesTest, OwnVirtualEndpointsAreListedButConnectionPortsAreNot) {
   const MIDIClientRef client = makeClient();
-  PacketCollector atDestination;
+  PacketCollector& atDestination = newCollector();
   MIDIEndpointRef virtualSource = 0;
   MIDIEndpointRef virtualDestination = 0;
   ASSERT_EQ(services_->MIDISourceCreate(client, "From wex MIDI", &virtualSource), noErr);
   ASSERT_EQ(services_->MIDIDestinationCreate(client, "To wex MIDI", PacketCollector::readProc,
                                              &atDestination, &virtualDestination),
             noErr);
-  PacketCollector atPort;
+  PacketCollector& atPort = newCollector();
   const MIDIPortRef in = makeInputPort(client, atPort);
   ASSERT_EQ(services_->MIDIPortConnectSource(in, virtualSource, nullptr), noErr);
   const MIDIPortRef out = makeOutputPort(client);
@@ -193,12 +205,12 @@ TEST_F(JackServicesTest,
   const MIDIClientRef client = makeClient();
   MIDIEndpointRef virtualSource = 0;
   ASSERT_EQ(services_->MIDISourceCreate(client, "wex out", &virtualSource), noErr);
-  PacketCollector atDestination;
+  PacketCollector& atDestination = newCollector();
   MIDIEndpointRef virtualDestination = 0;
   ASSERT_EQ(services_->MIDIDestinationCreate(client, "wex in", PacketCollector::readProc,
                                              &atDestination, &virtualDestination),
             noErr);
-  PacketCollector atPort;
+  PacketCollector& atPort = newCollector();
   const MIDIPortRef in = makeInputPort(client, atPort);
   ASSERT_EQ(services_->MIDIPortConnectSource(in, virtualSource, nullptr), noErr);
 
@@ -217,7 +229,7 @@ TEST_F(JackServicesTest,
 
 TEST_F(JackServicesTest, MoreSysexThanOneCycleCarriesArrivesWholeAndInOrder) {
   const MIDIClientRef client = makeClient();
-  PacketCollector received;
+  PacketCollector& received = newCollector();
   MIDIEndpointRef destination = 0;
   ASSERT_EQ(services_->MIDIDestinationCreate(client, "wex burst", PacketCollector::readProc,
                                              &received, &destination),
@@ -238,7 +250,7 @@ TEST_F(JackServicesTest, MoreSysexThanOneCycleCarriesArrivesWholeAndInOrder) {
 
 TEST_F(JackServicesTest, ASysexSentInPiecesGoesOutAsOneMessage) {
   const MIDIClientRef client = makeClient();
-  PacketCollector received;
+  PacketCollector& received = newCollector();
   MIDIEndpointRef destination = 0;
   ASSERT_EQ(services_->MIDIDestinationCreate(client, "wex pieces", PacketCollector::readProc,
                                              &received, &destination),
@@ -351,6 +363,8 @@ TEST_F(JackServicesTest, InputDroppedBecauseTheReaderFellBehindIsReportedInTheLo
         });
       },
       5000ms));
+  // `held` goes with this scope: no callback may run after it.
+  services_->MIDIClientDispose(client);
 }
 
 }  // namespace

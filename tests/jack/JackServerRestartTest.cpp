@@ -56,14 +56,15 @@ TEST(JackServerRestart, MIDIFlowsAgainAfterTheServerIsKilledAndRestarted) {
   auto server = startServer(serverName);
   ASSERT_TRUE(serverUp()) << server->output();
 
+  // Declared before the services, so that they outlive every callback.
+  NotificationCounter counter;
+  PacketCollector received;
   std::string error;
   auto services = JackMIDIServices::open("wexrestart", &error);
   ASSERT_TRUE(services) << error;
-  NotificationCounter counter;
   MIDIClientRef client = 0;
   ASSERT_EQ(services->MIDIClientCreate("c", NotificationCounter::notifyProc, &counter, &client),
             noErr);
-  PacketCollector received;
   MIDIPortRef in = 0;
   MIDIPortRef out = 0;
   ASSERT_EQ(services->MIDIInputPortCreate(client, "in", PacketCollector::readProc, &received, &in),

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -179,6 +180,12 @@ class JackServicesTest : public ::testing::Test {
     return port;
   }
 
+  // Callback targets live as long as the fixture, past the disposal of the
+  // clients in TearDown.
+  PacketCollector& newCollector() { return collectors_.emplace_back(); }
+
+  std::list<PacketCollector> collectors_;
+  NotificationCounter counter_;
   std::shared_ptr<JackMIDIServices> services_;
   std::vector<MIDIClientRef> clients_;
 };
