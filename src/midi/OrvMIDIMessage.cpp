@@ -1,6 +1,5 @@
 #include "midi/OrvMIDIMessage.h"
 
-#include <array>
 #include <cstdio>
 
 #include "midi/OrvMIDIMessagePool.h"
@@ -28,15 +27,6 @@ bool sysexElementsFit(const std::vector<int32_t>& array) {
   }
   return true;
 }
-
-// Data bytes that each type other than system exclusive carries on the wire,
-// by type: a table, as every message sent looks its type up.
-constexpr std::array<uint8_t, 256> kWireDataCounts = [] {
-  std::array<uint8_t, 256> counts{};
-  for (int type : {0x80, 0x90, 0xA0, 0xB0, 0xE0, 0xF2}) counts[type] = 2;
-  for (int type : {0xC0, 0xD0, 0xF1, 0xF3}) counts[type] = 1;
-  return counts;
-}();
 
 template <class... Args>
 std::string format(const char* pattern, Args... args) {
@@ -157,30 +147,19 @@ std::optional<std::string> OrvMIDIMessage::lengthyDescription() const {
   }
 }
 
-size_t OrvMIDIMessage::wireDataCount() const {
-  return kWireDataCounts[type_];
-}
-
 size_t OrvMIDIMessage::wireLength() const {
   if (type_ == 0xF0) return (sysex_ ? sysex_->size() : 0) + 2;
   return 1 + wireDataCount();
 }
 
-size_t OrvMIDIMessage::writeWireBytes(Byte* out) const {
-  if (type_ == 0xF0) {
-    size_t length = 0;
-    out[length++] = 0xF0;
-    if (sysex_) {
-      for (int32_t value : *sysex_) out[length++] = static_cast<Byte>(value & 0xFF);
-    }
-    out[length++] = 0xF7;
-    return length;
+size_t OrvMIDIMessage::writeSysexWireBytes(Byte* out) const {
+  size_t length = 0;
+  out[length++] = 0xF0;
+  if (sysex_) {
+    for (int32_t value : *sysex_) out[length++] = static_cast<Byte>(value & 0xFF);
   }
-  const size_t dataCount = wireDataCount();
-  out[0] = static_cast<Byte>(type_ | channel_);
-  if (dataCount >= 1) out[1] = data1_;
-  if (dataCount >= 2) out[2] = data2_;
-  return 1 + dataCount;
+  out[length++] = 0xF7;
+  return length;
 }
 
 }  // namespace wex

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -59,13 +60,29 @@ class OrvMIDIMessage {
   // Number of bytes the message goes out as on the wire.
   size_t wireLength() const;
   // Writes those bytes to `out` (room for wireLength() bytes); returns the count.
-  size_t writeWireBytes(Byte* out) const;
+  // Inline for the short messages: senders call it for every message.
+  size_t writeWireBytes(Byte* out) const {
+    if (type_ == 0xF0) return writeSysexWireBytes(out);
+    const size_t dataCount = wireDataCount();
+    out[0] = static_cast<Byte>(type_ | channel_);
+    if (dataCount >= 1) out[1] = data1_;
+    if (dataCount >= 2) out[2] = data2_;
+    return 1 + dataCount;
+  }
 
  private:
   template <class... Args>
   static std::shared_ptr<OrvMIDIMessage> make(Args&&... args);
-  // Data bytes that a non-sysex message of this type carries on the wire.
-  size_t wireDataCount() const;
+  // Data bytes that each type other than system exclusive carries on the wire.
+  static constexpr std::array<uint8_t, 256> kWireDataCounts = [] {
+    std::array<uint8_t, 256> counts{};
+    for (int type : {0x80, 0x90, 0xA0, 0xB0, 0xE0, 0xF2}) counts[type] = 2;
+    for (int type : {0xC0, 0xD0, 0xF1, 0xF3}) counts[type] = 1;
+    return counts;
+  }();
+
+  size_t wireDataCount() const { return kWireDataCounts[type_]; }
+  size_t writeSysexWireBytes(Byte* out) const;
 
   uint8_t type_;
   uint8_t channel_;
