@@ -4,6 +4,7 @@
 #include "patches/MessageValue.h"
 #include "patches/ReceiverSettingsController.h"
 #include "patches/SupportLibrariesNotice.h"
+#include "support/SystemLog.h"
 
 namespace wex {
 
@@ -40,9 +41,20 @@ std::optional<AttributeDictionary> MIDI_ReceiverPlugIn::attributesForPropertyPor
 }
 
 void MIDI_ReceiverPlugIn::receivedMIDI(const OrvMIDIMessageList& messages) {
+  bool startedDropping = false;
   {
     std::lock_guard lock(receivedMessagesLock_);
     receivedMessages_.insert(receivedMessages_.end(), messages.begin(), messages.end());
+    if (receivedMessages_.size() > kMaxPendingMessages) {
+      const size_t excess = receivedMessages_.size() - kMaxPendingMessages;
+      receivedMessages_.erase(receivedMessages_.begin(), receivedMessages_.begin() + excess);
+      startedDropping = droppedMessages_ == 0;
+      droppedMessages_ += excess;
+    }
+  }
+  if (startedDropping) {
+    SystemLog::writef("\twex MIDI Receiver: more than %zu messages waiting, dropping the oldest",
+                      kMaxPendingMessages);
   }
   requestEvaluation();
 }
@@ -69,12 +81,17 @@ std::unique_ptr<QCPlugInViewController> MIDI_ReceiverPlugIn::createViewControlle
 
 OrvMIDIMessageList MIDI_ReceiverPlugIn::receivedMessages() const {
   std::lock_guard lock(receivedMessagesLock_);
-  return receivedMessages_;
+  return OrvMIDIMessageList(receivedMessages_.begin(), receivedMessages_.end());
 }
 
 void MIDI_ReceiverPlugIn::setReceivedMessages(const OrvMIDIMessageList& messages) {
   std::lock_guard lock(receivedMessagesLock_);
-  receivedMessages_ = messages;
+  receivedMessages_.assign(messages.begin(), messages.end());
+}
+
+uint64_t MIDI_ReceiverPlugIn::droppedMessages() const {
+  std::lock_guard lock(receivedMessagesLock_);
+  return droppedMessages_;
 }
 
 }  // namespace wex

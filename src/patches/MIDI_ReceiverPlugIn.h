@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -24,6 +25,10 @@ namespace wex {
 class MIDI_ReceiverPlugIn : public QCPlugIn, public OrvMIDIDelegateProtocol {
  public:
   static constexpr const char* kPanelName = "ReceiverSettings";
+  // Beyond this many waiting messages the oldest are dropped, should the host
+  // stop evaluating while MIDI keeps coming: several seconds of a saturated
+  // USB MIDI link (some 20 MB), far more than normal use ever holds.
+  static constexpr size_t kMaxPendingMessages = 262144;
 
   MIDI_ReceiverPlugIn();
   ~MIDI_ReceiverPlugIn() override;
@@ -46,13 +51,16 @@ class MIDI_ReceiverPlugIn : public QCPlugIn, public OrvMIDIDelegateProtocol {
   // The pending list, copied under its lock; the setter stores a copy too.
   OrvMIDIMessageList receivedMessages() const;
   void setReceivedMessages(const OrvMIDIMessageList& messages);
+  // Messages dropped so far because too many were waiting.
+  uint64_t droppedMessages() const;
 
   QCOutputPort<QCStructure> outputMessages{*this, "outputMessages"};
 
  private:
   std::shared_ptr<MidiReceiver> midiManager_;
   mutable std::mutex receivedMessagesLock_;
-  OrvMIDIMessageList receivedMessages_;
+  std::deque<std::shared_ptr<OrvMIDIMessage>> receivedMessages_;  // oldest first
+  uint64_t droppedMessages_ = 0;
   int32_t oldCount_ = 0;  // evaluation thread only
 };
 

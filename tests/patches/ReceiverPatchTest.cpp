@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -7,6 +8,7 @@
 #include "host/CompositionFile.h"
 #include "patches/MIDI_ReceiverPlugIn.h"
 #include "patches/ReceiverSettingsController.h"
+#include "support/SystemLog.h"
 
 namespace wex {
 namespace {
@@ -207,6 +209,43 @@ TEST(ReceiverPatchClass, DescribesItselfAsAProviderWithOneStructureOutputAndNoSe
   EXPECT_EQ(receiver.propertyPorts[0].key, "outputMessages");
   EXPECT_EQ(receiver.propertyPorts[0].direction, QCPortDirection::Output);
   EXPECT_EQ(receiver.propertyPorts[0].type, QCPortType::Structure);
+}
+
+}  // namespace
+}  // namespace wex
+
+namespace wex {
+namespace {
+
+TEST_F(ReceiverPatchTest, WhileTooManyMessagesWaitTheOldestAreDroppedCountedAndLoggedOnce) {
+  auto& receiver = addReceiver();
+  SystemLog::Capture log;
+  OrvMIDIMessageList sent;
+  const size_t total = MIDI_ReceiverPlugIn::kMaxPendingMessages + 10;
+  for (size_t i = 0; i < total; ++i) {
+    sent.push_back(OrvMIDIMessage::createFromVals(0xB0, 0, (i >> 7) & 0x7F, i & 0x7F));
+  }
+  for (size_t at = 0; at < total; at += 1000) {
+    receiver.receivedMIDI(
+        OrvMIDIMessageList(sent.begin() + at, sent.begin() + std::min(at + 1000, total)));
+  }
+  auto waiting = receiver.receivedMessages();
+  ASSERT_EQ(waiting.size(), MIDI_ReceiverPlugIn::kMaxPendingMessages);
+  EXPECT_EQ(waiting.front(), sent[10]);
+  EXPECT_EQ(waiting.back(), sent.back());
+  EXPECT_EQ(receiver.droppedMessages(), 10u);
+
+  receiver.receivedMIDI({sent[0], sent[1], sent[2]});
+  EXPECT_EQ(receiver.droppedMessages(), 13u);
+  EXPECT_EQ(receiver.receivedMessages().front(), sent[13]);
+  EXPECT_EQ(log.lines(),
+            std::vector<std::string>{
+                "\twex MIDI Receiver: more than 262144 messages waiting, dropping the oldest"});
+
+  waiting.clear();
+  tick();
+  EXPECT_EQ(messages().size(), MIDI_ReceiverPlugIn::kMaxPendingMessages);
+  EXPECT_TRUE(receiver.receivedMessages().empty());
 }
 
 }  // namespace
