@@ -154,6 +154,19 @@ TEST_F(ReceiverPatchTest, SourceConnectedLaterIsHeardOnlyAfterThePanelIsOpened) 
   EXPECT_EQ(messages(), Texts{"9452644"});
 }
 
+TEST_F(ReceiverPatchTest, SourceThatDisappearedLeavesTheListWhenThePanelIsOpened) {
+  const auto keys = services->createDeviceSource("Keys");
+  const auto pads = services->createDeviceSource("Pads");
+  addReceiver();
+  ASSERT_EQ(services->removeDevice(keys), noErr);
+  feed(pads, {0x99, 0x24, 0x40});
+  tick();
+  EXPECT_EQ(messages(), Texts{"10036288"});
+  auto& panel = openPanel();
+  ASSERT_EQ(rows(panel), 1u);
+  EXPECT_EQ(cell(panel, "name", 0), text("Pads"));
+}
+
 TEST_F(ReceiverPatchTest, RowBeyondTheListShowsNothingAndIgnoresEdits) {
   services->createDeviceSource("Keys");
   addReceiver();

@@ -27,7 +27,9 @@ class SenderPatchTest : public PatchCompositionFixture {
     EXPECT_TRUE(services->waitUntilDelivered(10));
     auto recording = services->recording(destination);
     Bytes bytes = recording->bytes();
-    for (MIDIEndpointRef each : {synth, drums}) services->recording(each)->clear();
+    for (MIDIEndpointRef each : {synth, drums}) {
+      if (auto kept = services->recording(each)) kept->clear();
+    }
     return bytes;
   }
   SettingsController& openPanel() {
@@ -128,6 +130,16 @@ TEST_F(SenderPatchTest, OpeningThePanelKeepsFlagsByNameAndListsNewDestinationsSw
   EXPECT_EQ(cell(panel, "enabled", 2), Value::index(1));
   send(list({number(9452644)}));
   EXPECT_EQ(services->recording(late)->bytes(), (Bytes{0x90, 0x3C, 0x64}));
+}
+
+TEST_F(SenderPatchTest, DestinationThatDisappearedNoLongerStopsTheOthersAndLeavesThePanel) {
+  addSender();
+  ASSERT_EQ(services->removeDevice(synth), noErr);
+  set("tx", "inputMessages", list({number(9452644)}));
+  EXPECT_EQ(evaluateAndTake(drums), (Bytes{0x90, 0x3C, 0x64}));
+  auto& panel = openPanel();
+  ASSERT_EQ(rows(panel), 1u);
+  EXPECT_EQ(cell(panel, "name", 0), text("Drums"));
 }
 
 TEST_F(SenderPatchTest, SnapshotRoundTripsThroughACompositionFile) {
