@@ -85,8 +85,9 @@ MIDIPacket* MIDIPacketListInit(MIDIPacketList* pktlist) {
   return reinterpret_cast<MIDIPacket*>(bytesOf(pktlist) + kMIDIPacketListHeaderSize);
 }
 
-MIDIPacket* MIDIPacketListAdd(MIDIPacketList* pktlist, ByteCount listSize, MIDIPacket* curPacket,
-                              MIDITimeStamp time, ByteCount nData, const Byte* data) {
+MIDIPacket* MIDIPacketListAddEvent(MIDIPacketList* pktlist, ByteCount listSize,
+                                   MIDIPacket* curPacket, MIDITimeStamp time, ByteCount nData,
+                                   const Byte* data) {
   return addBytes(pktlist, listSize, curPacket, time, nData, data, true);
 }
 
