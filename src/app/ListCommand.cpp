@@ -6,6 +6,7 @@
 
 #include "app/EndpointListManager.h"
 #include "app/ProgramContext.h"
+#include "services/MIDIServices.h"
 
 namespace wex {
 
@@ -16,7 +17,27 @@ struct Entry {
   size_t index;
   std::optional<std::string> name;
   std::optional<int32_t> uniqueID;
+  bool physical = false;
 };
+
+// Whether the endpoint is a hardware port. A node keeps only its endpoint's
+// unique ID, so the endpoint is found again by that.
+bool isPhysical(bool source, std::optional<int32_t> uniqueID) {
+  if (!uniqueID) return false;
+  const ItemCount count = source ? MIDIGetNumberOfSources() : MIDIGetNumberOfDestinations();
+  for (ItemCount i = 0; i < count; ++i) {
+    const MIDIEndpointRef endpoint = source ? MIDIGetSource(i) : MIDIGetDestination(i);
+    int32_t id = 0;
+    if (MIDIObjectGetIntegerProperty(endpoint, kMIDIPropertyUniqueID, &id) != noErr ||
+        id != *uniqueID) {
+      continue;
+    }
+    int32_t physical = 0;
+    return MIDIObjectGetIntegerProperty(endpoint, kMIDIPropertyPhysical, &physical) == noErr &&
+           physical != 0;
+  }
+  return false;
+}
 
 std::vector<Entry> entriesOf(MutLockArray<OrvMIDINode>& list, const char* kind) {
   std::vector<Entry> entries;
@@ -25,6 +46,7 @@ std::vector<Entry> entriesOf(MutLockArray<OrvMIDINode>& list, const char* kind) 
     Entry entry{kind, entries.size(), node->name(), std::nullopt};
     auto id = node->properties().find(kMIDIPropertyUniqueID);
     if (id != node->properties().end()) entry.uniqueID = std::get<int32_t>(id->second);
+    entry.physical = isPhysical(std::string(kind) == "source", entry.uniqueID);
     entries.push_back(std::move(entry));
   }
   list.unlock();
@@ -36,17 +58,19 @@ void printJson(std::ostream& out, const std::vector<Entry>& entries) {
     nlohmann::json line = {{"kind", entry.kind}, {"index", entry.index}};
     line["name"] = entry.name ? nlohmann::json(*entry.name) : nlohmann::json(nullptr);
     line["uniqueID"] = entry.uniqueID ? nlohmann::json(*entry.uniqueID) : nlohmann::json(nullptr);
+    line["physical"] = entry.physical;
     out << line.dump() << '\n';
   }
 }
 
 void printText(std::ostream& out, const std::vector<Entry>& entries) {
-  out << std::left << std::setw(13) << "KIND" << std::setw(13) << "UNIQUE ID"
+  out << std::left << std::setw(13) << "KIND" << std::setw(13) << "UNIQUE ID" << std::setw(10)
+      << "PHYSICAL"
       << "NAME\n";
   for (const auto& entry : entries) {
     out << std::setw(13) << entry.kind << std::setw(13)
-        << (entry.uniqueID ? std::to_string(*entry.uniqueID) : "-")
-        << entry.name.value_or("(no name)") << '\n';
+        << (entry.uniqueID ? std::to_string(*entry.uniqueID) : "-") << std::setw(10)
+        << (entry.physical ? "yes" : "-") << entry.name.value_or("(no name)") << '\n';
   }
 }
 

@@ -2,8 +2,11 @@
 #include <jack/metadata.h>
 
 #include <algorithm>
+#include <nlohmann/json.hpp>
+#include <sstream>
 #include <thread>
 
+#include "app/WexmidiProgram.h"
 #include "jack/JackServicesFixture.h"
 #include "support/SystemLog.h"
 
@@ -280,6 +283,28 @@ TEST_F(JackServicesTest, EndpointsAreNamedByPrettyNameThenAliasThenPortNameAndMa
   EXPECT_EQ(nameOf(*services_, plain), name + ":plain");
   EXPECT_EQ(integerOf(*services_, plain, kMIDIPropertyPhysical), 1);
   EXPECT_EQ(integerOf(*services_, aliased, kMIDIPropertyPhysical), 0);
+}
+
+TEST_F(JackServicesTest, WexmidiListOnJackMarksHardwarePorts) {
+  const std::string name = uniqueName("hardware");
+  NamedPortsClient other(name);
+  ASSERT_TRUE(other.ok());
+  ASSERT_NE(waitForEndpoint(*services_, true, name + ":plain"), 0u);
+
+  const char* argv[] = {"wexmidi", "--midi", "jack", "list", "--json"};
+  std::istringstream in;
+  std::ostringstream out;
+  std::ostringstream err;
+  ASSERT_EQ(WexmidiProgram().run(5, argv, in, out, err), 0) << err.str();
+  std::map<std::string, bool> physicalByName;
+  std::istringstream lines(out.str());
+  for (std::string line; std::getline(lines, line);) {
+    const auto entry = nlohmann::json::parse(line);
+    if (entry["name"].is_string()) physicalByName[entry["name"]] = entry["physical"];
+  }
+  ASSERT_TRUE(physicalByName.count(name + ":plain")) << out.str();
+  EXPECT_TRUE(physicalByName[name + ":plain"]);
+  EXPECT_FALSE(physicalByName["Alias Keys"]);
 }
 
 TEST_F(JackServicesTest, UniqueIDsStayTheSameForTheSamePortInAnotherProcessRun) {
