@@ -132,7 +132,11 @@ class Reader {
       }
       try {
         plugIn->setSerializedValue(ValueJSON::fromJSON(json), key);
-      } catch (const QCPlugInHostException& failure) {
+      } catch (const CompositionFileError&) {
+        throw;
+      } catch (const std::exception& failure) {
+        // The host's refusal, or whatever a patch's setter throws at a value
+        // it cannot take: either way the file is bad at this place.
         fail(settingPlace, failure.what());
       }
     }
@@ -156,7 +160,11 @@ class Reader {
       if (!ValueJSON::fromJSONForPort(json, port->type, &value, &reason)) {
         fail(inputPlace, std::string("input of type ") + portTypeName(port->type) + ": " + reason);
       }
-      composition.setInputValue(PortAddress{id, key}, value);
+      try {
+        composition.setInputValue(PortAddress{id, key}, value);
+      } catch (const CompositionError& failure) {
+        fail(inputPlace, failure.what());
+      }
     }
   }
 
