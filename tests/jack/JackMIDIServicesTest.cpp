@@ -96,6 +96,17 @@ TEST_F(JackServicesTest, MessagesSentToJackMidiDumpArriveByteForByte) {
   const MIDIEndpointRef destination = waitForEndpoint(*services_, false, name + ":input");
   ASSERT_NE(destination, 0u) << dump.output();
   const MIDIPortRef port = makeOutputPort(makeClient());
+  // The port is there a moment before jack_midi_dump runs, and what comes in
+  // between is lost: knock (active sensing) until it answers.
+  const Bytes knock{0xFE};
+  MIDIPacketListBuffer knockList;
+  knockList.addPacket(knock);
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        services_->MIDISend(port, destination, knockList.list());
+        return !dumpedEvents(dump.output()).empty();
+      },
+      kJackWait));
 
   const std::vector<Bytes> shortMessages{{0x91, 0x3C, 0x64},
                                          {0x81, 0x3C, 0x00},
@@ -122,10 +133,15 @@ TEST_F(JackServicesTest, MessagesSentToJackMidiDumpArriveByteForByte) {
 
   std::vector<Bytes> expected = shortMessages;
   expected.push_back(sysex);
-  ASSERT_TRUE(
-      waitUntil([&] { return dumpedEvents(dump.output()).size() >= expected.size(); }, kJackWait))
+  auto afterKnocks = [&] {
+    auto events = dumpedEvents(dump.output());
+    events.erase(events.begin(), std::find_if(events.begin(), events.end(),
+                                              [&](const Bytes& event) { return event != knock; }));
+    return events;
+  };
+  ASSERT_TRUE(waitUntil([&] { return afterKnocks().size() >= expected.size(); }, kJackWait))
       << dump.output();
-  EXPECT_EQ(dumpedEvents(dump.output()), expected);
+  EXPECT_EQ(afterKnocks(), expected);
 }
 
 TEST_F(JackServicesTest, AClientThatAppearsAfterStartIsListedWithASetupChangedNotification) {
