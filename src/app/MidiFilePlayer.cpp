@@ -3,7 +3,11 @@
 #include <smf.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 
 #include "services/MIDIPacketListBuffer.h"
 #include "services/MIDIServices.h"
@@ -11,7 +15,19 @@
 namespace wex {
 
 std::unique_ptr<MidiFilePlayer> MidiFilePlayer::load(const std::string& path, std::string* reason) {
-  smf_t* smf = smf_load(path.c_str());
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    *reason = path + ": cannot read the file: " + std::strerror(errno);
+    return nullptr;
+  }
+  const std::vector<char> bytes((std::istreambuf_iterator<char>(file)), {});
+  // Checked here: libsmf loses memory when it refuses a file without the
+  // header.
+  if (bytes.size() < 14 || std::string(bytes.data(), 4) != "MThd") {
+    *reason = path + ": not a Standard MIDI File (it does not begin with MThd)";
+    return nullptr;
+  }
+  smf_t* smf = smf_load_from_memory(bytes.data(), static_cast<int>(bytes.size()));
   if (!smf) {
     *reason = path + ": not a Standard MIDI File that can be read";
     return nullptr;

@@ -126,7 +126,9 @@ TEST(ExampleMidiFile, LoadsBackWithEveryEventAtItsTime) {
 TEST(MidiFilePlayer, RefusesAFileThatIsNoMidiFile) {
   std::string reason;
   EXPECT_EQ(MidiFilePlayer::load(kDemoComposition, &reason), nullptr);
-  EXPECT_NE(reason.find(kDemoComposition), std::string::npos);
+  EXPECT_EQ(reason, kDemoComposition + ": not a Standard MIDI File (it does not begin with MThd)");
+  EXPECT_EQ(MidiFilePlayer::load(kExamples + "missing.mid", &reason), nullptr);
+  EXPECT_NE(reason.find("missing.mid: cannot read the file"), std::string::npos) << reason;
 }
 
 class RecordingNodeDelegate : public OrvMIDIDelegateProtocol {
