@@ -229,6 +229,9 @@ class BaseManagerTest : public EmbeddedServicesFixture {};
 TEST_F(BaseManagerTest, PublishesItsVirtualPairAndDoesNotListItsOwnEndpoints) {
   services->createDeviceSource("Keys");
   const auto manager = OrvMIDIManager::create();
+  // Publishing the virtual pair announces a setup change, whose reload may
+  // still be under way: let it finish before the lists are read.
+  ASSERT_TRUE(services->waitUntilNotified(10));
   ASSERT_TRUE(manager->virtualSource() && manager->virtualDest());
   EXPECT_EQ(manager->virtualSource()->name(), "To OrvMIDI");
   EXPECT_EQ(manager->virtualDest()->name(), "From OrvMIDI");
