@@ -65,8 +65,10 @@ class OrvMIDIMessage {
     if (type_ == 0xF0) return writeSysexWireBytes(out);
     const size_t dataCount = wireDataCount();
     out[0] = static_cast<Byte>(type_ | channel_);
-    if (dataCount >= 1) out[1] = data1_;
-    if (dataCount >= 2) out[2] = data2_;
+    // A data byte always goes out below 0x80: an absent-byte marker sent as it
+    // is would reach the wire as a status byte (0xFF is a system reset).
+    if (dataCount >= 1) out[1] = data1_ & 0x7F;
+    if (dataCount >= 2) out[2] = data2_ & 0x7F;
     return 1 + dataCount;
   }
 

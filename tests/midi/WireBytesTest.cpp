@@ -95,6 +95,12 @@ INSTANTIATE_TEST_SUITE_P(
                  {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}}),
     [](const testing::TestParamInfo<WireCase>& info) { return std::string(info.param.name); });
 
+TEST(WireBytesOfShortMessages, AbsentByteMarkersNeverReachTheWireAsStatusBytes) {
+  // A note on that never received its data bytes holds 0xFF and 0xFE.
+  EXPECT_EQ(wireOf(*OrvMIDIMessage::createWithType(0x90, 2)), (Bytes{0x92, 0x7F, 0x7E}));
+  EXPECT_EQ(wireOf(*vals(0xC0, 0, 0x85, 0)), (Bytes{0xC0, 0x05}));
+}
+
 TEST(WireBytesOfSysexType, WithoutASysexListGoesOutAsAnEmptyFrame) {
   EXPECT_EQ(wireOf(*vals(0xF0, 0, 1, 2)), (Bytes{0xF0, 0xF7}));
 }
