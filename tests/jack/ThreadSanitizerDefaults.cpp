@@ -4,7 +4,9 @@
 // memcpy) reach the sanitizer, and those would be reported whenever a test's
 // own JACK client changes a port while the services list the graph. Races
 // with libjack on the stack are therefore not reported; our own code stays
-// checked.
+// checked. libjack keeps its metadata in a Berkeley DB, whose own locks are
+// likewise not ours.
 extern "C" const char* __tsan_default_suppressions() {
-  return "race:libjack.so.0\n";
+  return "race:libjack.so.0\n"
+         "deadlock:libdb-5.3.so\n";
 }
