@@ -12,6 +12,8 @@
 namespace wex::bench {
 void registerParsingBenchmarks();
 void registerOutputBenchmarks();
+void registerReceiverBenchmarks();
+void registerSenderBenchmarks();
 }  // namespace wex::bench
 
 namespace {
@@ -103,6 +105,8 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
   wex::bench::registerParsingBenchmarks();
   wex::bench::registerOutputBenchmarks();
+  wex::bench::registerReceiverBenchmarks();
+  wex::bench::registerSenderBenchmarks();
   MedianReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   printRatios(reporter);
