@@ -76,6 +76,10 @@ class SourceFeeder {
           sent_ = sequence;
         }) {}
 
+  ~SourceFeeder() {
+    if (thread_.joinable()) thread_.join();
+  }
+
   // Waits for the thread; then the number of messages sent.
   uint32_t finish() {
     thread_.join();
