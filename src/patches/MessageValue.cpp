@@ -135,7 +135,8 @@ std::shared_ptr<OrvMIDIMessage> MessageValue::readSysexString(const std::string&
     int32_t byte = 0;
     const PieceResult result = readPiece(text, begin, end, byte);
     if (result != PieceResult::Ok) {
-      const std::string quoted = "\"" + text.substr(begin, end - begin) + "\"";
+      std::string quoted(1, '"');
+      quoted.append(text, begin, end - begin).push_back('"');
       explain(whyNot, "piece " + std::to_string(piece) + " (" + quoted + ") " +
                           (result == PieceResult::NoDigits ? "holds no digits"
                                                            : "does not fit in 32 bits"));
