@@ -36,9 +36,10 @@ bool contains(const std::vector<std::string>& names, const std::string& name) {
 
 // jack_midiseq plays, every 100 ms: note on 62 at once, its note off 1000
 // samples later, note on 67 at 2400 samples and its note off at 3400, all on
-// channel 0 with velocity 64. The message values, in the order played:
-const std::vector<Value> kSequence{messageNumber(0x90, 62, 64), messageNumber(0x80, 62, 64),
-                                   messageNumber(0x90, 67, 64), messageNumber(0x80, 67, 64)};
+// channel 0 with velocity 64. Their message numbers, in the order played:
+// 90 3E 40, 80 3E 40, 90 43 40, 80 43 40.
+const std::vector<Value> kSequence{Value::number(9453120), Value::number(8404544),
+                                   Value::number(9454400), Value::number(8405824)};
 
 std::vector<std::string> sequencerCommand(const std::string& name) {
   return {"jack_midiseq", name, "4800", "0", "62", "1000", "2400", "67", "1000"};
