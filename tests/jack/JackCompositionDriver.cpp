@@ -39,7 +39,9 @@ JackCompositionDriver::JackCompositionDriver() {
 }
 
 JackCompositionDriver::~JackCompositionDriver() {
-  // Stops evaluating and closes the panels before the patches go.
+  // The evaluation thread's observer reads composition_: end that thread
+  // before the composition goes (which closes the panels, then the patches).
+  composition_->stop();
   composition_.reset();
 }
 
