@@ -57,8 +57,7 @@ std::vector<Bytes> afterKnocks(const std::string& output) {
   return events;
 }
 
-// A system exclusive message of `length` bytes, framing included, and its
-// sysex string.
+// A system exclusive message of `length` bytes, framing included.
 Bytes sysexOfLength(size_t length) {
   Bytes sysex{0xF0};
   while (sysex.size() < length - 1) sysex.push_back(static_cast<Byte>(sysex.size() * 7 & 0x7F));
@@ -66,6 +65,7 @@ Bytes sysexOfLength(size_t length) {
   return sysex;
 }
 
+// Its sysex string: the bytes between the framing, in decimal, comma separated.
 Value sysexString(const Bytes& sysex) {
   std::string text;
   for (size_t i = 1; i + 1 < sysex.size(); ++i) {
