@@ -71,7 +71,7 @@ ChildProcess::~ChildProcess() {
 
 void ChildProcess::stop() {
   if (pid_ <= 0) return;
-  kill(pid_, SIGTERM);
+  kill(pid_, stopSignal_);
   const auto deadline = std::chrono::steady_clock::now() + stopGrace_;
   while (waitpid(pid_, nullptr, WNOHANG) == 0) {
     if (std::chrono::steady_clock::now() > deadline) {

@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <csignal>
 #include <functional>
 #include <map>
 #include <string>
@@ -22,9 +23,11 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   bool started() const { return pid_ > 0; }
-  // SIGTERM, then SIGKILL if it is still there after the stop grace.
+  // The stop signal (SIGTERM unless set), then SIGKILL if it is still there
+  // after the stop grace.
   void stop();
   void setStopGrace(std::chrono::milliseconds grace) { stopGrace_ = grace; }
+  void setStopSignal(int signal) { stopSignal_ = signal; }
   // Waits for the program to end by itself; true when it ended with status 0.
   bool waitForExit(std::chrono::milliseconds timeout);
   std::string output() const;
@@ -33,6 +36,7 @@ class ChildProcess {
   pid_t pid_ = -1;
   std::string outputPath_;
   std::chrono::milliseconds stopGrace_{2000};
+  int stopSignal_ = SIGTERM;
 };
 
 // Polls `condition` until it holds or `timeout` passes.

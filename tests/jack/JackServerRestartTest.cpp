@@ -1,50 +1,9 @@
-#include <cstdlib>
-
 #include "jack/JackServicesFixture.h"
 
 namespace wex::test {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Points the JACK library at another server for the life of the object.
-class ScopedServerName {
- public:
-  explicit ScopedServerName(const std::string& name) {
-    if (const char* old = std::getenv("JACK_DEFAULT_SERVER")) previous_ = old;
-    setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
-  }
-  ~ScopedServerName() {
-    if (previous_) {
-      setenv("JACK_DEFAULT_SERVER", previous_->c_str(), 1);
-    } else {
-      unsetenv("JACK_DEFAULT_SERVER");
-    }
-  }
-
- private:
-  std::optional<std::string> previous_;
-};
-
-// A server killed outright keeps its place in JACK's table of servers, and
-// that table is small: give it time to close properly.
-constexpr std::chrono::milliseconds kServerExit{15000};
-
-std::unique_ptr<ChildProcess> startServer(const std::string& name) {
-  auto server = std::make_unique<ChildProcess>(std::vector<std::string>{
-      "jackd", "-n", name, "--no-realtime", "-S", "-d", "dummy", "-r", "48000", "-p", "128"});
-  server->setStopGrace(kServerExit);
-  return server;
-}
-
-bool serverUp() {
-  return waitUntil([] { return JackMIDIServices::serverRunning(); }, 10000ms);
-}
-
-bool dumped(const ChildProcess& dump, const Bytes& message) {
-  const auto events = dumpedEvents(dump.output());
-  return std::find(events.begin(), events.end(), message) != events.end();
-}
 
 // Runs against a server of its own, since it kills it. Skipped, like the
 // other JACK tests, when the environment offers no server.
@@ -53,8 +12,8 @@ TEST(JackServerRestart, MIDIFlowsAgainAfterTheServerIsKilledAndRestarted) {
   const std::string serverName = uniqueName("wexrestart");
   ScopedServerName useServer(serverName);
   const std::map<std::string, std::string> environment{{"JACK_DEFAULT_SERVER", serverName}};
-  auto server = startServer(serverName);
-  ASSERT_TRUE(serverUp()) << server->output();
+  auto server = startJackServer(serverName);
+  ASSERT_TRUE(jackServerUp()) << server->output();
 
   // Declared before the services, so that they outlive every callback.
   NotificationCounter counter;
@@ -86,7 +45,7 @@ TEST(JackServerRestart, MIDIFlowsAgainAfterTheServerIsKilledAndRestarted) {
   // jack_midi_dump's port is there a moment before it runs: send until it answers.
   ASSERT_TRUE(waitUntil([&] {
     services->MIDISend(out, destination, list.list());
-    return dumped(*dump, note);
+    return wasDumped(dump->output(), note);
   })) << dump->output();
 
   const int notifiedBefore = counter.setupChanged;
@@ -98,8 +57,8 @@ TEST(JackServerRestart, MIDIFlowsAgainAfterTheServerIsKilledAndRestarted) {
   EXPECT_EQ(integerOf(*services, destination, kMIDIPropertyOffline), 1);
   EXPECT_EQ(integerOf(*services, source, kMIDIPropertyOffline), 1);
 
-  server = startServer(serverName);
-  ASSERT_TRUE(serverUp()) << server->output();
+  server = startJackServer(serverName);
+  ASSERT_TRUE(jackServerUp()) << server->output();
   EXPECT_TRUE(waitUntil([&] { return !services->serverAway(); }, 10000ms));
   sequencer = std::make_unique<ChildProcess>(
       std::vector<std::string>{"jack_midiseq", "seq", "4800", "0", "60", "1000"}, environment);
@@ -114,7 +73,7 @@ TEST(JackServerRestart, MIDIFlowsAgainAfterTheServerIsKilledAndRestarted) {
       << "the connection to the sequencer was not remade";
   EXPECT_TRUE(waitUntil([&] {
     services->MIDISend(out, destination, list.list());
-    return dumped(*dump, note);
+    return wasDumped(dump->output(), note);
   })) << dump->output();
 
   services->MIDIClientDispose(client);

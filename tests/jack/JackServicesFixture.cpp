@@ -2,6 +2,7 @@
 
 #include <jack/jack.h>
 
+#include <algorithm>
 #include <cctype>
 #include <sstream>
 
@@ -15,6 +16,18 @@ bool isHexByte(const std::string& token) {
 }
 
 }  // namespace
+
+std::unique_ptr<ChildProcess> startJackServer(const std::string& name) {
+  auto server = std::make_unique<ChildProcess>(std::vector<std::string>{
+      "jackd", "-n", name, "--no-realtime", "-S", "-d", "dummy", "-r", "48000", "-p", "128"});
+  server->setStopGrace(std::chrono::milliseconds(15000));
+  return server;
+}
+
+bool jackServerUp() {
+  return waitUntil([] { return JackMIDIServices::serverRunning(); },
+                   std::chrono::milliseconds(10000));
+}
 
 bool waitUntilJackClientGone(const std::string& clientName) {
   jack_client_t* probe = jack_client_open("wextest-probe", JackNoStartServer, nullptr);
@@ -50,6 +63,11 @@ std::vector<Bytes> dumpedEvents(const std::string& output) {
     if (!event.empty()) events.push_back(event);
   }
   return events;
+}
+
+bool wasDumped(const std::string& output, const Bytes& event) {
+  const auto events = dumpedEvents(output);
+  return std::find(events.begin(), events.end(), event) != events.end();
 }
 
 }  // namespace wex::test

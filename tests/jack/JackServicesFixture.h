@@ -70,15 +70,18 @@ struct NotificationCounter {
 // Polls until the server no longer has a client of that name.
 bool waitUntilJackClientGone(const std::string& clientName);
 
-// A JACK example client a test runs, named `clientName`. These clients die
-// on SIGTERM without closing; the server then waits for its client timeout
-// before it lets the graph go on, so stop() waits until the client is gone
-// rather than leaving that pause to whatever runs next.
+// A JACK example client a test runs, named `clientName`. Ended by SIGTERM,
+// jack_midi_dump dies without closing its client, and the server then waits
+// out its client timeout before the graph goes on. Both example clients close
+// on SIGINT, so that is how they are stopped; stop() then waits until the
+// client is gone, so that nothing of it is left to whatever runs next.
 class JackClientProcess {
  public:
   JackClientProcess(const std::string& clientName, const std::vector<std::string>& arguments,
                     const std::map<std::string, std::string>& environment)
-      : clientName_(clientName), process_(arguments, environment) {}
+      : clientName_(clientName), process_(arguments, environment) {
+    process_.setStopSignal(SIGINT);
+  }
   ~JackClientProcess() { stop(); }
   void stop() {
     if (!process_.started()) return;
@@ -138,6 +141,34 @@ inline int32_t integerOf(JackMIDIServices& services, MIDIEndpointRef endpoint,
 
 // The events jack_midi_dump printed, one byte list per line ("  12: 90 3c 64 note on ...").
 std::vector<Bytes> dumpedEvents(const std::string& output);
+// Whether jack_midi_dump printed that event.
+bool wasDumped(const std::string& output, const Bytes& event);
+
+// Points the JACK library at another server for the life of the object.
+class ScopedServerName {
+ public:
+  explicit ScopedServerName(const std::string& name) {
+    if (const char* old = std::getenv("JACK_DEFAULT_SERVER")) previous_ = old;
+    setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
+  }
+  ~ScopedServerName() {
+    if (previous_) {
+      setenv("JACK_DEFAULT_SERVER", previous_->c_str(), 1);
+    } else {
+      unsetenv("JACK_DEFAULT_SERVER");
+    }
+  }
+
+ private:
+  std::optional<std::string> previous_;
+};
+
+// A JACK server of the test's own (for tests that kill it), on the dummy
+// driver. Stopping it gives it time to close properly: a server killed
+// outright keeps its place in JACK's small table of servers.
+std::unique_ptr<ChildProcess> startJackServer(const std::string& name);
+// Waits until the server the environment names can be reached.
+bool jackServerUp();
 
 // A test against the JACK server the environment names; skipped without one.
 class JackServicesTest : public ::testing::Test {

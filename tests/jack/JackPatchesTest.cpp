@@ -1,0 +1,323 @@
+#include <algorithm>
+#include <thread>
+
+#include "host/ValueJSON.h"
+#include "jack/JackCompositionDriver.h"
+#include "jack/JackServicesFixture.h"
+#include "services/MIDIServices.h"
+
+namespace wex {
+
+// Values in test failures: their JSON.
+inline void PrintTo(const Value& value, std::ostream* out) {
+  *out << ValueJSON::toJSON(value).dump();
+}
+
+}  // namespace wex
+
+namespace wex::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kReceiver = JackCompositionDriver::kReceiver;
+constexpr const char* kSender = JackCompositionDriver::kSender;
+
+// A message value as the patches carry it: (type|channel)<<16 | data1<<8 | data2.
+Value messageNumber(unsigned status, unsigned data1 = 0, unsigned data2 = 0) {
+  return Value::number(status << 16 | data1 << 8 | data2);
+}
+
+const Bytes kKnock{0xFE};  // active sensing
+
+bool contains(const std::vector<std::string>& names, const std::string& name) {
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// jack_midiseq plays, every 100 ms: note on 62 at once, its note off 1000
+// samples later, note on 67 at 2400 samples and its note off at 3400, all on
+// channel 0 with velocity 64. Their message numbers, in the order played:
+// 90 3E 40, 80 3E 40, 90 43 40, 80 43 40.
+const std::vector<Value> kSequence{Value::number(9453120), Value::number(8404544),
+                                   Value::number(9454400), Value::number(8405824)};
+
+std::vector<std::string> sequencerCommand(const std::string& name) {
+  return {"jack_midiseq", name, "4800", "0", "62", "1000", "2400", "67", "1000"};
+}
+
+bool isFromSequence(const Value& value) {
+  return std::find(kSequence.begin(), kSequence.end(), value) != kSequence.end();
+}
+
+// The events a jack_midi_dump printed after the knocks that woke it.
+std::vector<Bytes> afterKnocks(const std::string& output) {
+  auto events = dumpedEvents(output);
+  events.erase(events.begin(), std::find_if(events.begin(), events.end(),
+                                            [](const Bytes& event) { return event != kKnock; }));
+  return events;
+}
+
+// A system exclusive message of `length` bytes, framing included.
+Bytes sysexOfLength(size_t length) {
+  Bytes sysex{0xF0};
+  while (sysex.size() < length - 1) sysex.push_back(static_cast<Byte>(sysex.size() * 7 & 0x7F));
+  sysex.push_back(0xF7);
+  return sysex;
+}
+
+// Its sysex string: the bytes between the framing, in decimal, comma separated.
+Value sysexString(const Bytes& sysex) {
+  std::string text;
+  for (size_t i = 1; i + 1 < sysex.size(); ++i) {
+    if (i > 1) text += ',';
+    text += std::to_string(sysex[i]);
+  }
+  return Value::string(text);
+}
+
+// The receiver and sender patches in a composition on the JACK MIDI services
+// of the server the environment names (shared with other tests, so each test
+// ticks in the panels only the endpoints of the clients it started).
+class JackPatchesTest : public JackServicesTest {
+ protected:
+  void SetUp() override {
+    JackServicesTest::SetUp();
+    if (!services_) return;
+    installMIDIServices(services_);
+    driver_ = std::make_unique<JackCompositionDriver>();
+  }
+
+  void TearDown() override {
+    driver_.reset();
+    if (services_) installMIDIServices(nullptr);
+    JackServicesTest::TearDown();
+  }
+
+  std::unique_ptr<JackClientProcess> startSequencer(const std::string& name) {
+    auto sequencer =
+        std::make_unique<JackClientProcess>(name, sequencerCommand(name), jackEnvironment());
+    EXPECT_NE(waitForEndpoint(*services_, true, name + ":out"), 0u) << sequencer->output();
+    return sequencer;
+  }
+
+  std::unique_ptr<JackClientProcess> startDump(const std::string& name) {
+    auto dump = std::make_unique<JackClientProcess>(
+        name, std::vector<std::string>{"stdbuf", "-oL", "jack_midi_dump", name}, jackEnvironment());
+    EXPECT_NE(waitForEndpoint(*services_, false, name + ":input"), 0u) << dump->output();
+    return dump;
+  }
+
+  // A dump's port is there a moment before jack_midi_dump reads it, and what
+  // comes in between is lost: the sender sends active sensing at every
+  // evaluation until each dump has printed one.
+  bool knockUntilAnswered(const std::vector<const JackClientProcess*>& dumps) {
+    driver_->send({messageNumber(0xFE)}, true);
+    const bool answered = waitUntil(
+        [&] {
+          return std::all_of(dumps.begin(), dumps.end(), [](const JackClientProcess* dump) {
+            return wasDumped(dump->output(), kKnock);
+          });
+        },
+        kJackWait);
+    driver_->setResend(false);
+    return answered;
+  }
+
+  // Drops what the receiver put out so far, once what was under way when the
+  // panel switched the other sources off has come through.
+  void forgetEarlierMessages() {
+    std::this_thread::sleep_for(100ms);
+    driver_->clearReceived();
+  }
+
+  // Waits for `count` messages of the sequence and returns what the receiver
+  // put out.
+  std::vector<Value> receiveFromSequence(size_t count) {
+    EXPECT_TRUE(waitUntil([&] { return driver_->receivedCount() >= count; }, kJackWait));
+    return driver_->received();
+  }
+
+  std::unique_ptr<JackCompositionDriver> driver_;
+};
+
+TEST_F(JackPatchesTest, NotesOfJackMidiseqLeaveTheReceiverAsTheirMessageNumbersInPlayingOrder) {
+  const std::string name = uniqueName("seq");
+  auto sequencer = startSequencer(name);
+  driver_->addReceiver();
+  driver_->enableOnly(kReceiver, {name + ":out"});
+  driver_->start();
+  forgetEarlierMessages();
+
+  const std::vector<Value> received = receiveFromSequence(12);
+  ASSERT_GE(received.size(), 12u);
+  const auto first = std::find(kSequence.begin(), kSequence.end(), received.front());
+  ASSERT_NE(first, kSequence.end()) << testing::PrintToString(received.front());
+  size_t position = first - kSequence.begin();
+  for (const Value& value : received) {
+    EXPECT_EQ(value, kSequence[position % kSequence.size()]) << "at message " << position;
+    ++position;
+  }
+}
+
+TEST_F(JackPatchesTest, WhatTheSenderSendsReachesJackMidiDumpByteForByte) {
+  const std::string name = uniqueName("dump");
+  auto dump = startDump(name);
+  driver_->addSender();
+  ASSERT_TRUE(contains(driver_->panelNames(kSender), name + ":input"));
+  driver_->enableOnly(kSender, {name + ":input"});
+  driver_->start();
+  ASSERT_TRUE(knockUntilAnswered({dump.get()})) << dump->output();
+
+  const Bytes sysex = sysexOfLength(1010);
+  const std::vector<std::pair<Value, Bytes>> messages{
+      {messageNumber(0x91, 0x3C, 0x64), {0x91, 0x3C, 0x64}},  // note on
+      {messageNumber(0x81, 0x3C, 0x00), {0x81, 0x3C, 0x00}},  // note off
+      {messageNumber(0xA6, 0x3C, 0x10), {0xA6, 0x3C, 0x10}},  // polyphonic pressure
+      {messageNumber(0xB2, 0x07, 0x7F), {0xB2, 0x07, 0x7F}},  // control change
+      {messageNumber(0xC3, 0x05), {0xC3, 0x05}},              // program change
+      {messageNumber(0xD4, 0x33), {0xD4, 0x33}},              // channel pressure
+      {messageNumber(0xE5, 0x00, 0x40), {0xE5, 0x00, 0x40}},  // pitch bend
+      {messageNumber(0xF2, 0x10, 0x20), {0xF2, 0x10, 0x20}},  // song position
+      {messageNumber(0xF3, 0x05), {0xF3, 0x05}},              // song select
+      {messageNumber(0xF6), {0xF6}},                          // tune request
+      {messageNumber(0xF8), {0xF8}},                          // timing clock
+      {messageNumber(0xFA), {0xFA}},                          // start
+      {messageNumber(0xFB), {0xFB}},                          // continue
+      {messageNumber(0xFC), {0xFC}},                          // stop
+      {messageNumber(0xFF), {0xFF}},                          // reset
+      {sysexString(sysex), sysex}};
+  std::vector<Value> values;
+  std::vector<Bytes> expected;
+  for (const auto& [value, bytes] : messages) {
+    values.push_back(value);
+    expected.push_back(bytes);
+  }
+  driver_->send(values);
+
+  ASSERT_TRUE(
+      waitUntil([&] { return afterKnocks(dump->output()).size() >= expected.size(); }, kJackWait))
+      << dump->output();
+  EXPECT_EQ(afterKnocks(dump->output()), expected);
+}
+
+TEST_F(JackPatchesTest, ClientsThatAppearLaterAreListedHeardAndSentToOnceThePanelsAreOpened) {
+  driver_->addReceiver();
+  driver_->addSender();
+  const std::string sequencerName = uniqueName("lateseq");
+  const std::string dumpName = uniqueName("latedump");
+  ASSERT_FALSE(contains(driver_->panelNames(kReceiver), sequencerName + ":out"));
+  ASSERT_FALSE(contains(driver_->panelNames(kSender), dumpName + ":input"));
+  driver_->closePanel(kReceiver);
+  driver_->closePanel(kSender);
+
+  auto sequencer = startSequencer(sequencerName);
+  auto dump = startDump(dumpName);
+  EXPECT_TRUE(contains(driver_->panelNames(kReceiver), sequencerName + ":out"));
+  EXPECT_TRUE(contains(driver_->panelNames(kSender), dumpName + ":input"));
+
+  driver_->enableOnly(kReceiver, {sequencerName + ":out"});
+  driver_->enableOnly(kSender, {dumpName + ":input"});
+  driver_->start();
+  forgetEarlierMessages();
+  const std::vector<Value> received = receiveFromSequence(4);
+  EXPECT_TRUE(std::all_of(received.begin(), received.end(), isFromSequence));
+  EXPECT_TRUE(knockUntilAnswered({dump.get()})) << dump->output();
+}
+
+TEST_F(JackPatchesTest, ADestinationSwitchedOffInTheSendersPanelReceivesNothingWhileOthersDo) {
+  const std::string offName = uniqueName("offdump");
+  const std::string onName = uniqueName("ondump");
+  auto off = startDump(offName);
+  auto on = startDump(onName);
+  driver_->addSender();
+  driver_->enableOnly(kSender, {offName + ":input", onName + ":input"});
+  driver_->start();
+  ASSERT_TRUE(knockUntilAnswered({off.get(), on.get()}));
+
+  driver_->setEnabled(kSender, offName + ":input", false);
+  const Bytes sysex = sysexOfLength(300);
+  driver_->send({messageNumber(0x92, 0x40, 0x7F), sysexString(sysex)});
+  const std::vector<Bytes> sent{{0x92, 0x40, 0x7F}, sysex};
+  ASSERT_TRUE(waitUntil([&] { return afterKnocks(on->output()) == sent; }, kJackWait))
+      << on->output();
+
+  // Switched on again, it gets what is sent next, and only that: had it been
+  // sent the first messages, they would have come before.
+  driver_->setEnabled(kSender, offName + ":input", true);
+  driver_->send({messageNumber(0xB5, 0x01, 0x02)});
+  const std::vector<Bytes> sentNext{{0xB5, 0x01, 0x02}};
+  ASSERT_TRUE(waitUntil([&] { return !afterKnocks(off->output()).empty(); }, kJackWait))
+      << off->output();
+  EXPECT_EQ(afterKnocks(off->output()), sentNext);
+}
+
+// Installs the services for the life of the object.
+class ScopedMIDIServices {
+ public:
+  explicit ScopedMIDIServices(std::shared_ptr<MIDIServices> services) {
+    installMIDIServices(std::move(services));
+  }
+  ~ScopedMIDIServices() { installMIDIServices(nullptr); }
+};
+
+// Runs against a server of its own, since it kills it. Skipped, like the
+// other JACK tests, when the environment offers no server.
+TEST(JackPatchesServerRestart, MIDIFlowsThroughThePatchesAgainAfterTheServerIsKilledAndRestarted) {
+  if (!JackMIDIServices::serverRunning()) GTEST_SKIP() << "no JACK server is reachable";
+  const std::string serverName = uniqueName("wexpatchrestart");
+  ScopedServerName useServer(serverName);
+  const std::map<std::string, std::string> environment{{"JACK_DEFAULT_SERVER", serverName}};
+  auto server = startJackServer(serverName);
+  ASSERT_TRUE(jackServerUp()) << server->output();
+
+  std::string error;
+  auto services = JackMIDIServices::open("wexpatchrestart", &error);
+  ASSERT_TRUE(services) << error;
+  auto sequencer = std::make_unique<ChildProcess>(sequencerCommand("seq"), environment);
+  auto dump = std::make_unique<ChildProcess>(
+      std::vector<std::string>{"stdbuf", "-oL", "jack_midi_dump", "dump"}, environment);
+  ASSERT_NE(waitForEndpoint(*services, true, "seq:out"), 0u) << sequencer->output();
+  ASSERT_NE(waitForEndpoint(*services, false, "dump:input"), 0u) << dump->output();
+
+  {
+    ScopedMIDIServices installed(services);
+    JackCompositionDriver driver;
+    driver.addReceiver();
+    driver.addSender();
+    driver.start();
+    // Sent at every evaluation, for as long as the test runs.
+    const Bytes note{0x95, 0x30, 0x31};
+    driver.send({messageNumber(0x95, 0x30, 0x31)}, true);
+    EXPECT_TRUE(waitUntil([&] { return driver.receivedCount() > 0; }, kJackWait));
+    EXPECT_TRUE(waitUntil([&] { return wasDumped(dump->output(), note); }, kJackWait))
+        << dump->output();
+
+    server->stop();
+    sequencer.reset();
+    dump.reset();
+    EXPECT_TRUE(waitUntil([&] { return services->serverAway(); }, kJackWait));
+
+    server = startJackServer(serverName);
+    ASSERT_TRUE(jackServerUp()) << server->output();
+    EXPECT_TRUE(waitUntil([&] { return !services->serverAway(); }, kJackWait));
+    sequencer = std::make_unique<ChildProcess>(sequencerCommand("seq"), environment);
+    dump = std::make_unique<ChildProcess>(
+        std::vector<std::string>{"stdbuf", "-oL", "jack_midi_dump", "dump"}, environment);
+    driver.clearReceived();
+    EXPECT_TRUE(waitUntil([&] { return driver.receivedCount() >= 4; }, kJackWait))
+        << "the receiver's connection to the sequencer was not remade";
+    const std::vector<Value> received = driver.received();
+    EXPECT_TRUE(std::all_of(received.begin(), received.end(), isFromSequence));
+    EXPECT_TRUE(waitUntil([&] { return wasDumped(dump->output(), note); }, kJackWait))
+        << "the sender's connection to the dump was not remade:\n"
+        << dump->output();
+  }
+
+  services.reset();
+  // The server goes first, while its clients are alive: a client killed
+  // under a running server makes it wait out its client timeout.
+  server->stop();
+}
+
+}  // namespace
+}  // namespace wex::test
