@@ -17,6 +17,11 @@ bool isHexByte(const std::string& token) {
 
 }  // namespace
 
+bool ownJackServersAllowed() {
+  const char* allowed = std::getenv("WEX_JACK_OWN_SERVERS");
+  return allowed && std::string(allowed) == "1";
+}
+
 std::unique_ptr<ChildProcess> startJackServer(const std::string& name) {
   auto server = std::make_unique<ChildProcess>(std::vector<std::string>{
       "jackd", "-n", name, "--no-realtime", "-S", "-d", "dummy", "-r", "48000", "-p", "128"});

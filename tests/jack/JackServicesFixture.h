@@ -163,6 +163,14 @@ class ScopedServerName {
   std::optional<std::string> previous_;
 };
 
+// Whether tests may start JACK servers of their own. Every server of a user
+// shares one metadata database, and a starting server resets it under the
+// clients of any other server that runs: so only where the environment says
+// no other server runs (WEX_JACK_OWN_SERVERS=1, as CI sets it).
+bool ownJackServersAllowed();
+inline constexpr const char* kOwnJackServersSkipReason =
+    "starts JACK servers of its own: set WEX_JACK_OWN_SERVERS=1 where no other JACK server runs";
+
 // A JACK server of the test's own (for tests that kill it), on the dummy
 // driver. Stopping it gives it time to close properly: a server killed
 // outright keeps its place in JACK's small table of servers.
