@@ -428,7 +428,46 @@ struct HeldCallback {
     while (!self->release) std::this_thread::sleep_for(1ms);
     self->finished = true;
   }
+  static void notifyProc(const MIDINotification*, void* refCon) {
+    readProc(nullptr, refCon, nullptr);
+  }
 };
+
+TEST_F(JackServicesTest, ADestinationWhoseClientComesBackBetweenTwoListingsIsConnectedAgain) {
+  const std::string name = uniqueName("comeback");
+  auto recorder = std::make_unique<RecordingClient>(name);
+  ASSERT_TRUE(recorder->ok());
+  const MIDIEndpointRef destination = waitForEndpoint(*services_, false, name + ":in");
+  ASSERT_NE(destination, 0u);
+  const MIDIPortRef port = makeOutputPort(makeClient());
+  MIDIPacketListBuffer list;
+  list.addPacket(Bytes{0x90, 0x3C, 0x64});
+  ASSERT_EQ(services_->MIDISend(port, destination, list.list()), noErr);
+  ASSERT_TRUE(waitUntil([&] { return !recorder->events().empty(); }, kJackWait));
+
+  // The services' setup thread is kept in a notification while the client
+  // goes and comes back, so that its next listing finds it present again.
+  HeldCallback held;
+  MIDIClientRef watching = 0;
+  ASSERT_EQ(services_->MIDIClientCreate("watching", HeldCallback::notifyProc, &held, &watching),
+            noErr);
+  MIDIEndpointRef source = 0;
+  ASSERT_EQ(services_->MIDISourceCreate(watching, "wex comeback", &source), noErr);
+  ASSERT_TRUE(waitUntil([&] { return held.entered.load(); }, kJackWait));
+  recorder.reset();
+  recorder = std::make_unique<RecordingClient>(name);
+  ASSERT_TRUE(recorder->ok());
+  held.release = true;
+
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        services_->MIDISend(port, destination, list.list());
+        return !recorder->events().empty();
+      },
+      kJackWait));
+  // `held` goes with this scope: no notification may reach it after that.
+  services_->MIDIClientDispose(watching);
+}
 
 TEST_F(JackServicesTest, DisposingOfAClientWaitsForItsRunningReadCallback) {
   MIDIClientRef client = 0;

@@ -356,9 +356,15 @@ void JackMIDIServices::refreshEndpoints() {
     const JackEndpoint* peer = endpoints_.find(stream->peer);
     if (!peer || !peer->present) {
       stream->linked = false;
-    } else {
-      link(*stream);
+      return;
     }
+    // A peer that went away and came back between two listings is present
+    // both times, but the server dropped the connection with its old port.
+    if (stream->linked && stream->port &&
+        !jack_port_connected_to(stream->port, peer->jackName.c_str())) {
+      stream->linked = false;
+    }
+    link(*stream);
   };
   for (auto& stream : inputs_) relink(stream);
   for (auto& stream : outputs_) relink(stream);
