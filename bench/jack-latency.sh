@@ -55,7 +55,9 @@ stop_pid() {
   local pid="$1"
   kill -0 "$pid" 2>/dev/null || return 0
   kill -TERM "$pid" 2>/dev/null
-  for _ in $(seq 50); do
+  # Generous: a JACK client killed outright may leave the server's metadata
+  # database locked for every later client.
+  for _ in $(seq 150); do
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.1
   done
@@ -185,7 +187,8 @@ measure_wexmidi() {
   start "$logs/standin-$period.log" "$reference" wexmidi_latency_standin
   local standin=$last_pid
   wait_port wexmidi_latency_standin:out || fail "the stand-in did not start"
-  timeout 5 jack_connect wexmidi_latency_standin:out jack_midi_latency_test:in ||
+  timeout 5 jack_connect wexmidi_latency_standin:out jack_midi_latency_test:in \
+    >>"$logs/standin-$period.log" 2>&1 ||
     fail "cannot connect the stand-in"
   wait "$warmup" 2>/dev/null
   stop_pid "$standin"
