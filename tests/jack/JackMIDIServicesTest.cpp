@@ -1,7 +1,9 @@
 #include <jack/jack.h>
 #include <jack/metadata.h>
+#include <jack/midiport.h>
 
 #include <algorithm>
+#include <array>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
@@ -68,6 +70,59 @@ class NamedPortsClient {
   jack_port_t* aliased_ = nullptr;
   jack_port_t* pretty_ = nullptr;
   bool prettySet_ = false;
+};
+
+// A JACK client of the test's own with one MIDI input port, active from the
+// start, that keeps the first events it receives.
+class RecordingClient {
+ public:
+  static constexpr size_t kCapacity = 16;
+
+  explicit RecordingClient(const std::string& name) {
+    client_ = jack_client_open(name.c_str(), JackNoStartServer, nullptr);
+    if (!client_) return;
+    port_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    jack_set_process_callback(client_, &RecordingClient::process, this);
+    active_ = jack_activate(client_) == 0;
+  }
+  ~RecordingClient() {
+    if (client_) jack_client_close(client_);
+  }
+  bool ok() const { return client_ && port_ && active_; }
+
+  std::vector<Bytes> events() const {
+    std::vector<Bytes> result;
+    const size_t count = std::min(count_.load(), kCapacity);
+    for (size_t i = 0; i < count; ++i) result.push_back(events_[i]);
+    return result;
+  }
+
+ private:
+  // Copies into room made beforehand: nothing is allocated here.
+  static int process(jack_nframes_t nframes, void* arg) {
+    auto* self = static_cast<RecordingClient*>(arg);
+    void* buffer = jack_port_get_buffer(self->port_, nframes);
+    const uint32_t count = jack_midi_get_event_count(buffer);
+    for (uint32_t i = 0; i < count; ++i) {
+      jack_midi_event_t event;
+      const size_t slot = self->count_.load();
+      if (slot == kCapacity || jack_midi_event_get(&event, buffer, i) != 0) continue;
+      Bytes& stored = self->events_[slot];
+      stored.assign(event.buffer, event.buffer + std::min<size_t>(event.size, stored.capacity()));
+      self->count_.store(slot + 1);
+    }
+    return 0;
+  }
+
+  jack_client_t* client_ = nullptr;
+  jack_port_t* port_ = nullptr;
+  bool active_ = false;
+  std::array<Bytes, kCapacity> events_ = [] {
+    std::array<Bytes, kCapacity> room;
+    for (Bytes& bytes : room) bytes.reserve(3);
+    return room;
+  }();
+  std::atomic<size_t> count_{0};
 };
 
 TEST_F(JackServicesTest, NotesOfJackMidiseqReachTheReadCallbackWithTheirBytes) {
@@ -142,6 +197,25 @@ TEST_F(JackServicesTest, MessagesSentToJackMidiDumpArriveByteForByte) {
   ASSERT_TRUE(waitUntil([&] { return afterKnocks().size() >= expected.size(); }, kJackWait))
       << dump.output();
   EXPECT_EQ(afterKnocks(), expected);
+}
+
+TEST_F(JackServicesTest, MessagesSentAtOnceThroughTheConnectionTheFirstOfThemMakesAllArrive) {
+  const std::string name = uniqueName("recorder");
+  RecordingClient recorder(name);
+  ASSERT_TRUE(recorder.ok());
+  const MIDIEndpointRef destination = waitForEndpoint(*services_, false, name + ":in");
+  ASSERT_NE(destination, 0u);
+  const MIDIPortRef port = makeOutputPort(makeClient());
+
+  const std::vector<Bytes> notes{{0x90, 0x3C, 0x64}, {0x90, 0x40, 0x64}, {0x80, 0x3C, 0x00}};
+  for (const Bytes& note : notes) {
+    MIDIPacketListBuffer list;
+    list.addPacket(note);
+    ASSERT_EQ(services_->MIDISend(port, destination, list.list()), noErr);
+  }
+  EXPECT_TRUE(services_->waitUntilDelivered(5));
+  EXPECT_TRUE(waitUntil([&] { return recorder.events().size() >= notes.size(); }, kJackWait));
+  EXPECT_EQ(recorder.events(), notes);
 }
 
 TEST_F(JackServicesTest, AClientThatAppearsAfterStartIsListedWithASetupChangedNotification) {
@@ -354,7 +428,46 @@ struct HeldCallback {
     while (!self->release) std::this_thread::sleep_for(1ms);
     self->finished = true;
   }
+  static void notifyProc(const MIDINotification*, void* refCon) {
+    readProc(nullptr, refCon, nullptr);
+  }
 };
+
+TEST_F(JackServicesTest, ADestinationWhoseClientComesBackBetweenTwoListingsIsConnectedAgain) {
+  const std::string name = uniqueName("comeback");
+  auto recorder = std::make_unique<RecordingClient>(name);
+  ASSERT_TRUE(recorder->ok());
+  const MIDIEndpointRef destination = waitForEndpoint(*services_, false, name + ":in");
+  ASSERT_NE(destination, 0u);
+  const MIDIPortRef port = makeOutputPort(makeClient());
+  MIDIPacketListBuffer list;
+  list.addPacket(Bytes{0x90, 0x3C, 0x64});
+  ASSERT_EQ(services_->MIDISend(port, destination, list.list()), noErr);
+  ASSERT_TRUE(waitUntil([&] { return !recorder->events().empty(); }, kJackWait));
+
+  // The services' setup thread is kept in a notification while the client
+  // goes and comes back, so that its next listing finds it present again.
+  HeldCallback held;
+  MIDIClientRef watching = 0;
+  ASSERT_EQ(services_->MIDIClientCreate("watching", HeldCallback::notifyProc, &held, &watching),
+            noErr);
+  MIDIEndpointRef source = 0;
+  ASSERT_EQ(services_->MIDISourceCreate(watching, "wex comeback", &source), noErr);
+  ASSERT_TRUE(waitUntil([&] { return held.entered.load(); }, kJackWait));
+  recorder.reset();
+  recorder = std::make_unique<RecordingClient>(name);
+  ASSERT_TRUE(recorder->ok());
+  held.release = true;
+
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        services_->MIDISend(port, destination, list.list());
+        return !recorder->events().empty();
+      },
+      kJackWait));
+  // `held` goes with this scope: no notification may reach it after that.
+  services_->MIDIClientDispose(watching);
+}
 
 TEST_F(JackServicesTest, DisposingOfAClientWaitsForItsRunningReadCallback) {
   MIDIClientRef client = 0;

@@ -19,7 +19,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kNameAttempts = 20;
 constexpr auto kRoomWait = std::chrono::seconds(1);
-constexpr auto kGraphChangeWait = std::chrono::milliseconds(500);
 
 // libjack prints its complaints to standard error. While we only try to reach
 // a server (at start, and every moment while it is away), "cannot connect"
@@ -313,17 +312,11 @@ void JackMIDIServices::link(JackOutputStream& stream) {
   const int result =
       jack_connect(jack_, jack_port_name(stream.port), destination->jackName.c_str());
   stream.linked = result == 0 || result == EEXIST;
-  // The server takes a new connection into the graph from the next cycle on;
-  // what the cycle running now takes from the ring would go nowhere.
-  if (result == 0) waitForCycles(2);
-}
-
-void JackMIDIServices::waitForCycles(uint64_t count) {
-  const uint64_t start = processTable_.cycles();
-  const auto deadline = Clock::now() + kGraphChangeWait;
-  while (processTable_.cycles() < start + count && Clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::microseconds(100));
-  }
+  // The server takes a new connection into the graph when a cycle begins; the
+  // cycle running now may still have the old graph, and what it took from the
+  // ring would go nowhere. So the ring waits for that cycle to end, and nobody
+  // waits here: senders (and the reader, behind our lock) carry on at once.
+  if (result == 0) stream.heldUntilCycle.store(processTable_.cycles() + 1);
 }
 
 void JackMIDIServices::publishProcessTable() {
@@ -332,7 +325,10 @@ void JackMIDIServices::publishProcessTable() {
     if (stream->port) table->inputs.push_back({stream->port, &stream->ring, &stream->dropped});
   }
   for (auto& stream : outputs_) {
-    if (stream->port) table->outputs.push_back({stream->port, &stream->ring, &stream->dropped});
+    if (stream->port) {
+      table->outputs.push_back(
+          {stream->port, &stream->ring, &stream->dropped, &stream->heldUntilCycle});
+    }
   }
   processTable_.publish(std::move(table));
 }
@@ -360,9 +356,15 @@ void JackMIDIServices::refreshEndpoints() {
     const JackEndpoint* peer = endpoints_.find(stream->peer);
     if (!peer || !peer->present) {
       stream->linked = false;
-    } else {
-      link(*stream);
+      return;
     }
+    // A peer that went away and came back between two listings is present
+    // both times, but the server dropped the connection with its old port.
+    if (stream->linked && stream->port &&
+        !jack_port_connected_to(stream->port, peer->jackName.c_str())) {
+      stream->linked = false;
+    }
+    link(*stream);
   };
   for (auto& stream : inputs_) relink(stream);
   for (auto& stream : outputs_) relink(stream);

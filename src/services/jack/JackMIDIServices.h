@@ -119,7 +119,6 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   std::string privatePortName(bool isInput);
   void link(JackInputStream& stream);
   void link(JackOutputStream& stream);
-  void waitForCycles(uint64_t count);
   void publishProcessTable();
   void refreshEndpoints();
   void unregister(jack_port_t*& port);

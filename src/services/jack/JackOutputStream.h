@@ -27,6 +27,9 @@ class JackOutputStream {
   JackRingBuffer ring;
   std::atomic<uint64_t> dropped{0};  // messages that could not go out
   uint64_t droppedReported = 0;      // read by the drop report only
+  // The process callback leaves the ring alone until this many cycles have
+  // completed: a connection just made carries nothing before then.
+  std::atomic<uint64_t> heldUntilCycle{0};
 
   // Serialises the writers; guards the splitters. A sysex cut over several
   // sends of one port is put back together per port.

@@ -24,7 +24,8 @@ int JackProcessTable::process(jack_nframes_t nframes) {
   if (table) {
     bool arrived = false;
     for (const Input& input : table->inputs) moveInput(input, nframes, arrived);
-    for (const Output& output : table->outputs) moveOutput(output, nframes);
+    const uint64_t completed = cycles_.load();
+    for (const Output& output : table->outputs) moveOutput(output, nframes, completed);
     if (arrived) inputArrived_.notify();
   }
   cycles_.fetch_add(1);
@@ -47,10 +48,14 @@ void JackProcessTable::moveInput(const Input& input, jack_nframes_t nframes, boo
   }
 }
 
-void JackProcessTable::moveOutput(const Output& output, jack_nframes_t nframes) {
+void JackProcessTable::moveOutput(const Output& output, jack_nframes_t nframes,
+                                  uint64_t completedCycles) {
   void* buffer = jack_port_get_buffer(output.port, nframes);
   if (!buffer) return;
   jack_midi_clear_buffer(buffer);
+  if (output.ring->nextFrameLength() == 0) return;
+  // Read after the ring: a hold set before the bytes were written is seen.
+  if (completedCycles < output.heldUntilCycle->load()) return;
   bool wroteAny = false;
   for (uint32_t length = output.ring->nextFrameLength(); length != 0;
        length = output.ring->nextFrameLength()) {

@@ -29,6 +29,7 @@ class JackProcessTable {
     jack_port_t* port;
     JackRingBuffer* ring;
     std::atomic<uint64_t>* dropped;
+    const std::atomic<uint64_t>* heldUntilCycle;
   };
   struct Table {
     std::vector<Input> inputs;
@@ -59,7 +60,7 @@ class JackProcessTable {
  private:
   int process(jack_nframes_t nframes);
   void moveInput(const Input& input, jack_nframes_t nframes, bool& arrived);
-  void moveOutput(const Output& output, jack_nframes_t nframes);
+  void moveOutput(const Output& output, jack_nframes_t nframes, uint64_t completedCycles);
   void waitUntilUnused();
 
   JackWakeSignal& inputArrived_;

@@ -1,0 +1,67 @@
+#include <jack/midiport.h>
+
+#include <array>
+#include <limits>
+
+#include "jack/JackServicesFixture.h"
+#include "services/jack/JackProcessTable.h"
+
+namespace wex::test {
+namespace {
+
+// A JACK client of the test's own whose process callback is the table's.
+class TableClient {
+ public:
+  explicit TableClient(JackProcessTable& table) {
+    client_ = jack_client_open(uniqueName("table").c_str(), JackNoStartServer, nullptr);
+    if (!client_) return;
+    port_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    jack_set_process_callback(client_, &JackProcessTable::processCallback, &table);
+  }
+  ~TableClient() {
+    if (client_) jack_client_close(client_);
+  }
+  bool ok() const { return client_ && port_; }
+  jack_port_t* port() const { return port_; }
+  bool activate() { return jack_activate(client_) == 0; }
+
+ private:
+  jack_client_t* client_ = nullptr;
+  jack_port_t* port_ = nullptr;
+};
+
+// Waits until the table has run `count` more cycles.
+bool waitForCycles(const JackProcessTable& table, uint64_t count) {
+  const uint64_t start = table.cycles();
+  return waitUntil([&] { return table.cycles() >= start + count; }, kJackWait);
+}
+
+TEST(JackProcessTable, AnOutputRingIsLeftAloneWhileItsHoldLastsAndEmptiedOnceItEnds) {
+  if (!JackMIDIServices::serverRunning()) GTEST_SKIP() << "no JACK server is reachable";
+  JackWakeSignal arrived;
+  JackProcessTable table(arrived);
+  JackRingBuffer ring(4096);
+  std::atomic<uint64_t> dropped{0};
+  std::atomic<uint64_t> heldUntil{std::numeric_limits<uint64_t>::max()};
+  {
+    TableClient client(table);
+    ASSERT_TRUE(client.ok());
+    auto contents = std::make_unique<JackProcessTable::Table>();
+    contents->outputs.push_back({client.port(), &ring, &dropped, &heldUntil});
+    table.publish(std::move(contents));
+    ASSERT_TRUE(client.activate());
+
+    const std::array<Byte, 3> note{0x90, 0x3C, 0x64};
+    ASSERT_TRUE(ring.writeFrame(note.data(), note.size()));
+    ASSERT_TRUE(waitForCycles(table, 4));
+    EXPECT_EQ(ring.nextFrameLength(), 3u);
+
+    heldUntil = table.cycles() + 1;
+    EXPECT_TRUE(waitUntil([&] { return ring.empty(); }, kJackWait));
+    EXPECT_EQ(dropped.load(), 0u);
+  }
+  table.clearAfterClose();
+}
+
+}  // namespace
+}  // namespace wex::test
