@@ -19,6 +19,7 @@
 #                        evaluation threads then get the processor as soon as
 #                        they are woken, busy machine or not
 #   KEEP_LOGS=1          keep the directory of logs and print where it is
+#   FORCE=1              run even though another JACK server of yours runs
 #
 # Everything the script starts is stopped by its process id when it ends,
 # whatever ends it.
@@ -46,6 +47,11 @@ fail() {
 [[ -x "$reference" ]] || fail "no $reference (configure with -DWEX_BENCH=ON -DWEX_JACK=ON)"
 command -v "$latency_test" >/dev/null || fail "jack_midi_latency_test is missing (apt-get install jackd2)"
 command -v jackd >/dev/null || fail "jackd is missing (apt-get install jackd2)"
+# Every JACK server of a user shares one metadata database, and a server that
+# starts resets it under the clients of any other: do not disturb a session.
+if pgrep -u "$(id -u)" -x jackd >/dev/null && [[ "${FORCE:-0}" != 1 ]]; then
+  fail "another JACK server of yours runs; stop it first (or set FORCE=1 to go on anyway)"
+fi
 
 logs="$(mktemp -d "${TMPDIR:-/tmp}/wexmidi-latency.XXXXXX")"
 started=()  # process ids, in the order started
