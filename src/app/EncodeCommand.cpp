@@ -31,12 +31,7 @@ CLI::App* EncodeCommand::add(CLI::App& program) {
       "encode",
       "Read each argument as a message value and print the bytes its message goes out as, in "
       "hex, one line per message.");
-  command
-      ->add_option("values", values_,
-                   "Message values: a message number, (type|channel)<<16 | data1<<8 | data2 "
-                   "(decimal, or hex as 0x903C64), or a sysex string of decimal bytes separated "
-                   "by commas (1,2,3; a single byte in double quotes, \"5\")")
-      ->required();
+  command->add_option("values", values_, MessageArgument::kHelp)->required();
   return command;
 }
 

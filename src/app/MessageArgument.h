@@ -14,6 +14,12 @@ namespace wex {
 class MessageArgument {
  public:
   static std::optional<Value> value(const std::string& argument, std::string& error);
+
+  // How the commands that take message values describe them in --help.
+  static constexpr const char* kHelp =
+      "Message values: a message number, (type|channel)<<16 | data1<<8 | data2 (decimal, or hex "
+      "as 0x903C64), or a sysex string of decimal bytes separated by commas (1,2,3; a single "
+      "byte in double quotes, \"5\")";
 };
 
 }  // namespace wex

@@ -28,12 +28,7 @@ CLI::App* SendCommand::add(CLI::App& program) {
                    "Send to this destination only (repeatable): its exact name, or a part of "
                    "one name in any case; all destinations by default")
       ->allow_extra_args(false);
-  command
-      ->add_option("values", values_,
-                   "Message values: a message number, (type|channel)<<16 | data1<<8 | data2 "
-                   "(decimal, or hex as 0x903C64), or a sysex string of decimal bytes separated "
-                   "by commas (1,2,3; a single byte in double quotes, \"5\")")
-      ->required();
+  command->add_option("values", values_, MessageArgument::kHelp)->required();
   return command;
 }
 
