@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
@@ -34,15 +35,46 @@ struct ProgramRun {
   std::string err;
 };
 
-ProgramRun runWexmidi(std::vector<std::string> args) {
+// Text written by the program that another thread may read as it grows.
+class SharedTextBuffer : public std::streambuf {
+ public:
+  std::string text() const {
+    std::lock_guard lock(mutex_);
+    return text_;
+  }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    std::lock_guard lock(mutex_);
+    text_.push_back(traits_type::to_char_type(c));
+    return c;
+  }
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    std::lock_guard lock(mutex_);
+    text_.append(s, static_cast<size_t>(n));
+    return n;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::string text_;
+};
+
+// Runs the program in this process; its standard error also goes to
+// `errWatch` when one is given.
+ProgramRun runWexmidi(std::vector<std::string> args, SharedTextBuffer* errWatch = nullptr) {
   args.insert(args.begin(), "wexmidi");
   std::vector<const char*> argv;
   for (const auto& a : args) argv.push_back(a.c_str());
   std::istringstream in;
-  std::ostringstream out, err;
+  std::ostringstream out;
+  SharedTextBuffer ownErr;
+  SharedTextBuffer& errText = errWatch ? *errWatch : ownErr;
+  std::ostream err(&errText);
   WexmidiProgram program;
   const int status = program.run(static_cast<int>(argv.size()), argv.data(), in, out, err);
-  return {status, out.str(), err.str()};
+  return {status, out.str(), errText.text()};
 }
 
 // Writes a Standard MIDI File of the events (seconds, bytes) with libsmf.
@@ -275,12 +307,16 @@ class MonitorTest : public testing::Test {
  protected:
   ProgramRun monitorWhileSending(std::vector<std::string> args, const std::vector<Bytes>& sends) {
     ProgramRun run{};
-    std::thread monitor([&] { run = runWexmidi(std::move(args)); });
+    SharedTextBuffer err;
+    std::thread monitor([&] { run = runWexmidi(std::move(args), &err); });
+    // The monitor listens once it says so: its panel rebuilds the list of
+    // sources first, and what arrives before that is not heard.
     std::shared_ptr<EmbeddedMIDIServices> services;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (std::chrono::steady_clock::now() < deadline) {
       services = std::dynamic_pointer_cast<EmbeddedMIDIServices>(currentMIDIServicesShared());
-      if (services && services->connectionCount() > 0) break;
+      if (services && err.text().find("listening to") != std::string::npos) break;
+      services.reset();
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     if (services) {
