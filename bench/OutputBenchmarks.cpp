@@ -13,7 +13,7 @@
 #include "midi/OrvMIDIMessage.h"
 #include "midi/OrvMIDINode.h"
 #include "midi/OrvMIDIReadProc.h"
-#include "midi/OrvMIDIReadTarget.h"
+#include "midi/OrvMIDISysexStateTarget.h"
 #include "services/MIDIPacketList.h"
 
 namespace wex::bench {
@@ -28,13 +28,8 @@ constexpr size_t kListDataBytes = 1024 - kMIDIPacketListHeaderSize - kMIDIPacket
 // few enough to stay in the cache, as freshly made messages are.
 constexpr size_t kOutputMessages = 2000;
 
-class CollectingNode final : public OrvMIDIReadTarget {
+class CollectingNode final : public OrvMIDISysexStateTarget {
  public:
-  bool processingSysex() const override { return open_; }
-  void setProcessingSysex(bool processing) override { open_ = processing; }
-  int32_t processingSysexIterationCount() const override { return count_; }
-  void setProcessingSysexIterationCount(int32_t count) override { count_ = count; }
-  std::vector<int32_t>& sysexArray() override { return accumulator_; }
   void receivedMIDI(const OrvMIDIMessageList& messages) override {
     collected.insert(collected.end(), messages.begin(), messages.end());
   }
@@ -42,9 +37,6 @@ class CollectingNode final : public OrvMIDIReadTarget {
   OrvMIDIMessageList collected;
 
  private:
-  bool open_ = false;
-  int32_t count_ = 0;
-  std::vector<int32_t> accumulator_;
 };
 
 // The messages of the stream without sysex, in chunks that fill a list each.

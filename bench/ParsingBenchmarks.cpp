@@ -11,28 +11,20 @@
 #include "MinimalMIDIParser.h"
 #include "midi/OrvMIDIMessage.h"
 #include "midi/OrvMIDIReadProc.h"
-#include "midi/OrvMIDIReadTarget.h"
+#include "midi/OrvMIDISysexStateTarget.h"
 #include "services/MIDIPacketList.h"
 
 namespace wex::bench {
 
 namespace {
 
-class CountingNode final : public OrvMIDIReadTarget {
+class CountingNode final : public OrvMIDISysexStateTarget {
  public:
-  bool processingSysex() const override { return open_; }
-  void setProcessingSysex(bool processing) override { open_ = processing; }
-  int32_t processingSysexIterationCount() const override { return count_; }
-  void setProcessingSysexIterationCount(int32_t count) override { count_ = count; }
-  std::vector<int32_t>& sysexArray() override { return accumulator_; }
   void receivedMIDI(const OrvMIDIMessageList& messages) override { delivered += messages.size(); }
 
   uint64_t delivered = 0;
 
  private:
-  bool open_ = false;
-  int32_t count_ = 0;
-  std::vector<int32_t> accumulator_;
 };
 
 template <class ParseAll>

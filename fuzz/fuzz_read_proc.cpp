@@ -10,7 +10,7 @@
 
 #include "midi/OrvMIDIMessage.h"
 #include "midi/OrvMIDIReadProc.h"
-#include "midi/OrvMIDIReadTarget.h"
+#include "midi/OrvMIDISysexStateTarget.h"
 #include "services/MIDIPacketListBuffer.h"
 #include "support/SystemLog.h"
 
@@ -58,13 +58,8 @@ void checkMessage(const OrvMIDIMessage* message) {
   }
 }
 
-class CheckingNode : public wex::OrvMIDIReadTarget {
+class CheckingNode : public wex::OrvMIDISysexStateTarget {
  public:
-  bool processingSysex() const override { return open_; }
-  void setProcessingSysex(bool processing) override { open_ = processing; }
-  int32_t processingSysexIterationCount() const override { return count_; }
-  void setProcessingSysexIterationCount(int32_t count) override { count_ = count; }
-  std::vector<int32_t>& sysexArray() override { return accumulator_; }
   void receivedMIDI(const OrvMIDIMessageList& messages) override {
     if (messages.empty()) fail("an empty list was delivered");
     if (delivered_) fail("two deliveries in one callback");
@@ -115,19 +110,18 @@ class CheckingNode : public wex::OrvMIDIReadTarget {
   // may feed one sysex can carry.
   void checkSysexState(size_t bytesThisCallback) {
     largestCallback_ = std::max(largestCallback_, bytesThisCallback);
-    if (accumulator_.size() > kSysexCallbackWindow * largestCallback_) {
+    if (sysexArray().size() > kSysexCallbackWindow * largestCallback_) {
       fail("the sysex accumulator outgrew the callbacks of one sysex");
     }
-    if (count_ < 0 || count_ > 128) fail("the sysex callback count left 0 to 128");
-    if (!open_ && count_ != 0) fail("a closed sysex state kept a count");
-    for (int32_t byte : accumulator_) {
+    if (processingSysexIterationCount() < 0 || processingSysexIterationCount() > 128)
+      fail("the sysex callback count left 0 to 128");
+    if (!processingSysex() && processingSysexIterationCount() != 0)
+      fail("a closed sysex state kept a count");
+    for (int32_t byte : sysexArray()) {
       if (byte < 0 || byte > 0x7F) fail("a status byte in the sysex accumulator");
     }
   }
 
-  bool open_ = false;
-  int32_t count_ = 0;
-  std::vector<int32_t> accumulator_;
   const OrvMIDIMessageList* delivered_ = nullptr;
   size_t nonSysexDelivered_ = 0;
   size_t sysexDelivered_ = 0;

@@ -7,7 +7,7 @@
 #include "app/ProgramContext.h"
 #include "midi/OrvMIDIMessage.h"
 #include "midi/OrvMIDIReadProc.h"
-#include "midi/OrvMIDIReadTarget.h"
+#include "midi/OrvMIDISysexStateTarget.h"
 #include "patches/MessageValue.h"
 #include "services/MIDIPacketListBuffer.h"
 
@@ -68,15 +68,9 @@ nlohmann::ordered_json valueJson(const Value& value) {
 
 // Stands for one receiving node: keeps the parser's state between callbacks,
 // gathers the tokens into packets and lists, and prints what is delivered.
-class DecodeSession : public OrvMIDIReadTarget {
+class DecodeSession : public OrvMIDISysexStateTarget {
  public:
   DecodeSession(std::ostream& out, bool json) : out_(out), json_(json) {}
-
-  bool processingSysex() const override { return processingSysex_; }
-  void setProcessingSysex(bool processing) override { processingSysex_ = processing; }
-  int32_t processingSysexIterationCount() const override { return iterationCount_; }
-  void setProcessingSysexIterationCount(int32_t count) override { iterationCount_ = count; }
-  std::vector<int32_t>& sysexArray() override { return sysexArray_; }
 
   void receivedMIDI(const OrvMIDIMessageList& messages) override {
     for (const auto& message : messages) print(*message);
@@ -142,9 +136,6 @@ class DecodeSession : public OrvMIDIReadTarget {
 
   std::ostream& out_;
   bool json_;
-  bool processingSysex_ = false;
-  int32_t iterationCount_ = 0;
-  std::vector<int32_t> sysexArray_;
   std::vector<Byte> packet_;
   std::vector<std::vector<Byte>> packets_;
   size_t callbackIndex_ = 0;

@@ -37,7 +37,7 @@ OrvMIDINode::~OrvMIDINode() {
     clientRef_ = 0;
   }
   name_.reset();
-  sysexArray_.clear();
+  sysexArray().clear();
   packetList_.reset();
   currentPacket_ = nullptr;
 }

@@ -12,7 +12,7 @@
 
 #include "midi/OrvMIDIDelegateProtocol.h"
 #include "midi/OrvMIDIMessage.h"
-#include "midi/OrvMIDIReadTarget.h"
+#include "midi/OrvMIDISysexStateTarget.h"
 #include "services/MIDITypes.h"
 
 namespace wex {
@@ -22,7 +22,7 @@ namespace wex {
 // messages and sending them), bound to an existing endpoint or publishing a
 // virtual one under the node's name. The node owns its MIDI client; disposing
 // of the client at teardown ends its port, connection and virtual endpoint.
-class OrvMIDINode final : public OrvMIDIReadTarget {
+class OrvMIDINode final : public OrvMIDISysexStateTarget {
   struct Key {
     explicit Key() = default;
   };
@@ -65,14 +65,6 @@ class OrvMIDINode final : public OrvMIDIReadTarget {
   bool enabled() const { return enabled_.load(); }
   void setEnabled(bool enabled) { enabled_.store(enabled); }
 
-  bool processingSysex() const override { return processingSysex_; }
-  void setProcessingSysex(bool processing) override { processingSysex_ = processing; }
-  int32_t processingSysexIterationCount() const override { return processingSysexIterationCount_; }
-  void setProcessingSysexIterationCount(int32_t count) override {
-    processingSysexIterationCount_ = count;
-  }
-  std::vector<int32_t>& sysexArray() override { return sysexArray_; }
-
   std::string description() const;
 
  private:
@@ -100,9 +92,6 @@ class OrvMIDINode final : public OrvMIDIReadTarget {
   std::atomic<OrvMIDIDelegateProtocol*> delegate_{nullptr};
   bool sender_ = false;
   bool virtualSender_ = false;
-  bool processingSysex_ = false;
-  int32_t processingSysexIterationCount_ = 0;
-  std::vector<int32_t> sysexArray_;
   std::atomic<bool> enabled_{true};
   std::mutex sendingLock_;
   std::unique_ptr<Byte[]> packetList_;

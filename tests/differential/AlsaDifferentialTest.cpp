@@ -16,7 +16,7 @@
 
 #include "midi/OrvMIDIMessage.h"
 #include "midi/OrvMIDIReadProc.h"
-#include "midi/OrvMIDIReadTarget.h"
+#include "midi/OrvMIDISysexStateTarget.h"
 #include "services/MIDIPacketListBuffer.h"
 #include "support/SystemLog.h"
 
@@ -118,13 +118,8 @@ int dataBytesOf(int status) {
 }
 
 // The project's side: one read callback per list, through a node stand-in.
-class ProjectParser : public OrvMIDIReadTarget {
+class ProjectParser : public OrvMIDISysexStateTarget {
  public:
-  bool processingSysex() const override { return open_; }
-  void setProcessingSysex(bool processing) override { open_ = processing; }
-  int32_t processingSysexIterationCount() const override { return count_; }
-  void setProcessingSysexIterationCount(int32_t count) override { count_ = count; }
-  std::vector<int32_t>& sysexArray() override { return accumulator_; }
   void receivedMIDI(const OrvMIDIMessageList& messages) override { delivered_ = messages; }
 
   std::vector<Event> parse(const PacketList& packets, DifferenceCounts& counts) {
@@ -169,9 +164,6 @@ class ProjectParser : public OrvMIDIReadTarget {
     return event;
   }
 
-  bool open_ = false;
-  int32_t count_ = 0;
-  std::vector<int32_t> accumulator_;
   OrvMIDIMessageList delivered_;
 };
 

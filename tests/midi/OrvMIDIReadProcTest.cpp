@@ -5,7 +5,7 @@
 
 #include "midi/OrvMIDIMessage.h"
 #include "midi/OrvMIDIReadProc.h"
-#include "midi/OrvMIDIReadTarget.h"
+#include "midi/OrvMIDISysexStateTarget.h"
 #include "services/MIDIPacketListBuffer.h"
 #include "support/SystemLog.h"
 
@@ -37,13 +37,8 @@ void PrintTo(const Msg& m, std::ostream* os) {
 }
 
 // Stands for a receiving node: keeps the sysex state and records deliveries.
-class RecordingNode : public OrvMIDIReadTarget {
+class RecordingNode : public OrvMIDISysexStateTarget {
  public:
-  bool processingSysex() const override { return open_; }
-  void setProcessingSysex(bool processing) override { open_ = processing; }
-  int32_t processingSysexIterationCount() const override { return count_; }
-  void setProcessingSysexIterationCount(int32_t count) override { count_ = count; }
-  std::vector<int32_t>& sysexArray() override { return accumulator_; }
   void receivedMIDI(const OrvMIDIMessageList& messages) override {
     EXPECT_FALSE(messages.empty()) << "an empty list was delivered";
     std::vector<Msg> delivered;
@@ -65,9 +60,6 @@ class RecordingNode : public OrvMIDIReadTarget {
     return deliveries_.back();
   }
 
-  bool open_ = false;
-  int32_t count_ = 0;
-  std::vector<int32_t> accumulator_;
   std::vector<std::vector<Msg>> deliveries_;
 };
 
@@ -164,17 +156,17 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ReadProc, SysexStateIsKeptOnTheNodeBetweenCallbacks) {
   RecordingNode node;
   node.callback({{0xF0, 0x7E}});
-  EXPECT_TRUE(node.open_);
-  EXPECT_EQ(node.count_, 0);
-  EXPECT_EQ(node.accumulator_, (std::vector<int32_t>{0x7E}));
+  EXPECT_TRUE(node.processingSysex());
+  EXPECT_EQ(node.processingSysexIterationCount(), 0);
+  EXPECT_EQ(node.sysexArray(), (std::vector<int32_t>{0x7E}));
 
   node.callback({});  // a list without packets still counts
-  EXPECT_TRUE(node.open_);
-  EXPECT_EQ(node.count_, 1);
+  EXPECT_TRUE(node.processingSysex());
+  EXPECT_EQ(node.processingSysexIterationCount(), 1);
 
   node.callback({{0x01, 0xF7}});
-  EXPECT_FALSE(node.open_);
-  EXPECT_EQ(node.count_, 0);
+  EXPECT_FALSE(node.processingSysex());
+  EXPECT_EQ(node.processingSysexIterationCount(), 0);
   ASSERT_EQ(node.deliveries_.size(), 1u);
   EXPECT_EQ(node.deliveries_[0], std::vector<Msg>{Msg::sysexOf({0x7E, 0x01})});
 }
@@ -191,8 +183,8 @@ class SysexCallbackLimit : public testing::Test {
 
 TEST_F(SysexCallbackLimit, SysexEndedIn128thFurtherCallbackIsDeliveredWhole) {
   feedOpenSysex(127);
-  EXPECT_TRUE(node_.open_);
-  EXPECT_EQ(node_.count_, 127);
+  EXPECT_TRUE(node_.processingSysex());
+  EXPECT_EQ(node_.processingSysexIterationCount(), 127);
   auto delivered = node_.callback({{0x7F, 0xF7}});
   ASSERT_TRUE(delivered.has_value());
   ASSERT_EQ(delivered->size(), 1u);
@@ -201,14 +193,14 @@ TEST_F(SysexCallbackLimit, SysexEndedIn128thFurtherCallbackIsDeliveredWhole) {
 
 TEST_F(SysexCallbackLimit, SysexIsAbandonedAndEmptiedAtThe129thFurtherCallback) {
   feedOpenSysex(128);
-  EXPECT_TRUE(node_.open_);
-  EXPECT_EQ(node_.count_, 128);
+  EXPECT_TRUE(node_.processingSysex());
+  EXPECT_EQ(node_.processingSysexIterationCount(), 128);
 
   SystemLog::Capture capture;
   EXPECT_EQ(node_.callback({{0x05, 0x06}}), kNothing);
-  EXPECT_FALSE(node_.open_);
-  EXPECT_EQ(node_.count_, 0);
-  EXPECT_TRUE(node_.accumulator_.empty());
+  EXPECT_FALSE(node_.processingSysex());
+  EXPECT_EQ(node_.processingSysexIterationCount(), 0);
+  EXPECT_TRUE(node_.sysexArray().empty());
 
   // The end that arrives later finds no sysex open and delivers nothing.
   EXPECT_EQ(node_.callback({{0xF7}}), kNothing);

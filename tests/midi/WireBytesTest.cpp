@@ -4,7 +4,7 @@
 
 #include "midi/OrvMIDIMessage.h"
 #include "midi/OrvMIDIReadProc.h"
-#include "midi/OrvMIDIReadTarget.h"
+#include "midi/OrvMIDISysexStateTarget.h"
 #include "services/MIDIPacketListBuffer.h"
 
 namespace wex {
@@ -30,13 +30,8 @@ Bytes wireOf(const OrvMIDIMessage& message) {
 }
 
 // Parses bytes as a receiving node would, keeping what was delivered.
-class Collector : public OrvMIDIReadTarget {
+class Collector : public OrvMIDISysexStateTarget {
  public:
-  bool processingSysex() const override { return open_; }
-  void setProcessingSysex(bool processing) override { open_ = processing; }
-  int32_t processingSysexIterationCount() const override { return count_; }
-  void setProcessingSysexIterationCount(int32_t count) override { count_ = count; }
-  std::vector<int32_t>& sysexArray() override { return accumulator_; }
   void receivedMIDI(const OrvMIDIMessageList& messages) override {
     received_.insert(received_.end(), messages.begin(), messages.end());
   }
@@ -50,9 +45,6 @@ class Collector : public OrvMIDIReadTarget {
   }
 
  private:
-  bool open_ = false;
-  int32_t count_ = 0;
-  std::vector<int32_t> accumulator_;
   OrvMIDIMessageList received_;
 };
 
