@@ -143,11 +143,15 @@ void Composition::connect(const PortAddress& from, const PortAddress& to) {
 
 void Composition::disconnect(const PortAddress& to) {
   std::lock_guard lock(graphMutex_);
+  removeConnections([&](const Connection& connection) { return connection.to == to; });
+}
+
+// Called with graphMutex_ held.
+void Composition::removeConnections(const std::function<bool(const Connection&)>& doomed) {
   auto next = std::make_shared<Graph>(*graph_);
   auto& connections = next->connections;
-  auto removed =
-      std::stable_partition(connections.begin(), connections.end(),
-                            [&](const Connection& connection) { return !(connection.to == to); });
+  auto removed = std::stable_partition(connections.begin(), connections.end(),
+                                       [&](const Connection& c) { return !doomed(c); });
   if (removed == connections.end()) return;
   {
     std::lock_guard feedLock(feedMutex_);
@@ -407,20 +411,9 @@ void Composition::plugInDidRemovePort(QCPlugIn& plugIn, QCPortDirection directio
   }
   if (id.empty()) return;
   const PortAddress port{id, key};
-  auto next = std::make_shared<Graph>(*graph_);
-  auto& connections = next->connections;
-  auto removed =
-      std::stable_partition(connections.begin(), connections.end(), [&](const Connection& c) {
-        return !(direction == QCPortDirection::Output ? c.from == port : c.to == port);
-      });
-  if (removed == connections.end()) return;
-  {
-    std::lock_guard feedLock(feedMutex_);
-    for (auto it = removed; it != connections.end(); ++it) takenVersions_.erase(feedKey(*it));
-  }
-  connections.erase(removed, connections.end());
-  computeOrder(*next, nullptr);
-  replaceGraph(std::move(next));
+  removeConnections([&](const Connection& c) {
+    return direction == QCPortDirection::Output ? c.from == port : c.to == port;
+  });
 }
 
 void Composition::plugInRequestsEvaluation(QCPlugIn&) {

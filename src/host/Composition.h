@@ -132,6 +132,7 @@ class Composition : public QCPlugInHost {
 
   std::shared_ptr<const Graph> graph() const;
   void replaceGraph(std::shared_ptr<Graph> graph);
+  void removeConnections(const std::function<bool(const Connection&)>& doomed);
   const Node* findNode(const Graph& graph, const std::string& id) const;
   const Node& requireNode(const Graph& graph, const std::string& id) const;
   static bool computeOrder(Graph& graph, std::vector<std::string>* cycle);
