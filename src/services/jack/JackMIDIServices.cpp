@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <thread>
+#include <type_traits>
 
 #include "services/MIDIPacketList.h"
 #include "support/SystemLog.h"
@@ -528,18 +529,7 @@ OSStatus JackMIDIServices::MIDIDestinationCreate(MIDIClientRef client, const std
   stream->client = client;
   stream->readProc = readProc;
   stream->refCon = refCon;
-  stream->isPrivate = false;
-  stream->displayName = name;
-  if (jack_ && !registerPort(*stream)) return kMIDINotPermitted;
-  const std::string jackName =
-      stream->port ? jack_port_name(stream->port) : requestedName_ + ":" + name;
-  stream->endpoint = endpoints_.refFor(false, jackName);
-  inputs_.push_back(stream);
-  publishProcessTable();
-  refreshEndpoints();
-  watcher_.markDirty();
-  *outDest = stream->endpoint;
-  return noErr;
+  return publishVirtualEndpoint(std::move(stream), name, inputs_, outDest);
 }
 
 OSStatus JackMIDIServices::MIDISourceCreate(MIDIClientRef client, const std::string& name,
@@ -549,17 +539,28 @@ OSStatus JackMIDIServices::MIDISourceCreate(MIDIClientRef client, const std::str
   if (!outSrc) return kMIDIUnknownEndpoint;
   auto stream = std::make_shared<JackOutputStream>();
   stream->client = client;
+  return publishVirtualEndpoint(std::move(stream), name, outputs_, outSrc);
+}
+
+// A virtual destination is one of our JACK input ports, a virtual source one
+// of our output ports. Called with mutex_ held.
+template <typename Stream>
+OSStatus JackMIDIServices::publishVirtualEndpoint(std::shared_ptr<Stream> stream,
+                                                  const std::string& name,
+                                                  std::vector<std::shared_ptr<Stream>>& streams,
+                                                  MIDIEndpointRef* outEndpoint) {
+  constexpr bool isSource = std::is_same_v<Stream, JackOutputStream>;
   stream->isPrivate = false;
   stream->displayName = name;
   if (jack_ && !registerPort(*stream)) return kMIDINotPermitted;
   const std::string jackName =
       stream->port ? jack_port_name(stream->port) : requestedName_ + ":" + name;
-  stream->endpoint = endpoints_.refFor(true, jackName);
-  outputs_.push_back(stream);
+  stream->endpoint = endpoints_.refFor(isSource, jackName);
+  streams.push_back(stream);
   publishProcessTable();
   refreshEndpoints();
   watcher_.markDirty();
-  *outSrc = stream->endpoint;
+  *outEndpoint = stream->endpoint;
   return noErr;
 }
 

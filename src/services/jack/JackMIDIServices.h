@@ -114,6 +114,10 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   bool installCallbacksAndActivate(jack_client_t* jack);
   bool registerPort(JackInputStream& stream);
   bool registerPort(JackOutputStream& stream);
+  template <typename Stream>
+  OSStatus publishVirtualEndpoint(std::shared_ptr<Stream> stream, const std::string& name,
+                                  std::vector<std::shared_ptr<Stream>>& streams,
+                                  MIDIEndpointRef* outEndpoint);
   jack_port_t* registerJackPort(const std::string& wanted, bool isInput, bool isPrivate,
                                 const std::string& displayName, std::string* shortName);
   std::string privatePortName(bool isInput);
