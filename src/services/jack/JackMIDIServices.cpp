@@ -278,24 +278,17 @@ jack_port_t* JackMIDIServices::registerJackPort(const std::string& wanted, bool 
   return nullptr;
 }
 
-bool JackMIDIServices::registerPort(JackInputStream& stream) {
+// A private stream registers again under the short name it had, so that a
+// server restart keeps its port names.
+template <typename Stream>
+bool JackMIDIServices::registerPort(Stream& stream) {
   if (!jack_) return false;
+  constexpr bool isInput = std::is_same_v<Stream, JackInputStream>;
   const std::string wanted =
-      stream.isPrivate ? (stream.shortName.empty() ? privatePortName(true) : stream.shortName)
+      stream.isPrivate ? (stream.shortName.empty() ? privatePortName(isInput) : stream.shortName)
                        : stream.displayName;
   stream.port =
-      registerJackPort(wanted, true, stream.isPrivate, stream.displayName, &stream.shortName);
-  stream.linked = false;
-  return stream.port != nullptr;
-}
-
-bool JackMIDIServices::registerPort(JackOutputStream& stream) {
-  if (!jack_) return false;
-  const std::string wanted =
-      stream.isPrivate ? (stream.shortName.empty() ? privatePortName(false) : stream.shortName)
-                       : stream.displayName;
-  stream.port =
-      registerJackPort(wanted, false, stream.isPrivate, stream.displayName, &stream.shortName);
+      registerJackPort(wanted, isInput, stream.isPrivate, stream.displayName, &stream.shortName);
   stream.linked = false;
   return stream.port != nullptr;
 }

@@ -112,8 +112,8 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
 
   // The rest hold mutex_.
   bool installCallbacksAndActivate(jack_client_t* jack);
-  bool registerPort(JackInputStream& stream);
-  bool registerPort(JackOutputStream& stream);
+  template <typename Stream>
+  bool registerPort(Stream& stream);
   template <typename Stream>
   OSStatus publishVirtualEndpoint(std::shared_ptr<Stream> stream, const std::string& name,
                                   std::vector<std::shared_ptr<Stream>>& streams,
