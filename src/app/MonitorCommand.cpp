@@ -82,7 +82,8 @@ CLI::App* MonitorCommand::add(CLI::App& program) {
   command
       ->add_option("--source", sources_,
                    "Listen to this source only (repeatable): its exact name, or a part of one "
-                   "name in any case; all sources by default")
+                   "name in any case (with --midi alsa also client:port, or a client's name); "
+                   "all sources by default")
       ->allow_extra_args(false);
   command->add_flag("--json", json_,
                     "One JSON object per message: time, value, type, channel, data1 and data2 "
@@ -105,8 +106,9 @@ int MonitorCommand::run(ProgramContext& context) {
   std::vector<std::string> chosen;
   std::string reason;
   bool ok = false;
+  const auto wanted = context.endpointNames(sources_, true);
   performOnMainThreadAndWait(
-      [&] { ok = EndpointChooser::choose(*panel, sources_, "source", &chosen, &reason); });
+      [&] { ok = EndpointChooser::choose(*panel, wanted, "source", &chosen, &reason); });
   if (!ok) {
     context.err() << "wexmidi monitor: " << reason << "\n";
     return 1;

@@ -7,16 +7,30 @@
 #include "services/jack/JackMIDIServices.h"
 #define WEX_JACK_SERVICES 1
 #endif
+#if defined(WEX_HAVE_ALSA) && __has_include("services/alsa/AlsaMIDIServices.h")
+#include "services/alsa/AlsaMIDIServices.h"
+#define WEX_ALSA_SERVICES 1
+#endif
 
 namespace wex {
 
 namespace {
 
 constexpr const char* kJackClientName = "wexmidi";
+// The sequencer client is named as the JACK client is.
+constexpr const char* kAlsaClientName = kJackClientName;
 
 bool jackServerRunning() {
 #ifdef WEX_JACK_SERVICES
   return JackMIDIServices::serverRunning();
+#else
+  return false;
+#endif
+}
+
+bool alsaSequencerPresent() {
+#ifdef WEX_ALSA_SERVICES
+  return AlsaMIDIServices::sequencerPresent();
 #else
   return false;
 #endif
@@ -30,8 +44,23 @@ ProgramContext::~ProgramContext() {
 
 std::shared_ptr<MIDIServices> ProgramContext::startMIDIServices() {
   if (services_) return services_;
-  const bool jack = midiChoice_ == "jack" || (midiChoice_.empty() && jackServerRunning());
-  if (!jack) {
+  std::string choice = midiChoice_;
+  if (choice.empty()) {
+    choice = jackServerRunning() ? "jack" : alsaSequencerPresent() ? "alsa" : "embedded";
+  }
+  if (choice == "alsa") {
+#ifdef WEX_ALSA_SERVICES
+    std::string error;
+    services_ = AlsaMIDIServices::open(kAlsaClientName, &error);
+    if (!services_) {
+      err() << "wexmidi: cannot use the ALSA MIDI services: " << error << "\n";
+      return nullptr;
+    }
+#else
+    err() << "wexmidi: the ALSA MIDI services are not part of this build\n";
+    return nullptr;
+#endif
+  } else if (choice != "jack") {
     services_ = std::make_shared<EmbeddedMIDIServices>();
   } else {
 #ifdef WEX_JACK_SERVICES
@@ -48,6 +77,22 @@ std::shared_ptr<MIDIServices> ProgramContext::startMIDIServices() {
   }
   installMIDIServices(services_);
   return services_;
+}
+
+std::vector<std::string> ProgramContext::endpointNames(const std::vector<std::string>& wanted,
+                                                       bool isSource) {
+#ifdef WEX_ALSA_SERVICES
+  if (auto alsa = std::dynamic_pointer_cast<AlsaMIDIServices>(services_)) {
+    std::vector<std::string> names;
+    for (const auto& text : wanted) {
+      const std::string name = alsa->endpointNameAt(text, isSource);
+      names.push_back(name.empty() ? text : name);
+    }
+    return names;
+  }
+#endif
+  (void)isSource;
+  return wanted;
 }
 
 }  // namespace wex

@@ -3,6 +3,7 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace wex {
 
@@ -23,7 +24,8 @@ class ProgramContext {
   std::ostream& out() { return out_; }
   std::ostream& err() { return err_; }
 
-  // "embedded", "jack", or "" for the default (JACK when a server runs).
+  // "embedded", "jack", "alsa", or "" for the default (JACK when a server
+  // runs, else ALSA when the machine has a sequencer, else embedded).
   const std::string& midiChoice() const { return midiChoice_; }
   void setMidiChoice(std::string choice) { midiChoice_ = std::move(choice); }
   // True when standard input is a stream to read commands from.
@@ -33,6 +35,10 @@ class ProgramContext {
   // Starts and installs the chosen MIDI services, once. Null, with the reason
   // on err(), when they cannot be started.
   std::shared_ptr<MIDIServices> startMIDIServices();
+  // The endpoint names the user's choices stand for: on the ALSA services, an
+  // address as aconnect takes it ("14:0", a client's name) becomes the name
+  // of the endpoint there; everything else is kept as it is.
+  std::vector<std::string> endpointNames(const std::vector<std::string>& wanted, bool isSource);
 
  private:
   std::istream& in_;

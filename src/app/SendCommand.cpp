@@ -26,7 +26,8 @@ CLI::App* SendCommand::add(CLI::App& program) {
   command
       ->add_option("--dest", destinations_,
                    "Send to this destination only (repeatable): its exact name, or a part of "
-                   "one name in any case; all destinations by default")
+                   "one name in any case (with --midi alsa also client:port, or a client's "
+                   "name); all destinations by default")
       ->allow_extra_args(false);
   command->add_option("values", values_, MessageArgument::kHelp)->required();
   return command;
@@ -54,9 +55,10 @@ int SendCommand::run(ProgramContext& context) {
   std::vector<std::string> chosen;
   std::string reason;
   bool ok = false;
+  const auto wanted = context.endpointNames(destinations_, false);
   performOnMainThreadAndWait([&] {
-    ok = EndpointChooser::choose(*composition.openPanel(kPatchId), destinations_, "destination",
-                                 &chosen, &reason);
+    ok = EndpointChooser::choose(*composition.openPanel(kPatchId), wanted, "destination", &chosen,
+                                 &reason);
   });
   if (!ok) {
     context.err() << "wexmidi send: " << reason << "\n";

@@ -30,8 +30,9 @@ int WexmidiProgram::run(int argc, const char* const* argv, std::istream& in, std
   app.require_subcommand(1);
   std::string midi;
   app.add_option("--midi", midi,
-                 "MIDI services: embedded or jack (default: jack when a server runs)")
-      ->check(CLI::IsMember({"embedded", "jack"}));
+                 "MIDI services: embedded, jack or alsa (default: jack when a server runs, "
+                 "else alsa when the machine has a sequencer, else embedded)")
+      ->check(CLI::IsMember({"embedded", "jack", "alsa"}));
 
   std::vector<std::pair<CLI::App*, Command*>> added;
   for (auto& command : commands_) added.emplace_back(command->add(app), command.get());

@@ -1,0 +1,426 @@
+#include "services/alsa/AlsaMIDIServices.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+
+#include "support/SystemLog.h"
+
+namespace wex {
+
+namespace {
+
+constexpr const char* kSequencerDevice = "/dev/snd/seq";
+constexpr unsigned kPrivateInputCaps = SND_SEQ_PORT_CAP_WRITE;
+constexpr unsigned kControlCaps = SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_WRITE;
+constexpr unsigned kVirtualSourceCaps = SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ;
+constexpr unsigned kVirtualDestinationCaps = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
+constexpr unsigned kPortType = SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION;
+
+bool sameAddress(const snd_seq_addr_t& a, const snd_seq_addr_t& b) {
+  return a.client == b.client && a.port == b.port;
+}
+
+}  // namespace
+
+bool AlsaMIDIServices::sequencerPresent() {
+  return access(kSequencerDevice, R_OK | W_OK) == 0;
+}
+
+std::shared_ptr<AlsaMIDIServices> AlsaMIDIServices::open(const std::string& clientName,
+                                                         std::string* error) {
+  auto sequencer = AlsaSequencer::open(clientName, error);
+  if (!sequencer) return nullptr;
+  std::shared_ptr<AlsaMIDIServices> services(new AlsaMIDIServices(std::move(sequencer)));
+  if (services->controlPort_ < 0) {
+    if (error) *error = "the ALSA sequencer refused a port";
+    return nullptr;
+  }
+  return services;
+}
+
+AlsaMIDIServices::AlsaMIDIServices(std::unique_ptr<AlsaSequencer> sequencer)
+    : sequencer_(std::move(sequencer)),
+      endpoints_([this] { return newRef(); }),
+      sender_(*sequencer_),
+      reader_(*sequencer_, gate_, *this) {
+  // One private port receives System:Announce and the delivery markers, and
+  // sends whatever goes straight to a destination.
+  controlPort_ = sequencer_->createPort("control", kControlCaps, kPortType);
+  if (controlPort_ < 0) return;
+  const snd_seq_addr_t announce{SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE};
+  const snd_seq_addr_t control{static_cast<unsigned char>(sequencer_->clientId()),
+                               static_cast<unsigned char>(controlPort_)};
+  if (!sequencer_->subscribe(announce, control)) {
+    SystemLog::write("\tALSA: cannot follow System:Announce; devices plugged in later go unseen");
+  }
+  {
+    std::lock_guard lock(mutex_);
+    refreshEndpoints();
+    notifiedSignature_ = endpoints_.signature();
+  }
+  reader_.start();
+}
+
+AlsaMIDIServices::~AlsaMIDIServices() {
+  reader_.stop();
+}
+
+// --- the reader's work ------------------------------------------------------
+
+std::map<int, std::shared_ptr<AlsaInputStream>> AlsaMIDIServices::inputStreams() {
+  std::lock_guard lock(mutex_);
+  std::map<int, std::shared_ptr<AlsaInputStream>> streams;
+  for (const auto& stream : inputs_) streams[stream->alsaPort] = stream;
+  return streams;
+}
+
+void AlsaMIDIServices::setupMayHaveChanged() {
+  std::vector<std::shared_ptr<Client>> listeners;
+  {
+    std::lock_guard lock(mutex_);
+    refreshEndpoints();
+    const std::string signature = endpoints_.signature();
+    if (signature == notifiedSignature_) return;
+    notifiedSignature_ = signature;
+    for (const auto& [ref, client] : clients_) {
+      if (client->notifyProc) listeners.push_back(client);
+    }
+  }
+  const MIDINotification notification{kMIDIMsgSetupChanged, sizeof(MIDINotification)};
+  for (const auto& client : listeners) {
+    gate_.run(client->ref, [&] {
+      if (client->alive.load()) client->notifyProc(&notification, client->notifyRefCon);
+    });
+  }
+}
+
+void AlsaMIDIServices::reportDrops() {
+  std::lock_guard lock(mutex_);
+  auto report = [](uint64_t now, uint64_t& reported, const char* what) {
+    if (now == reported) return;
+    SystemLog::writef(what, static_cast<unsigned long long>(now - reported));
+    reported = now;
+  };
+  report(reader_.overruns(), overrunsReported_,
+         "\tALSA MIDI input overflowed %llu times and lost events: the reader fell behind");
+  report(sender_.dropped(), droppedReported_,
+         "\tALSA MIDI output dropped %llu events: the sequencer did not take them");
+  report(sender_.droppedOffline(), droppedOfflineReported_,
+         "\tALSA MIDI output dropped %llu packets to destinations that are offline");
+}
+
+// --- the rest hold mutex_ ---------------------------------------------------
+
+void AlsaMIDIServices::refreshEndpoints() {
+  endpoints_.refresh(sequencer_->ports(), sequencer_->clientId(), ownNames_);
+  for (auto& stream : inputs_) {
+    if (stream->inputPort != 0) link(*stream);
+  }
+}
+
+// Subscribes a connection's port to its source wherever the source is now:
+// a source that went away and came back is a new port to the sequencer.
+void AlsaMIDIServices::link(AlsaInputStream& stream) {
+  const AlsaEndpoint* source = endpoints_.find(stream.peer);
+  const snd_seq_addr_t ours{static_cast<unsigned char>(sequencer_->clientId()),
+                            static_cast<unsigned char>(stream.alsaPort)};
+  if (!source || !source->present) {
+    stream.linked = false;
+    return;
+  }
+  if (stream.linked && sameAddress(stream.linkedTo, source->address) &&
+      sequencer_->subscribed(source->address, ours)) {
+    return;
+  }
+  if (stream.linked && !sameAddress(stream.linkedTo, source->address)) {
+    sequencer_->unsubscribe(stream.linkedTo, ours);
+  }
+  stream.linked = sequencer_->subscribe(source->address, ours);
+  stream.linkedTo = source->address;
+}
+
+void AlsaMIDIServices::removeInputs(const std::vector<std::shared_ptr<AlsaInputStream>>& taken) {
+  for (const auto& stream : taken) {
+    stream->alive = false;
+    ownNames_.erase(stream->alsaPort);
+    sequencer_->deletePort(stream->alsaPort);
+  }
+}
+
+// --- the contract -----------------------------------------------------------
+
+OSStatus AlsaMIDIServices::MIDIClientCreate(const std::string&, MIDINotifyProc notifyProc,
+                                            void* notifyRefCon, MIDIClientRef* outClient) {
+  if (!outClient) return kMIDIInvalidClient;
+  std::lock_guard lock(mutex_);
+  auto client = std::make_shared<Client>();
+  client->ref = newRef();
+  client->notifyProc = notifyProc;
+  client->notifyRefCon = notifyRefCon;
+  clients_[client->ref] = client;
+  *outClient = client->ref;
+  return noErr;
+}
+
+OSStatus AlsaMIDIServices::MIDIClientDispose(MIDIClientRef clientRef) {
+  {
+    std::lock_guard lock(mutex_);
+    auto found = clients_.find(clientRef);
+    if (found == clients_.end()) return kMIDIInvalidClient;
+    found->second->alive = false;
+    clients_.erase(found);
+    for (auto it = ports_.begin(); it != ports_.end();) {
+      if (it->second.client == clientRef) {
+        sender_.forget(it->first);
+        it = ports_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    std::vector<std::shared_ptr<AlsaInputStream>> taken;
+    auto split = std::stable_partition(inputs_.begin(), inputs_.end(),
+                                       [&](const auto& s) { return s->client != clientRef; });
+    taken.assign(split, inputs_.end());
+    inputs_.erase(split, inputs_.end());
+    removeInputs(taken);
+    for (auto it = virtualSources_.begin(); it != virtualSources_.end();) {
+      if (it->client != clientRef) {
+        ++it;
+        continue;
+      }
+      sender_.forget(it->endpoint);
+      ownNames_.erase(it->alsaPort);
+      sequencer_->deletePort(it->alsaPort);
+      it = virtualSources_.erase(it);
+    }
+    refreshEndpoints();
+  }
+  gate_.waitUntilIdle(clientRef);
+  return noErr;
+}
+
+OSStatus AlsaMIDIServices::MIDIInputPortCreate(MIDIClientRef client, const std::string&,
+                                               MIDIReadProc readProc, void* refCon,
+                                               MIDIPortRef* outPort) {
+  std::lock_guard lock(mutex_);
+  if (!clients_.count(client)) return kMIDIInvalidClient;
+  if (!outPort) return kMIDIInvalidPort;
+  Port port;
+  port.ref = newRef();
+  port.client = client;
+  port.isInput = true;
+  port.readProc = readProc;
+  port.refCon = refCon;
+  ports_[port.ref] = port;
+  *outPort = port.ref;
+  return noErr;
+}
+
+OSStatus AlsaMIDIServices::MIDIOutputPortCreate(MIDIClientRef client, const std::string&,
+                                                MIDIPortRef* outPort) {
+  std::lock_guard lock(mutex_);
+  if (!clients_.count(client)) return kMIDIInvalidClient;
+  if (!outPort) return kMIDIInvalidPort;
+  Port port;
+  port.ref = newRef();
+  port.client = client;
+  ports_[port.ref] = port;
+  *outPort = port.ref;
+  return noErr;
+}
+
+OSStatus AlsaMIDIServices::MIDIPortConnectSource(MIDIPortRef portRef, MIDIEndpointRef source,
+                                                 void* connRefCon) {
+  std::lock_guard lock(mutex_);
+  auto port = ports_.find(portRef);
+  if (port == ports_.end() || !port->second.isInput) return kMIDIInvalidPort;
+  const AlsaEndpoint* endpoint = endpoints_.find(source);
+  if (!endpoint || !endpoint->isSource) return kMIDIUnknownEndpoint;
+  for (const auto& stream : inputs_) {
+    if (stream->inputPort == portRef && stream->peer == source) return noErr;
+  }
+  auto stream = std::make_shared<AlsaInputStream>();
+  stream->client = port->second.client;
+  stream->inputPort = portRef;
+  stream->readProc = port->second.readProc;
+  stream->refCon = port->second.refCon;
+  stream->connRefCon = connRefCon;
+  stream->peer = source;
+  stream->alsaPort = sequencer_->createPort("in " + std::to_string(nextPrivatePort_++),
+                                            kPrivateInputCaps, kPortType);
+  if (stream->alsaPort < 0) return kMIDINotPermitted;
+  inputs_.push_back(stream);
+  link(*stream);
+  return noErr;
+}
+
+OSStatus AlsaMIDIServices::MIDIPortDisconnectSource(MIDIPortRef portRef, MIDIEndpointRef source) {
+  std::lock_guard lock(mutex_);
+  if (!ports_.count(portRef)) return kMIDIInvalidPort;
+  std::vector<std::shared_ptr<AlsaInputStream>> taken;
+  for (auto it = inputs_.begin(); it != inputs_.end();) {
+    if ((*it)->inputPort == portRef && (*it)->peer == source) {
+      taken.push_back(*it);
+      it = inputs_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  if (taken.empty()) return kMIDINoConnection;
+  removeInputs(taken);
+  return noErr;
+}
+
+OSStatus AlsaMIDIServices::MIDIDestinationCreate(MIDIClientRef client, const std::string& name,
+                                                 MIDIReadProc readProc, void* refCon,
+                                                 MIDIEndpointRef* outDest) {
+  std::lock_guard lock(mutex_);
+  if (!clients_.count(client)) return kMIDIInvalidClient;
+  if (!outDest) return kMIDIUnknownEndpoint;
+  auto stream = std::make_shared<AlsaInputStream>();
+  stream->client = client;
+  stream->readProc = readProc;
+  stream->refCon = refCon;
+  stream->alsaPort = sequencer_->createPort(name, kVirtualDestinationCaps, kPortType);
+  if (stream->alsaPort < 0) return kMIDINotPermitted;
+  const snd_seq_addr_t address{static_cast<unsigned char>(sequencer_->clientId()),
+                               static_cast<unsigned char>(stream->alsaPort)};
+  stream->endpoint = endpoints_.addOwn(false, name, address);
+  ownNames_[stream->alsaPort] = name;
+  inputs_.push_back(stream);
+  refreshEndpoints();
+  *outDest = stream->endpoint;
+  return noErr;
+}
+
+OSStatus AlsaMIDIServices::MIDISourceCreate(MIDIClientRef client, const std::string& name,
+                                            MIDIEndpointRef* outSrc) {
+  std::lock_guard lock(mutex_);
+  if (!clients_.count(client)) return kMIDIInvalidClient;
+  if (!outSrc) return kMIDIUnknownEndpoint;
+  VirtualSource source;
+  source.client = client;
+  source.alsaPort = sequencer_->createPort(name, kVirtualSourceCaps, kPortType);
+  if (source.alsaPort < 0) return kMIDINotPermitted;
+  const snd_seq_addr_t address{static_cast<unsigned char>(sequencer_->clientId()),
+                               static_cast<unsigned char>(source.alsaPort)};
+  source.endpoint = endpoints_.addOwn(true, name, address);
+  ownNames_[source.alsaPort] = name;
+  virtualSources_.push_back(source);
+  refreshEndpoints();
+  *outSrc = source.endpoint;
+  return noErr;
+}
+
+OSStatus AlsaMIDIServices::MIDIObjectGetStringProperty(MIDIObjectRef obj,
+                                                       const std::string& propertyID,
+                                                       std::optional<std::string>* str) {
+  std::lock_guard lock(mutex_);
+  const AlsaEndpoint* endpoint = endpoints_.find(obj);
+  if (!endpoint) return kMIDIObjectNotFound;
+  if (propertyID != kMIDIPropertyName) return kMIDIUnknownProperty;
+  if (str) *str = endpoint->name;
+  return noErr;
+}
+
+OSStatus AlsaMIDIServices::MIDIObjectGetIntegerProperty(MIDIObjectRef obj,
+                                                        const std::string& propertyID,
+                                                        int32_t* outValue) {
+  std::lock_guard lock(mutex_);
+  const AlsaEndpoint* endpoint = endpoints_.find(obj);
+  if (!endpoint) return kMIDIObjectNotFound;
+  int32_t value = 0;
+  if (propertyID == kMIDIPropertyUniqueID) {
+    value = endpoint->uniqueID;
+  } else if (propertyID == kMIDIPropertyPhysical) {
+    value = endpoint->physical ? 1 : 0;
+  } else if (propertyID == kMIDIPropertyOffline) {
+    value = endpoint->present ? 0 : 1;
+  } else {
+    return kMIDIUnknownProperty;
+  }
+  if (outValue) *outValue = value;
+  return noErr;
+}
+
+ItemCount AlsaMIDIServices::MIDIGetNumberOfSources() {
+  std::lock_guard lock(mutex_);
+  return endpoints_.sources().size();
+}
+
+MIDIEndpointRef AlsaMIDIServices::MIDIGetSource(ItemCount sourceIndex0) {
+  std::lock_guard lock(mutex_);
+  const auto& sources = endpoints_.sources();
+  return sourceIndex0 < sources.size() ? sources[sourceIndex0] : 0;
+}
+
+ItemCount AlsaMIDIServices::MIDIGetNumberOfDestinations() {
+  std::lock_guard lock(mutex_);
+  return endpoints_.destinations().size();
+}
+
+MIDIEndpointRef AlsaMIDIServices::MIDIGetDestination(ItemCount destIndex0) {
+  std::lock_guard lock(mutex_);
+  const auto& destinations = endpoints_.destinations();
+  return destIndex0 < destinations.size() ? destinations[destIndex0] : 0;
+}
+
+OSStatus AlsaMIDIServices::MIDISend(MIDIPortRef portRef, MIDIEndpointRef dest,
+                                    const MIDIPacketList* pktlist) {
+  snd_seq_addr_t address{};
+  {
+    std::lock_guard lock(mutex_);
+    auto port = ports_.find(portRef);
+    if (port == ports_.end() || port->second.isInput) return kMIDIInvalidPort;
+    const AlsaEndpoint* endpoint = endpoints_.find(dest);
+    if (!endpoint || endpoint->isSource) return kMIDIUnknownEndpoint;
+    if (!pktlist) return kMIDIMessageSendErr;
+    if (!endpoint->present) {
+      sender_.dropOffline(pktlist);
+      return noErr;
+    }
+    address = endpoint->address;
+  }
+  return sender_.send({portRef, dest}, controlPort_, address, false, pktlist);
+}
+
+OSStatus AlsaMIDIServices::MIDIReceived(MIDIEndpointRef src, const MIDIPacketList* pktlist) {
+  int alsaPort = -1;
+  {
+    std::lock_guard lock(mutex_);
+    for (const auto& source : virtualSources_) {
+      if (source.endpoint == src) alsaPort = source.alsaPort;
+    }
+    if (alsaPort < 0) return kMIDIUnknownEndpoint;
+    if (!pktlist) return kMIDIMessageSendErr;
+  }
+  return sender_.send({0, src}, alsaPort, snd_seq_addr_t{}, true, pktlist);
+}
+
+bool AlsaMIDIServices::waitUntilDelivered(double timeoutSeconds) {
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                            std::chrono::duration<double>(std::max(0.0, timeoutSeconds)));
+  // The sequencer delivers in order: once the reader has seen a marker sent
+  // now, it has handed on everything that reached us before it.
+  return reader_.waitForEverythingBefore(controlPort_, deadline);
+}
+
+std::string AlsaMIDIServices::endpointNameAt(const std::string& text, bool isSource) {
+  snd_seq_addr_t address{};
+  if (!sequencer_->parseAddress(text, &address)) return {};
+  std::lock_guard lock(mutex_);
+  const AlsaEndpoint* endpoint = endpoints_.findAt(isSource, address);
+  return endpoint ? endpoint->name : std::string();
+}
+
+std::string AlsaMIDIServices::addressOf(MIDIEndpointRef ref) {
+  std::lock_guard lock(mutex_);
+  const AlsaEndpoint* endpoint = endpoints_.find(ref);
+  if (!endpoint) return {};
+  return std::to_string(endpoint->address.client) + ":" + std::to_string(endpoint->address.port);
+}
+
+}  // namespace wex

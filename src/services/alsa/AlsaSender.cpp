@@ -1,0 +1,57 @@
+#include "services/alsa/AlsaSender.h"
+
+#include "services/MIDIPacketList.h"
+
+namespace wex {
+
+OSStatus AlsaSender::send(const Stream& stream, int fromPort, const snd_seq_addr_t& to,
+                          bool toSubscribers, const MIDIPacketList* pktlist) {
+  std::lock_guard lock(mutex_);
+  auto& coder = coders_[stream];
+  if (!coder) coder = std::make_unique<AlsaEventCoder>();
+  OSStatus status = noErr;
+  MIDIPacketIterator packets(pktlist);
+  MIDIPacketView packet;
+  while (packets.next(packet)) {
+    coder->encode(packet.data, packet.length, [&](snd_seq_event_t& event) {
+      if (status != noErr) {
+        dropped_.fetch_add(1);
+        return true;
+      }
+      snd_seq_ev_set_source(&event, fromPort);
+      if (toSubscribers) {
+        snd_seq_ev_set_subs(&event);
+      } else {
+        snd_seq_ev_set_dest(&event, to.client, to.port);
+      }
+      snd_seq_ev_set_direct(&event);
+      if (sequencer_.send(event) < 0) {
+        status = kMIDIMessageSendErr;
+        dropped_.fetch_add(1);
+      }
+      return true;
+    });
+  }
+  return status;
+}
+
+void AlsaSender::dropOffline(const MIDIPacketList* pktlist) {
+  MIDIPacketIterator packets(pktlist);
+  MIDIPacketView packet;
+  uint64_t count = 0;
+  while (packets.next(packet)) ++count;
+  droppedOffline_.fetch_add(count);
+}
+
+void AlsaSender::forget(MIDIObjectRef ref) {
+  std::lock_guard lock(mutex_);
+  for (auto it = coders_.begin(); it != coders_.end();) {
+    if (it->first.first == ref || it->first.second == ref) {
+      it = coders_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+}  // namespace wex

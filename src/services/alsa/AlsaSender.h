@@ -1,0 +1,50 @@
+#pragma once
+
+#include <alsa/asoundlib.h>
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <utility>
+
+#include "services/MIDITypes.h"
+#include "services/alsa/AlsaEventCoder.h"
+#include "services/alsa/AlsaSequencer.h"
+
+namespace wex {
+
+// Sends packet lists as sequencer events. Each stream of bytes (an output
+// port to a destination, or a virtual source) keeps its own coder, so a
+// message cut over several lists still goes out whole. Events that cannot be
+// sent are counted.
+class AlsaSender {
+ public:
+  // A stream of bytes: (output port, destination), or (0, virtual source).
+  using Stream = std::pair<MIDIObjectRef, MIDIObjectRef>;
+
+  explicit AlsaSender(AlsaSequencer& sequencer) : sequencer_(sequencer) {}
+
+  // The list from our port `fromPort` to `to`, or to every subscriber of
+  // `fromPort` when `toSubscribers`. kMIDIMessageSendErr when an event could
+  // not be sent (it and the rest of the list are counted as dropped).
+  OSStatus send(const Stream& stream, int fromPort, const snd_seq_addr_t& to, bool toSubscribers,
+                const MIDIPacketList* pktlist);
+  // Counts the events of a list that has nowhere to go (its destination is
+  // offline).
+  void dropOffline(const MIDIPacketList* pktlist);
+  // Forgets the coders of streams from or to `ref`.
+  void forget(MIDIObjectRef ref);
+
+  uint64_t dropped() const { return dropped_.load(); }
+  uint64_t droppedOffline() const { return droppedOffline_.load(); }
+
+ private:
+  AlsaSequencer& sequencer_;
+  std::mutex mutex_;
+  std::map<Stream, std::unique_ptr<AlsaEventCoder>> coders_;
+  std::atomic<uint64_t> dropped_{0};
+  std::atomic<uint64_t> droppedOffline_{0};
+};
+
+}  // namespace wex

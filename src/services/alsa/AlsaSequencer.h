@@ -1,0 +1,67 @@
+#pragma once
+
+#include <alsa/asoundlib.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace wex {
+
+// A port of the sequencer as a listing shows it.
+struct AlsaPortInfo {
+  int client = 0;
+  int port = 0;
+  std::string clientName;
+  std::string portName;
+  unsigned capability = 0;
+  unsigned type = 0;
+};
+
+// The process's one client of the ALSA sequencer. Every call but the input
+// ones may come from any thread (they share one lock, as the library keeps
+// state in the handle); input is read by one thread only.
+class AlsaSequencer {
+ public:
+  // Opens the sequencer as a client named `clientName`; null, with the reason
+  // in `error`, when there is no sequencer.
+  static std::unique_ptr<AlsaSequencer> open(const std::string& clientName, std::string* error);
+  ~AlsaSequencer();
+  AlsaSequencer(const AlsaSequencer&) = delete;
+  AlsaSequencer& operator=(const AlsaSequencer&) = delete;
+
+  int clientId() const { return clientId_; }
+  std::string clientName();
+
+  // A port of ours; its number, or -1.
+  int createPort(const std::string& name, unsigned capability, unsigned type);
+  void deletePort(int port);
+  bool subscribe(const snd_seq_addr_t& sender, const snd_seq_addr_t& dest);
+  bool unsubscribe(const snd_seq_addr_t& sender, const snd_seq_addr_t& dest);
+  bool subscribed(const snd_seq_addr_t& sender, const snd_seq_addr_t& dest);
+  // Every port of every client, in the order of their numbers.
+  std::vector<AlsaPortInfo> ports();
+  // The address that a text names as aconnect reads it ("14:0", "14",
+  // "Midi Through:0", a client name); false when it names none.
+  bool parseAddress(const std::string& text, snd_seq_addr_t* address);
+
+  // Sends an event now, waiting up to a second while the sequencer has no
+  // room; a negative error code when it cannot be sent.
+  int send(snd_seq_event_t& event);
+
+  // Input, for the reading thread only.
+  std::vector<pollfd> inputDescriptors();
+  // An event, null when none is waiting; `error` gets the negative code of a
+  // failed read (-ENOSPC: events were lost because input overflowed).
+  snd_seq_event_t* readEvent(int* error);
+
+ private:
+  explicit AlsaSequencer(snd_seq_t* seq);
+
+  std::mutex mutex_;
+  snd_seq_t* seq_;
+  int clientId_;
+};
+
+}  // namespace wex

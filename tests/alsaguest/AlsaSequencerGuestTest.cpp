@@ -1,0 +1,250 @@
+// The ALSA services against a real sequencer: these run in a virtual machine
+// with the kernel's Midi Through (snd-seq-dummy) and virtual raw MIDI
+// (snd-virmidi) clients, where the test is free to load and unload modules.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "services/MIDIPacketList.h"
+#include "services/MIDIPacketListBuffer.h"
+#include "services/alsa/AlsaEndpointTable.h"
+#include "services/alsa/AlsaMIDIServices.h"
+
+namespace wex {
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<Byte>;
+
+constexpr const char* kThrough = "Midi Through:Midi Through Port-0";
+
+// Everything the read callback got, packet by packet.
+struct Received {
+  std::mutex mutex;
+  std::vector<Bytes> packets;
+
+  static void readProc(const MIDIPacketList* list, void* refCon, void*) {
+    auto* self = static_cast<Received*>(refCon);
+    std::lock_guard lock(self->mutex);
+    MIDIPacketIterator packets(list);
+    MIDIPacketView packet;
+    while (packets.next(packet))
+      self->packets.emplace_back(packet.data, packet.data + packet.length);
+  }
+  Bytes joined() {
+    std::lock_guard lock(mutex);
+    Bytes all;
+    for (const auto& packet : packets) all.insert(all.end(), packet.begin(), packet.end());
+    return all;
+  }
+};
+
+struct Notified {
+  std::atomic<int> count{0};
+  static void notifyProc(const MIDINotification* message, void* refCon) {
+    if (message->messageID == kMIDIMsgSetupChanged) ++static_cast<Notified*>(refCon)->count;
+  }
+};
+
+std::optional<std::string> nameOf(MIDIServices& services, MIDIEndpointRef endpoint) {
+  std::optional<std::string> name;
+  services.MIDIObjectGetStringProperty(endpoint, kMIDIPropertyName, &name);
+  return name;
+}
+
+MIDIEndpointRef findEndpoint(MIDIServices& services, bool isSource, const std::string& name) {
+  const ItemCount count =
+      isSource ? services.MIDIGetNumberOfSources() : services.MIDIGetNumberOfDestinations();
+  for (ItemCount i = 0; i < count; ++i) {
+    const MIDIEndpointRef ref =
+        isSource ? services.MIDIGetSource(i) : services.MIDIGetDestination(i);
+    if (nameOf(services, ref) == name) return ref;
+  }
+  return 0;
+}
+
+Bytes sysexOfLength(size_t length) {
+  Bytes sysex{0xF0};
+  while (sysex.size() < length - 1) sysex.push_back(static_cast<Byte>(sysex.size() * 7 & 0x7F));
+  sysex.push_back(0xF7);
+  return sysex;
+}
+
+template <typename Done>
+bool waitFor(Done done, std::chrono::milliseconds timeout = 3000ms) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+  return true;
+}
+
+class AlsaSequencerGuest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    services_ = AlsaMIDIServices::open("wexmidi", &error);
+    ASSERT_TRUE(services_) << error;
+    ASSERT_EQ(services_->MIDIClientCreate("test", &Notified::notifyProc, &notified_, &client_),
+              noErr);
+  }
+  void TearDown() override {
+    if (services_) services_->MIDIClientDispose(client_);
+  }
+
+  // Sends `bytes` to Midi Through and returns what came back from it.
+  Bytes loop(const Bytes& bytes) {
+    const MIDIEndpointRef source = findEndpoint(*services_, true, kThrough);
+    const MIDIEndpointRef dest = findEndpoint(*services_, false, kThrough);
+    EXPECT_NE(source, 0u);
+    EXPECT_NE(dest, 0u);
+    Received received;
+    MIDIPortRef in = 0;
+    MIDIPortRef out = 0;
+    EXPECT_EQ(services_->MIDIInputPortCreate(client_, "in", &Received::readProc, &received, &in),
+              noErr);
+    EXPECT_EQ(services_->MIDIOutputPortCreate(client_, "out", &out), noErr);
+    EXPECT_EQ(services_->MIDIPortConnectSource(in, source, nullptr), noErr);
+    MIDIPacketListBuffer list(bytes.size() + 64);
+    EXPECT_TRUE(list.addPacket(bytes));
+    EXPECT_EQ(services_->MIDISend(out, dest, list.list()), noErr);
+    EXPECT_TRUE(services_->waitUntilDelivered(5));
+    EXPECT_EQ(services_->MIDIPortDisconnectSource(in, source), noErr);
+    return received.joined();
+  }
+
+  std::shared_ptr<AlsaMIDIServices> services_;
+  Notified notified_;
+  MIDIClientRef client_ = 0;
+};
+
+TEST_F(AlsaSequencerGuest, MidiThroughIsListedByItsNamesAndAStableUniqueID) {
+  const MIDIEndpointRef source = findEndpoint(*services_, true, kThrough);
+  ASSERT_NE(source, 0u);
+  int32_t uniqueID = 0;
+  int32_t physical = -1;
+  int32_t offline = -1;
+  EXPECT_EQ(services_->MIDIObjectGetIntegerProperty(source, kMIDIPropertyUniqueID, &uniqueID),
+            noErr);
+  EXPECT_EQ(uniqueID, AlsaEndpointTable::uniqueIDFor(kThrough));
+  EXPECT_EQ(services_->MIDIObjectGetIntegerProperty(source, kMIDIPropertyPhysical, &physical),
+            noErr);
+  EXPECT_EQ(physical, 0);
+  EXPECT_EQ(services_->MIDIObjectGetIntegerProperty(source, kMIDIPropertyOffline, &offline), noErr);
+  EXPECT_EQ(offline, 0);
+  EXPECT_EQ(services_->addressOf(source), "14:0");
+  EXPECT_EQ(services_->endpointNameAt("14:0", true), kThrough);
+  EXPECT_EQ(services_->endpointNameAt("Midi Through", false), kThrough);
+  // Never the System client, never our own private ports.
+  for (ItemCount i = 0; i < services_->MIDIGetNumberOfSources(); ++i) {
+    const auto name = nameOf(*services_, services_->MIDIGetSource(i));
+    ASSERT_TRUE(name);
+    EXPECT_NE(name->rfind("System:", 0), 0u) << *name;
+    EXPECT_NE(name->rfind("wexmidi:", 0), 0u) << *name;
+  }
+}
+
+TEST_F(AlsaSequencerGuest, ANoteLoopsBackThroughMidiThrough) {
+  EXPECT_EQ(loop({0x90, 60, 100, 0x80, 60, 0}), (Bytes{0x90, 60, 100, 0x80, 60, 0}));
+}
+
+TEST_F(AlsaSequencerGuest, ASysexOf3000BytesGoesOutAndComesBackWhole) {
+  const Bytes sysex = sysexOfLength(3000);
+  EXPECT_EQ(loop(sysex), sysex);
+}
+
+TEST_F(AlsaSequencerGuest, OurVirtualSourceReachesOurVirtualDestinationThroughASubscription) {
+  Received atDestination;
+  MIDIEndpointRef source = 0;
+  MIDIEndpointRef dest = 0;
+  ASSERT_EQ(services_->MIDISourceCreate(client_, "guest out", &source), noErr);
+  ASSERT_EQ(services_->MIDIDestinationCreate(client_, "guest in", &Received::readProc,
+                                             &atDestination, &dest),
+            noErr);
+  EXPECT_EQ(nameOf(*services_, source), "guest out");
+  Received atPort;
+  MIDIPortRef in = 0;
+  ASSERT_EQ(services_->MIDIInputPortCreate(client_, "in", &Received::readProc, &atPort, &in),
+            noErr);
+  ASSERT_EQ(services_->MIDIPortConnectSource(in, source, nullptr), noErr);
+  const Bytes sysex = sysexOfLength(3000);
+  MIDIPacketListBuffer list(4096);
+  list.addPacket(sysex);
+  ASSERT_EQ(services_->MIDIReceived(source, list.list()), noErr);
+  MIDIPortRef out = 0;
+  ASSERT_EQ(services_->MIDIOutputPortCreate(client_, "out", &out), noErr);
+  ASSERT_EQ(services_->MIDISend(out, dest, list.list()), noErr);
+  ASSERT_TRUE(services_->waitUntilDelivered(5));
+  EXPECT_EQ(atPort.joined(), sysex);
+  EXPECT_EQ(atDestination.joined(), sysex);
+}
+
+TEST_F(AlsaSequencerGuest, VirmidiComingAndGoingIsASetupChangeAndItsConnectionComesBack) {
+  const std::string virmidi = "Virtual Raw MIDI 1-0:VirMIDI 1-0";
+  ASSERT_EQ(std::system("modprobe snd-virmidi midi_devs=1"), 0);
+  ASSERT_TRUE(waitFor([&] { return findEndpoint(*services_, true, virmidi) != 0; }))
+      << "no " << virmidi;
+  ASSERT_TRUE(waitFor([&] { return notified_.count.load() > 0; }));
+  const MIDIEndpointRef source = findEndpoint(*services_, true, virmidi);
+  Received received;
+  MIDIPortRef in = 0;
+  ASSERT_EQ(services_->MIDIInputPortCreate(client_, "in", &Received::readProc, &received, &in),
+            noErr);
+  ASSERT_EQ(services_->MIDIPortConnectSource(in, source, nullptr), noErr);
+
+  const int before = notified_.count.load();
+  ASSERT_EQ(std::system("rmmod snd-virmidi"), 0);
+  ASSERT_TRUE(waitFor([&] { return findEndpoint(*services_, true, virmidi) == 0; }));
+  EXPECT_TRUE(waitFor([&] { return notified_.count.load() > before; }));
+  int32_t offline = 0;
+  EXPECT_EQ(services_->MIDIObjectGetIntegerProperty(source, kMIDIPropertyOffline, &offline), noErr);
+  EXPECT_EQ(offline, 1);
+
+  // Back again: the same endpoint, connected again, and what the device
+  // sends arrives (written to its raw MIDI device).
+  ASSERT_EQ(std::system("modprobe snd-virmidi midi_devs=1"), 0);
+  ASSERT_TRUE(waitFor([&] { return findEndpoint(*services_, true, virmidi) == source; }));
+  ASSERT_TRUE(waitFor([&] {
+    return std::system("printf '\\220\\074\\144' > /dev/snd/midiC1D0") == 0 &&
+           services_->waitUntilDelivered(1) && !received.joined().empty();
+  }));
+  const Bytes got = received.joined();
+  EXPECT_EQ(Bytes(got.begin(), got.begin() + 3), (Bytes{0x90, 60, 100}));
+  EXPECT_EQ(services_->MIDIPortDisconnectSource(in, source), noErr);
+  EXPECT_EQ(std::system("rmmod snd-virmidi"), 0);
+}
+
+// The program itself: a monitor (a receiver patch) and a send (a sender
+// patch) choose Midi Through by its address and its client's name.
+TEST(AlsaSequencerGuestProgram, SendAndMonitorMeetThroughMidiThroughChosenByAddress) {
+  const std::string output = "/tmp/wexmidi-monitor.txt";
+  const std::string monitor = std::string(WEXMIDI_BINARY) +
+                              " --midi alsa monitor --source 14:0 --for 3 > " + output +
+                              " 2>/dev/null &";
+  ASSERT_EQ(std::system(monitor.c_str()), 0);
+  std::this_thread::sleep_for(1000ms);
+  const std::string send =
+      std::string(WEXMIDI_BINARY) + " --midi alsa send --dest 'Midi Through' 9453120";
+  ASSERT_EQ(std::system(send.c_str()), 0);
+  std::this_thread::sleep_for(2500ms);
+  std::FILE* file = std::fopen(output.c_str(), "r");
+  ASSERT_TRUE(file);
+  std::string text;
+  std::array<char, 256> buffer{};
+  while (std::fgets(buffer.data(), buffer.size(), file)) text += buffer.data();
+  std::fclose(file);
+  EXPECT_NE(text.find("9453120\t"), std::string::npos) << text;
+}
+
+}  // namespace
+}  // namespace wex
