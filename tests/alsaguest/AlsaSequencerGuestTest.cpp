@@ -17,6 +17,7 @@
 #include "services/MIDIPacketList.h"
 #include "services/MIDIPacketListBuffer.h"
 #include "services/alsa/AlsaEndpointTable.h"
+#include "services/alsa/AlsaEventCoder.h"
 #include "services/alsa/AlsaMIDIServices.h"
 
 namespace wex {
@@ -189,52 +190,115 @@ TEST_F(AlsaSequencerGuest, OurVirtualSourceReachesOurVirtualDestinationThroughAS
   EXPECT_EQ(atDestination.joined(), sysex);
 }
 
-TEST_F(AlsaSequencerGuest, VirmidiComingAndGoingIsASetupChangeAndItsConnectionComesBack) {
-  const std::string virmidi = "Virtual Raw MIDI 1-0:VirMIDI 1-0";
+// The virmidi card's source, and its raw MIDI device; 0 while there is none.
+MIDIEndpointRef virmidiSource(MIDIServices& services, std::string* device = nullptr) {
+  const std::string prefix = "Virtual Raw MIDI ";
+  for (ItemCount i = 0; i < services.MIDIGetNumberOfSources(); ++i) {
+    const auto name = nameOf(services, services.MIDIGetSource(i));
+    if (!name || name->rfind(prefix, 0) != 0) continue;
+    const std::string card = name->substr(prefix.size(), name->find('-') - prefix.size());
+    if (device) *device = "/dev/snd/midiC" + card + "D0";
+    return services.MIDIGetSource(i);
+  }
+  return 0;
+}
+
+// A kernel client's port cannot be unloaded while subscribed to (the
+// subscription holds its module), so the module comes and goes between the
+// connections, as a device unplugged between two runs.
+TEST_F(AlsaSequencerGuest, VirmidiLoadedAndUnloadedIsASetupChangeAndTheSameEndpoint) {
   ASSERT_EQ(std::system("modprobe snd-virmidi midi_devs=1"), 0);
-  ASSERT_TRUE(waitFor([&] { return findEndpoint(*services_, true, virmidi) != 0; }))
-      << "no " << virmidi;
+  ASSERT_TRUE(waitFor([&] { return virmidiSource(*services_) != 0; })) << "no virmidi source";
   ASSERT_TRUE(waitFor([&] { return notified_.count.load() > 0; }));
-  const MIDIEndpointRef source = findEndpoint(*services_, true, virmidi);
+  const MIDIEndpointRef source = virmidiSource(*services_);
+
+  const int before = notified_.count.load();
+  ASSERT_EQ(std::system("rmmod snd_virmidi"), 0);
+  ASSERT_TRUE(waitFor([&] { return virmidiSource(*services_) == 0; }));
+  EXPECT_TRUE(waitFor([&] { return notified_.count.load() > before; }));
+  int32_t offline = 0;
+  EXPECT_EQ(services_->MIDIObjectGetIntegerProperty(source, kMIDIPropertyOffline, &offline), noErr);
+  EXPECT_EQ(offline, 1);
+
+  ASSERT_EQ(std::system("modprobe snd-virmidi midi_devs=1"), 0);
+  std::string device;
+  ASSERT_TRUE(waitFor([&] { return virmidiSource(*services_, &device) == source; }));
+  Received received;
+  MIDIPortRef in = 0;
+  ASSERT_EQ(services_->MIDIInputPortCreate(client_, "in", &Received::readProc, &received, &in),
+            noErr);
+  ASSERT_EQ(services_->MIDIPortConnectSource(in, source, nullptr), noErr);
+  // What the device sends (written to its raw MIDI device) arrives.
+  const std::string write = "printf '\\220\\074\\144' > " + device;
+  ASSERT_TRUE(waitFor([&] {
+    return std::system(write.c_str()) == 0 && services_->waitUntilDelivered(1) &&
+           !received.joined().empty();
+  })) << write;
+  const Bytes got = received.joined();
+  ASSERT_GE(got.size(), 3u);
+  EXPECT_EQ(Bytes(got.begin(), got.begin() + 3), (Bytes{0x90, 60, 100}));
+  EXPECT_EQ(services_->MIDIPortDisconnectSource(in, source), noErr);
+  EXPECT_EQ(std::system("rmmod snd_virmidi"), 0);
+}
+
+// A device of another program (a client of its own) that goes away while
+// connected and comes back with another client number: the same endpoint,
+// connected again without help.
+TEST_F(AlsaSequencerGuest, AConnectionToADeviceThatLeavesAndComesBackIsMadeAgain) {
+  const std::string name = "Guest Device:out";
+  auto openDevice = [](int* port) {
+    std::string error;
+    auto device = AlsaSequencer::open("Guest Device", &error);
+    *port = device ? device->createPort("out", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
+                                        SND_SEQ_PORT_TYPE_MIDI_GENERIC)
+                   : -1;
+    return device;
+  };
+  int port = -1;
+  auto device = openDevice(&port);
+  ASSERT_TRUE(device && port >= 0);
+  ASSERT_TRUE(waitFor([&] { return findEndpoint(*services_, true, name) != 0; }));
+  const MIDIEndpointRef source = findEndpoint(*services_, true, name);
   Received received;
   MIDIPortRef in = 0;
   ASSERT_EQ(services_->MIDIInputPortCreate(client_, "in", &Received::readProc, &received, &in),
             noErr);
   ASSERT_EQ(services_->MIDIPortConnectSource(in, source, nullptr), noErr);
 
-  const int before = notified_.count.load();
-  ASSERT_EQ(std::system("rmmod snd-virmidi"), 0);
-  ASSERT_TRUE(waitFor([&] { return findEndpoint(*services_, true, virmidi) == 0; }));
-  EXPECT_TRUE(waitFor([&] { return notified_.count.load() > before; }));
+  device.reset();
+  ASSERT_TRUE(waitFor([&] { return findEndpoint(*services_, true, name) == 0; }));
   int32_t offline = 0;
   EXPECT_EQ(services_->MIDIObjectGetIntegerProperty(source, kMIDIPropertyOffline, &offline), noErr);
   EXPECT_EQ(offline, 1);
+  device = openDevice(&port);
+  ASSERT_TRUE(device && port >= 0);
+  ASSERT_TRUE(waitFor([&] { return findEndpoint(*services_, true, name) == source; }));
+  ASSERT_TRUE(services_->waitUntilDelivered(2));  // the reader has handled the announcement
 
-  // Back again: the same endpoint, connected again, and what the device
-  // sends arrives (written to its raw MIDI device).
-  ASSERT_EQ(std::system("modprobe snd-virmidi midi_devs=1"), 0);
-  ASSERT_TRUE(waitFor([&] { return findEndpoint(*services_, true, virmidi) == source; }));
-  ASSERT_TRUE(waitFor([&] {
-    return std::system("printf '\\220\\074\\144' > /dev/snd/midiC1D0") == 0 &&
-           services_->waitUntilDelivered(1) && !received.joined().empty();
-  }));
-  const Bytes got = received.joined();
-  EXPECT_EQ(Bytes(got.begin(), got.begin() + 3), (Bytes{0x90, 60, 100}));
-  EXPECT_EQ(services_->MIDIPortDisconnectSource(in, source), noErr);
-  EXPECT_EQ(std::system("rmmod snd-virmidi"), 0);
+  AlsaEventCoder coder;
+  const Bytes note{0x90, 64, 90};
+  coder.encode(note.data(), note.size(), [&](snd_seq_event_t& event) {
+    snd_seq_ev_set_source(&event, port);
+    snd_seq_ev_set_subs(&event);
+    snd_seq_ev_set_direct(&event);
+    EXPECT_EQ(device->send(event), 0);
+    return true;
+  });
+  ASSERT_TRUE(waitFor([&] { return received.joined() == note; })) << received.joined().size();
 }
 
-// The program itself: a monitor (a receiver patch) and a send (a sender
-// patch) choose Midi Through by its address and its client's name.
+std::string wexmidi() {
+  const char* path = std::getenv("WEXMIDI");
+  return path ? path : WEXMIDI_BINARY;
+}
+
 TEST(AlsaSequencerGuestProgram, SendAndMonitorMeetThroughMidiThroughChosenByAddress) {
   const std::string output = "/tmp/wexmidi-monitor.txt";
-  const std::string monitor = std::string(WEXMIDI_BINARY) +
-                              " --midi alsa monitor --source 14:0 --for 3 > " + output +
-                              " 2>/dev/null &";
+  const std::string monitor =
+      wexmidi() + " --midi alsa monitor --source 14:0 --for 3 > " + output + " 2>/dev/null &";
   ASSERT_EQ(std::system(monitor.c_str()), 0);
   std::this_thread::sleep_for(1000ms);
-  const std::string send =
-      std::string(WEXMIDI_BINARY) + " --midi alsa send --dest 'Midi Through' 9453120";
+  const std::string send = wexmidi() + " --midi alsa send --dest 'Midi Through' 9453120";
   ASSERT_EQ(std::system(send.c_str()), 0);
   std::this_thread::sleep_for(2500ms);
   std::FILE* file = std::fopen(output.c_str(), "r");
