@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -8,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "services/MIDIStatus.h"
 #include "services/MIDITypes.h"
 
 namespace wex {
@@ -62,28 +62,20 @@ class OrvMIDIMessage {
   // Writes those bytes to `out` (room for wireLength() bytes); returns the count.
   // Inline for the short messages: senders call it for every message.
   size_t writeWireBytes(Byte* out) const {
-    if (type_ == 0xF0) return writeSysexWireBytes(out);
+    if (type_ == kMIDISysexStart) return writeSysexWireBytes(out);
     const size_t dataCount = wireDataCount();
     out[0] = static_cast<Byte>(type_ | channel_);
     // A data byte always goes out below 0x80: an absent-byte marker sent as it
     // is would reach the wire as a status byte (0xFF is a system reset).
-    if (dataCount >= 1) out[1] = data1_ & 0x7F;
-    if (dataCount >= 2) out[2] = data2_ & 0x7F;
+    if (dataCount >= 1) out[1] = data1_ & kMIDIDataMask;
+    if (dataCount >= 2) out[2] = data2_ & kMIDIDataMask;
     return 1 + dataCount;
   }
 
  private:
   template <class... Args>
   static std::shared_ptr<OrvMIDIMessage> make(Args&&... args);
-  // Data bytes that each type other than system exclusive carries on the wire.
-  static constexpr std::array<uint8_t, 256> kWireDataCounts = [] {
-    std::array<uint8_t, 256> counts{};
-    for (int type : {0x80, 0x90, 0xA0, 0xB0, 0xE0, 0xF2}) counts[type] = 2;
-    for (int type : {0xC0, 0xD0, 0xF1, 0xF3}) counts[type] = 1;
-    return counts;
-  }();
-
-  size_t wireDataCount() const { return kWireDataCounts[type_]; }
+  size_t wireDataCount() const { return midiDataByteCount(type_); }
   size_t writeSysexWireBytes(Byte* out) const;
 
   uint8_t type_;

@@ -3,6 +3,7 @@
 #include "midi/OrvMIDIReadProc.h"
 #include "services/MIDIPacketList.h"
 #include "services/MIDIServices.h"
+#include "services/MIDIStatus.h"
 #include "support/SystemLog.h"
 
 namespace wex {
@@ -164,7 +165,7 @@ void OrvMIDINode::setupChanged() {
 bool OrvMIDINode::addToPacketList(const OrvMIDIMessage& msg) {
   auto* list = reinterpret_cast<MIDIPacketList*>(packetList_.get());
   MIDIPacket* added;
-  if (msg.type() == 0xF0) {
+  if (msg.type() == kMIDISysexStart) {
     std::vector<Byte> sysex(msg.wireLength());
     msg.writeWireBytes(sysex.data());
     added = MIDIPacketListAdd(list, kPacketListSize, currentPacket_, 0, sysex.size(), sysex.data());
