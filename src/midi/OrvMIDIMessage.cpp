@@ -48,16 +48,6 @@ std::string renderList(const std::vector<int32_t>* array) {
 
 }  // namespace
 
-// Messages come from the pool: the read callback makes one per message.
-template <class... Args>
-std::shared_ptr<OrvMIDIMessage> OrvMIDIMessage::make(Args&&... args) {
-  return std::allocate_shared<OrvMIDIMessage>(OrvMIDIMessagePoolAllocator<OrvMIDIMessage>(), Key(),
-                                              std::forward<Args>(args)...);
-}
-
-OrvMIDIMessage::OrvMIDIMessage(Key, uint8_t type, uint8_t channel, uint8_t data1, uint8_t data2)
-    : type_(type), channel_(channel), data1_(data1), data2_(data2) {}
-
 OrvMIDIMessage::OrvMIDIMessage(Key, std::vector<int32_t> sysex)
     : type_(kMIDISysexStart),
       channel_(0xFF),
@@ -65,17 +55,7 @@ OrvMIDIMessage::OrvMIDIMessage(Key, std::vector<int32_t> sysex)
       data2_(0xFF),
       sysex_(std::move(sysex)) {}
 
-std::shared_ptr<OrvMIDIMessage> OrvMIDIMessage::createWithType(uint8_t type, uint8_t channel) {
-  return make(type, channel, kAbsentData1, kAbsentData2);
-}
-
-std::shared_ptr<OrvMIDIMessage> OrvMIDIMessage::createFromVals(uint8_t type, uint8_t channel,
-                                                               uint8_t data1, uint8_t data2) {
-  return make(type, channel, data1, data2);
-}
-
-std::shared_ptr<OrvMIDIMessage> OrvMIDIMessage::createWithSysexArray(
-    const std::vector<int32_t>* array) {
+OrvMIDIMessagePtr OrvMIDIMessage::createWithSysexArray(const std::vector<int32_t>* array) {
   if (!array || array->empty() || !sysexElementsFit(*array)) {
     SystemLog::writef("\t\terr: %s - BAIL", kSysexInitName);
     return nullptr;
@@ -83,12 +63,19 @@ std::shared_ptr<OrvMIDIMessage> OrvMIDIMessage::createWithSysexArray(
   return make(*array);
 }
 
-std::shared_ptr<OrvMIDIMessage> OrvMIDIMessage::createWithSysexArray(
-    const std::vector<int32_t>& array) {
+OrvMIDIMessagePtr OrvMIDIMessage::createWithSysexArray(const std::vector<int32_t>& array) {
   return createWithSysexArray(&array);
 }
 
-std::shared_ptr<OrvMIDIMessage> OrvMIDIMessage::copy() const {
+OrvMIDIMessagePtr OrvMIDIMessage::createWithParsedSysex(const std::vector<int32_t>& dataBytes) {
+  if (dataBytes.empty()) {
+    SystemLog::writef("\t\terr: %s - BAIL", kSysexInitName);
+    return nullptr;
+  }
+  return make(dataBytes);
+}
+
+OrvMIDIMessagePtr OrvMIDIMessage::copy() const {
   if (type_ == kMIDISysexStart) return createWithSysexArray(sysexArray());
   return createFromVals(type_, channel_, data1_, data2_);
 }
@@ -150,11 +137,6 @@ std::optional<std::string> OrvMIDIMessage::lengthyDescription() const {
     default:
       return std::nullopt;
   }
-}
-
-size_t OrvMIDIMessage::wireLength() const {
-  if (type_ == kMIDISysexStart) return (sysex_ ? sysex_->size() : 0) + 2;
-  return 1 + wireDataCount();
 }
 
 size_t OrvMIDIMessage::writeSysexWireBytes(Byte* out) const {

@@ -99,7 +99,7 @@ class ReadPass {
     }
   }
 
-  void begin(std::shared_ptr<OrvMIDIMessage> message) {
+  void begin(OrvMIDIMessagePtr message) {
     current_ = message.get();
     dataCount_ = 0;
     output_.push_back(std::move(message));
@@ -110,7 +110,7 @@ class ReadPass {
     if (!open_) return;
     open_ = false;
     count_ = 0;
-    if (auto message = OrvMIDIMessage::createWithSysexArray(accumulator_)) {
+    if (auto message = OrvMIDIMessage::createWithParsedSysex(accumulator_)) {
       output_.push_back(std::move(message));
     }
   }

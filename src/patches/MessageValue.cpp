@@ -75,7 +75,7 @@ Value MessageValue::write(const OrvMIDIMessage& message) {
   return Value::number(number);
 }
 
-std::shared_ptr<OrvMIDIMessage> MessageValue::read(const Value& value, std::string* whyNot) {
+OrvMIDIMessagePtr MessageValue::read(const Value& value, std::string* whyNot) {
   if (value.isNumber() || value.isIndex()) return readNumber(value, whyNot);
   if (value.isString()) return readSysexString(value.asString(), whyNot);
   explain(whyNot, std::string("a value of kind ") + Value::typeName(value.type()) +
@@ -111,7 +111,7 @@ std::optional<MessageNumberParts> MessageValue::split(uint64_t number) {
   return parts;
 }
 
-std::shared_ptr<OrvMIDIMessage> MessageValue::readNumber(const Value& value, std::string* whyNot) {
+OrvMIDIMessagePtr MessageValue::readNumber(const Value& value, std::string* whyNot) {
   const auto number = messageNumber(value);
   if (!number) {
     explain(whyNot, "the number is negative, not finite or too large");
@@ -129,7 +129,7 @@ std::shared_ptr<OrvMIDIMessage> MessageValue::readNumber(const Value& value, std
   return OrvMIDIMessage::createFromVals(parts->type, parts->channel, parts->data1, parts->data2);
 }
 
-std::shared_ptr<OrvMIDIMessage> MessageValue::readSysexString(const std::string& text,
+OrvMIDIMessagePtr MessageValue::readSysexString(const std::string& text,
                                                               std::string* whyNot) {
   std::vector<int32_t> bytes;
   size_t begin = 0;
