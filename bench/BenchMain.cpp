@@ -1,19 +1,40 @@
-// Runs the benchmarks (five repetitions unless told otherwise) and prints,
-// after Google Benchmark's own table, the median times side by side with
-// their references and the ratios against the targets.
+// Runs the benchmarks (ten repetitions, interleaved in random order, unless
+// told otherwise) and prints, after Google Benchmark's own table, the median
+// times side by side with their references and the ratios against the
+// targets. With --instructions it runs each side-by-side pass instead, for
+// callgrind to count its instructions (bench/instructions.sh).
 #include <benchmark/benchmark.h>
+#include <valgrind/callgrind.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "Passes.h"
 
 namespace wex::bench {
 void registerParsingBenchmarks();
 void registerOutputBenchmarks();
 void registerReceiverBenchmarks();
 void registerSenderBenchmarks();
+void registerCompositionBenchmarks();
+
+namespace {
+std::vector<Pass>& passes() {
+  static std::vector<Pass> all;
+  return all;
+}
+}  // namespace
+
+void registerPass(Pass pass) {
+  passes().push_back(std::move(pass));
+}
+const std::vector<Pass>& registeredPasses() {
+  return passes();
+}
 }  // namespace wex::bench
 
 namespace {
@@ -55,18 +76,23 @@ struct Comparison {
   double target;  // the ratio to stay at or below; 0 for none
 };
 
+const Comparison kComparisons[] = {
+    {"Parse/Mixed/Project", "Parse/Mixed/ALSA", 0.7},
+    {"Parse/NoSysex/Project", "Parse/NoSysex/ALSA", 0.7},
+    {"Parse/Sysex/Project", "Parse/Sysex/ALSA", 0.7},
+    {"Parse/Single/Project", "Parse/Single/ALSA", 1.3},
+    {"Parse/Mixed/Project", "Parse/Mixed/Minimal", 1.5},
+    {"Parse/NoSysex/Project", "Parse/NoSysex/Minimal", 1.5},
+    {"Parse/Sysex/Project", "Parse/Sysex/Minimal", 0},
+    {"Parse/Single/Project", "Parse/Single/Minimal", 0},
+    {"Output/NoSysex/Project", "Output/NoSysex/ALSA", 0.3},
+};
+
 // Ratios by CPU time, which a busy machine disturbs least; real time beside.
 void printRatios(const MedianReporter& reporter) {
-  const Comparison comparisons[] = {
-      {"Parse/Mixed/Project", "Parse/Mixed/ALSA", 1.0},
-      {"Parse/NoSysex/Project", "Parse/NoSysex/ALSA", 1.0},
-      {"Parse/Mixed/Project", "Parse/Mixed/Minimal", 0},
-      {"Parse/NoSysex/Project", "Parse/NoSysex/Minimal", 0},
-      {"Output/NoSysex/Project", "Output/NoSysex/ALSA", 0.5},
-  };
   std::printf("\n%-23s %-22s %10s %10s %6s %10s %10s %6s  %s\n", "median of", "against", "cpu ns",
               "cpu ns", "ratio", "real ns", "real ns", "ratio", "target (cpu)");
-  for (const Comparison& c : comparisons) {
+  for (const Comparison& c : kComparisons) {
     const Times* subject = reporter.times(c.subject);
     const Times* reference = reporter.times(c.reference);
     if (!subject || !reference) continue;
@@ -82,6 +108,14 @@ void printRatios(const MedianReporter& reporter) {
   }
 }
 
+// What the figures were measured under: the machine's load and the build.
+void printConditions(const char* when) {
+  double load[3] = {0, 0, 0};
+  if (getloadavg(load, 3) < 0) load[0] = load[1] = load[2] = -1;
+  std::printf("%s: load %.2f %.2f %.2f; compiled by %s with %s\n", when, load[0], load[1], load[2],
+              WEX_BENCH_COMPILER, WEX_BENCH_FLAGS);
+}
+
 bool hasOption(int argc, char** argv, const char* prefix) {
   for (int i = 1; i < argc; ++i) {
     if (std::strncmp(argv[i], prefix, std::strlen(prefix)) == 0) return true;
@@ -89,26 +123,48 @@ bool hasOption(int argc, char** argv, const char* prefix) {
   return false;
 }
 
+// Runs each pass once to warm up and then `rounds` times between callgrind
+// requests that zero the counts and dump them under the pass's name; prints
+// the messages per pass for bench/instructions.sh.
+int runPassesForCallgrind(int rounds) {
+  for (const auto& pass : wex::bench::registeredPasses()) {
+    const uint64_t messages = pass.run();
+    CALLGRIND_ZERO_STATS;
+    for (int i = 0; i < rounds; ++i) pass.run();
+    CALLGRIND_DUMP_STATS_AT(pass.name.c_str());
+    std::printf(
+        "%s %llu\n", pass.name.c_str(),
+        static_cast<unsigned long long>(messages) * static_cast<unsigned long long>(rounds));
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  wex::bench::registerParsingBenchmarks();
+  wex::bench::registerOutputBenchmarks();
+  if (hasOption(argc, argv, "--instructions")) return runPassesForCallgrind(5);
   std::vector<char*> args(argv, argv + argc);
-  char repetitions[] = "--benchmark_repetitions=5";
+  char repetitions[] = "--benchmark_repetitions=10";
   char aggregatesOnly[] = "--benchmark_report_aggregates_only=true";
+  char interleaved[] = "--benchmark_enable_random_interleaving=true";
   if (!hasOption(argc, argv, "--benchmark_repetitions")) {
     args.push_back(repetitions);
     args.push_back(aggregatesOnly);
   }
+  if (!hasOption(argc, argv, "--benchmark_enable_random_interleaving")) args.push_back(interleaved);
   int count = static_cast<int>(args.size());
   args.push_back(nullptr);
   benchmark::Initialize(&count, args.data());
   if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
-  wex::bench::registerParsingBenchmarks();
-  wex::bench::registerOutputBenchmarks();
   wex::bench::registerReceiverBenchmarks();
   wex::bench::registerSenderBenchmarks();
+  wex::bench::registerCompositionBenchmarks();
+  printConditions("start");
   MedianReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
+  printConditions("end");
   printRatios(reporter);
   benchmark::Shutdown();
   return 0;

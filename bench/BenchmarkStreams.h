@@ -15,5 +15,7 @@ struct ParsingInput {
 
 const ParsingInput& mixedInput();  // with about 1% system exclusive
 const ParsingInput& noSysexInput();
+const ParsingInput& sysexInput();   // half the messages system exclusive of 8 to 4000 bytes
+const ParsingInput& singleInput();  // the stream without sysex, one message per packet list
 
 }  // namespace wex::bench

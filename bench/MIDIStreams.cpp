@@ -13,8 +13,8 @@ class StreamWriter {
  public:
   StreamWriter(std::vector<Byte>& out, uint32_t seed) : out_(out), random_(seed) {}
 
-  void message(double sysexShare) {
-    if (chance(sysexShare)) return sysex();
+  void message(const StreamMix& mix) {
+    if (chance(mix.sysexShare)) return sysex(mix.sysexMinLength, mix.sysexMaxLength);
     const int kind = below(100);
     const Byte channel = static_cast<Byte>(below(16));
     if (kind < 33) return put({Byte(0x90 | channel), data(), Byte(1 + below(127))});
@@ -26,8 +26,8 @@ class StreamWriter {
   }
 
  private:
-  void sysex() {
-    const int length = 8 + below(993);  // with F0 and F7
+  void sysex(int minLength, int maxLength) {
+    const int length = minLength + below(maxLength - minLength + 1);  // with F0 and F7
     out_.push_back(0xF0);
     for (int i = 2; i < length; ++i) {
       if (chance(0.02)) out_.push_back(0xF8);
@@ -50,7 +50,7 @@ class StreamWriter {
 std::vector<Byte> generateStream(const StreamMix& mix) {
   std::vector<Byte> stream;
   StreamWriter writer(stream, mix.seed);
-  for (size_t i = 0; i < mix.messages; ++i) writer.message(mix.sysexShare);
+  for (size_t i = 0; i < mix.messages; ++i) writer.message(mix);
   return stream;
 }
 
@@ -77,6 +77,21 @@ std::vector<std::vector<Byte>> cutIntoPacketLists(const std::vector<Byte>& strea
     at += length;
   }
   if (used > kMIDIPacketListHeaderSize) finishList();
+  return lists;
+}
+
+std::vector<std::vector<Byte>> cutIntoMessageLists(const std::vector<Byte>& stream) {
+  std::vector<std::vector<Byte>> lists;
+  for (size_t start = 0; start < stream.size();) {
+    size_t end = start + 1;
+    while (end < stream.size() && stream[end] < 0x80) ++end;
+    std::vector<Byte> list(kMIDIPacketListHeaderSize + kMIDIPacketHeaderSize + (end - start));
+    MIDIPacket* packet = MIDIPacketListInit(reinterpret_cast<MIDIPacketList*>(list.data()));
+    MIDIPacketListAddPacket(reinterpret_cast<MIDIPacketList*>(list.data()), list.size(), packet, 0,
+                            end - start, &stream[start]);
+    lists.push_back(std::move(list));
+    start = end;
+  }
   return lists;
 }
 

@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(
   g++ cmake make pkg-config
-  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev valgrind
   nlohmann-json3-dev libcli11-dev
   libjack-jackd2-dev jackd2
   libasound2-dev libsmf-dev

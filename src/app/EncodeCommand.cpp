@@ -39,7 +39,7 @@ int EncodeCommand::run(ProgramContext& context) {
   int status = 0;
   for (const auto& argument : values_) {
     std::string reason;
-    std::shared_ptr<OrvMIDIMessage> message;
+    OrvMIDIMessagePtr message;
     if (auto value = MessageArgument::value(argument, reason))
       message = MessageValue::read(*value, &reason);
     if (!message) {

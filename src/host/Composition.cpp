@@ -347,12 +347,14 @@ void Composition::stop() {
   running_ = false;
 }
 
+// A request while one is pending costs one atomic exchange: no lock, no
+// wake-up. The first one takes the lock once before waking the thread, so
+// that the wake-up cannot fall between the thread's check of the flag and its
+// sleep.
 void Composition::requestEvaluation() {
-  {
-    std::lock_guard lock(wakeMutex_);
-    evaluationRequested_ = true;
-  }
-  wake_.notify_all();
+  if (evaluationRequested_.exchange(true)) return;
+  { std::lock_guard lock(wakeMutex_); }
+  wake_.notify_one();
 }
 
 void Composition::evaluationLoop(double rate) {
@@ -364,9 +366,9 @@ void Composition::evaluationLoop(double rate) {
   while (true) {
     {
       std::unique_lock lock(wakeMutex_);
-      wake_.wait_until(lock, next, [this] { return stopping_ || evaluationRequested_; });
+      wake_.wait_until(lock, next, [this] { return stopping_ || evaluationRequested_.load(); });
       if (stopping_) break;
-      evaluationRequested_ = false;
+      evaluationRequested_.store(false);
     }
     const auto now = Clock::now();
     evaluate(std::chrono::duration<double>(now - begin).count());

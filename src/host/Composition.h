@@ -152,7 +152,7 @@ class Composition : public QCPlugInHost {
 
   std::mutex wakeMutex_;
   std::condition_variable wake_;
-  bool evaluationRequested_ = false;
+  std::atomic<bool> evaluationRequested_{false};  // set without the lock, cleared under it
   bool stopping_ = false;
   std::atomic<bool> running_{false};
   std::atomic<bool> loopFinished_{true};

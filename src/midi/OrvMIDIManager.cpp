@@ -168,7 +168,7 @@ void OrvMIDIManager::receivedMIDI(const OrvMIDIMessageList& messages) {
   if (OrvMIDIDelegateProtocol* delegate = delegate_.load()) delegate->receivedMIDI(messages);
 }
 
-void OrvMIDIManager::sendMsg(const std::shared_ptr<OrvMIDIMessage>& msg) {
+void OrvMIDIManager::sendMsg(const OrvMIDIMessagePtr& msg) {
   if (!msg) return;
   destArray_.lockMakeObjectsPerformSelector(&OrvMIDINode::sendMsg, msg);
   if (auto dest = virtualDest()) dest->sendMsg(msg);

@@ -77,7 +77,7 @@ class OrvMIDIManager : public OrvMIDIDelegateProtocol {
   void setupChanged() override;
   void receivedMIDI(const OrvMIDIMessageList& messages) override;
 
-  void sendMsg(const std::shared_ptr<OrvMIDIMessage>& msg);
+  void sendMsg(const OrvMIDIMessagePtr& msg);
   void sendMsgs(const OrvMIDIMessageList& msgs);
 
   virtual OrvMIDISnapshot createSnapshot() const;

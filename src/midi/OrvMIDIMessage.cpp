@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "midi/OrvMIDIMessagePool.h"
+#include "services/MIDIStatus.h"
 #include "support/SystemLog.h"
 
 namespace wex {
@@ -47,30 +48,14 @@ std::string renderList(const std::vector<int32_t>* array) {
 
 }  // namespace
 
-// Messages come from the pool: the read callback makes one per message.
-template <class... Args>
-std::shared_ptr<OrvMIDIMessage> OrvMIDIMessage::make(Args&&... args) {
-  return std::allocate_shared<OrvMIDIMessage>(OrvMIDIMessagePoolAllocator<OrvMIDIMessage>(), Key(),
-                                              std::forward<Args>(args)...);
-}
-
-OrvMIDIMessage::OrvMIDIMessage(Key, uint8_t type, uint8_t channel, uint8_t data1, uint8_t data2)
-    : type_(type), channel_(channel), data1_(data1), data2_(data2) {}
-
 OrvMIDIMessage::OrvMIDIMessage(Key, std::vector<int32_t> sysex)
-    : type_(0xF0), channel_(0xFF), data1_(0xFF), data2_(0xFF), sysex_(std::move(sysex)) {}
+    : type_(kMIDISysexStart),
+      channel_(0xFF),
+      data1_(0xFF),
+      data2_(0xFF),
+      sysex_(std::move(sysex)) {}
 
-std::shared_ptr<OrvMIDIMessage> OrvMIDIMessage::createWithType(uint8_t type, uint8_t channel) {
-  return make(type, channel, kAbsentData1, kAbsentData2);
-}
-
-std::shared_ptr<OrvMIDIMessage> OrvMIDIMessage::createFromVals(uint8_t type, uint8_t channel,
-                                                               uint8_t data1, uint8_t data2) {
-  return make(type, channel, data1, data2);
-}
-
-std::shared_ptr<OrvMIDIMessage> OrvMIDIMessage::createWithSysexArray(
-    const std::vector<int32_t>* array) {
+OrvMIDIMessagePtr OrvMIDIMessage::createWithSysexArray(const std::vector<int32_t>* array) {
   if (!array || array->empty() || !sysexElementsFit(*array)) {
     SystemLog::writef("\t\terr: %s - BAIL", kSysexInitName);
     return nullptr;
@@ -78,13 +63,20 @@ std::shared_ptr<OrvMIDIMessage> OrvMIDIMessage::createWithSysexArray(
   return make(*array);
 }
 
-std::shared_ptr<OrvMIDIMessage> OrvMIDIMessage::createWithSysexArray(
-    const std::vector<int32_t>& array) {
+OrvMIDIMessagePtr OrvMIDIMessage::createWithSysexArray(const std::vector<int32_t>& array) {
   return createWithSysexArray(&array);
 }
 
-std::shared_ptr<OrvMIDIMessage> OrvMIDIMessage::copy() const {
-  if (type_ == 0xF0) return createWithSysexArray(sysexArray());
+OrvMIDIMessagePtr OrvMIDIMessage::createWithParsedSysex(const std::vector<int32_t>& dataBytes) {
+  if (dataBytes.empty()) {
+    SystemLog::writef("\t\terr: %s - BAIL", kSysexInitName);
+    return nullptr;
+  }
+  return make(dataBytes);
+}
+
+OrvMIDIMessagePtr OrvMIDIMessage::copy() const {
+  if (type_ == kMIDISysexStart) return createWithSysexArray(sysexArray());
   return createFromVals(type_, channel_, data1_, data2_);
 }
 
@@ -98,67 +90,62 @@ std::optional<std::string> OrvMIDIMessage::lengthyDescription() const {
   const long data2 = data2_;
   const long fourteenBits = (data2 << 7) | data1;
   switch (type_) {
-    case 0x80:
+    case kMIDINoteOff:
       return format("NoteOff, ch.%ld, note.%ld, val.%ld", channel, data1, data2);
-    case 0x90:
+    case kMIDINoteOn:
       return format("NoteOn, ch.%ld, note.%ld, val.%ld", channel, data1, data2);
-    case 0xA0:
+    case kMIDIPolyPressure:
       return format("AfterTouch, ch.%ld, note.%ld, val.%ld", channel, data1, data2);
-    case 0xB0:
+    case kMIDIControlChange:
       return format("Ctrl, ch.%ld, ctrl.%ld, val.%ld", channel, data1, data2);
-    case 0xC0:
+    case kMIDIProgramChange:
       return format("PgmChange, ch.%ld, pgm.%ld", channel, data1);
-    case 0xD0:
+    case kMIDIChannelPressure:
       return format("ChannelPressure, ch.%ld, val.%ld", channel, data1);
-    case 0xE0:
+    case kMIDIPitchBend:
       return format("PitchWheel, ch.%ld, val.%ld", channel, fourteenBits);
-    case 0xF0:
+    case kMIDISysexStart:
       return "Sysex: " + renderList(sysexArray());
-    case 0xF1:
+    case kMIDIQuarterFrame:
       return format("Quarter-Frame: %ld", data1);
-    case 0xF2:
+    case kMIDISongPosition:
       return format("Song Pos'n ptr: %ld", fourteenBits);
-    case 0xF3:
+    case kMIDISongSelect:
       return format("Song Select: %ld", data1);
-    case 0xF4:
+    case kMIDIUndefinedCommon1:
       return "Undefined common";
-    case 0xF5:
+    case kMIDIUndefinedCommon2:
       return "Undefined common 2";
-    case 0xF6:
+    case kMIDITuneRequest:
       return "Tune Request";
-    case 0xF8:
+    case kMIDIClock:
       return "Clock";
-    case 0xF9:
+    case kMIDITick:
       return "Tick";
-    case 0xFA:
+    case kMIDIStart:
       return "Start";
-    case 0xFB:
+    case kMIDIContinue:
       return "Continue";
-    case 0xFC:
+    case kMIDIStop:
       return "Stop";
-    case 0xFD:
+    case kMIDIUndefinedRealtime:
       return "Undefined Realtime";
-    case 0xFE:
+    case kMIDIActiveSensing:
       return "Active Sense";
-    case 0xFF:
+    case kMIDISystemReset:
       return "MIDI Reset";
     default:
       return std::nullopt;
   }
 }
 
-size_t OrvMIDIMessage::wireLength() const {
-  if (type_ == 0xF0) return (sysex_ ? sysex_->size() : 0) + 2;
-  return 1 + wireDataCount();
-}
-
 size_t OrvMIDIMessage::writeSysexWireBytes(Byte* out) const {
   size_t length = 0;
-  out[length++] = 0xF0;
+  out[length++] = kMIDISysexStart;
   if (sysex_) {
     for (int32_t value : *sysex_) out[length++] = static_cast<Byte>(value & 0xFF);
   }
-  out[length++] = 0xF7;
+  out[length++] = kMIDISysexEnd;
   return length;
 }
 

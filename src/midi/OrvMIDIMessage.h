@@ -1,16 +1,56 @@
 #pragma once
 
-#include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "midi/OrvMIDIMessagePool.h"
+#include "services/MIDIStatus.h"
 #include "services/MIDITypes.h"
 
 namespace wex {
+
+class OrvMIDIMessage;
+
+// A shared message: the count of owners lives in the message itself, so that
+// making one takes a block of the message pool and nothing else, and the last
+// owner gives the block back. Copies may be used and released on any thread.
+class OrvMIDIMessagePtr {
+ public:
+  OrvMIDIMessagePtr() = default;
+  OrvMIDIMessagePtr(std::nullptr_t) {}
+  OrvMIDIMessagePtr(const OrvMIDIMessagePtr& other);
+  OrvMIDIMessagePtr(OrvMIDIMessagePtr&& other) noexcept
+      : message_(std::exchange(other.message_, nullptr)) {}
+  OrvMIDIMessagePtr& operator=(OrvMIDIMessagePtr other) noexcept {
+    std::swap(message_, other.message_);
+    return *this;
+  }
+  ~OrvMIDIMessagePtr();
+
+  OrvMIDIMessage* get() const { return message_; }
+  OrvMIDIMessage& operator*() const { return *message_; }
+  OrvMIDIMessage* operator->() const { return message_; }
+  explicit operator bool() const { return message_ != nullptr; }
+  void reset() { OrvMIDIMessagePtr().swap(*this); }
+  void swap(OrvMIDIMessagePtr& other) noexcept { std::swap(message_, other.message_); }
+
+  friend bool operator==(const OrvMIDIMessagePtr& a, const OrvMIDIMessagePtr& b) {
+    return a.message_ == b.message_;
+  }
+  friend bool operator==(const OrvMIDIMessagePtr& a, std::nullptr_t) { return !a.message_; }
+
+ private:
+  friend class OrvMIDIMessage;
+  // Takes over the one reference a new message starts with.
+  explicit OrvMIDIMessagePtr(OrvMIDIMessage* adopted) : message_(adopted) {}
+
+  OrvMIDIMessage* message_ = nullptr;
+};
 
 // One MIDI message: a type, a channel and two data bytes, plus the data bytes
 // of a system exclusive message. For a channel message `type` holds only the
@@ -26,16 +66,25 @@ class OrvMIDIMessage {
   static constexpr uint8_t kAbsentData1 = 0xFF;
   static constexpr uint8_t kAbsentData2 = 0xFE;
 
-  // A message with absent-byte markers in data1 and data2.
-  static std::shared_ptr<OrvMIDIMessage> createWithType(uint8_t type, uint8_t channel);
-  static std::shared_ptr<OrvMIDIMessage> createFromVals(uint8_t type, uint8_t channel,
-                                                        uint8_t data1, uint8_t data2);
+  // A message with absent-byte markers in data1 and data2. Inline, as the
+  // read callback makes one for nearly every status byte.
+  static OrvMIDIMessagePtr createWithType(uint8_t type, uint8_t channel) {
+    return make(type, channel, kAbsentData1, kAbsentData2);
+  }
+  static OrvMIDIMessagePtr createFromVals(uint8_t type, uint8_t channel, uint8_t data1,
+                                          uint8_t data2) {
+    return make(type, channel, data1, data2);
+  }
   // A system exclusive message holding its own copy of the bytes; null (with a
   // log line) for a null or empty list or an element outside 0 to 127.
-  static std::shared_ptr<OrvMIDIMessage> createWithSysexArray(const std::vector<int32_t>* array);
-  static std::shared_ptr<OrvMIDIMessage> createWithSysexArray(const std::vector<int32_t>& array);
+  static OrvMIDIMessagePtr createWithSysexArray(const std::vector<int32_t>* array);
+  static OrvMIDIMessagePtr createWithSysexArray(const std::vector<int32_t>& array);
+  // For the parser, whose accumulator holds data bytes only: the same
+  // message without checking each element again.
+  static OrvMIDIMessagePtr createWithParsedSysex(const std::vector<int32_t>& dataBytes);
 
-  OrvMIDIMessage(Key, uint8_t type, uint8_t channel, uint8_t data1, uint8_t data2);
+  OrvMIDIMessage(Key, uint8_t type, uint8_t channel, uint8_t data1, uint8_t data2)
+      : type_(type), channel_(channel), data1_(data1), data2_(data2) {}
   OrvMIDIMessage(Key, std::vector<int32_t> sysex);
 
   uint8_t type() const { return type_; }
@@ -51,46 +100,78 @@ class OrvMIDIMessage {
 
   // A new message with the same fields; a sysex message is validated again,
   // so a copy can be null.
-  std::shared_ptr<OrvMIDIMessage> copy() const;
+  OrvMIDIMessagePtr copy() const;
 
   std::string description() const;
   // A readable line for the known types; nothing for the others.
   std::optional<std::string> lengthyDescription() const;
 
   // Number of bytes the message goes out as on the wire.
-  size_t wireLength() const;
+  size_t wireLength() const {
+    if (type_ == kMIDISysexStart) return (sysex_ ? sysex_->size() : 0) + 2;
+    return 1 + wireDataCount();
+  }
   // Writes those bytes to `out` (room for wireLength() bytes); returns the count.
   // Inline for the short messages: senders call it for every message.
   size_t writeWireBytes(Byte* out) const {
-    if (type_ == 0xF0) return writeSysexWireBytes(out);
+    if (type_ == kMIDISysexStart) return writeSysexWireBytes(out);
     const size_t dataCount = wireDataCount();
     out[0] = static_cast<Byte>(type_ | channel_);
     // A data byte always goes out below 0x80: an absent-byte marker sent as it
     // is would reach the wire as a status byte (0xFF is a system reset).
-    if (dataCount >= 1) out[1] = data1_ & 0x7F;
-    if (dataCount >= 2) out[2] = data2_ & 0x7F;
+    if (dataCount >= 1) out[1] = data1_ & kMIDIDataMask;
+    if (dataCount >= 2) out[2] = data2_ & kMIDIDataMask;
     return 1 + dataCount;
   }
 
  private:
+  friend class OrvMIDIMessagePtr;
+  // Messages take a block of the pool: the read callback makes one per message.
   template <class... Args>
-  static std::shared_ptr<OrvMIDIMessage> make(Args&&... args);
-  // Data bytes that each type other than system exclusive carries on the wire.
-  static constexpr std::array<uint8_t, 256> kWireDataCounts = [] {
-    std::array<uint8_t, 256> counts{};
-    for (int type : {0x80, 0x90, 0xA0, 0xB0, 0xE0, 0xF2}) counts[type] = 2;
-    for (int type : {0xC0, 0xD0, 0xF1, 0xF3}) counts[type] = 1;
-    return counts;
-  }();
+  static OrvMIDIMessagePtr make(Args&&... args) {
+    static_assert(sizeof(OrvMIDIMessage) <= OrvMIDIMessagePool::kBlockSize);
+    static_assert(alignof(OrvMIDIMessage) <= alignof(std::max_align_t));
+    void* block = WEX_POOL_MESSAGES ? OrvMIDIMessagePool::allocateBlock()
+                                    : ::operator new(sizeof(OrvMIDIMessage));
+    return OrvMIDIMessagePtr(new (block) OrvMIDIMessage(Key(), std::forward<Args>(args)...));
+  }
 
-  size_t wireDataCount() const { return kWireDataCounts[type_]; }
+  void retain() const { owners_.fetch_add(1, std::memory_order_relaxed); }
+  // The sole owner needs no atomic read-modify-write: no other thread can take
+  // a reference to the message meanwhile.
+  void release() const {
+    if (owners_.load(std::memory_order_acquire) == 1 ||
+        owners_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+      destroy(this);
+    }
+  }
+  static void destroy(const OrvMIDIMessage* message) noexcept {
+    auto* block = const_cast<OrvMIDIMessage*>(message);
+    block->~OrvMIDIMessage();
+    if (WEX_POOL_MESSAGES) {
+      OrvMIDIMessagePool::releaseBlock(block);
+    } else {
+      ::operator delete(block);
+    }
+  }
+  size_t wireDataCount() const { return midiDataByteCount(type_); }
   size_t writeSysexWireBytes(Byte* out) const;
 
   uint8_t type_;
   uint8_t channel_;
   uint8_t data1_;
   uint8_t data2_;
+  mutable std::atomic<uint32_t> owners_{1};
   std::optional<std::vector<int32_t>> sysex_;
 };
+
+inline OrvMIDIMessagePtr::OrvMIDIMessagePtr(const OrvMIDIMessagePtr& other)
+    : message_(other.message_) {
+  if (message_) message_->retain();
+}
+
+inline OrvMIDIMessagePtr::~OrvMIDIMessagePtr() {
+  if (message_) message_->release();
+}
 
 }  // namespace wex

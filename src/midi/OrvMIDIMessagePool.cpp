@@ -9,14 +9,8 @@ namespace wex {
 
 namespace {
 
-struct FreeBlock {
-  FreeBlock* next;
-};
-
-// Blocks moved between a thread's cache and the shared list at a time.
-constexpr size_t kBatch = 256;
-// A thread's cache beyond this length hands a batch back.
-constexpr size_t kCacheLimit = 2 * kBatch;
+using FreeBlock = OrvMIDIMessagePool::FreeBlock;
+constexpr size_t kBatch = OrvMIDIMessagePool::kBatch;
 
 // A chain of free blocks and its length.
 struct Chain {
@@ -79,42 +73,44 @@ SharedList& sharedList() {
   return *list;
 }
 
-// Plain data, so that it can be used at any point of a thread's exit.
-struct ThreadCache {
-  Chain chain;
-  bool registered = false;  // the flusher below will run at thread exit
-  bool exited = false;      // the flusher has run: blocks go straight back
-};
-thread_local ThreadCache tCache;
-
-struct CacheFlusher {
-  ~CacheFlusher() {
-    sharedList().takeBack(tCache.chain, tCache.chain.length);
-    tCache.exited = true;
-  }
-};
-thread_local CacheFlusher tFlusher;
-
-// Makes sure the cache is handed back when the thread ends.
-void registerFlusher() {
-  static_cast<void>(&tFlusher);
-  tCache.registered = true;
-}
-
 }  // namespace
 
-void* OrvMIDIMessagePool::allocateBlock() {
-  ThreadCache& cache = tCache;
-  if (cache.exited) return sharedList().takeOne();
-  if (!cache.chain.head) {
-    if (!cache.registered) registerFlusher();
-    sharedList().refill(cache.chain);
+// Hands this thread's cache back when the thread ends.
+struct OrvMIDIMessagePool::CacheFlusher {
+  ~CacheFlusher() {
+    Cache& cache = cache_;
+    Chain chain{cache.head, cache.length};
+    sharedList().takeBack(chain, chain.length);
+    cache.head = nullptr;
+    cache.length = 0;
+    cache.active = false;
+    cache.exited = true;
   }
-  return cache.chain.pop();
+};
+
+namespace {
+thread_local OrvMIDIMessagePool::CacheFlusher tFlusher;
+}  // namespace
+
+void OrvMIDIMessagePool::activate() {
+  static_cast<void>(&tFlusher);
+  cache_.active = true;
 }
 
-void OrvMIDIMessagePool::releaseBlock(void* block) noexcept {
-  ThreadCache& cache = tCache;
+void* OrvMIDIMessagePool::allocateBlockSlowly() {
+  Cache& cache = cache_;
+  if (cache.exited) return sharedList().takeOne();
+  if (!cache.active) activate();
+  Chain chain{cache.head, cache.length};
+  sharedList().refill(chain);
+  FreeBlock* block = chain.pop();
+  cache.head = chain.head;
+  cache.length = chain.length;
+  return block;
+}
+
+void OrvMIDIMessagePool::releaseBlockSlowly(void* block) noexcept {
+  Cache& cache = cache_;
   auto* freeBlock = static_cast<FreeBlock*>(block);
   if (cache.exited) {
     Chain single;
@@ -122,9 +118,12 @@ void OrvMIDIMessagePool::releaseBlock(void* block) noexcept {
     sharedList().takeBack(single, 1);
     return;
   }
-  if (!cache.registered) registerFlusher();
-  cache.chain.push(freeBlock);
-  if (cache.chain.length > kCacheLimit) sharedList().takeBack(cache.chain, kBatch);
+  if (!cache.active) activate();
+  Chain chain{cache.head, cache.length};
+  chain.push(freeBlock);
+  if (chain.length > OrvMIDIMessagePool::kCacheLimit) sharedList().takeBack(chain, kBatch);
+  cache.head = chain.head;
+  cache.length = chain.length;
 }
 
 }  // namespace wex

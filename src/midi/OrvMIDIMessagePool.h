@@ -26,46 +26,60 @@ namespace wex {
 class OrvMIDIMessagePool {
  public:
   static constexpr size_t kBlockSize = 64;
+  // Blocks moved between a thread's cache and the shared list at a time.
+  static constexpr size_t kBatch = 256;
+  // A thread's cache beyond this length hands a batch back.
+  static constexpr size_t kCacheLimit = 2 * kBatch;
 
-  // A block of kBlockSize bytes, aligned for any scalar type.
-  static void* allocateBlock();
-  static void releaseBlock(void* block) noexcept;
-};
-
-// Puts objects that fit a block into the pool, anything else on the heap.
-// Under AddressSanitizer every object goes to the heap, so that a message used
-// after its release is still caught.
-template <class T>
-class OrvMIDIMessagePoolAllocator {
- public:
-  using value_type = T;
-
-  OrvMIDIMessagePoolAllocator() = default;
-  template <class U>
-  OrvMIDIMessagePoolAllocator(const OrvMIDIMessagePoolAllocator<U>&) {}
-
-  T* allocate(size_t n) {
-    if (pooled(n)) return static_cast<T*>(OrvMIDIMessagePool::allocateBlock());
-    return static_cast<T*>(::operator new(n * sizeof(T)));
-  }
-  void deallocate(T* p, size_t n) noexcept {
-    if (pooled(n)) {
-      OrvMIDIMessagePool::releaseBlock(p);
-    } else {
-      ::operator delete(p);
+  // A block of kBlockSize bytes, aligned for any scalar type. Under
+  // AddressSanitizer messages take their memory from the heap instead
+  // (WEX_POOL_MESSAGES is 0), so that a message used after its release is
+  // still caught. Inline, since the read callback makes a message of nearly
+  // every status byte: the common case takes a block off this thread's cache.
+  static void* allocateBlock() {
+    Cache& cache = cache_;
+    if (FreeBlock* block = cache.head) {
+      cache.head = block->next;
+      --cache.length;
+      return block;
     }
+    return allocateBlockSlowly();
   }
 
-  template <class U>
-  bool operator==(const OrvMIDIMessagePoolAllocator<U>&) const {
-    return true;
+  static void releaseBlock(void* block) noexcept {
+    Cache& cache = cache_;
+    if (cache.active && cache.length < kCacheLimit) {
+      auto* freeBlock = static_cast<FreeBlock*>(block);
+      freeBlock->next = cache.head;
+      cache.head = freeBlock;
+      ++cache.length;
+      return;
+    }
+    releaseBlockSlowly(block);
   }
+
+  struct FreeBlock {
+    FreeBlock* next;
+  };
+  struct CacheFlusher;  // hands a thread's cache back when the thread ends
 
  private:
-  static constexpr bool pooled(size_t n) {
-    return WEX_POOL_MESSAGES && n == 1 && sizeof(T) <= OrvMIDIMessagePool::kBlockSize &&
-           alignof(T) <= alignof(std::max_align_t);
-  }
+  friend struct CacheFlusher;
+  // Plain data, so that it can be used at any point of a thread's exit.
+  struct Cache {
+    FreeBlock* head = nullptr;
+    size_t length = 0;
+    bool active = false;  // handed back when the thread ends; false again once it has been
+    bool exited = false;  // handed back: blocks go straight to the shared list
+  };
+
+  static void activate();
+  static void* allocateBlockSlowly();
+  static void releaseBlockSlowly(void* block) noexcept;
+
+  static thread_local Cache cache_;
 };
+
+inline thread_local OrvMIDIMessagePool::Cache OrvMIDIMessagePool::cache_;
 
 }  // namespace wex

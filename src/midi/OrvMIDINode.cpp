@@ -3,6 +3,7 @@
 #include "midi/OrvMIDIReadProc.h"
 #include "services/MIDIPacketList.h"
 #include "services/MIDIServices.h"
+#include "services/MIDIStatus.h"
 #include "support/SystemLog.h"
 
 namespace wex {
@@ -23,6 +24,18 @@ bool succeeded(OSStatus status, const char* format) {
   return false;
 }
 
+// Writes the message's bytes straight into the list as one event at time 0.
+// Inlined into the sending loop: the common case, a short message joining the
+// open packet, then takes no call.
+[[gnu::always_inline]] inline bool appendMessage(MIDIPacketListAppender& appender,
+                                                 const OrvMIDIMessage& msg) {
+  const bool sysex = msg.type() == kMIDISysexStart;
+  Byte* at = appender.reserveEvent(0, msg.wireLength(), sysex);
+  if (!at) return OrvMIDINode::refuseMessage(sysex);
+  msg.writeWireBytes(at);
+  return true;
+}
+
 }  // namespace
 
 OrvMIDINode::OrvMIDINode(Key) {}
@@ -38,8 +51,8 @@ OrvMIDINode::~OrvMIDINode() {
   }
   name_.reset();
   sysexArray().clear();
+  appender_ = MIDIPacketListAppender();
   packetList_.reset();
-  currentPacket_ = nullptr;
 }
 
 std::shared_ptr<OrvMIDINode> OrvMIDINode::initReceiverWithEndpoint(MIDIEndpointRef source) {
@@ -145,11 +158,12 @@ void OrvMIDINode::loadProperties() {
 
 void OrvMIDINode::allocatePacketList() {
   packetList_ = std::make_unique<Byte[]>(kPacketListSize);
-  emptyPacketList();
+  appender_ =
+      MIDIPacketListAppender(reinterpret_cast<MIDIPacketList*>(packetList_.get()), kPacketListSize);
 }
 
 void OrvMIDINode::emptyPacketList() {
-  currentPacket_ = MIDIPacketListInit(reinterpret_cast<MIDIPacketList*>(packetList_.get()));
+  appender_.clear();
 }
 
 void OrvMIDINode::receivedMIDI(const OrvMIDIMessageList& messages) {
@@ -161,26 +175,17 @@ void OrvMIDINode::setupChanged() {
   if (OrvMIDIDelegateProtocol* delegate = delegate_.load()) delegate->setupChanged();
 }
 
+bool OrvMIDINode::refuseMessage(bool sysex) {
+  SystemLog::write(sysex ? "\terr adding new sysex packet" : "\t\terror adding new packet");
+  return false;
+}
+
 bool OrvMIDINode::addToPacketList(const OrvMIDIMessage& msg) {
-  auto* list = reinterpret_cast<MIDIPacketList*>(packetList_.get());
-  MIDIPacket* added;
-  if (msg.type() == 0xF0) {
-    std::vector<Byte> sysex(msg.wireLength());
-    msg.writeWireBytes(sysex.data());
-    added = MIDIPacketListAdd(list, kPacketListSize, currentPacket_, 0, sysex.size(), sysex.data());
-    if (!added) SystemLog::write("\terr adding new sysex packet");
-  } else {
-    const size_t length = msg.writeWireBytes(scratchStruct_);
-    added = MIDIPacketListAdd(list, kPacketListSize, currentPacket_, 0, length, scratchStruct_);
-    if (!added) SystemLog::write("\t\terror adding new packet");
-  }
-  if (!added) return false;
-  currentPacket_ = added;
-  return true;
+  return appendMessage(appender_, msg);
 }
 
 void OrvMIDINode::sendPacketList() {
-  const auto* list = reinterpret_cast<const MIDIPacketList*>(packetList_.get());
+  const MIDIPacketList* list = appender_.list();
   if (virtualSender_) {
     const OSStatus status = wex::MIDIReceived(endpointRef_, list);
     if (status != noErr) logStatus("\t\terr %ld at MIDIReceived A", status);
@@ -192,7 +197,7 @@ void OrvMIDINode::sendPacketList() {
 
 // Whatever happens, the list is empty again when a call ends, so nothing of a
 // failed call goes out with a later one.
-void OrvMIDINode::sendMsg(const std::shared_ptr<OrvMIDIMessage>& msg) {
+void OrvMIDINode::sendMsg(const OrvMIDIMessagePtr& msg) {
   if (!enabled_.load() || !sender_ || !msg) return;
   std::lock_guard lock(sendingLock_);
   if (addToPacketList(*msg)) sendPacketList();
@@ -206,7 +211,7 @@ void OrvMIDINode::sendMsgs(const OrvMIDIMessageList& msgs) {
   bool anyAdded = false;
   for (const auto& msg : msgs) {
     if (!msg) continue;
-    if (!addToPacketList(*msg)) {
+    if (!appendMessage(appender_, *msg)) {
       allAdded = false;
       break;
     }

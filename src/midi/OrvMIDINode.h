@@ -13,6 +13,7 @@
 #include "midi/OrvMIDIDelegateProtocol.h"
 #include "midi/OrvMIDIMessage.h"
 #include "midi/OrvMIDISysexStateTarget.h"
+#include "services/MIDIPacketListAppender.h"
 #include "services/MIDITypes.h"
 
 namespace wex {
@@ -49,7 +50,7 @@ class OrvMIDINode final : public OrvMIDISysexStateTarget {
   void setupChanged();
 
   // Send now, if this is an enabled sender; null messages are skipped.
-  void sendMsg(const std::shared_ptr<OrvMIDIMessage>& msg);
+  void sendMsg(const OrvMIDIMessagePtr& msg);
   // Sends the messages in order in one packet list.
   void sendMsgs(const OrvMIDIMessageList& msgs);
 
@@ -67,6 +68,9 @@ class OrvMIDINode final : public OrvMIDISysexStateTarget {
 
   std::string description() const;
 
+  // Logs the line of a message that did not fit in the packet list; false.
+  [[gnu::cold, gnu::noinline]] static bool refuseMessage(bool sysex);
+
  private:
   bool setUpReceiverWithEndpoint(MIDIEndpointRef source);
   bool setUpReceiverWithName(const std::string& name);
@@ -75,9 +79,11 @@ class OrvMIDINode final : public OrvMIDISysexStateTarget {
   void loadProperties();
   void allocatePacketList();
 
-  // Adds the message's bytes as one event at time 0; false (with its log
-  // line) when the list has no room. Called with sendingLock_ held.
+  // Writes the message's bytes into the list as one event at time 0; false
+  // (with its log line) when the list has no room. Called with sendingLock_
+  // held.
   bool addToPacketList(const OrvMIDIMessage& msg);
+
   // Hands the list to the MIDI services. Called with sendingLock_ held.
   void sendPacketList();
   void emptyPacketList();
@@ -95,8 +101,7 @@ class OrvMIDINode final : public OrvMIDISysexStateTarget {
   std::atomic<bool> enabled_{true};
   std::mutex sendingLock_;
   std::unique_ptr<Byte[]> packetList_;
-  MIDIPacket* currentPacket_ = nullptr;
-  Byte scratchStruct_[4] = {};
+  MIDIPacketListAppender appender_;  // over packetList_; the open packet and the room left
 };
 
 // The notification callback of a receiver publishing a virtual destination;

@@ -5,6 +5,7 @@
 #include "midi/OrvMIDIMessage.h"
 #include "midi/OrvMIDIReadTarget.h"
 #include "services/MIDIPacketList.h"
+#include "services/MIDIStatus.h"
 
 namespace wex {
 
@@ -43,7 +44,7 @@ class ReadPass {
   }
 
   void byte(Byte b) {
-    if (b >= 0x80) {
+    if (isMIDIStatus(b)) {
       statusByte(b);
     } else {
       dataByte(b);
@@ -58,24 +59,24 @@ class ReadPass {
 
  private:
   void statusByte(Byte b) {
-    if (b >= 0xF8) {
+    if (isMIDIRealtime(b)) {
       // Realtime messages may fall anywhere, inside a sysex or between the
       // bytes of another message, and interrupt nothing.
       output_.push_back(OrvMIDIMessage::createWithType(b, 0));
       return;
     }
-    if (b == 0xF7) {
+    if (b == kMIDISysexEnd) {
       endSysex();
       return;
     }
     // Any other status byte ends an unfinished sysex without delivering it.
     if (open_) abandonSysex();
-    if (b == 0xF0) {
+    if (b == kMIDISysexStart) {
       accumulator_.clear();
       open_ = true;
       count_ = 0;
-    } else if (b < 0xF0) {
-      begin(OrvMIDIMessage::createWithType(b & 0xF0, b & 0x0F));
+    } else if (b < kMIDIFirstSystem) {
+      begin(OrvMIDIMessage::createWithType(b & kMIDIKindMask, b & kMIDIChannelMask));
     } else {
       begin(OrvMIDIMessage::createWithType(b, 0));
     }
@@ -93,12 +94,12 @@ class ReadPass {
     } else if (dataCount_ == 1) {
       current_->setData2(b);
       // A note on with velocity 0 is a note off.
-      if (b == 0 && current_->type() == 0x90) current_->setType(0x80);
+      if (b == 0 && current_->type() == kMIDINoteOn) current_->setType(kMIDINoteOff);
       dataCount_ = 2;
     }
   }
 
-  void begin(std::shared_ptr<OrvMIDIMessage> message) {
+  void begin(OrvMIDIMessagePtr message) {
     current_ = message.get();
     dataCount_ = 0;
     output_.push_back(std::move(message));
@@ -109,7 +110,7 @@ class ReadPass {
     if (!open_) return;
     open_ = false;
     count_ = 0;
-    if (auto message = OrvMIDIMessage::createWithSysexArray(accumulator_)) {
+    if (auto message = OrvMIDIMessage::createWithParsedSysex(accumulator_)) {
       output_.push_back(std::move(message));
     }
   }

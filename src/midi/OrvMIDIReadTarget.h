@@ -1,25 +1,35 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <vector>
+
+#include "midi/OrvMIDIMessage.h"
 
 namespace wex {
 
-class OrvMIDIMessage;
-using OrvMIDIMessageList = std::vector<std::shared_ptr<OrvMIDIMessage>>;
+using OrvMIDIMessageList = std::vector<OrvMIDIMessagePtr>;
 
 // What the read callback needs of the node it reads for: the system exclusive
 // state kept between callbacks, and where to hand the completed messages.
+// The state is plain data, read and written without a call, since the
+// callback touches it on every call; only the hand-over is virtual.
 class OrvMIDIReadTarget {
  public:
   virtual ~OrvMIDIReadTarget() = default;
-  virtual bool processingSysex() const = 0;
-  virtual void setProcessingSysex(bool processing) = 0;
-  virtual int32_t processingSysexIterationCount() const = 0;
-  virtual void setProcessingSysexIterationCount(int32_t count) = 0;
-  virtual std::vector<int32_t>& sysexArray() = 0;  // the accumulator, changed in place
+
+  bool processingSysex() const { return processingSysex_; }
+  void setProcessingSysex(bool processing) { processingSysex_ = processing; }
+  int32_t processingSysexIterationCount() const { return iterationCount_; }
+  void setProcessingSysexIterationCount(int32_t count) { iterationCount_ = count; }
+  std::vector<int32_t>& sysexArray() { return sysexArray_; }  // the accumulator, changed in place
+  const std::vector<int32_t>& sysexArray() const { return sysexArray_; }
+
   virtual void receivedMIDI(const OrvMIDIMessageList& messages) = 0;  // never empty
+
+ private:
+  bool processingSysex_ = false;
+  int32_t iterationCount_ = 0;
+  std::vector<int32_t> sysexArray_;
 };
 
 }  // namespace wex

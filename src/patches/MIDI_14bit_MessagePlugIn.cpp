@@ -1,5 +1,7 @@
 #include "patches/MIDI_14bit_MessagePlugIn.h"
 
+#include "services/MIDIStatus.h"
+
 namespace wex {
 
 namespace {
@@ -48,7 +50,7 @@ bool MIDI_14bit_MessagePlugIn::execute(QCPlugInContext&, double, const Value&) {
                        didValueForInputKeyChange("inputControllerNumber") ||
                        didValueForInputKeyChange("input14Value");
   if (!changed) return true;
-  const uint64_t head = (inputChannel() | 0xB0) << 16;
+  const uint64_t head = (inputChannel() | kMIDIControlChange) << 16;
   const uint64_t controller = inputControllerNumber();
   const uint64_t value = input14Value();
   outputMSB = head | (controller << 8) | ((value >> 7) & 0x7F);

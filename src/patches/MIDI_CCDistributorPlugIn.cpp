@@ -1,6 +1,7 @@
 #include "patches/MIDI_CCDistributorPlugIn.h"
 
 #include "patches/CCDistributorSettingsController.h"
+#include "services/MIDIStatus.h"
 
 namespace wex {
 
@@ -54,7 +55,8 @@ bool MIDI_CCDistributorPlugIn::execute(QCPlugInContext&, double, const Value&) {
   const auto channel = static_cast<uint32_t>(inputChannel());
   distribute(inputMessages(), false, [&](int32_t v, bool learning) {
     const uint32_t status = static_cast<uint32_t>(v >> 16);
-    if ((status & 0x0F) != channel || (status & 0xF0) != 0xB0) return;
+    if ((status & kMIDIChannelMask) != channel || (status & kMIDIKindMask) != kMIDIControlChange)
+      return;
     const int controller = (v >> 8) & 0x7F;
     if (learning) {
       learn(controller);

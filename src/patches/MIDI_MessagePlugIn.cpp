@@ -1,6 +1,7 @@
 #include "patches/MIDI_MessagePlugIn.h"
 
 #include "host/Structure.h"
+#include "services/MIDIStatus.h"
 
 namespace wex {
 
@@ -21,7 +22,9 @@ AttributeDictionary inputAttributes(const char* name, uint64_t maximum) {
 
 const std::array<uint8_t, MIDI_MessagePlugIn::kTypeCount>& MIDI_MessagePlugIn::typeTable() {
   static const std::array<uint8_t, kTypeCount> table = {
-      0x80, 0x90, 0xA0, 0xB0, 0xC0, 0xE0, 0xF1, 0xF2, 0xF3, 0xF6, 0xF8, 0xFA, 0xFB, 0xFC, 0xFE};
+      kMIDINoteOff,   kMIDINoteOn,       kMIDIPolyPressure, kMIDIControlChange, kMIDIProgramChange,
+      kMIDIPitchBend, kMIDIQuarterFrame, kMIDISongPosition, kMIDISongSelect,    kMIDITuneRequest,
+      kMIDIClock,     kMIDIStart,        kMIDIContinue,     kMIDIStop,          kMIDIActiveSensing};
   return table;
 }
 
@@ -72,7 +75,7 @@ bool MIDI_MessagePlugIn::execute(QCPlugInContext&, double, const Value&) {
   // anyway, the output stays as it is rather than reading past the table.
   if (typeIndex >= kTypeCount) return true;
   const uint64_t type = typeTable()[typeIndex];
-  const uint64_t channelPart = type < 0xF0 ? inputChannel() : 0;
+  const uint64_t channelPart = type < kMIDIFirstSystem ? inputChannel() : 0;
   outputMessage = ((type | channelPart) << 16) | (inputData1() << 8) | inputData2();
   return true;
 }

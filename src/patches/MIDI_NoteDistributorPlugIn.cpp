@@ -2,6 +2,7 @@
 
 #include "patches/MIDI_CCDistributorPlugIn.h"
 #include "patches/NoteDistributorSettingsController.h"
+#include "services/MIDIStatus.h"
 
 namespace wex {
 
@@ -53,15 +54,16 @@ bool MIDI_NoteDistributorPlugIn::execute(QCPlugInContext&, double, const Value&)
   // below 256 and so is no note message.
   distribute(inputMessages(), true, [&](int32_t v, bool learning) {
     const uint32_t status = static_cast<uint32_t>(v >> 16);
-    const uint32_t type = status & 0xF0;
-    if ((status & 0x0F) != channel || (type != 0x80 && type != 0x90)) return;
+    const uint32_t type = status & kMIDIKindMask;
+    if ((status & kMIDIChannelMask) != channel || (type != kMIDINoteOff && type != kMIDINoteOn))
+      return;
     const int note = (v >> 8) & 0x7F;
     if (learning) {
       learn(note);
       return;
     }
     try {
-      setValueForOutputKey(Value::boolean(type == 0x90), noteKey(note));
+      setValueForOutputKey(Value::boolean(type == kMIDINoteOn), noteKey(note));
       setValueForOutputKey(Value::index(static_cast<uint64_t>(v & 0x7F)), velocityKey(note));
     } catch (const QCPlugInHostException&) {
       // The note has no ports.

@@ -59,7 +59,7 @@ class MIDI_ReceiverPlugIn : public QCPlugIn, public OrvMIDIDelegateProtocol {
  private:
   std::shared_ptr<MidiReceiver> midiManager_;
   mutable std::mutex receivedMessagesLock_;
-  std::deque<std::shared_ptr<OrvMIDIMessage>> receivedMessages_;  // oldest first
+  std::deque<OrvMIDIMessagePtr> receivedMessages_;  // oldest first
   uint64_t droppedMessages_ = 0;
   int32_t oldCount_ = 0;  // evaluation thread only
 };

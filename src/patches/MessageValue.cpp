@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "midi/OrvMIDIMessage.h"
+#include "services/MIDIStatus.h"
 
 namespace wex {
 
@@ -59,7 +60,7 @@ std::string refusedElementReason(const std::vector<int32_t>& bytes) {
 }  // namespace
 
 Value MessageValue::write(const OrvMIDIMessage& message) {
-  if (message.type() == 0xF0) {
+  if (message.type() == kMIDISysexStart) {
     std::string text;
     if (const auto* bytes = message.sysexArray()) {
       for (size_t i = 0; i < bytes->size(); ++i) {
@@ -74,7 +75,7 @@ Value MessageValue::write(const OrvMIDIMessage& message) {
   return Value::number(number);
 }
 
-std::shared_ptr<OrvMIDIMessage> MessageValue::read(const Value& value, std::string* whyNot) {
+OrvMIDIMessagePtr MessageValue::read(const Value& value, std::string* whyNot) {
   if (value.isNumber() || value.isIndex()) return readNumber(value, whyNot);
   if (value.isString()) return readSysexString(value.asString(), whyNot);
   explain(whyNot, std::string("a value of kind ") + Value::typeName(value.type()) +
@@ -95,11 +96,13 @@ std::optional<uint64_t> MessageValue::messageNumber(const Value& value) {
 
 std::optional<MessageNumberParts> MessageValue::split(uint64_t number) {
   const uint8_t status = (number >> 16) & 0xFF;
-  if (status < 0x80 || status == 0xF0 || status == 0xF7) return std::nullopt;
+  if (!isMIDIStatus(status) || status == kMIDISysexStart || status == kMIDISysexEnd) {
+    return std::nullopt;
+  }
   MessageNumberParts parts;
-  if (status < 0xF0) {
-    parts.type = status & 0xF0;
-    parts.channel = status & 0x0F;
+  if (isMIDIChannelStatus(status)) {
+    parts.type = status & kMIDIKindMask;
+    parts.channel = status & kMIDIChannelMask;
   } else {
     parts.type = status;
   }
@@ -108,7 +111,7 @@ std::optional<MessageNumberParts> MessageValue::split(uint64_t number) {
   return parts;
 }
 
-std::shared_ptr<OrvMIDIMessage> MessageValue::readNumber(const Value& value, std::string* whyNot) {
+OrvMIDIMessagePtr MessageValue::readNumber(const Value& value, std::string* whyNot) {
   const auto number = messageNumber(value);
   if (!number) {
     explain(whyNot, "the number is negative, not finite or too large");
@@ -118,14 +121,15 @@ std::shared_ptr<OrvMIDIMessage> MessageValue::readNumber(const Value& value, std
   if (!parts) {
     const unsigned status = (*number >> 16) & 0xFF;
     const std::string statusText = "its status byte (bits 16 to 23) is " + hexByte(status);
-    explain(whyNot, status < 0x80 ? statusText + ", below 0x80"
-                                  : statusText + ", system exclusive, which travels as a text");
+    explain(whyNot, !isMIDIStatus(status)
+                        ? statusText + ", below 0x80"
+                        : statusText + ", system exclusive, which travels as a text");
     return nullptr;
   }
   return OrvMIDIMessage::createFromVals(parts->type, parts->channel, parts->data1, parts->data2);
 }
 
-std::shared_ptr<OrvMIDIMessage> MessageValue::readSysexString(const std::string& text,
+OrvMIDIMessagePtr MessageValue::readSysexString(const std::string& text,
                                                               std::string* whyNot) {
   std::vector<int32_t> bytes;
   size_t begin = 0;

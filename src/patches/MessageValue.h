@@ -6,10 +6,9 @@
 #include <string>
 
 #include "host/Value.h"
+#include "midi/OrvMIDIMessage.h"
 
 namespace wex {
-
-class OrvMIDIMessage;
 
 // The four fields a message number carries.
 struct MessageNumberParts {
@@ -29,7 +28,7 @@ class MessageValue {
 
   // The message a value stands for; null when it stands for none (then
   // `whyNot`, when given, receives the reason in words).
-  static std::shared_ptr<OrvMIDIMessage> read(const Value& value, std::string* whyNot = nullptr);
+  static OrvMIDIMessagePtr read(const Value& value, std::string* whyNot = nullptr);
 
   // The fields of a message number; only its low 24 bits count. A channel
   // status byte gives type (high nibble) and channel (low nibble); any other
@@ -43,8 +42,8 @@ class MessageValue {
   static std::optional<uint64_t> messageNumber(const Value& value);
 
  private:
-  static std::shared_ptr<OrvMIDIMessage> readNumber(const Value& value, std::string* whyNot);
-  static std::shared_ptr<OrvMIDIMessage> readSysexString(const std::string& text,
+  static OrvMIDIMessagePtr readNumber(const Value& value, std::string* whyNot);
+  static OrvMIDIMessagePtr readSysexString(const std::string& text,
                                                          std::string* whyNot);
 };
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "services/MIDIStatus.h"
 #include "services/MIDITypes.h"
 
 namespace wex {
@@ -27,7 +28,7 @@ inline MIDIPacket* MIDIPacketListAdd(MIDIPacketList* pktlist, ByteCount listSize
                                      const Byte* data) {
   auto* list = reinterpret_cast<Byte*>(pktlist);
   auto* current = reinterpret_cast<Byte*>(curPacket);
-  if (list && current && data && nData >= 1 && nData <= 3 && data[0] != 0xF0 &&
+  if (list && current && data && nData >= 1 && nData <= 3 && data[0] != kMIDISysexStart &&
       current >= list + kMIDIPacketListHeaderSize &&
       current + kMIDIPacketHeaderSize <= list + listSize) {
     uint32_t count;
@@ -37,8 +38,8 @@ inline MIDIPacket* MIDIPacketListAdd(MIDIPacketList* pktlist, ByteCount listSize
     std::memcpy(&length, current + 8, sizeof length);
     std::memcpy(&stamp, current, sizeof stamp);
     const auto end = static_cast<ByteCount>(current - list) + kMIDIPacketHeaderSize + length;
-    if (count > 0 && length > 0 && current[kMIDIPacketHeaderSize] != 0xF0 && stamp == time &&
-        length + nData <= 0xFFFF && end + nData <= listSize) {
+    if (count > 0 && length > 0 && current[kMIDIPacketHeaderSize] != kMIDISysexStart &&
+        stamp == time && length + nData <= 0xFFFF && end + nData <= listSize) {
       for (ByteCount i = 0; i < nData; ++i) list[end + i] = data[i];
       length = static_cast<uint16_t>(length + nData);
       std::memcpy(current + 8, &length, sizeof length);

@@ -164,9 +164,9 @@ class SendingManagerTest : public OrvMIDIManagerTest {
 
   MIDIEndpointRef synth = 0, drums = 0;
   std::shared_ptr<ListingManager> manager;
-  std::shared_ptr<OrvMIDIMessage> a = OrvMIDIMessage::createFromVals(0x90, 0, 60, 100);
-  std::shared_ptr<OrvMIDIMessage> b = OrvMIDIMessage::createFromVals(0x80, 0, 60, 0);
-  std::shared_ptr<OrvMIDIMessage> c = OrvMIDIMessage::createFromVals(0xB0, 0, 7, 1);
+  OrvMIDIMessagePtr a = OrvMIDIMessage::createFromVals(0x90, 0, 60, 100);
+  OrvMIDIMessagePtr b = OrvMIDIMessage::createFromVals(0x80, 0, 60, 0);
+  OrvMIDIMessagePtr c = OrvMIDIMessage::createFromVals(0xB0, 0, 7, 1);
 };
 
 TEST_F(SendingManagerTest, MessageReachesExactlyTheEnabledDestinations) {

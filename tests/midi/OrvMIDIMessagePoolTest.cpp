@@ -34,7 +34,7 @@ TEST(OrvMIDIMessagePoolTest, BlocksAliveAtOnceAreDistinctAlignedAndReusedOnceRel
 // the evaluation thread, and threads come and go.
 TEST(OrvMIDIMessagePoolTest, MessagesMadeOnOneThreadAndReleasedOnAnotherKeepTheirFields) {
   std::mutex mutex;
-  std::vector<std::shared_ptr<OrvMIDIMessage>> handedOver;
+  std::vector<OrvMIDIMessagePtr> handedOver;
   for (int round = 0; round < 4; ++round) {
     std::thread maker([&] {
       for (int i = 0; i < 3000; ++i) {
@@ -45,7 +45,7 @@ TEST(OrvMIDIMessagePoolTest, MessagesMadeOnOneThreadAndReleasedOnAnotherKeepThei
     });
     std::thread releaser([&] {
       for (int taken = 0; taken < 3000;) {
-        std::vector<std::shared_ptr<OrvMIDIMessage>> batch;
+        std::vector<OrvMIDIMessagePtr> batch;
         {
           std::lock_guard lock(mutex);
           batch.swap(handedOver);

@@ -12,7 +12,7 @@ namespace {
 using Lines = std::vector<std::string>;
 using Bytes = std::vector<Byte>;
 
-std::shared_ptr<OrvMIDIMessage> sysexOf(size_t count, int32_t value = 0x11) {
+OrvMIDIMessagePtr sysexOf(size_t count, int32_t value = 0x11) {
   return OrvMIDIMessage::createWithSysexArray(std::vector<int32_t>(count, value));
 }
 
@@ -169,7 +169,7 @@ TEST_F(OrvMIDINodeTest, ReleasingTheNodeDisposesOfItsClientPortsAndVirtualEndpoi
 
 struct WireCase {
   const char* testName;
-  std::function<std::shared_ptr<OrvMIDIMessage>()> make;
+  std::function<OrvMIDIMessagePtr()> make;
   Bytes expected;
 };
 
@@ -233,8 +233,8 @@ class NodeSending : public EmbeddedServicesFixture {
 
   MIDIEndpointRef device = 0;
   std::shared_ptr<OrvMIDINode> node;
-  const std::shared_ptr<OrvMIDIMessage> noteOn = OrvMIDIMessage::createFromVals(0x90, 0, 60, 100);
-  const std::shared_ptr<OrvMIDIMessage> noteOff = OrvMIDIMessage::createFromVals(0x80, 0, 60, 0);
+  const OrvMIDIMessagePtr noteOn = OrvMIDIMessage::createFromVals(0x90, 0, 60, 100);
+  const OrvMIDIMessagePtr noteOff = OrvMIDIMessage::createFromVals(0x80, 0, 60, 0);
 };
 
 TEST_F(NodeSending, SysexOf1008ElementsGoesOutAndOneOf1009IsRefusedWithItsLogLine) {

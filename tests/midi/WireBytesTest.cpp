@@ -11,7 +11,7 @@ namespace wex {
 namespace {
 
 using Bytes = std::vector<Byte>;
-using MessagePtr = std::shared_ptr<OrvMIDIMessage>;
+using MessagePtr = OrvMIDIMessagePtr;
 
 struct WireCase {
   const char* name;

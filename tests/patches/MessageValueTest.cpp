@@ -13,7 +13,7 @@
 namespace wex {
 namespace {
 
-using MessagePtr = std::shared_ptr<OrvMIDIMessage>;
+using MessagePtr = OrvMIDIMessagePtr;
 
 // A message as the tests expect it.
 struct Msg {
