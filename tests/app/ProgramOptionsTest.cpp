@@ -131,5 +131,12 @@ TEST(ProgramOutput, AClosedStandardOutputEndsARunAtOnceWithStatusZero) {
   EXPECT_LT(run.seconds, 20) << "the run went on after its reader had gone";
 }
 
+TEST(ProgramOutput, AClosedStandardOutputEndsDecodeAtOnceWithStatusZero) {
+  // An endless input: decode must stop because its reader went.
+  const PipelineRun run = runPipeline("yes \"90 3C 64\" | $WEXMIDI decode | head -1");
+  EXPECT_EQ(run.statuses, "141 0 0\n");
+  EXPECT_EQ(run.out, "9452644\tNoteOn, ch.0, note.60, val.100\n");
+}
+
 }  // namespace
 }  // namespace wex
