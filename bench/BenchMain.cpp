@@ -14,6 +14,8 @@ void registerParsingBenchmarks();
 void registerOutputBenchmarks();
 void registerReceiverBenchmarks();
 void registerSenderBenchmarks();
+void registerDecodeBenchmarks();
+bool decodersAgree();
 }  // namespace wex::bench
 
 namespace {
@@ -63,6 +65,7 @@ void printRatios(const MedianReporter& reporter) {
       {"Parse/Mixed/Project", "Parse/Mixed/Minimal", 0},
       {"Parse/NoSysex/Project", "Parse/NoSysex/Minimal", 0},
       {"Output/NoSysex/Project", "Output/NoSysex/ALSA", 0.5},
+      {"Decode/Mixed/Project", "Decode/Mixed/Minimal", 1.3},
   };
   std::printf("\n%-23s %-22s %10s %10s %6s %10s %10s %6s  %s\n", "median of", "against", "cpu ns",
               "cpu ns", "ratio", "real ns", "real ns", "ratio", "target (cpu)");
@@ -107,9 +110,12 @@ int main(int argc, char** argv) {
   wex::bench::registerOutputBenchmarks();
   wex::bench::registerReceiverBenchmarks();
   wex::bench::registerSenderBenchmarks();
+  wex::bench::registerDecodeBenchmarks();
   MedianReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   printRatios(reporter);
+  std::printf("decode and the minimal decoder print %s text for the mixed stream\n",
+              wex::bench::decodersAgree() ? "the same" : "DIFFERENT");
   benchmark::Shutdown();
   return 0;
 }

@@ -5,6 +5,7 @@
 #include "app/DecodeCommand.h"
 #include "app/EncodeCommand.h"
 #include "app/ListCommand.h"
+#include "app/ManualWriter.h"
 #include "app/MonitorCommand.h"
 #include "app/PanelCommand.h"
 #include "app/PatchesCommand.h"
@@ -71,6 +72,15 @@ int WexmidiProgram::run(int argc, const char* const* argv, std::istream& in, std
   std::vector<std::pair<CLI::App*, Command*>> added;
   for (auto& command : commands_) added.emplace_back(command->add(app), command.get());
 
+  // For the build: the manual page and the completion, from these very texts.
+  if (argc == 2 && std::string(argv[1]) == "--print-man-page") {
+    out << ManualWriter::manPage(app, versionText());
+    return 0;
+  }
+  if (argc == 2 && std::string(argv[1]) == "--print-bash-completion") {
+    out << ManualWriter::bashCompletion(app);
+    return 0;
+  }
   if (const auto unknown = unknownSubcommand(app, argc, argv)) {
     err << "wexmidi: \"" << *unknown << "\" is not a subcommand; the subcommands are";
     for (const auto& [subcommand, command] : added) err << ' ' << subcommand->get_name();

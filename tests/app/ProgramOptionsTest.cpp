@@ -140,3 +140,36 @@ TEST(ProgramOutput, AClosedStandardOutputEndsDecodeAtOnceWithStatusZero) {
 
 }  // namespace
 }  // namespace wex
+
+namespace wex {
+namespace {
+
+// The manual is written from the parser: every subcommand and every option
+// that --help shows is in it.
+TEST(ProgramManual, HoldsEverySubcommandAndOptionThatHelpShows) {
+  const ProgramRun page = runInProcess({"--print-man-page"});
+  ASSERT_EQ(page.status, 0);
+  const ProgramRun completion = runInProcess({"--print-bash-completion"});
+  ASSERT_EQ(completion.status, 0);
+  for (const char* subcommand :
+       {"decode", "encode", "list", "monitor", "send", "patches", "run", "panel"}) {
+    EXPECT_NE(page.out.find(std::string(".SH wexmidi ") + subcommand), std::string::npos)
+        << subcommand;
+    EXPECT_NE(completion.out.find(std::string(subcommand) + ") words="), std::string::npos);
+    const ProgramRun help = runInProcess({subcommand, "--help"});
+    std::istringstream lines(help.out);
+    for (std::string line; std::getline(lines, line);) {
+      const size_t dashes = line.find("  --");
+      if (dashes == std::string::npos || line.find("--help") != std::string::npos) continue;
+      const std::string option =
+          line.substr(dashes + 2, line.find_first_of(" ,", dashes + 2) - dashes - 2);
+      std::string escaped;
+      for (char c : option) escaped += c == '-' ? std::string("\\-") : std::string(1, c);
+      EXPECT_NE(page.out.find(".B " + escaped), std::string::npos) << subcommand << " " << option;
+      EXPECT_NE(completion.out.find(" " + option), std::string::npos) << option;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace wex
