@@ -24,23 +24,35 @@ bool isSpace(char c) {
 
 bool HexReader::feed(const char* text, size_t size) {
   const char* const end = text + size;
-  for (const char* at = text; at < end; ++at) {
+  const char* at = text;
+  while (at < end) {
     const char c = *at;
     if (c == '\n') {
       if (!endWord()) return false;
       inComment_ = false;
       sink_.lineEnd();
       ++line_;
-      continue;
-    }
-    if (inComment_) continue;
-    if (isSpace(c)) {
+      ++at;
+    } else if (inComment_) {
+      ++at;
+    } else if (isSpace(c)) {
       if (!endWord()) return false;
+      ++at;
     } else if (c == '#') {
       if (!endWord()) return false;
       inComment_ = true;
+      ++at;
     } else {
-      word_ += c;
+      // The rest of the word: read in place when the block holds all of it.
+      const char* stop = at;
+      while (stop < end && *stop != '\n' && *stop != '#' && !isSpace(*stop)) ++stop;
+      if (stop == end || !word_.empty()) {
+        word_.append(at, stop);
+      } else if (!readWord(at, static_cast<size_t>(stop - at))) {
+        word_.assign(at, stop);
+        return fail(error_);
+      }
+      at = stop;
     }
   }
   return true;
@@ -52,36 +64,45 @@ bool HexReader::finish() {
 
 bool HexReader::endWord() {
   if (word_.empty()) return true;
-  if (word_ == "/") {
-    sink_.slash();
-  } else if (word_ == "//") {
-    sink_.doubleSlash();
-  } else {
-    for (char c : word_) {
-      if (kDigitValues[static_cast<unsigned char>(c)] < 0) {
-        return fail("is not a hex byte (two hex digits each, or / or //)");
-      }
-    }
-    if (word_.size() % 2 != 0) {
-      return fail("ends in a lone nibble (give each byte as two hex digits)");
-    }
-    Byte bytes[64];
-    size_t count = 0;
-    for (size_t i = 0; i < word_.size(); i += 2) {
-      bytes[count++] = static_cast<Byte>(kDigitValues[static_cast<unsigned char>(word_[i])] * 16 +
-                                         kDigitValues[static_cast<unsigned char>(word_[i + 1])]);
-      if (count == sizeof bytes) {
-        sink_.bytes(bytes, count);
-        count = 0;
-      }
-    }
-    if (count > 0) sink_.bytes(bytes, count);
-  }
+  if (!readWord(word_.data(), word_.size())) return fail(error_);
   word_.clear();
   return true;
 }
 
-bool HexReader::fail(const std::string& reason) {
+bool HexReader::readWord(const char* word, size_t size) {
+  if (size == 1 && word[0] == '/') {
+    sink_.slash();
+    return true;
+  }
+  if (size == 2 && word[0] == '/' && word[1] == '/') {
+    sink_.doubleSlash();
+    return true;
+  }
+  for (size_t i = 0; i < size; ++i) {
+    if (kDigitValues[static_cast<unsigned char>(word[i])] < 0) {
+      error_ = "is not a hex byte (two hex digits each, or / or //)";
+      return false;
+    }
+  }
+  if (size % 2 != 0) {
+    error_ = "ends in a lone nibble (give each byte as two hex digits)";
+    return false;
+  }
+  Byte bytes[64];
+  size_t count = 0;
+  for (size_t i = 0; i < size; i += 2) {
+    bytes[count++] = static_cast<Byte>(kDigitValues[static_cast<unsigned char>(word[i])] * 16 +
+                                       kDigitValues[static_cast<unsigned char>(word[i + 1])]);
+    if (count == sizeof bytes) {
+      sink_.bytes(bytes, count);
+      count = 0;
+    }
+  }
+  if (count > 0) sink_.bytes(bytes, count);
+  return true;
+}
+
+bool HexReader::fail(std::string reason) {
   std::string shown =
       word_.size() > kLongestWordShown ? word_.substr(0, kLongestWordShown) + "..." : word_;
   error_ = "\"" + shown + "\" " + reason;

@@ -37,7 +37,11 @@ class HexReader {
  private:
   static constexpr size_t kLongestWordShown = 40;
   bool endWord();
-  bool fail(const std::string& reason);
+  // Hands one whole word to the sink; false, with the reason in error_, for
+  // a word that is none of the above.
+  bool readWord(const char* word, size_t size);
+  // Puts the word kept in word_ before the reason.
+  bool fail(std::string reason);
 
   Sink& sink_;
   std::string word_;
