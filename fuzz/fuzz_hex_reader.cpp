@@ -65,7 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider provider(data, size);
   std::vector<size_t> cuts;
   const size_t cutCount = provider.ConsumeIntegralInRange<size_t>(0, 16);
-  for (size_t i = 0; i < cutCount; ++i) cuts.push_back(provider.ConsumeIntegralInRange<size_t>(1, 64));
+  for (size_t i = 0; i < cutCount; ++i)
+    cuts.push_back(provider.ConsumeIntegralInRange<size_t>(1, 64));
   const std::string text = provider.ConsumeRemainingBytesAsString();
 
   const Reading whole = read(text, {});
