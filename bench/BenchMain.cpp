@@ -21,6 +21,8 @@ void registerOutputBenchmarks();
 void registerReceiverBenchmarks();
 void registerSenderBenchmarks();
 void registerCompositionBenchmarks();
+void registerDecodeBenchmarks();
+bool decodersAgree();
 
 namespace {
 std::vector<Pass>& passes() {
@@ -86,6 +88,7 @@ const Comparison kComparisons[] = {
     {"Parse/Sysex/Project", "Parse/Sysex/Minimal", 0},
     {"Parse/Single/Project", "Parse/Single/Minimal", 0},
     {"Output/NoSysex/Project", "Output/NoSysex/ALSA", 0.3},
+    {"Decode/Mixed/Project", "Decode/Mixed/Minimal", 1.3},
 };
 
 // Ratios by CPU time, which a busy machine disturbs least; real time beside.
@@ -161,11 +164,14 @@ int main(int argc, char** argv) {
   wex::bench::registerReceiverBenchmarks();
   wex::bench::registerSenderBenchmarks();
   wex::bench::registerCompositionBenchmarks();
+  wex::bench::registerDecodeBenchmarks();
   printConditions("start");
   MedianReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   printConditions("end");
   printRatios(reporter);
+  std::printf("decode and the minimal decoder print %s text for the mixed stream\n",
+              wex::bench::decodersAgree() ? "the same" : "DIFFERENT");
   benchmark::Shutdown();
   return 0;
 }

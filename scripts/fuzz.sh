@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 dir="${BUILD_DIR:-build-fuzz}"
 seconds="${FUZZ_SECONDS:-60}"
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(fuzz_read_proc fuzz_message_value fuzz_composition_file)
+[ ${#targets[@]} -eq 0 ] && targets=(fuzz_read_proc fuzz_message_value fuzz_composition_file fuzz_hex_reader)
 
 CXX=clang++ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWEX_WERROR=ON \
   -DWEX_FUZZ=ON -DWEX_TESTS=OFF >/dev/null

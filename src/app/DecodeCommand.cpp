@@ -1,161 +1,143 @@
 #include "app/DecodeCommand.h"
 
-#include <nlohmann/json.hpp>
-#include <optional>
-#include <sstream>
+#include <unistd.h>
 
+#include <cerrno>
+#include <iostream>
+#include <nlohmann/json.hpp>
+
+#include "app/HexReader.h"
+#include "app/MessageFormat.h"
 #include "app/ProgramContext.h"
 #include "midi/OrvMIDIMessage.h"
 #include "midi/OrvMIDIReadProc.h"
 #include "midi/OrvMIDISysexStateTarget.h"
-#include "patches/MessageValue.h"
 #include "services/MIDIPacketListBuffer.h"
 
 namespace wex {
 
 namespace {
 
-struct Token {
-  enum class Kind { Bytes, EndPacket, EndList };
-  Kind kind = Kind::Bytes;
-  std::vector<Byte> bytes;
-};
-
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// "/", "//", or a run of bytes of two hex digits each; `error` tells what is
-// wrong with anything else.
-std::optional<Token> parseToken(const std::string& text, std::string& error) {
-  Token token;
-  if (text == "/") {
-    token.kind = Token::Kind::EndPacket;
-    return token;
-  }
-  if (text == "//") {
-    token.kind = Token::Kind::EndList;
-    return token;
-  }
-  for (char c : text) {
-    if (hexDigit(c) < 0) {
-      error = "\"" + text + "\" is not a hex byte (two hex digits each, or / or //)";
-      return std::nullopt;
-    }
-  }
-  if (text.empty() || text.size() % 2 != 0) {
-    error = "\"" + text + "\" ends in a lone nibble (give each byte as two hex digits)";
-    return std::nullopt;
-  }
-  for (size_t i = 0; i < text.size(); i += 2) {
-    token.bytes.push_back(static_cast<Byte>(hexDigit(text[i]) * 16 + hexDigit(text[i + 1])));
-  }
-  return token;
-}
-
-std::string valueText(const Value& value) {
-  if (value.isString()) return value.asString();
-  return std::to_string(static_cast<uint64_t>(value.toDouble()));
-}
-
-nlohmann::ordered_json valueJson(const Value& value) {
-  if (value.isString()) return value.asString();
-  return static_cast<uint64_t>(value.toDouble());
-}
+constexpr size_t kReadBlock = 64 * 1024;
 
 // Stands for one receiving node: keeps the parser's state between callbacks,
-// gathers the tokens into packets and lists, and prints what is delivered.
-class DecodeSession : public OrvMIDISysexStateTarget {
+// gathers the bytes read into packets and lists, and prints what is
+// delivered into a buffer that the command writes out after each block read.
+class DecodeSession : public OrvMIDISysexStateTarget, public HexReader::Sink {
  public:
-  DecodeSession(std::ostream& out, bool json) : out_(out), json_(json) {}
+  explicit DecodeSession(bool json) : json_(json) {}
 
   void receivedMIDI(const OrvMIDIMessageList& messages) override {
     for (const auto& message : messages) print(*message);
-    out_.flush();
   }
 
-  void feed(const Token& token) {
-    switch (token.kind) {
-      case Token::Kind::Bytes:
-        packet_.insert(packet_.end(), token.bytes.begin(), token.bytes.end());
-        break;
-      case Token::Kind::EndPacket:
-        endPacket();
-        break;
-      case Token::Kind::EndList:
-        endList();
-        break;
-    }
+  void bytes(const Byte* data, size_t count) override {
+    list_.insert(list_.end(), data, data + count);
+  }
+  void slash() override { endPacket(); }
+  void doubleSlash() override {
+    listsEndAtDoubleSlash_ = true;
+    endList();
+  }
+  // Until the input shows a "//", each line is a packet list of its own.
+  void lineEnd() override {
+    if (!listsEndAtDoubleSlash_) endList();
   }
 
-  // Delivers what was given after the last "//".
-  void finish() {
-    if (!packet_.empty() || !packets_.empty()) endList();
-  }
+  // Delivers what was given after the last list ended.
+  void finish() { endList(); }
+
+  std::string& printed() { return printed_; }
 
  private:
   static constexpr size_t kMaxPacketLength = 0xFFFF;
 
   void endPacket() {
     // A packet holds at most 65535 bytes; longer runs go on in the next one.
-    for (size_t at = 0; at < packet_.size(); at += kMaxPacketLength) {
-      const size_t length = std::min(kMaxPacketLength, packet_.size() - at);
-      packets_.emplace_back(packet_.begin() + at, packet_.begin() + at + length);
+    size_t start = packetEnds_.empty() ? 0 : packetEnds_.back();
+    while (list_.size() - start > kMaxPacketLength) {
+      start += kMaxPacketLength;
+      packetEnds_.push_back(start);
     }
-    packet_.clear();
+    if (list_.size() > start) packetEnds_.push_back(list_.size());
   }
 
   void endList() {
     endPacket();
-    ByteCount size = kMIDIPacketListHeaderSize;
-    for (const auto& packet : packets_) size += kMIDIPacketHeaderSize + packet.size();
-    MIDIPacketListBuffer list(size);
-    for (const auto& packet : packets_) list.addPacket(packet);
-    packets_.clear();
-    myMIDIReadProc(list.list(), static_cast<OrvMIDIReadTarget*>(this), nullptr);
+    if (packetEnds_.empty()) return;
+    const ByteCount size =
+        kMIDIPacketListHeaderSize + packetEnds_.size() * kMIDIPacketHeaderSize + list_.size();
+    if (buffer_.capacity() < size) buffer_ = MIDIPacketListBuffer(size);
+    buffer_.clear();
+    size_t start = 0;
+    for (size_t end : packetEnds_) {
+      buffer_.addPacket(list_.data() + start, end - start);
+      start = end;
+    }
+    list_.clear();
+    packetEnds_.clear();
+    myMIDIReadProc(buffer_.list(), static_cast<OrvMIDIReadTarget*>(this), nullptr);
     ++callbackIndex_;
   }
 
   void print(const OrvMIDIMessage& message) {
-    const Value value = MessageValue::write(message);
-    const std::string text = message.lengthyDescription().value_or(message.description());
     if (!json_) {
-      out_ << valueText(value) << '\t' << text << '\n';
+      MessageFormat::appendValue(printed_, message);
+      printed_ += '\t';
+      MessageFormat::appendText(printed_, message);
+      printed_ += '\n';
       return;
     }
-    nlohmann::ordered_json line = {{"callback", callbackIndex_}, {"value", valueJson(value)},
-                                   {"type", message.type()},     {"channel", message.channel()},
-                                   {"data1", message.data1()},   {"data2", message.data2()}};
+    std::string value, text;
+    MessageFormat::appendValue(value, message);
+    MessageFormat::appendText(text, message);
+    nlohmann::ordered_json line = {{"callback", callbackIndex_}};
+    if (message.type() == 0xF0) {
+      line["value"] = value;
+    } else {
+      line["value"] = std::stoull(value);
+    }
+    line["type"] = message.type();
+    line["channel"] = message.channel();
+    line["data1"] = message.data1();
+    line["data2"] = message.data2();
     if (const auto* sysex = message.sysexArray()) line["sysex"] = *sysex;
     line["text"] = text;
-    out_ << line.dump() << '\n';
+    printed_ += line.dump();
+    printed_ += '\n';
   }
 
-  std::ostream& out_;
   bool json_;
-  std::vector<Byte> packet_;
-  std::vector<std::vector<Byte>> packets_;
+  bool listsEndAtDoubleSlash_ = false;
+  std::vector<Byte> list_;
+  std::vector<size_t> packetEnds_;
+  MIDIPacketListBuffer buffer_{1024};
   size_t callbackIndex_ = 0;
+  std::string printed_;
 };
 
-bool feedWords(DecodeSession& session, std::istream& words, const std::string& where,
-               std::ostream& err) {
-  std::vector<Token> tokens;
-  std::string word;
-  while (words >> word) {
-    std::string error;
-    auto token = parseToken(word, error);
-    if (!token) {
-      err << "wexmidi decode: " << where << error << '\n';
-      return false;
-    }
-    tokens.push_back(std::move(*token));
+// Writes what was printed; false once nobody reads the output any more.
+bool writeOut(std::ostream& out, std::string& printed) {
+  if (!printed.empty()) {
+    out.write(printed.data(), static_cast<std::streamsize>(printed.size()));
+    printed.clear();
   }
-  for (const auto& token : tokens) session.feed(token);
-  return true;
+  out.flush();
+  return static_cast<bool>(out);
+}
+
+// The next block of standard input: straight from the descriptor for the
+// process's own, so that a pipe is decoded as it comes.
+size_t readBlock(std::istream& in, char* block) {
+  if (&in == &std::cin) {
+    for (;;) {
+      const ssize_t count = ::read(STDIN_FILENO, block, kReadBlock);
+      if (count >= 0) return static_cast<size_t>(count);
+      if (errno != EINTR) return 0;
+    }
+  }
+  in.read(block, kReadBlock);
+  return static_cast<size_t>(in.gcount());
 }
 
 }  // namespace
@@ -170,30 +152,40 @@ CLI::App* DecodeCommand::add(CLI::App& program) {
                     "value, type, channel, data1, data2, sysex (where present), text");
   command->add_option(
       "bytes", tokens_,
-      "Hex bytes (90 3C 64, or one run 903C64); / ends a packet, // ends a packet "
-      "list. Without arguments, read them from standard input (# starts a comment).");
+      "Hex bytes (90 3C 64, or one run 903C64); / ends a packet, // ends a packet list. "
+      "Without arguments, read them from standard input (# starts a comment): each line is "
+      "a packet list, delivered and printed when the line ends, until a // appears; from "
+      "then on lists end at // (and at the end of the input).");
   return command;
 }
 
 int DecodeCommand::run(ProgramContext& context) {
-  DecodeSession session(context.out(), json_);
+  DecodeSession session(json_);
+  HexReader reader(session);
   if (!tokens_.empty()) {
-    std::ostringstream joined;
-    for (const auto& token : tokens_) joined << token << ' ';
-    std::istringstream words(joined.str());
-    if (!feedWords(session, words, "", context.err())) return 2;
-  } else {
-    // Line by line, so that a stream from a pipe is decoded as it comes; a
-    // "#" starts a comment that runs to the end of its line.
-    std::string line;
-    for (size_t number = 1; std::getline(context.in(), line); ++number) {
-      std::istringstream words(line.substr(0, line.find('#')));
-      if (!feedWords(session, words, "line " + std::to_string(number) + ": ", context.err())) {
+    for (const auto& token : tokens_) {
+      if (!reader.feed(token.data(), token.size()) || !reader.feed(" ", 1)) {
+        context.err() << "wexmidi decode: " << reader.error() << '\n';
         return 2;
       }
     }
+  } else {
+    std::string block(kReadBlock, '\0');
+    while (const size_t count = readBlock(context.in(), block.data())) {
+      if (!reader.feed(block.data(), count)) {
+        writeOut(context.out(), session.printed());
+        context.err() << "wexmidi decode: line " << reader.line() << ": " << reader.error() << '\n';
+        return 2;
+      }
+      if (!writeOut(context.out(), session.printed())) return 0;
+    }
+    if (!reader.finish()) {
+      context.err() << "wexmidi decode: line " << reader.line() << ": " << reader.error() << '\n';
+      return 2;
+    }
   }
   session.finish();
+  writeOut(context.out(), session.printed());
   return 0;
 }
 

@@ -1,75 +1,113 @@
 #include "app/MonitorCommand.h"
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <thread>
 
 #include "app/EndpointChooser.h"
 #include "app/InterruptWatch.h"
+#include "app/MessageFilter.h"
+#include "app/MessageFormat.h"
 #include "app/ProgramContext.h"
-#include "host/Composition.h"
-#include "host/PlugInRegistry.h"
-#include "host/Structure.h"
-#include "midi/OrvMIDIMessage.h"
-#include "patches/MessageValue.h"
-#include "patches/WexPatches.h"
+#include "app/SourceFollower.h"
+#include "services/MIDIServices.h"
 #include "support/MainThread.h"
 
 namespace wex {
 
 namespace {
 
-constexpr const char* kPatchId = "monitor";
-constexpr const char* kOutput = "outputMessages";
+using Clock = std::chrono::steady_clock;
 
-// Prints the receiver's output whenever the patch assigns it.
+struct LineOptions {
+  bool json = false;
+  bool time = false;
+  bool hex = false;
+};
+
+// Prints the messages as they arrive; notices of sources that come and go
+// share the lock so that no line is cut.
 class MessagePrinter {
  public:
-  MessagePrinter(Composition& composition, std::ostream& out, bool json)
-      : composition_(composition), out_(out), json_(json) {}
+  MessagePrinter(std::ostream& out, std::ostream& err, LineOptions options, MessageFilter filter)
+      : out_(out), err_(err), options_(options), filter_(std::move(filter)) {}
 
-  // On the evaluation thread, after each tick.
-  void tick(double time) {
-    auto port = composition_.patch(kPatchId)->portTable().port(QCPortDirection::Output, kOutput);
-    if (!port || port->version == seenVersion_) return;
-    seenVersion_ = port->version;
-    if (!port->value.isStructure()) return;
-    for (const Value& value : port->value.asStructure()->values()) print(value, time);
+  void print(const std::string& source, const OrvMIDIMessageList& messages) {
+    const double time = std::chrono::duration<double>(Clock::now() - start_).count();
+    std::lock_guard lock(mutex_);
+    for (const auto& message : messages) {
+      if (message && filter_.passes(*message)) printLine(source, *message, time);
+    }
     out_.flush();
+    if (!out_) closed_ = true;
   }
+
+  void notice(const std::string& text) {
+    std::lock_guard lock(mutex_);
+    err_ << "wexmidi monitor: " << text << "\n";
+  }
+
+  // Whether a write failed: nobody reads standard output any more.
+  bool closed() const { return closed_; }
 
  private:
-  void print(const Value& value, double time) {
-    const auto message = MessageValue::read(value);
-    const std::string text =
-        message ? message->lengthyDescription().value_or(message->description()) : "";
-    const nlohmann::ordered_json valueJson =
-        value.isString() ? nlohmann::ordered_json(value.asString())
-                         : nlohmann::ordered_json(static_cast<uint64_t>(value.toDouble()));
-    if (!json_) {
-      out_ << (value.isString() ? value.asString() : valueJson.dump()) << '\t' << text << '\n';
-      return;
-    }
-    nlohmann::ordered_json line = {{"time", std::round(time * 1e6) / 1e6}, {"value", valueJson}};
-    if (message) {
-      line["type"] = message->type();
-      line["channel"] = message->channel();
-      if (const auto* sysex = message->sysexArray()) {
-        line["sysex"] = *sysex;
+  void printLine(const std::string& source, const OrvMIDIMessage& message, double time) {
+    line_.clear();
+    if (options_.json) {
+      std::string value, hex, text;
+      MessageFormat::appendValue(value, message);
+      MessageFormat::appendText(text, message);
+      nlohmann::ordered_json json = {{"time", std::round(time * 1e6) / 1e6}, {"source", source}};
+      if (message.type() == 0xF0) {
+        json["value"] = value;
       } else {
-        line["data1"] = message->data1();
-        line["data2"] = message->data2();
+        json["value"] = std::stoull(value);
       }
+      json["type"] = message.type();
+      json["channel"] = message.channel();
+      if (const auto* sysex = message.sysexArray()) {
+        json["sysex"] = *sysex;
+      } else {
+        json["data1"] = message.data1();
+        json["data2"] = message.data2();
+      }
+      if (options_.hex) {
+        MessageFormat::appendHex(hex, message);
+        json["hex"] = hex;
+      }
+      json["text"] = text;
+      line_ = json.dump();
+    } else {
+      if (options_.time) {
+        char stamp[32];
+        std::snprintf(stamp, sizeof stamp, "%.6f\t", time);
+        line_ += stamp;
+      }
+      line_ += source;
+      line_ += '\t';
+      MessageFormat::appendValue(line_, message);
+      line_ += '\t';
+      if (options_.hex) {
+        MessageFormat::appendHex(line_, message);
+        line_ += '\t';
+      }
+      MessageFormat::appendText(line_, message);
     }
-    line["text"] = text;
-    out_ << line.dump() << '\n';
+    line_ += '\n';
+    out_ << line_;
   }
 
-  Composition& composition_;
   std::ostream& out_;
-  bool json_;
-  uint64_t seenVersion_ = 0;
+  std::ostream& err_;
+  const LineOptions options_;
+  const MessageFilter filter_;
+  const Clock::time_point start_ = Clock::now();
+  std::mutex mutex_;
+  std::string line_;
+  std::atomic<bool> closed_{false};
 };
 
 }  // namespace
@@ -77,67 +115,99 @@ class MessagePrinter {
 CLI::App* MonitorCommand::add(CLI::App& program) {
   CLI::App* command = program.add_subcommand(
       "monitor",
-      "Print the MIDI messages that arrive from the sources, one line each: the message value, "
-      "a tab and its text");
+      "Print the MIDI messages that arrive from the sources, one line each: the source's name, "
+      "the message value and its text, separated by tabs");
   command
       ->add_option("--source", sources_,
                    "Listen to this source only (repeatable): its exact name, or a part of one "
-                   "name in any case (with --midi alsa also client:port, or a client's name); "
-                   "all sources by default")
+                   "name in any case (with --midi alsa also client:port, or a client's name). "
+                   "By default every source, including those that appear while the monitor runs")
       ->allow_extra_args(false);
   command->add_flag("--json", json_,
-                    "One JSON object per message: time, value, type, channel, data1 and data2 "
-                    "(or sysex), text");
+                    "One JSON object per message: time, source, value, type, channel, data1 and "
+                    "data2 (or sysex), hex (with --hex), text");
+  command->add_flag("--time", time_,
+                    "Start each line with the time the message arrived, in seconds since the "
+                    "monitor started (to the microsecond)");
+  command->add_flag("--hex", hex_,
+                    "Show the bytes of each message in hex, as decode reads them, after its value");
+  command
+      ->add_option("--channel", channel_,
+                   "Only channel messages on this channel, 1 to 16 as musicians count (system "
+                   "messages have no channel and still show)")
+      ->check(CLI::Range(1, 16));
+  command
+      ->add_option("--type", types_,
+                   "Only messages of this kind (repeatable): " + MessageFilter::kindNames())
+      ->allow_extra_args(false);
+  command->add_flag("--no-clock", noClock_, "Leave out clock messages");
+  command->add_flag("--no-active-sensing", noActiveSensing_, "Leave out active sensing messages");
   command->add_option("--for", seconds_, "Stop after this many seconds (default: until Ctrl-C)")
       ->check(CLI::NonNegativeNumber);
   return command;
 }
 
 int MonitorCommand::run(ProgramContext& context) {
-  if (!context.startMIDIServices()) return 1;
-  PlugInRegistry registry;
-  registerWexPatches(registry);
-  Composition composition(registry);
-  composition.addPatch(kPatchId, "MIDI_ReceiverPlugIn");
+  MessageFilter filter;
+  for (const auto& type : types_) {
+    std::string reason;
+    if (!filter.addKind(type, &reason)) {
+      context.err() << "wexmidi monitor: --type: " << reason << "\n";
+      return 2;
+    }
+  }
+  if (channel_ > 0) filter.setChannel(channel_);
+  if (noClock_) filter.leaveOut(0xF8);
+  if (noActiveSensing_) filter.leaveOut(0xFE);
 
-  // The receiver's own panel chooses the sources; it stays open, since
-  // opening it again would switch every source on.
-  QCPlugInViewController* panel = composition.openPanel(kPatchId);
-  std::vector<std::string> chosen;
+  auto services = context.startMIDIServices();
+  if (!services) return 1;
+  MessagePrinter printer(context.out(), context.err(), {json_, time_, hex_}, std::move(filter));
+  SourceFollower follower(
+      *services, [&printer](const std::string& source, const OrvMIDIMessageList& messages) {
+        printer.print(source, messages);
+      });
   std::string reason;
-  bool ok = false;
-  const auto wanted = context.endpointNames(sources_, true);
-  performOnMainThreadAndWait(
-      [&] { ok = EndpointChooser::choose(*panel, wanted, "source", &chosen, &reason); });
-  if (!ok) {
+  if (!follower.open(&reason)) {
     context.err() << "wexmidi monitor: " << reason << "\n";
     return 1;
   }
-  std::string names;
-  for (const auto& name : chosen) names += (names.empty() ? "" : ", ") + name;
-  context.err() << "wexmidi monitor: listening to " << (names.empty() ? "no sources" : names)
-                << "\n";
+  const std::vector<std::string> names = follower.sourceNames();
+  std::vector<size_t> rows;
+  for (const auto& wanted : context.endpointNames(sources_, true)) {
+    const auto matched = EndpointChooser::match(names, wanted, "source", &reason);
+    if (matched.empty()) {
+      context.err() << "wexmidi monitor: " << reason << "\n";
+      return 1;
+    }
+    rows.insert(rows.end(), matched.begin(), matched.end());
+  }
+  std::string listening;
+  if (sources_.empty()) {
+    for (const auto& name : names) listening += (listening.empty() ? "" : ", ") + name;
+    printer.notice("listening to " + (listening.empty() ? "no sources" : listening) +
+                   ", and to the sources that appear");
+    follower.followAll([&printer](const std::string& source, bool came) {
+      printer.notice((came ? "source appeared: " : "source went away: ") + source);
+    });
+  } else {
+    for (size_t row : rows) listening += (listening.empty() ? "" : ", ") + names[row];
+    printer.notice("listening to " + listening);
+    follower.listenTo(rows);
+  }
 
-  MessagePrinter printer(composition, context.out(), json_);
-  composition.setTickObserver([&printer](double time) { printer.tick(time); });
   InterruptWatch interrupts;
-  using Clock = std::chrono::steady_clock;
   const auto end = seconds_ < 0 ? Clock::time_point::max()
                                 : Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                                      std::chrono::duration<double>(seconds_));
-  // Ticks come when messages arrive; the slow rate only keeps the patch
-  // evaluated as a provider otherwise would be.
-  composition.start(10);
-  while (!InterruptWatch::interrupted() && Clock::now() < end) {
+  while (!InterruptWatch::interrupted() && !printer.closed() && Clock::now() < end) {
     if (isMainThread()) {
       MainThread::runPendingTasks(std::chrono::milliseconds(10));
     } else {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    follower.update();
   }
-  composition.stop();
-  composition.setTickObserver(nullptr);
-  composition.closeAllPanels();
   return 0;
 }
 

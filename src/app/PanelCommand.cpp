@@ -69,6 +69,16 @@ int PanelCommand::run(ProgramContext& context) {
   auto session = CompositionSession::open(context, "panel", file_);
   if (!session) return 1;
   Composition& composition = session->composition();
+  const bool edited = !ticks_.empty() || !unticks_.empty() || !switches.empty() || !numbers.empty();
+  const QCPlugInClass* plugInClass = composition.patchClass(id_);
+  if (edited && plugInClass &&
+      plugInClass->plugInKeys.value_or(std::vector<std::string>{}).empty()) {
+    // An edit that the file cannot keep would be lost without a word.
+    context.err() << "wexmidi panel: patch \"" << id_ << "\" (" << plugInClass->className
+                  << ") saves no settings in the composition file, so its panel cannot be "
+                     "edited here; its choices are made afresh each time the composition runs\n";
+    return 1;
+  }
   int status = 0;
   performOnMainThreadAndWait([&] {
     QCPlugInViewController* panel = composition.openPanel(id_);
@@ -104,7 +114,6 @@ int PanelCommand::run(ProgramContext& context) {
   // learning ends the learning), so the file is saved after it.
   composition.closeAllPanels();
   if (status != 0) return status;
-  const bool edited = !ticks_.empty() || !unticks_.empty() || !switches.empty() || !numbers.empty();
   if (!edited) return 0;
   try {
     CompositionFile::save(composition, file_);

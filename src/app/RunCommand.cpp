@@ -59,11 +59,15 @@ class Output {
     std::lock_guard lock(mutex_);
     out_ << json.dump() << "\n";
     out_.flush();
+    if (!out_) closed_ = true;
   }
+  // Whether a write failed: nobody reads standard output any more.
+  bool closed() const { return closed_; }
 
  private:
   std::mutex mutex_;
   std::ostream& out_;
+  std::atomic<bool> closed_{false};
 };
 
 // The watched outputs: "id.port" or "id.*" (every output the patch has at
@@ -317,7 +321,7 @@ int RunCommand::run(ProgramContext& context) {
   // After the last event, a moment for the composition to take it in.
   const auto settle = std::chrono::milliseconds(250);
   auto playedAt = Clock::time_point::max();
-  while (!interrupted && Clock::now() < end) {
+  while (!interrupted && !output.closed() && Clock::now() < end) {
     if (player && seconds_ < 0 && player->finished()) {
       if (playedAt == Clock::time_point::max()) playedAt = Clock::now();
       if (Clock::now() - playedAt >= settle) break;

@@ -3,6 +3,7 @@
 #include "app/EndpointChooser.h"
 #include "app/MessageArgument.h"
 #include "app/ProgramContext.h"
+#include "app/SendArguments.h"
 #include "host/Composition.h"
 #include "host/PlugInRegistry.h"
 #include "host/Structure.h"
@@ -22,29 +23,56 @@ constexpr double kDeliveryTimeoutSeconds = 10;
 
 CLI::App* SendCommand::add(CLI::App& program) {
   CLI::App* command = program.add_subcommand(
-      "send", "Send message values to the MIDI destinations, in order, and wait until delivered");
+      "send",
+      "Send messages to the MIDI destinations, in the order given, and wait until delivered; "
+      "nothing is sent when any argument is refused");
   command
       ->add_option("--dest", destinations_,
                    "Send to this destination only (repeatable): its exact name, or a part of "
                    "one name in any case (with --midi alsa also client:port, or a client's "
                    "name); all destinations by default")
       ->allow_extra_args(false);
-  command->add_option("values", values_, MessageArgument::kHelp)->required();
+  hexOption_ = command
+                   ->add_option("--hex", hexes_,
+                                "Hex bytes as decode reads them (\"90 3C 64 F0 01 02 F7\"; / and "
+                                "// are ignored), sent in their place among the others")
+                   ->allow_extra_args(false);
+  fileOption_ = command
+                    ->add_option("--file", files_,
+                                 "A file of raw MIDI bytes, such as one or more sysex messages "
+                                 "(.syx), sent in its place among the others")
+                    ->allow_extra_args(false);
+  valuesOption_ = command->add_option(
+      "values", values_, std::string(MessageArgument::kHelp) + "; " + SendArguments::kWordsHelp);
+  command_ = command;
   return command;
 }
 
 int SendCommand::run(ProgramContext& context) {
-  std::vector<Value> messages;
-  for (const auto& argument : values_) {
-    std::string reason;
-    auto value = MessageArgument::value(argument, reason);
-    if (value && !MessageValue::read(*value, &reason)) value.reset();
-    if (!value) {
-      context.err() << "wexmidi send: \"" << argument << "\" yields no message: " << reason << "\n";
-      return 2;
+  // The arguments in the order given, options and values mixed.
+  std::vector<SendArguments::Argument> arguments;
+  size_t hexes = 0, files = 0, values = 0;
+  for (const CLI::Option* option : command_->parse_order()) {
+    if (option == hexOption_ && hexes < hexes_.size()) {
+      arguments.push_back({SendArguments::Kind::Hex, hexes_[hexes++]});
+    } else if (option == fileOption_ && files < files_.size()) {
+      arguments.push_back({SendArguments::Kind::File, files_[files++]});
+    } else if (option == valuesOption_ && values < values_.size()) {
+      arguments.push_back({SendArguments::Kind::Plain, values_[values++]});
     }
-    messages.push_back(*value);
   }
+  if (arguments.empty()) {
+    context.err() << "wexmidi send: give the messages to send (wexmidi send --help)\n";
+    return 2;
+  }
+  const SendArguments read(arguments);
+  if (!read.refusals().empty()) {
+    for (const auto& refusal : read.refusals())
+      context.err() << "wexmidi send: " << refusal << "\n";
+    context.err() << "wexmidi send: nothing was sent\n";
+    return 2;
+  }
+  const std::vector<Value>& messages = read.messages();
   auto services = context.startMIDIServices();
   if (!services) return 1;
   PlugInRegistry registry;

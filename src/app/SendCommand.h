@@ -7,9 +7,9 @@
 
 namespace wex {
 
-// `wexmidi send`: a sender patch sends the message values given (message
-// numbers or sysex strings) to the chosen destinations (all by default), and
-// the command waits until they have been delivered.
+// `wexmidi send`: a sender patch sends the messages given (message values,
+// readable words, hex bytes, files of bytes) to the chosen destinations (all
+// by default), and the command waits until they have been delivered.
 class SendCommand : public Command {
  public:
   CLI::App* add(CLI::App& program) override;
@@ -18,6 +18,13 @@ class SendCommand : public Command {
  private:
   std::vector<std::string> destinations_;
   std::vector<std::string> values_;
+  std::vector<std::string> hexes_;
+  std::vector<std::string> files_;
+  // To read the arguments back in the order given.
+  CLI::App* command_ = nullptr;
+  CLI::Option* hexOption_ = nullptr;
+  CLI::Option* fileOption_ = nullptr;
+  CLI::Option* valuesOption_ = nullptr;
 };
 
 }  // namespace wex

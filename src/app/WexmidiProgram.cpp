@@ -1,8 +1,11 @@
 #include "app/WexmidiProgram.h"
 
+#include <optional>
+
 #include "app/DecodeCommand.h"
 #include "app/EncodeCommand.h"
 #include "app/ListCommand.h"
+#include "app/ManualWriter.h"
 #include "app/MonitorCommand.h"
 #include "app/PanelCommand.h"
 #include "app/PatchesCommand.h"
@@ -11,6 +14,35 @@
 #include "app/SendCommand.h"
 
 namespace wex {
+
+namespace {
+
+// The first word that is neither an option nor the value of --midi, when it
+// names no subcommand.
+std::optional<std::string> unknownSubcommand(const CLI::App& app, int argc,
+                                             const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string word = argv[i];
+    if (word == "--midi") {
+      ++i;
+      continue;
+    }
+    if (word.empty() || word[0] == '-') continue;
+    for (const CLI::App* subcommand : app.get_subcommands({})) {
+      if (subcommand->check_name(word)) return std::nullopt;
+    }
+    return word;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::string WexmidiProgram::versionText() {
+  std::string text = std::string("wexmidi ") + WEX_VERSION;
+  if (*WEX_GIT_COMMIT) text += std::string(" (commit ") + WEX_GIT_COMMIT + ")";
+  return text;
+}
 
 WexmidiProgram::WexmidiProgram() {
   commands_.push_back(std::make_unique<DecodeCommand>());
@@ -28,6 +60,10 @@ int WexmidiProgram::run(int argc, const char* const* argv, std::istream& in, std
                         std::ostream& err) {
   CLI::App app{"wexmidi: MIDI tools and a patch host for MIDI compositions", "wexmidi"};
   app.require_subcommand(1);
+  // Options the subcommand does not know go to the program, so that the
+  // global ones may come after the subcommand too.
+  app.fallthrough();
+  app.set_version_flag("--version", versionText());
   std::string midi;
   app.add_option("--midi", midi,
                  "MIDI services: embedded, jack or alsa (default: jack when a server runs, "
@@ -36,6 +72,22 @@ int WexmidiProgram::run(int argc, const char* const* argv, std::istream& in, std
 
   std::vector<std::pair<CLI::App*, Command*>> added;
   for (auto& command : commands_) added.emplace_back(command->add(app), command.get());
+
+  // For the build: the manual page and the completion, from these very texts.
+  if (argc == 2 && std::string(argv[1]) == "--print-man-page") {
+    out << ManualWriter::manPage(app, versionText());
+    return 0;
+  }
+  if (argc == 2 && std::string(argv[1]) == "--print-bash-completion") {
+    out << ManualWriter::bashCompletion(app);
+    return 0;
+  }
+  if (const auto unknown = unknownSubcommand(app, argc, argv)) {
+    err << "wexmidi: \"" << *unknown << "\" is not a subcommand; the subcommands are";
+    for (const auto& [subcommand, command] : added) err << ' ' << subcommand->get_name();
+    err << " (wexmidi --help describes them)\n";
+    return 2;
+  }
 
   try {
     app.parse(argc, argv);

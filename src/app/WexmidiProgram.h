@@ -2,6 +2,7 @@
 
 #include <iostream>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "app/Command.h"
@@ -17,6 +18,10 @@ class WexmidiProgram {
 
   int run(int argc, const char* const* argv, std::istream& in = std::cin,
           std::ostream& out = std::cout, std::ostream& err = std::cerr);
+
+  // "wexmidi VERSION", and the commit it was built from when it was built
+  // from a checkout.
+  static std::string versionText();
 
  private:
   std::vector<std::unique_ptr<Command>> commands_;

@@ -1,3 +1,5 @@
+#include <csignal>
+
 #include "app/WexmidiProgram.h"
 #include "support/MainThread.h"
 
@@ -5,5 +7,8 @@
 // here. A command that waits keeps running MainThread::runPendingTasks.
 int main(int argc, char** argv) {
   wex::MainThread::designateCurrentThread();
+  // A closed standard output (a reader such as `head` that has had enough)
+  // shows as a failed write, which ends the printing commands quietly.
+  std::signal(SIGPIPE, SIG_IGN);
   return wex::WexmidiProgram().run(argc, argv);
 }

@@ -1,5 +1,8 @@
 #include "host/ValueJSON.h"
 
+#include <cmath>
+#include <cstdint>
+
 #include "host/Structure.h"
 
 namespace wex {
@@ -12,8 +15,17 @@ ValueJSON::Json ValueJSON::toJSON(const Value& value) {
       return value.asBoolean();
     case Value::Type::Index:
       return value.asIndex();
-    case Value::Type::Number:
-      return value.asNumber();
+    case Value::Type::Number: {
+      // A whole number prints as one (9452644, not 9452644.0); it reads back
+      // as a number all the same.
+      const double number = value.asNumber();
+      constexpr double kExact = 9007199254740992.0;  // 2^53
+      const bool negativeZero = number == 0 && std::signbit(number);
+      if (std::trunc(number) == number && std::fabs(number) < kExact && !negativeZero) {
+        return static_cast<int64_t>(number);
+      }
+      return number;
+    }
     case Value::Type::String:
       return value.asString();
     case Value::Type::Structure: {

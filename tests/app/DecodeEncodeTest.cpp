@@ -77,6 +77,15 @@ INSTANTIATE_TEST_SUITE_P(
                    "",
                    "9452644\tNoteOn, ch.0, note.60, val.100\n"},
         OutputCase{"DecodeOfAnEmptySysexPrintsNothing", {"decode", "F0", "F7"}, "", ""},
+        OutputCase{"EachLineOfInputIsAPacketListOfItsOwn",
+                   {"decode"},
+                   "90\n3C 64\nB0 07 7F\n",
+                   "9502718\tNoteOn, ch.0, note.255, val.254\n11536255\tCtrl, ch.0, ctrl.7, "
+                   "val.127\n"},
+        OutputCase{"AfterADoubleSlashListsEndAtDoubleSlashesOnly",
+                   {"decode"},
+                   "//\n90\n3C 64\n",
+                   "9452644\tNoteOn, ch.0, note.60, val.100\n"},
         OutputCase{"EncodeHexNumberQuotedByteAndClock",
                    {"encode", "0x903C64", "\"5\"", "16318462", "12649982"},
                    "",
@@ -138,7 +147,7 @@ INSTANTIATE_TEST_SUITE_P(
                     UsageErrorCase{"NotHex", {"decode", "90", "GZ"}, "", "\"GZ\""},
                     UsageErrorCase{"TripleSlash", {"decode", "///"}, "", "\"///\""},
                     UsageErrorCase{
-                        "BadTokenOnALineOfInput", {"decode"}, "90 3C\n64 0x7\n", "line 2"}),
+                        "BadTokenOnALineOfInput", {"decode"}, "# first\n90 3C 0x7\n", "line 2"}),
     [](const testing::TestParamInfo<UsageErrorCase>& info) {
       return std::string(info.param.name);
     });

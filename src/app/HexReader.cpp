@@ -1,0 +1,113 @@
+#include "app/HexReader.h"
+
+#include <array>
+
+namespace wex {
+
+namespace {
+
+// The value of each hex digit; -1 for every other character.
+constexpr std::array<int8_t, 256> kDigitValues = [] {
+  std::array<int8_t, 256> values{};
+  for (auto& value : values) value = -1;
+  for (int c = '0'; c <= '9'; ++c) values[c] = static_cast<int8_t>(c - '0');
+  for (int c = 'a'; c <= 'f'; ++c) values[c] = static_cast<int8_t>(c - 'a' + 10);
+  for (int c = 'A'; c <= 'F'; ++c) values[c] = static_cast<int8_t>(c - 'A' + 10);
+  return values;
+}();
+
+bool isSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+}  // namespace
+
+bool HexReader::feed(const char* text, size_t size) {
+  const char* const end = text + size;
+  const char* at = text;
+  while (at < end) {
+    const char c = *at;
+    if (c == '\n') {
+      if (!endWord()) return false;
+      inComment_ = false;
+      sink_.lineEnd();
+      ++line_;
+      ++at;
+    } else if (inComment_) {
+      ++at;
+    } else if (isSpace(c)) {
+      if (!endWord()) return false;
+      ++at;
+    } else if (c == '#') {
+      if (!endWord()) return false;
+      inComment_ = true;
+      ++at;
+    } else {
+      // The rest of the word: read in place when the block holds all of it.
+      const char* stop = at;
+      while (stop < end && *stop != '\n' && *stop != '#' && !isSpace(*stop)) ++stop;
+      if (stop == end || !word_.empty()) {
+        word_.append(at, stop);
+      } else if (!readWord(at, static_cast<size_t>(stop - at))) {
+        word_.assign(at, stop);
+        return fail(error_);
+      }
+      at = stop;
+    }
+  }
+  return true;
+}
+
+bool HexReader::finish() {
+  return endWord();
+}
+
+bool HexReader::endWord() {
+  if (word_.empty()) return true;
+  if (!readWord(word_.data(), word_.size())) return fail(error_);
+  word_.clear();
+  return true;
+}
+
+bool HexReader::readWord(const char* word, size_t size) {
+  if (size == 1 && word[0] == '/') {
+    sink_.slash();
+    return true;
+  }
+  if (size == 2 && word[0] == '/' && word[1] == '/') {
+    sink_.doubleSlash();
+    return true;
+  }
+  for (size_t i = 0; i < size; ++i) {
+    if (kDigitValues[static_cast<unsigned char>(word[i])] < 0) {
+      error_ = "is not a hex byte (two hex digits each, or / or //)";
+      return false;
+    }
+  }
+  if (size % 2 != 0) {
+    error_ = "ends in a lone nibble (give each byte as two hex digits)";
+    return false;
+  }
+  Byte bytes[64];
+  size_t count = 0;
+  for (size_t i = 0; i < size; i += 2) {
+    bytes[count++] = static_cast<Byte>(kDigitValues[static_cast<unsigned char>(word[i])] * 16 +
+                                       kDigitValues[static_cast<unsigned char>(word[i + 1])]);
+    if (count == sizeof bytes) {
+      sink_.bytes(bytes, count);
+      count = 0;
+    }
+  }
+  if (count > 0) sink_.bytes(bytes, count);
+  return true;
+}
+
+bool HexReader::fail(std::string reason) {
+  std::string shown =
+      word_.size() > kLongestWordShown ? word_.substr(0, kLongestWordShown) + "..." : word_;
+  error_ = "\"" + shown + "\" " + reason;
+  word_.clear();
+  return false;
+}
+
+}  // namespace wex
