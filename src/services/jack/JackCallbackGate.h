@@ -1,15 +1,13 @@
 #pragma once
 
-#include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <exception>
 #include <mutex>
-#include <set>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "services/CallbackFailures.h"
 #include "services/MIDITypes.h"
 
 namespace wex {
@@ -26,33 +24,25 @@ class JackCallbackGate {
   // of from inside its own callback) is not waited for.
   void waitUntilIdle(MIDIClientRef client);
 
-  // Runs `callback` between enter and leave. An exception the callback
-  // throws stops here: it would end the backend's thread, and a client's
-  // disposal would wait for a callback that never leaves. The first one of
-  // each client is logged, every one is counted.
+  // Runs `callback` between enter and leave. What it throws stops here, so
+  // that the callback always leaves (CallbackFailures).
   template <typename Callback>
   void run(MIDIClientRef client, Callback&& callback) {
     enter(client);
-    try {
-      callback();
-    } catch (...) {
-      noteThrown(client, std::current_exception());
-    }
+    failures_.guard(client, callback);
     leave(client);
   }
 
   // How many callbacks have thrown.
-  uint64_t thrownCount() const { return thrown_.load(); }
+  uint64_t thrownCount() const { return failures_.count(); }
 
  private:
   bool busyElsewhere(MIDIClientRef client) const;
-  void noteThrown(MIDIClientRef client, const std::exception_ptr& error);
 
   std::mutex mutex_;
   std::condition_variable idle_;
   std::vector<std::pair<MIDIClientRef, std::thread::id>> running_;
-  std::set<MIDIClientRef> loggedThrowers_;
-  std::atomic<uint64_t> thrown_{0};
+  CallbackFailures failures_;
 };
 
 }  // namespace wex

@@ -7,6 +7,11 @@ namespace wex {
 
 namespace {
 
+bool isIntegerProperty(const std::string& propertyID) {
+  return propertyID == kMIDIPropertyUniqueID || propertyID == kMIDIPropertyPhysical ||
+         propertyID == kMIDIPropertyOffline;
+}
+
 template <typename Streams, typename Predicate>
 Streams takeOut(Streams& streams, Predicate predicate) {
   Streams taken;
@@ -21,7 +26,7 @@ Streams takeOut(Streams& streams, Predicate predicate) {
 
 OSStatus JackMIDIServices::MIDIClientCreate(const std::string& name, MIDINotifyProc notifyProc,
                                             void* notifyRefCon, MIDIClientRef* outClient) {
-  if (!outClient) return kMIDIInvalidClient;
+  if (!outClient) return kMIDINotPermitted;
   std::lock_guard lock(mutex_);
   auto client = std::make_shared<Client>();
   client->ref = newRef();
@@ -68,14 +73,15 @@ OSStatus JackMIDIServices::MIDIClientDispose(MIDIClientRef clientRef) {
   return noErr;
 }
 
-OSStatus JackMIDIServices::MIDIInputPortCreate(MIDIClientRef client, const std::string&,
+OSStatus JackMIDIServices::MIDIInputPortCreate(MIDIClientRef client, const std::string& portName,
                                                MIDIReadProc readProc, void* refCon,
                                                MIDIPortRef* outPort) {
+  if (!outPort) return kMIDINotPermitted;
   std::lock_guard lock(mutex_);
   if (!clients_.count(client)) return kMIDIInvalidClient;
-  if (!outPort) return kMIDIInvalidPort;
   Port port;
   port.ref = newRef();
+  port.name = portName;
   port.client = client;
   port.isInput = true;
   port.readProc = readProc;
@@ -85,13 +91,14 @@ OSStatus JackMIDIServices::MIDIInputPortCreate(MIDIClientRef client, const std::
   return noErr;
 }
 
-OSStatus JackMIDIServices::MIDIOutputPortCreate(MIDIClientRef client, const std::string&,
+OSStatus JackMIDIServices::MIDIOutputPortCreate(MIDIClientRef client, const std::string& portName,
                                                 MIDIPortRef* outPort) {
+  if (!outPort) return kMIDINotPermitted;
   std::lock_guard lock(mutex_);
   if (!clients_.count(client)) return kMIDIInvalidClient;
-  if (!outPort) return kMIDIInvalidPort;
   Port port;
   port.ref = newRef();
+  port.name = portName;
   port.client = client;
   ports_[port.ref] = port;
   *outPort = port.ref;
@@ -104,7 +111,8 @@ OSStatus JackMIDIServices::MIDIPortConnectSource(MIDIPortRef portRef, MIDIEndpoi
   auto port = ports_.find(portRef);
   if (port == ports_.end() || !port->second.isInput) return kMIDIInvalidPort;
   const JackEndpoint* endpoint = endpoints_.find(source);
-  if (!endpoint || !endpoint->isSource) return kMIDIUnknownEndpoint;
+  if (!endpoint) return kMIDIUnknownEndpoint;
+  if (!endpoint->isSource) return kMIDIWrongEndpointType;
   for (const auto& stream : inputs_) {
     if (stream->inputPort == portRef && stream->peer == source) return noErr;
   }
@@ -124,7 +132,8 @@ OSStatus JackMIDIServices::MIDIPortConnectSource(MIDIPortRef portRef, MIDIEndpoi
 
 OSStatus JackMIDIServices::MIDIPortDisconnectSource(MIDIPortRef portRef, MIDIEndpointRef source) {
   std::unique_lock lock(mutex_);
-  if (!ports_.count(portRef)) return kMIDIInvalidPort;
+  auto port = ports_.find(portRef);
+  if (port == ports_.end() || !port->second.isInput) return kMIDIInvalidPort;
   auto taken = takeOut(inputs_, [&](const JackInputStream& s) {
     return s.inputPort == portRef && s.peer == source;
   });
@@ -137,9 +146,9 @@ OSStatus JackMIDIServices::MIDIPortDisconnectSource(MIDIPortRef portRef, MIDIEnd
 OSStatus JackMIDIServices::MIDIDestinationCreate(MIDIClientRef client, const std::string& name,
                                                  MIDIReadProc readProc, void* refCon,
                                                  MIDIEndpointRef* outDest) {
+  if (!outDest) return kMIDINotPermitted;
   std::lock_guard lock(mutex_);
   if (!clients_.count(client)) return kMIDIInvalidClient;
-  if (!outDest) return kMIDIUnknownEndpoint;
   auto stream = std::make_shared<JackInputStream>();
   stream->client = client;
   stream->readProc = readProc;
@@ -149,9 +158,9 @@ OSStatus JackMIDIServices::MIDIDestinationCreate(MIDIClientRef client, const std
 
 OSStatus JackMIDIServices::MIDISourceCreate(MIDIClientRef client, const std::string& name,
                                             MIDIEndpointRef* outSrc) {
+  if (!outSrc) return kMIDINotPermitted;
   std::lock_guard lock(mutex_);
   if (!clients_.count(client)) return kMIDIInvalidClient;
-  if (!outSrc) return kMIDIUnknownEndpoint;
   auto stream = std::make_shared<JackOutputStream>();
   stream->client = client;
   return publishVirtualEndpoint(std::move(stream), name, outputs_, outSrc);
@@ -179,34 +188,44 @@ OSStatus JackMIDIServices::publishVirtualEndpoint(std::shared_ptr<Stream> stream
   return noErr;
 }
 
+// Endpoints, clients and ports have a name; endpoints the integer properties.
 OSStatus JackMIDIServices::MIDIObjectGetStringProperty(MIDIObjectRef obj,
                                                        const std::string& propertyID,
                                                        std::optional<std::string>* str) {
+  if (!str) return kMIDINotPermitted;
   std::lock_guard lock(mutex_);
   const JackEndpoint* endpoint = endpoints_.find(obj);
-  if (!endpoint) return kMIDIObjectNotFound;
+  const auto client = clients_.find(obj);
+  const auto port = ports_.find(obj);
+  if (!endpoint && client == clients_.end() && port == ports_.end()) return kMIDIObjectNotFound;
+  if (isIntegerProperty(propertyID)) return kMIDIWrongPropertyType;
   if (propertyID != kMIDIPropertyName) return kMIDIUnknownProperty;
-  if (str) *str = endpoint->name;
+  if (endpoint) {
+    *str = endpoint->name;
+  } else if (client != clients_.end()) {
+    *str = client->second->name;
+  } else {
+    *str = port->second.name;
+  }
   return noErr;
 }
 
 OSStatus JackMIDIServices::MIDIObjectGetIntegerProperty(MIDIObjectRef obj,
                                                         const std::string& propertyID,
                                                         int32_t* outValue) {
+  if (!outValue) return kMIDINotPermitted;
   std::lock_guard lock(mutex_);
   const JackEndpoint* endpoint = endpoints_.find(obj);
-  if (!endpoint) return kMIDIObjectNotFound;
-  int32_t value = 0;
+  if (!endpoint && !clients_.count(obj) && !ports_.count(obj)) return kMIDIObjectNotFound;
+  if (propertyID == kMIDIPropertyName) return kMIDIWrongPropertyType;
+  if (!endpoint || !isIntegerProperty(propertyID)) return kMIDIUnknownProperty;
   if (propertyID == kMIDIPropertyUniqueID) {
-    value = endpoint->uniqueID;
+    *outValue = endpoint->uniqueID;
   } else if (propertyID == kMIDIPropertyPhysical) {
-    value = endpoint->physical ? 1 : 0;
-  } else if (propertyID == kMIDIPropertyOffline) {
-    value = endpoints_.offline(*endpoint) ? 1 : 0;
+    *outValue = endpoint->physical ? 1 : 0;
   } else {
-    return kMIDIUnknownProperty;
+    *outValue = endpoints_.offline(*endpoint) ? 1 : 0;
   }
-  if (outValue) *outValue = value;
   return noErr;
 }
 

@@ -93,6 +93,7 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   struct Port {
     MIDIPortRef ref = 0;
     MIDIClientRef client = 0;
+    std::string name;
     bool isInput = false;
     MIDIReadProc readProc = nullptr;
     void* refCon = nullptr;

@@ -46,7 +46,8 @@ OSStatus JackMIDIServices::MIDISend(MIDIPortRef portRef, MIDIEndpointRef dest,
     auto port = ports_.find(portRef);
     if (port == ports_.end() || port->second.isInput) return kMIDIInvalidPort;
     const JackEndpoint* endpoint = endpoints_.find(dest);
-    if (!endpoint || endpoint->isSource) return kMIDIUnknownEndpoint;
+    if (!endpoint) return kMIDIUnknownEndpoint;
+    if (endpoint->isSource) return kMIDIWrongEndpointType;
     if (!pktlist) return kMIDIMessageSendErr;
     stream = outputStreamTo(dest);
     if (!jack_) {
@@ -64,7 +65,12 @@ OSStatus JackMIDIServices::MIDIReceived(MIDIEndpointRef src, const MIDIPacketLis
     for (const auto& candidate : outputs_) {
       if (!candidate->isPrivate && candidate->endpoint == src) stream = candidate;
     }
-    if (!stream) return kMIDIUnknownEndpoint;
+    if (!stream) {
+      // Only our own virtual sources can be published on.
+      const JackEndpoint* endpoint = endpoints_.find(src);
+      if (!endpoint) return kMIDIUnknownEndpoint;
+      return endpoint->isSource ? kMIDINotPermitted : kMIDIWrongEndpointType;
+    }
     if (!pktlist) return kMIDIMessageSendErr;
     if (!jack_) {
       droppedWhileAway_.fetch_add(1);
