@@ -7,9 +7,15 @@ namespace wex {
 
 namespace {
 
-Byte* bytesOf(MIDIPacketList* list) { return reinterpret_cast<Byte*>(list); }
-const Byte* bytesOf(const MIDIPacketList* list) { return reinterpret_cast<const Byte*>(list); }
-Byte* bytesOf(MIDIPacket* packet) { return reinterpret_cast<Byte*>(packet); }
+Byte* bytesOf(MIDIPacketList* list) {
+  return reinterpret_cast<Byte*>(list);
+}
+const Byte* bytesOf(const MIDIPacketList* list) {
+  return reinterpret_cast<const Byte*>(list);
+}
+Byte* bytesOf(MIDIPacket* packet) {
+  return reinterpret_cast<Byte*>(packet);
+}
 
 template <class T>
 T load(const Byte* at) {
@@ -43,9 +49,15 @@ void copyBytes(Byte* to, const Byte* from, ByteCount count) {
   }
 }
 
-uint32_t countOf(const Byte* list) { return load<uint32_t>(list); }
-MIDITimeStamp timeOf(const Byte* packet) { return load<MIDITimeStamp>(packet); }
-uint16_t lengthOf(const Byte* packet) { return load<uint16_t>(packet + 8); }
+uint32_t countOf(const Byte* list) {
+  return load<uint32_t>(list);
+}
+MIDITimeStamp timeOf(const Byte* packet) {
+  return load<MIDITimeStamp>(packet);
+}
+uint16_t lengthOf(const Byte* packet) {
+  return load<uint16_t>(packet + 8);
+}
 
 MIDIPacket* addBytes(MIDIPacketList* pktlist, ByteCount listSize, MIDIPacket* curPacket,
                      MIDITimeStamp time, ByteCount nData, const Byte* data, bool mayMerge) {
@@ -97,7 +109,9 @@ MIDIPacket* MIDIPacketListAddPacket(MIDIPacketList* pktlist, ByteCount listSize,
   return addBytes(pktlist, listSize, curPacket, time, nData, data, false);
 }
 
-uint32_t MIDIPacketListCount(const MIDIPacketList* pktlist) { return countOf(bytesOf(pktlist)); }
+uint32_t MIDIPacketListCount(const MIDIPacketList* pktlist) {
+  return countOf(bytesOf(pktlist));
+}
 
 ByteCount MIDIPacketListByteSize(const MIDIPacketList* pktlist) {
   const Byte* list = bytesOf(pktlist);
