@@ -41,15 +41,13 @@ bool isPhysical(bool source, std::optional<int32_t> uniqueID) {
 
 std::vector<Entry> entriesOf(MutLockArray<OrvMIDINode>& list, const char* kind) {
   std::vector<Entry> entries;
-  list.rdlock();
-  for (const auto& node : list.array()) {
+  for (const auto& node : list.readLocked()) {
     Entry entry{kind, entries.size(), node->name(), std::nullopt};
     auto id = node->properties().find(kMIDIPropertyUniqueID);
     if (id != node->properties().end()) entry.uniqueID = std::get<int32_t>(id->second);
     entry.physical = isPhysical(std::string(kind) == "source", entry.uniqueID);
     entries.push_back(std::move(entry));
   }
-  list.unlock();
   return entries;
 }
 

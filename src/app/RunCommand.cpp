@@ -3,12 +3,12 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <csignal>
 #include <map>
 #include <mutex>
 #include <thread>
 
 #include "app/CompositionSession.h"
+#include "app/InterruptWatch.h"
 #include "app/LineReader.h"
 #include "app/MidiFilePlayer.h"
 #include "app/PanelView.h"
@@ -21,34 +21,6 @@ namespace wex {
 namespace {
 
 using Json = ValueJSON::Json;
-
-std::atomic<bool> interrupted{false};
-
-void onInterrupt(int) {
-  interrupted = true;
-}
-
-// Ctrl-C (and a polite kill) end the run; the previous handlers come back
-// when the run is over.
-class InterruptGuard {
- public:
-  InterruptGuard() {
-    interrupted = false;
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &previousInt_);
-    sigaction(SIGTERM, &action, &previousTerm_);
-  }
-  ~InterruptGuard() {
-    sigaction(SIGINT, &previousInt_, nullptr);
-    sigaction(SIGTERM, &previousTerm_, nullptr);
-  }
-
- private:
-  struct sigaction previousInt_ {};
-  struct sigaction previousTerm_ {};
-};
 
 // The lines on standard output come from the evaluation thread (watched
 // outputs) and the main thread (answers to commands): one lock keeps them whole.
@@ -307,7 +279,7 @@ int RunCommand::run(ProgramContext& context) {
   }
   composition.setTickObserver([&watcher](double time) { watcher.tick(time); });
 
-  InterruptGuard interrupts;
+  InterruptWatch interrupts;
   LineReader reader;
   if (context.interactiveInput()) reader.start(context.in());
   CommandHandler handler(*session, output, context.err());
@@ -321,7 +293,7 @@ int RunCommand::run(ProgramContext& context) {
   // After the last event, a moment for the composition to take it in.
   const auto settle = std::chrono::milliseconds(250);
   auto playedAt = Clock::time_point::max();
-  while (!interrupted && !output.closed() && Clock::now() < end) {
+  while (!InterruptWatch::interrupted() && !output.closed() && Clock::now() < end) {
     if (player && seconds_ < 0 && player->finished()) {
       if (playedAt == Clock::time_point::max()) playedAt = Clock::now();
       if (Clock::now() - playedAt >= settle) break;

@@ -124,11 +124,6 @@ class Composition : public QCPlugInHost {
     std::vector<Connection> connections;
     std::vector<size_t> order;  // node positions in evaluation order
   };
-  struct InputFeed {
-    std::shared_ptr<QCPlugIn> source;
-    std::string sourceKey;
-    std::string targetKey;
-  };
 
   std::shared_ptr<const Graph> graph() const;
   void replaceGraph(std::shared_ptr<Graph> graph);

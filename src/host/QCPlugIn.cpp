@@ -77,8 +77,8 @@ void QCPlugIn::setValueForOutputKey(const Value& value, const std::string& key) 
     case PortTable::SetResult::NoSuchPort:
       throw QCPlugInHostException("there is no output port \"" + key + "\"");
     case PortTable::SetResult::WrongType:
-      throw QCPlugInHostException("output port \"" + key + "\" does not take a " +
-                                  Value::typeName(value.type()));
+      throw QCPlugInHostException("output port \"" + key + "\" does not take " +
+                                  Value::typeNameWithArticle(value.type()));
     default:
       break;
   }
@@ -127,9 +127,9 @@ void QCPlugIn::setValueForSetting(const Value& value, const std::string& key) {
                                                setting.type == Value::Type::Index ||
                                                setting.type == Value::Type::Number);
     if (!numeric) {
-      throw QCPlugInHostException(std::string("setting \"") + key + "\" takes a " +
-                                  Value::typeName(setting.type) + ", not a " +
-                                  Value::typeName(value.type()));
+      throw QCPlugInHostException(std::string("setting \"") + key + "\" takes " +
+                                  Value::typeNameWithArticle(setting.type) + ", not " +
+                                  Value::typeNameWithArticle(value.type()));
     }
     const QCPortType portType = setting.type == Value::Type::Boolean ? QCPortType::Boolean
                                 : setting.type == Value::Type::Index ? QCPortType::Index

@@ -70,7 +70,6 @@ class QCInputPort {
   QCInputPort& operator=(const QCInputPort&) = delete;
 
   T operator()() const { return Traits::from(plugIn_.valueForInputKey(key_)); }
-  Value rawValue() const { return plugIn_.valueForInputKey(key_); }
   const std::string& key() const { return key_; }
 
  private:

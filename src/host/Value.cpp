@@ -60,4 +60,10 @@ const char* Value::typeName(Type type) {
   return "none";
 }
 
+std::string Value::typeNameWithArticle(Type type) {
+  if (type == Type::None) return "nothing";
+  const std::string name = typeName(type);
+  return (type == Type::Index ? "an " : "a ") + name;
+}
+
 }  // namespace wex

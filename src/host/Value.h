@@ -48,6 +48,9 @@ class Value {
   bool operator==(const Value& other) const;
 
   static const char* typeName(Type type);
+  // The name after its article, for messages: "an index", "a number"
+  // ("nothing" for none).
+  static std::string typeNameWithArticle(Type type);
 
  private:
   using Storage = std::variant<std::monostate, bool, uint64_t, double, std::string,

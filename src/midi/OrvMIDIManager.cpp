@@ -28,9 +28,7 @@ void OrvMIDIManager::tearDown() {
   delegate_.store(nullptr);
   // A node kept by someone else must not call back into a manager that is gone.
   for (auto* list : {&sourceArray_, &destArray_}) {
-    list->rdlock();
-    for (const auto& node : list->array()) node->setDelegate(nullptr);
-    list->unlock();
+    for (const auto& node : list->readLocked()) node->setDelegate(nullptr);
     list->lockRemoveAllObjects();
   }
   std::shared_ptr<OrvMIDINode> source, dest;
@@ -96,14 +94,12 @@ std::shared_ptr<OrvMIDINode> OrvMIDIManager::findNodeNamed(const MutLockArray<Or
                                                            const std::string& name) {
   if (name.empty()) return nullptr;
   std::shared_ptr<OrvMIDINode> found;
-  list.rdlock();
-  for (const auto& node : list.array()) {
+  for (const auto& node : list.readLocked()) {
     if (node->name() == name) {
       found = node;
       break;
     }
   }
-  list.unlock();
   return found;
 }
 
@@ -117,11 +113,9 @@ std::shared_ptr<OrvMIDINode> OrvMIDIManager::findDestNodeNamed(const std::string
 
 std::vector<std::string> OrvMIDIManager::destNodeNameArray() const {
   std::vector<std::string> names;
-  destArray_.rdlock();
-  for (const auto& node : destArray_.array()) {
+  for (const auto& node : destArray_.readLocked()) {
     if (node->name()) names.push_back(*node->name());
   }
-  destArray_.unlock();
   return names;
 }
 
@@ -182,23 +176,19 @@ void OrvMIDIManager::sendMsgs(const OrvMIDIMessageList& msgs) {
 
 OrvMIDISnapshotFlags OrvMIDIManager::flagsOf(const MutLockArray<OrvMIDINode>& list) {
   OrvMIDISnapshotFlags flags;
-  list.rdlock();
-  for (const auto& node : list.array()) {
+  for (const auto& node : list.readLocked()) {
     if (node->name()) flags[*node->name()] = node->enabled();
   }
-  list.unlock();
   return flags;
 }
 
 void OrvMIDIManager::applyFlags(const MutLockArray<OrvMIDINode>& list,
                                 const OrvMIDISnapshotFlags& flags) {
-  list.rdlock();
-  for (const auto& node : list.array()) {
+  for (const auto& node : list.readLocked()) {
     if (!node->name()) continue;
     auto it = flags.find(*node->name());
     if (it != flags.end()) node->setEnabled(it->second);
   }
-  list.unlock();
 }
 
 OrvMIDISnapshot OrvMIDIManager::createSnapshot() const {

@@ -44,6 +44,22 @@ DistributorPlugIn::DistributorPlugIn(std::string className, std::string settingK
       [this](const Value& value) { setEnableList(enableListFromValue(value)); });
 }
 
+std::vector<QCPropertyPortDeclaration> DistributorPlugIn::inputPropertyPorts() {
+  return {{"inputMessages", QCPortTypeStructure}, {"inputChannel", QCPortTypeIndex}};
+}
+
+std::optional<AttributeDictionary> DistributorPlugIn::inputPortAttributes(const std::string& key) {
+  if (key == "inputMessages") {
+    return AttributeDictionary{{QCPortAttributeNameKey, Value::string("Messages")}};
+  }
+  if (key == "inputChannel") {
+    return AttributeDictionary{{QCPortAttributeNameKey, Value::string("Channel")},
+                               {QCPortAttributeDefaultValueKey, Value::index(0)},
+                               {QCPortAttributeMaximumValueKey, Value::index(15)}};
+  }
+  return std::nullopt;
+}
+
 void DistributorPlugIn::makeInitialPorts() {
   std::lock_guard lock(lock_);
   ports_.assign(kNumberCount, false);
@@ -72,6 +88,8 @@ void DistributorPlugIn::setLearnMessages(bool learn) {
       enablePortLocked(n);
     } catch (const QCPlugInHostException&) {
       // The number had its ports already.
+    } catch (const std::out_of_range&) {
+      // The number lies beyond the end of a short restored list.
     }
   }
 }
@@ -113,24 +131,23 @@ void DistributorPlugIn::disablePortLocked(int n) {
 }
 
 void DistributorPlugIn::setEnableList(const std::vector<bool>& list) {
-  if (list.size() != kNumberCount) {
-    throw QCPlugInHostException(className_ + " \"" + settingKey_ + "\": expected a list of " +
-                                std::to_string(kNumberCount) + " booleans, got " +
-                                std::to_string(list.size()) + " entries");
-  }
   std::lock_guard lock(lock_);
   reconcileLocked(list);
 }
 
-// A number whose entry is false loses the ports it has (such as those the
-// constructor made for number 0), so the list and the ports agree afterwards.
+// The list is kept whatever its length. Each true entry gets its ports, and a
+// number whose entry is false (or that lies beyond the end of a short list)
+// loses the ports it has, such as those the constructor made for number 0, so
+// the list and the ports agree afterwards.
 void DistributorPlugIn::reconcileLocked(const std::vector<bool>& list) {
   ports_ = list;
-  for (int n = 0; n < kNumberCount; ++n) {
-    const bool has = hasPortsFor(n);
+  const size_t numbers = std::max(list.size(), static_cast<size_t>(kNumberCount));
+  for (size_t n = 0; n < numbers; ++n) {
+    const bool wanted = n < list.size() && list[n];
+    const bool has = hasPortsFor(static_cast<int>(n));
     try {
-      if (list[n] && !has) addPortsFor(n);
-      if (!list[n] && has) removePortsFor(n);
+      if (wanted && !has) addPortsFor(static_cast<int>(n));
+      if (!wanted && has) removePortsFor(static_cast<int>(n));
     } catch (const QCPlugInHostException&) {
     }
   }
@@ -142,23 +159,23 @@ Value DistributorPlugIn::enableListValue() const {
   return Value::structure(Structure::makeList(std::move(values)));
 }
 
+// A saved list of any length; each entry by its boolean value (a number is
+// true when it is not zero). Anything else is refused, naming patch and key.
 std::vector<bool> DistributorPlugIn::enableListFromValue(const Value& value) const {
-  const std::string refusal = className_ + " \"" + settingKey_ + "\": expected a list of " +
-                              std::to_string(kNumberCount) + " booleans, got ";
+  const std::string refusal =
+      className_ + " \"" + settingKey_ + "\": expected a list of booleans, got ";
   if (!value.isStructure() || !value.asStructure()->isOrdered()) {
-    throw QCPlugInHostException(refusal + "a " + Value::typeName(value.type()));
+    throw QCPlugInHostException(refusal + Value::typeNameWithArticle(value.type()));
   }
   const auto& values = value.asStructure()->values();
-  if (values.size() != kNumberCount) {
-    throw QCPlugInHostException(refusal + "a list of " + std::to_string(values.size()));
-  }
   std::vector<bool> list;
+  list.reserve(values.size());
   for (size_t n = 0; n < values.size(); ++n) {
-    if (!values[n].isBoolean()) {
-      throw QCPlugInHostException(refusal + "a " + Value::typeName(values[n].type()) +
+    if (!values[n].isNumeric()) {
+      throw QCPlugInHostException(refusal + Value::typeNameWithArticle(values[n].type()) +
                                   " at index " + std::to_string(n));
     }
-    list.push_back(values[n].asBoolean());
+    list.push_back(values[n].toDouble() != 0);
   }
   return list;
 }

@@ -9,16 +9,17 @@
 #include <vector>
 
 #include "host/QCPlugIn.h"
+#include "host/QCPlugInClass.h"
 #include "host/QCPropertyPort.h"
 
 namespace wex {
 
-// What the CC and the note distributor share: the enable list of 128 numbers
-// (entry n true exactly when number n has its output ports), learning, and
-// saving and restoring the list. Panels change these on the main thread while
-// the host evaluates on its own, so one lock guards the list, the learning
-// flag and the learned numbers, and is held across the port changes that go
-// with them.
+// What the CC and the note distributor share: the enable list (128 numbers
+// when the patch makes it; a restored list keeps its length), entry n true
+// exactly when number n has its output ports; learning; saving and restoring
+// the list; and the two input ports with their attributes. Panels change these on the main thread
+// while the host evaluates on its own, so one lock guards the list, the learning flag and the
+// learned numbers, and is held across the port changes that go with them.
 class DistributorPlugIn : public QCPlugIn {
  public:
   static constexpr int kNumberCount = 128;
@@ -32,17 +33,22 @@ class DistributorPlugIn : public QCPlugIn {
   // The enable list, copied under the lock.
   std::vector<bool> enableList() const;
   bool isEnabled(int n) const;
-  // Replaces the list (which must hold 128 entries) and adds or removes
-  // ports so that each true entry has its ports and each false one none.
-  // Throws QCPlugInHostException for a list of another length.
+  // Replaces the list, whatever its length, and adds or removes ports so that
+  // each true entry has its ports and each other number none.
   void setEnableList(const std::vector<bool>& list);
 
-  // The saved setting: the enable list, refused with a QCPlugInHostException
-  // naming the patch and the key unless it is a list of 128 booleans.
+  // The saved setting: the enable list, a list of any length whose entries
+  // are booleans or numbers (true when not zero); anything else is refused
+  // with a QCPlugInHostException naming the patch and the key.
   void setSerializedValue(const Value& value, const std::string& key) override;
 
  protected:
   DistributorPlugIn(std::string className, std::string settingKey);
+
+  // The input ports both distributors have: "inputMessages" and
+  // "inputChannel", with their attributes.
+  static std::vector<QCPropertyPortDeclaration> inputPropertyPorts();
+  static std::optional<AttributeDictionary> inputPortAttributes(const std::string& key);
 
   // Entry n becomes true and n gets its ports; throws std::out_of_range for a
   // number outside the list (before any port is touched) and lets the host's

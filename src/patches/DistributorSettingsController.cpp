@@ -70,7 +70,7 @@ void DistributorSettingsController::tableViewSetObjectValue(const TableView& tab
                                                             const Value& value,
                                                             const TableColumn& column, size_t row) {
   if (&table != tableView_ || column.identifier() != kEnableColumn) return;
-  if (row >= static_cast<size_t>(DistributorPlugIn::kNumberCount)) return;
+  if (row >= distributor_.enableList().size()) return;
   const int number = static_cast<int>(row);
   const bool tick = panelIntegerReading(value) == 1;
   // Ticking a ticked row (or unticking an unticked one) is no change: the

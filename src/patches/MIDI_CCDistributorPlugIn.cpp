@@ -18,20 +18,12 @@ AttributeDictionary MIDI_CCDistributorPlugIn::attributes() {
 }
 
 std::vector<QCPropertyPortDeclaration> MIDI_CCDistributorPlugIn::propertyPorts() {
-  return {{"inputMessages", QCPortTypeStructure}, {"inputChannel", QCPortTypeIndex}};
+  return inputPropertyPorts();
 }
 
 std::optional<AttributeDictionary> MIDI_CCDistributorPlugIn::attributesForPropertyPortWithKey(
     const std::string& key) {
-  if (key == "inputMessages") {
-    return AttributeDictionary{{QCPortAttributeNameKey, Value::string("Messages")}};
-  }
-  if (key == "inputChannel") {
-    return AttributeDictionary{{QCPortAttributeNameKey, Value::string("Channel")},
-                               {QCPortAttributeDefaultValueKey, Value::index(0)},
-                               {QCPortAttributeMaximumValueKey, Value::index(15)}};
-  }
-  return std::nullopt;
+  return inputPortAttributes(key);
 }
 
 std::optional<std::vector<std::string>> MIDI_CCDistributorPlugIn::plugInKeys() {

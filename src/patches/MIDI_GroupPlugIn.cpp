@@ -1,5 +1,8 @@
 #include "patches/MIDI_GroupPlugIn.h"
 
+#include <cmath>
+#include <sstream>
+
 #include "host/QCPlugInViewController.h"
 #include "host/Structure.h"
 
@@ -10,16 +13,37 @@ MIDI_GroupPlugIn::MIDI_GroupPlugIn() {
   addMessageInput(0);
   bindSetting(
       "numberOfMessages", Value::Type::Index, [this] { return Value::index(numberOfMessages()); },
-      [this](const Value& value) {
-        // A saved number beyond any sensible composition would make that many
-        // ports; refuse it rather than exhaust memory.
-        if (value.asIndex() > kMaximumSavedMessages) {
-          throw QCPlugInHostException("numberOfMessages " + std::to_string(value.asIndex()) +
-                                      " is above the limit of " +
-                                      std::to_string(kMaximumSavedMessages));
-        }
-        setNumberOfMessages(value.asIndex());
-      });
+      [this](const Value& value) { setNumberOfMessages(checkedNumberOfMessages(value)); });
+}
+
+// A saved number must be whole and in range: -1, 2.5 or true would otherwise
+// be converted quietly (-1 to 0, removing every input), and a number beyond
+// any sensible composition would make that many ports.
+uint64_t MIDI_GroupPlugIn::checkedNumberOfMessages(const Value& value) {
+  const bool whole = value.isIndex() || (value.isNumber() && std::isfinite(value.asNumber()) &&
+                                         std::trunc(value.asNumber()) == value.asNumber());
+  const double number = value.isIndex() ? static_cast<double>(value.asIndex()) : value.toDouble();
+  if (!whole || number < 0 || number > static_cast<double>(kMaximumSavedMessages)) {
+    std::ostringstream shown;
+    if (value.isIndex()) {
+      shown << value.asIndex();
+    } else if (value.isNumber()) {
+      shown << number;
+    } else {
+      shown << Value::typeNameWithArticle(value.type());
+    }
+    throw QCPlugInHostException("numberOfMessages takes a whole number from 0 to " +
+                                std::to_string(kMaximumSavedMessages) + ", got " + shown.str());
+  }
+  return static_cast<uint64_t>(number);
+}
+
+void MIDI_GroupPlugIn::setSerializedValue(const Value& value, const std::string& key) {
+  if (key == "numberOfMessages") {
+    setNumberOfMessages(checkedNumberOfMessages(value));
+    return;
+  }
+  QCPlugIn::setSerializedValue(value, key);
 }
 
 AttributeDictionary MIDI_GroupPlugIn::attributes() {

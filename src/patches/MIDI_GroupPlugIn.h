@@ -34,6 +34,9 @@ class MIDI_GroupPlugIn : public QCPlugIn {
   uint64_t numberOfMessages() const { return numberOfMessages_.load(); }
   // Adds or removes inputs, always at the top, until there are n.
   void setNumberOfMessages(uint64_t n);
+  // The saved "numberOfMessages", refused unless a whole number from 0 to
+  // kMaximumSavedMessages.
+  void setSerializedValue(const Value& value, const std::string& key) override;
 
   bool execute(QCPlugInContext& context, double time, const Value& arguments) override;
   std::unique_ptr<QCPlugInViewController> createViewController() override;
@@ -45,6 +48,7 @@ class MIDI_GroupPlugIn : public QCPlugIn {
   QCOutputPort<QCStructure> outputMessages{*this, "outputMessages"};
 
  private:
+  static uint64_t checkedNumberOfMessages(const Value& value);
   void addMessageInput(uint64_t index);
 
   std::mutex resizeMutex_;  // one change of the number at a time

@@ -1,6 +1,5 @@
 #include "patches/MIDI_NoteDistributorPlugIn.h"
 
-#include "patches/MIDI_CCDistributorPlugIn.h"
 #include "patches/NoteDistributorSettingsController.h"
 #include "services/MIDIStatus.h"
 
@@ -20,12 +19,12 @@ AttributeDictionary MIDI_NoteDistributorPlugIn::attributes() {
 }
 
 std::vector<QCPropertyPortDeclaration> MIDI_NoteDistributorPlugIn::propertyPorts() {
-  return MIDI_CCDistributorPlugIn::propertyPorts();
+  return inputPropertyPorts();
 }
 
 std::optional<AttributeDictionary> MIDI_NoteDistributorPlugIn::attributesForPropertyPortWithKey(
     const std::string& key) {
-  return MIDI_CCDistributorPlugIn::attributesForPropertyPortWithKey(key);
+  return inputPortAttributes(key);
 }
 
 std::optional<std::vector<std::string>> MIDI_NoteDistributorPlugIn::plugInKeys() {

@@ -40,21 +40,34 @@ std::optional<AttributeDictionary> MIDI_ReceiverPlugIn::attributesForPropertyPor
   return std::nullopt;
 }
 
+// A flood is what overflows the pending list between two evaluations that
+// empty it: its start is logged, with what the flood before dropped.
 void MIDI_ReceiverPlugIn::receivedMIDI(const OrvMIDIMessageList& messages) {
-  bool startedDropping = false;
+  bool floodStarted = false;
+  uint64_t droppedBefore = 0;
   {
     std::lock_guard lock(receivedMessagesLock_);
     receivedMessages_.insert(receivedMessages_.end(), messages.begin(), messages.end());
     if (receivedMessages_.size() > kMaxPendingMessages) {
       const size_t excess = receivedMessages_.size() - kMaxPendingMessages;
       receivedMessages_.erase(receivedMessages_.begin(), receivedMessages_.begin() + excess);
-      startedDropping = droppedMessages_ == 0;
+      if (!flooding_) {
+        flooding_ = floodStarted = true;
+        droppedBefore = droppedInFlood_;
+        droppedInFlood_ = 0;
+      }
+      droppedInFlood_ += excess;
       droppedMessages_ += excess;
     }
   }
-  if (startedDropping) {
+  if (floodStarted && droppedBefore == 0) {
     SystemLog::writef("\twex MIDI Receiver: more than %zu messages waiting, dropping the oldest",
                       kMaxPendingMessages);
+  } else if (floodStarted) {
+    SystemLog::writef(
+        "\twex MIDI Receiver: more than %zu messages waiting, dropping the oldest (%llu dropped "
+        "in the flood before)",
+        kMaxPendingMessages, static_cast<unsigned long long>(droppedBefore));
   }
   requestEvaluation();
 }
@@ -66,6 +79,7 @@ bool MIDI_ReceiverPlugIn::execute(QCPlugInContext&, double, const Value&) {
     values.reserve(receivedMessages_.size());
     for (const auto& message : receivedMessages_) values.push_back(MessageValue::write(*message));
     receivedMessages_.clear();
+    flooding_ = false;
   }
   const auto count = static_cast<int32_t>(values.size());
   // An empty structure follows a non-empty one once, so that each message is

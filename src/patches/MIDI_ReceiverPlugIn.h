@@ -61,7 +61,10 @@ class MIDI_ReceiverPlugIn : public QCPlugIn, public OrvMIDIDelegateProtocol {
   mutable std::mutex receivedMessagesLock_;
   std::deque<OrvMIDIMessagePtr> receivedMessages_;  // oldest first
   uint64_t droppedMessages_ = 0;
-  int32_t oldCount_ = 0;  // evaluation thread only
+  // Since the pending list last emptied, messages have been dropped.
+  bool flooding_ = false;
+  uint64_t droppedInFlood_ = 0;  // in the current flood, or the last one
+  int32_t oldCount_ = 0;         // evaluation thread only
 };
 
 }  // namespace wex

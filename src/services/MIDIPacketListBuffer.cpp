@@ -7,7 +7,9 @@ MIDIPacketListBuffer::MIDIPacketListBuffer(ByteCount capacity)
   clear();
 }
 
-void MIDIPacketListBuffer::clear() { current_ = MIDIPacketListInit(list()); }
+void MIDIPacketListBuffer::clear() {
+  current_ = MIDIPacketListInit(list());
+}
 
 bool MIDIPacketListBuffer::add(const Byte* data, ByteCount length, MIDITimeStamp time) {
   MIDIPacket* added = MIDIPacketListAdd(list(), bytes_.size(), current_, time, length, data);
@@ -31,8 +33,12 @@ MIDIPacketList* MIDIPacketListBuffer::list() {
   return reinterpret_cast<MIDIPacketList*>(bytes_.data());
 }
 
-ByteCount MIDIPacketListBuffer::byteSize() const { return MIDIPacketListByteSize(list()); }
+ByteCount MIDIPacketListBuffer::byteSize() const {
+  return MIDIPacketListByteSize(list());
+}
 
-uint32_t MIDIPacketListBuffer::packetCount() const { return MIDIPacketListCount(list()); }
+uint32_t MIDIPacketListBuffer::packetCount() const {
+  return MIDIPacketListCount(list());
+}
 
 }  // namespace wex

@@ -98,8 +98,8 @@ OSStatus MIDIPortConnectSource(MIDIPortRef port, MIDIEndpointRef source, void* c
 OSStatus MIDIPortDisconnectSource(MIDIPortRef port, MIDIEndpointRef source) {
   return currentMIDIServices().MIDIPortDisconnectSource(port, source);
 }
-OSStatus MIDIDestinationCreate(MIDIClientRef client, const std::string& name,
-                               MIDIReadProc readProc, void* refCon, MIDIEndpointRef* outDest) {
+OSStatus MIDIDestinationCreate(MIDIClientRef client, const std::string& name, MIDIReadProc readProc,
+                               void* refCon, MIDIEndpointRef* outDest) {
   return currentMIDIServices().MIDIDestinationCreate(client, name, readProc, refCon, outDest);
 }
 OSStatus MIDISourceCreate(MIDIClientRef client, const std::string& name, MIDIEndpointRef* outSrc) {
@@ -113,7 +113,9 @@ OSStatus MIDIObjectGetIntegerProperty(MIDIObjectRef obj, const std::string& prop
                                       int32_t* outValue) {
   return currentMIDIServices().MIDIObjectGetIntegerProperty(obj, propertyID, outValue);
 }
-ItemCount MIDIGetNumberOfSources() { return currentMIDIServices().MIDIGetNumberOfSources(); }
+ItemCount MIDIGetNumberOfSources() {
+  return currentMIDIServices().MIDIGetNumberOfSources();
+}
 MIDIEndpointRef MIDIGetSource(ItemCount sourceIndex0) {
   return currentMIDIServices().MIDIGetSource(sourceIndex0);
 }

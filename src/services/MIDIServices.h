@@ -10,7 +10,10 @@ namespace wex {
 
 // The contract between the MIDI core and the machine's MIDI services. Every
 // operation returns a status, noErr (0) for success; out-values are written
-// only on success.
+// only on success. Every backend answers each misuse with the status listed
+// at the operation (tests/conformance holds them to it); a backend may also
+// fail an operation that is used rightly (kMIDINotPermitted when the server
+// refuses a port, kMIDIServerStartErr when there are no services at all).
 //
 // What every backend guarantees:
 // - Read callbacks for one port (or virtual destination) never overlap, arrive
@@ -20,30 +23,49 @@ namespace wex {
 //   any more (unless it is called from inside one of them).
 // - Notification callbacks (kMIDIMsgSetupChanged) run on a thread of the
 //   backend, never inside a call of the client's own.
+// - An exception thrown by a callback ends at the backend (it is logged once
+//   per client and counted); delivery goes on and disposal still returns.
+// - No callback is called while the backend holds a lock of its own, so every
+//   operation may be called from inside a callback, except waitUntilDelivered
+//   (which would wait for that very callback: it returns false on timeout).
 class MIDIServices {
  public:
   virtual ~MIDIServices() = default;
 
+  // Null outClient: kMIDINotPermitted.
   virtual OSStatus MIDIClientCreate(const std::string& name, MIDINotifyProc notifyProc,
                                     void* notifyRefCon, MIDIClientRef* outClient) = 0;
+  // Unknown (or already disposed of) client: kMIDIInvalidClient.
   virtual OSStatus MIDIClientDispose(MIDIClientRef client) = 0;
 
+  // Unknown client: kMIDIInvalidClient; null outPort: kMIDINotPermitted.
   virtual OSStatus MIDIInputPortCreate(MIDIClientRef client, const std::string& portName,
                                        MIDIReadProc readProc, void* refCon,
                                        MIDIPortRef* outPort) = 0;
   virtual OSStatus MIDIOutputPortCreate(MIDIClientRef client, const std::string& portName,
                                         MIDIPortRef* outPort) = 0;
+  // Unknown port or an output port: kMIDIInvalidPort; unknown endpoint:
+  // kMIDIUnknownEndpoint; a destination: kMIDIWrongEndpointType. Connecting
+  // a connected source again is no error.
   virtual OSStatus MIDIPortConnectSource(MIDIPortRef port, MIDIEndpointRef source,
                                          void* connRefCon) = 0;
+  // Unknown port or an output port: kMIDIInvalidPort; a source the port is
+  // not connected to: kMIDINoConnection.
   virtual OSStatus MIDIPortDisconnectSource(MIDIPortRef port, MIDIEndpointRef source) = 0;
 
+  // Unknown client: kMIDIInvalidClient; null out-pointer: kMIDINotPermitted.
   virtual OSStatus MIDIDestinationCreate(MIDIClientRef client, const std::string& name,
                                          MIDIReadProc readProc, void* refCon,
                                          MIDIEndpointRef* outDest) = 0;
   virtual OSStatus MIDISourceCreate(MIDIClientRef client, const std::string& name,
                                     MIDIEndpointRef* outSrc) = 0;
 
-  // Status 0 with an empty optional means the object has no such string.
+  // Endpoints, clients and ports have kMIDIPropertyName; endpoints also the
+  // integer properties (kMIDIPropertyUniqueID, kMIDIPropertyPhysical,
+  // kMIDIPropertyOffline). Status 0 with an empty optional means the object
+  // has no such string. Null out-pointer: kMIDINotPermitted; unknown object:
+  // kMIDIObjectNotFound; a property of the other type: kMIDIWrongPropertyType;
+  // a property the object does not have: kMIDIUnknownProperty.
   virtual OSStatus MIDIObjectGetStringProperty(MIDIObjectRef obj, const std::string& propertyID,
                                                std::optional<std::string>* str) = 0;
   virtual OSStatus MIDIObjectGetIntegerProperty(MIDIObjectRef obj, const std::string& propertyID,
@@ -56,10 +78,16 @@ class MIDIServices {
   virtual ItemCount MIDIGetNumberOfDestinations() = 0;
   virtual MIDIEndpointRef MIDIGetDestination(ItemCount destIndex0) = 0;
 
-  // The list goes to the destination now.
+  // The list goes to the destination now. Unknown port or an input port:
+  // kMIDIInvalidPort; unknown endpoint: kMIDIUnknownEndpoint; a source:
+  // kMIDIWrongEndpointType; null list (or one that cannot go out):
+  // kMIDIMessageSendErr.
   virtual OSStatus MIDISend(MIDIPortRef port, MIDIEndpointRef dest,
                             const MIDIPacketList* pktlist) = 0;
-  // The list is published on the client's own virtual source now.
+  // The list is published on the client's own virtual source now. Unknown
+  // endpoint: kMIDIUnknownEndpoint; a destination: kMIDIWrongEndpointType; a
+  // source that is no virtual source of these services: kMIDINotPermitted;
+  // null list: kMIDIMessageSendErr.
   virtual OSStatus MIDIReceived(MIDIEndpointRef src, const MIDIPacketList* pktlist) = 0;
 
   // Blocks until everything sent so far has been delivered (or has left the
@@ -85,8 +113,8 @@ OSStatus MIDIOutputPortCreate(MIDIClientRef client, const std::string& portName,
                               MIDIPortRef* outPort);
 OSStatus MIDIPortConnectSource(MIDIPortRef port, MIDIEndpointRef source, void* connRefCon);
 OSStatus MIDIPortDisconnectSource(MIDIPortRef port, MIDIEndpointRef source);
-OSStatus MIDIDestinationCreate(MIDIClientRef client, const std::string& name,
-                               MIDIReadProc readProc, void* refCon, MIDIEndpointRef* outDest);
+OSStatus MIDIDestinationCreate(MIDIClientRef client, const std::string& name, MIDIReadProc readProc,
+                               void* refCon, MIDIEndpointRef* outDest);
 OSStatus MIDISourceCreate(MIDIClientRef client, const std::string& name, MIDIEndpointRef* outSrc);
 OSStatus MIDIObjectGetStringProperty(MIDIObjectRef obj, const std::string& propertyID,
                                      std::optional<std::string>* str);

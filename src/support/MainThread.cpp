@@ -98,9 +98,13 @@ TaskQueue& queue() {
 
 }  // namespace
 
-void MainThread::designateCurrentThread() { queue().designate(std::this_thread::get_id()); }
+void MainThread::designateCurrentThread() {
+  queue().designate(std::this_thread::get_id());
+}
 
-bool MainThread::isMainThread() { return queue().isMain(); }
+bool MainThread::isMainThread() {
+  return queue().isMain();
+}
 
 void MainThread::performOnMainThreadAndWait(const std::function<void()>& task) {
   if (isMainThread()) {
@@ -126,7 +130,9 @@ void MainThread::performOnMainThreadAndWait(const std::function<void()>& task) {
   if (failure) std::rethrow_exception(failure);
 }
 
-void MainThread::post(std::function<void()> task) { queue().post(std::move(task)); }
+void MainThread::post(std::function<void()> task) {
+  queue().post(std::move(task));
+}
 
 int MainThread::runPendingTasks(std::chrono::milliseconds timeout) {
   return queue().runPending(timeout);

@@ -31,7 +31,9 @@ class MainThread {
   static int runPendingTasks(std::chrono::milliseconds timeout = std::chrono::milliseconds(0));
 };
 
-inline bool isMainThread() { return MainThread::isMainThread(); }
+inline bool isMainThread() {
+  return MainThread::isMainThread();
+}
 inline void performOnMainThreadAndWait(const std::function<void()>& task) {
   MainThread::performOnMainThreadAndWait(task);
 }

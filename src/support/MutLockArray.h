@@ -11,7 +11,7 @@ namespace wex {
 
 // An ordered list of shared objects guarded by a reader-writer lock.
 // Changes take the write lock for one operation each; walks hold the read lock
-// (rdlock ... unlock around array()) for the whole walk.
+// for the whole walk through a ReadGuard (readLocked()).
 template <class T>
 class MutLockArray {
  public:
@@ -43,11 +43,22 @@ class MutLockArray {
     }
   }
 
-  void rdlock() const { mutex_.lock_shared(); }
-  void unlock() const { mutex_.unlock_shared(); }
+  // The read lock, held from construction to destruction, and the contents
+  // it guards.
+  class ReadGuard {
+   public:
+    explicit ReadGuard(const MutLockArray& list) : list_(list), lock_(list.mutex_) {}
+    const std::vector<Element>& array() const { return list_.array_; }
+    auto begin() const { return list_.array_.begin(); }
+    auto end() const { return list_.array_.end(); }
 
-  // The current contents; read only between rdlock() and unlock().
-  const std::vector<Element>& array() const { return array_; }
+   private:
+    const MutLockArray& list_;
+    std::shared_lock<std::shared_mutex> lock_;
+  };
+
+  // Holds the read lock until the guard goes: `for (auto& e : list.readLocked())`.
+  ReadGuard readLocked() const { return ReadGuard(*this); }
 
   // Calls selector on every element, in order, with object, under the read lock.
   template <class Method, class Arg>

@@ -178,7 +178,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "patches[0].settings.x: \"x\" is not a setting of AdderPlugIn"},
         BadFile{"SettingOfTheWrongKind", withPatches(R"([{"id": "d", "class": "DynamicPlugIn",
                                  "settings": {"portCount": "two"}}])"),
-                "patches[0].settings.portCount: setting \"portCount\" takes a index"},
+                "patches[0].settings.portCount: setting \"portCount\" takes an index"},
         BadFile{"InputOfAPortTheSettingsDoNotMake",
                 withPatches(R"([{"id": "d", "class": "DynamicPlugIn",
                                  "settings": {"portCount": 1}, "inputs": {"in1": 1}}])"),

@@ -158,17 +158,34 @@ TEST_F(CollectorPatchTest, TheSavedNumberIsRestoredThroughTheSetterBeforeConnect
             Value::structure(Structure::makeList({Value::number(0x900000)})));
 }
 
-TEST_F(CollectorPatchTest, AFileAskingForAnAbsurdNumberOfInputsIsRefused) {
-  const std::string file = R"({"format": "wexmidi composition", "version": 1, "patches": [
-      {"id": "g", "class": "MIDI_GroupPlugIn", "settings": {"numberOfMessages": 4000000000}}]})";
-  try {
-    CompositionFile::parse(file, "big.json", registry_);
-    FAIL() << "accepted";
-  } catch (const CompositionFileError& error) {
-    EXPECT_NE(std::string(error.what()).find("big.json: patches[0].settings.numberOfMessages"),
-              std::string::npos)
-        << error.what();
+TEST_F(CollectorPatchTest, AFileNumberOfInputsMustBeAWholeNumberUpTo1024) {
+  const std::pair<const char*, const char*> refused[] = {{"-1", "got -1"},
+                                                         {"2.5", "got 2.5"},
+                                                         {"true", "got a boolean"},
+                                                         {"5000", "got 5000"},
+                                                         {"4000000000", "got 4000000000"},
+                                                         {"\"3\"", "got a string"}};
+  for (const auto& [json, shown] : refused) {
+    const std::string file =
+        std::string(R"({"format": "wexmidi composition", "version": 1, "patches": [
+      {"id": "g", "class": "MIDI_GroupPlugIn", "settings": {"numberOfMessages": )") +
+        json + "}}]}";
+    try {
+      CompositionFile::parse(file, "big.json", registry_);
+      ADD_FAILURE() << json << " accepted";
+    } catch (const CompositionFileError& error) {
+      EXPECT_NE(std::string(error.what())
+                    .find(std::string("big.json: patches[0].settings.numberOfMessages: "
+                                      "numberOfMessages takes a whole number from 0 to 1024, ") +
+                          shown),
+                std::string::npos)
+          << error.what();
+    }
   }
+  const std::string whole = R"({"format": "wexmidi composition", "version": 1, "patches": [
+      {"id": "g", "class": "MIDI_GroupPlugIn", "settings": {"numberOfMessages": 3.0}}]})";
+  auto loaded = CompositionFile::parse(whole, "whole.json", registry_);
+  EXPECT_EQ(dynamic_cast<MIDI_GroupPlugIn&>(*loaded->patch("g")).numberOfMessages(), 3u);
 }
 
 }  // namespace

@@ -230,7 +230,7 @@ TEST(ReceiverPatchClass, DescribesItselfAsAProviderWithOneStructureOutputAndNoSe
 namespace wex {
 namespace {
 
-TEST_F(ReceiverPatchTest, WhileTooManyMessagesWaitTheOldestAreDroppedCountedAndLoggedOnce) {
+TEST_F(ReceiverPatchTest, WhileTooManyMessagesWaitTheOldestAreDroppedCountedAndLoggedPerFlood) {
   auto& receiver = addReceiver();
   SystemLog::Capture log;
   OrvMIDIMessageList sent;
@@ -259,6 +259,18 @@ TEST_F(ReceiverPatchTest, WhileTooManyMessagesWaitTheOldestAreDroppedCountedAndL
   tick();
   EXPECT_EQ(messages().size(), MIDI_ReceiverPlugIn::kMaxPendingMessages);
   EXPECT_TRUE(receiver.receivedMessages().empty());
+
+  // The list emptied: the next overflow is a new flood, logged with the count
+  // of the one before.
+  for (size_t at = 0; at < total; at += 1000) {
+    receiver.receivedMIDI(
+        OrvMIDIMessageList(sent.begin() + at, sent.begin() + std::min(at + 1000, total)));
+  }
+  EXPECT_EQ(receiver.droppedMessages(), 23u);
+  ASSERT_EQ(log.lines().size(), 2u);
+  EXPECT_EQ(log.lines()[1],
+            "\twex MIDI Receiver: more than 262144 messages waiting, dropping the oldest (13 "
+            "dropped in the flood before)");
 }
 
 }  // namespace

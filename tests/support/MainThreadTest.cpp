@@ -23,9 +23,7 @@ TEST(MainThread, TaskFromAnotherThreadRunsOnTheMainThreadBeforeTheCallReturns) {
 
 TEST(MainThread, CallOnTheMainThreadRunsDirectlyWithoutDeadlock) {
   int depth = 0;
-  performOnMainThreadAndWait([&] {
-    performOnMainThreadAndWait([&] { depth = 2; });
-  });
+  performOnMainThreadAndWait([&] { performOnMainThreadAndWait([&] { depth = 2; }); });
   EXPECT_EQ(depth, 2);
 }
 

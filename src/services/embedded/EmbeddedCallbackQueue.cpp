@@ -74,7 +74,7 @@ void EmbeddedCallbackQueue::loop() {
     runningSequence_ = task.sequence;
     runningClient_ = task.client;
     lock.unlock();
-    task.run();
+    failures_.guard(task.client, task.run);
     task.run = nullptr;  // release what the task held before reporting progress
     lock.lock();
     runningSequence_ = 0;

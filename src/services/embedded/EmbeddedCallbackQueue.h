@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 
+#include "services/CallbackFailures.h"
 #include "services/MIDITypes.h"
 
 namespace wex {
@@ -40,6 +41,9 @@ class EmbeddedCallbackQueue {
 
   bool isQueueThread() const { return std::this_thread::get_id() == thread_.get_id(); }
 
+  // How many tasks have thrown (a task's exception ends at the queue).
+  uint64_t thrownCount() const { return failures_.count(); }
+
  private:
   struct Task {
     uint64_t sequence;
@@ -58,6 +62,7 @@ class EmbeddedCallbackQueue {
   uint64_t runningSequence_ = 0;  // 0 while nothing runs
   MIDIClientRef runningClient_ = 0;
   bool stopping_ = false;
+  CallbackFailures failures_;
   std::thread thread_;
 };
 

@@ -232,7 +232,8 @@ OSStatus EmbeddedMIDIServices::MIDIObjectGetIntegerProperty(MIDIObjectRef obj,
   std::lock_guard lock(mutex_);
   auto it = endpoints_.find(obj);
   if (it == endpoints_.end()) {
-    return clients_.count(obj) || ports_.count(obj) ? kMIDIUnknownProperty : kMIDIObjectNotFound;
+    if (!clients_.count(obj) && !ports_.count(obj)) return kMIDIObjectNotFound;
+    return propertyID == kMIDIPropertyName ? kMIDIWrongPropertyType : kMIDIUnknownProperty;
   }
   if (propertyID == kMIDIPropertyUniqueID) {
     *outValue = it->second.uniqueID;

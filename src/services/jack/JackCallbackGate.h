@@ -1,11 +1,13 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "services/CallbackFailures.h"
 #include "services/MIDITypes.h"
 
 namespace wex {
@@ -22,13 +24,17 @@ class JackCallbackGate {
   // of from inside its own callback) is not waited for.
   void waitUntilIdle(MIDIClientRef client);
 
-  // Runs `callback` between enter and leave.
+  // Runs `callback` between enter and leave. What it throws stops here, so
+  // that the callback always leaves (CallbackFailures).
   template <typename Callback>
   void run(MIDIClientRef client, Callback&& callback) {
     enter(client);
-    callback();
+    failures_.guard(client, callback);
     leave(client);
   }
+
+  // How many callbacks have thrown.
+  uint64_t thrownCount() const { return failures_.count(); }
 
  private:
   bool busyElsewhere(MIDIClientRef client) const;
@@ -36,6 +42,7 @@ class JackCallbackGate {
   std::mutex mutex_;
   std::condition_variable idle_;
   std::vector<std::pair<MIDIClientRef, std::thread::id>> running_;
+  CallbackFailures failures_;
 };
 
 }  // namespace wex
