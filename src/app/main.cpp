@@ -1,3 +1,6 @@
+#include <exception>
+#include <iostream>
+
 #include "app/WexmidiProgram.h"
 #include "support/MainThread.h"
 
@@ -5,5 +8,12 @@
 // here. A command that waits keeps running MainThread::runPendingTasks.
 int main(int argc, char** argv) {
   wex::MainThread::designateCurrentThread();
-  return wex::WexmidiProgram().run(argc, argv);
+  try {
+    return wex::WexmidiProgram().run(argc, argv);
+  } catch (const std::exception& error) {
+    std::cerr << "wexmidi: " << error.what() << "\n";
+  } catch (...) {
+    std::cerr << "wexmidi: an unexpected failure\n";
+  }
+  return 1;
 }

@@ -29,6 +29,10 @@ class CompositionFileError : public std::runtime_error {
 class CompositionFile {
  public:
   static constexpr int kFormatVersion = 1;
+  // What a file may hold at most.
+  static constexpr uint64_t kMaxFileSize = 64 * 1024 * 1024;
+  static constexpr size_t kMaxPatches = 10000;
+  static constexpr size_t kMaxConnections = 50000;
 
   static std::unique_ptr<Composition> load(const std::string& path, const PlugInRegistry& registry);
   // `name` stands for the file in error messages.
