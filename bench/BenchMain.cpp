@@ -14,6 +14,7 @@ void registerParsingBenchmarks();
 void registerOutputBenchmarks();
 void registerReceiverBenchmarks();
 void registerSenderBenchmarks();
+void registerLoadingBenchmarks();
 }  // namespace wex::bench
 
 namespace {
@@ -107,6 +108,7 @@ int main(int argc, char** argv) {
   wex::bench::registerOutputBenchmarks();
   wex::bench::registerReceiverBenchmarks();
   wex::bench::registerSenderBenchmarks();
+  wex::bench::registerLoadingBenchmarks();
   MedianReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   printRatios(reporter);
