@@ -12,6 +12,7 @@
 #include <set>
 #include <sstream>
 
+#include "host/FileReplacement.h"
 #include "host/JSONReader.h"
 #include "host/QCPlugInHostException.h"
 
@@ -319,26 +320,9 @@ std::string CompositionFile::serialize(const Composition& composition) {
 }
 
 void CompositionFile::save(const Composition& composition, const std::string& path) {
-  const std::string text = serialize(composition);
-  const std::string temporary = path + ".tmp-" + std::to_string(::getpid());
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    throw CompositionFileError(path + ": cannot write the file: " + std::strerror(errno));
-  }
-  size_t written = 0;
-  while (written < text.size()) {
-    const ssize_t result = ::write(fd, text.data() + written, text.size() - written);
-    if (result < 0 && errno == EINTR) continue;
-    if (result <= 0) break;
-    written += static_cast<size_t>(result);
-  }
-  const bool complete = written == text.size() && ::fsync(fd) == 0;
-  const int savedErrno = errno;
-  ::close(fd);
-  if (!complete || std::rename(temporary.c_str(), path.c_str()) != 0) {
-    const int reason = complete ? errno : savedErrno;
-    std::remove(temporary.c_str());
-    throw CompositionFileError(path + ": cannot write the file: " + std::strerror(reason));
+  std::string reason;
+  if (!FileReplacement::replace(path, serialize(composition), &reason)) {
+    throw CompositionFileError(path + ": cannot write the file: " + reason);
   }
 }
 

@@ -24,8 +24,7 @@ class CompositionFileError : public std::runtime_error {
 //
 // Loading creates the patches, restores their settings, sets their inputs,
 // then connects; any fault throws CompositionFileError and leaves nothing
-// behind. Saving writes a new file beside the old one and renames it into
-// place.
+// behind. Saving replaces the file whole or not at all (FileReplacement).
 class CompositionFile {
  public:
   static constexpr int kFormatVersion = 1;
