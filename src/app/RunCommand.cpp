@@ -155,6 +155,8 @@ CLI::App* RunCommand::add(CLI::App& program) {
   command->add_option("--play", playFile_,
                       "Play this Standard MIDI File in real time from the source \"wexmidi "
                       "Player\"; the run ends after its last event unless --for is given");
+  command->add_flag("--lenient", lenient_,
+                    "Play what can be read of a damaged MIDI file (each damage is reported)");
   return command;
 }
 
@@ -163,11 +165,13 @@ int RunCommand::run(ProgramContext& context) {
   std::unique_ptr<MidiFilePlayer> player;
   if (!playFile_.empty()) {
     std::string problem;
-    player = MidiFilePlayer::load(playFile_, &problem);
+    std::vector<std::string> warnings;
+    player = MidiFilePlayer::load(playFile_, lenient_, &problem, &warnings);
     if (!player) {
       context.err() << "wexmidi run: --play " << problem << "\n";
       return 1;
     }
+    for (const auto& warning : warnings) context.err() << "wexmidi run: --play " << warning << "\n";
     if (!context.startMIDIServices()) return 1;
     if (!player->publish(&problem)) {
       context.err() << "wexmidi run: --play: " << problem << "\n";

@@ -30,6 +30,7 @@ class RunCommand : public Command {
   std::vector<std::string> watches_;
   std::string saveFile_;
   std::string playFile_;
+  bool lenient_ = false;
 };
 
 }  // namespace wex
