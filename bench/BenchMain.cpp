@@ -23,6 +23,7 @@ void registerSenderBenchmarks();
 void registerCompositionBenchmarks();
 void registerDecodeBenchmarks();
 bool decodersAgree();
+void registerLoadingBenchmarks();
 
 namespace {
 std::vector<Pass>& passes() {
@@ -165,6 +166,7 @@ int main(int argc, char** argv) {
   wex::bench::registerSenderBenchmarks();
   wex::bench::registerCompositionBenchmarks();
   wex::bench::registerDecodeBenchmarks();
+  wex::bench::registerLoadingBenchmarks();
   printConditions("start");
   MedianReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);

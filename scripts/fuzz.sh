@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (in build-fuzz/, or BUILD_DIR) and
-# runs each for FUZZ_SECONDS (default 60) from its seed corpus in
+# runs each for FUZZ_SECONDS (default 60), with at most 10 s per input, from its seed corpus in
 # fuzz/corpus/<target>/. Inputs found along the way go to a scratch folder;
 # a crash leaves its input in fuzz-artifacts/ and fails the script.
 # Usage: scripts/fuzz.sh [target...]
@@ -9,7 +9,8 @@ cd "$(dirname "$0")/.."
 dir="${BUILD_DIR:-build-fuzz}"
 seconds="${FUZZ_SECONDS:-60}"
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(fuzz_read_proc fuzz_message_value fuzz_composition_file fuzz_hex_reader)
+[ ${#targets[@]} -eq 0 ] && targets=(fuzz_read_proc fuzz_message_value fuzz_composition_file fuzz_hex_reader
+  fuzz_midi_file fuzz_session_command)
 
 CXX=clang++ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWEX_WERROR=ON \
   -DWEX_FUZZ=ON -DWEX_TESTS=OFF >/dev/null
@@ -22,7 +23,10 @@ status=0
 for target in "${targets[@]}"; do
   echo "== $target for ${seconds}s"
   mkdir -p "$scratch/$target"
-  if ! "$dir/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 \
+  # Compositions up to 1 MiB, so that deep nesting and slow loading show.
+  options=(-timeout=10)
+  [ "$target" = fuzz_composition_file ] && options+=(-max_len=1048576)
+  if ! "$dir/fuzz/$target" "${options[@]}" -max_total_time="$seconds" -print_final_stats=1 \
       -artifact_prefix="fuzz-artifacts/$target-" "$scratch/$target" "fuzz/corpus/$target"; then
     echo "== $target failed: see fuzz-artifacts/" >&2
     status=1

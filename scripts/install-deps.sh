@@ -6,7 +6,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev valgrind
   nlohmann-json3-dev libcli11-dev
   libjack-jackd2-dev jackd2
-  libasound2-dev libsmf-dev
+  libasound2-dev
   clang clang-format libclang-rt-14-dev
 )
 missing=()

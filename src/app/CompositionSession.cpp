@@ -2,6 +2,7 @@
 
 #include "app/ProgramContext.h"
 #include "host/CompositionFile.h"
+#include "host/JSONReader.h"
 #include "patches/WexPatches.h"
 
 namespace wex {
@@ -32,8 +33,17 @@ bool CompositionSession::applySetting(const std::string& assignment, std::string
     return false;
   }
   const std::string text = assignment.substr(equals + 1);
-  ValueJSON::Json value = ValueJSON::Json::parse(text, nullptr, false);
-  if (value.is_discarded()) value = text;
+  ValueJSON::Json value;
+  try {
+    value = JSONReader::parse(text, ValueJSON::kMaxDepth);
+  } catch (const JSONReadError& error) {
+    // Plain text is a string; what is JSON in all but its limits is refused.
+    if (std::string(error.what()).rfind("not valid JSON", 0) != 0) {
+      *reason = error.what();
+      return false;
+    }
+    value = text;
+  }
   return setInput(assignment.substr(0, equals), value, reason);
 }
 

@@ -35,6 +35,12 @@ std::optional<std::string> LineReader::next() {
 }
 
 void LineReader::push(std::string line) {
+  if (dropping_) {
+    // The end of a line cut short before: nothing to deliver.
+    dropping_ = false;
+    return;
+  }
+  if (line.size() > kMaxLineLength) line.resize(kMaxLineLength + 1);
   if (!line.empty() && line.back() == '\r') line.pop_back();
   std::lock_guard lock(mutex_);
   lines_.push_back(std::move(line));
@@ -53,10 +59,17 @@ void LineReader::readStandardInput() {
     if (count < 0 && errno == EINTR) continue;
     if (count <= 0) break;  // closed: nothing more will come
     pending.append(buffer, static_cast<size_t>(count));
+    size_t begin = 0;
     size_t end;
-    while ((end = pending.find('\n')) != std::string::npos) {
-      push(pending.substr(0, end));
-      pending.erase(0, end + 1);
+    while ((end = pending.find('\n', begin)) != std::string::npos) {
+      push(pending.substr(begin, end - begin));
+      begin = end + 1;
+    }
+    pending.erase(0, begin);
+    if (pending.size() > kMaxLineLength) {
+      if (!dropping_) push(pending.substr(0, kMaxLineLength + 1));
+      pending.clear();
+      dropping_ = true;
     }
   }
   if (!pending.empty()) push(pending);

@@ -16,6 +16,10 @@ namespace wex {
 // End of input simply ends the reading.
 class LineReader {
  public:
+  // A longer line is delivered cut to one byte more than this, so that its
+  // reader can tell, and the rest of it is dropped as it comes.
+  static constexpr size_t kMaxLineLength = 1024 * 1024;
+
   LineReader() = default;
   ~LineReader();
   LineReader(const LineReader&) = delete;
@@ -30,6 +34,7 @@ class LineReader {
   void readStandardInput();
   void readStream(std::istream& in);
   void push(std::string line);
+  bool dropping_ = false;  // the rest of a line too long
 
   std::thread thread_;
   std::atomic<bool> stopping_{false};

@@ -1,47 +1,75 @@
 #include "app/MidiFilePlayer.h"
 
-#include <smf.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
+#include "app/MidiFileReader.h"
 #include "services/MIDIPacketListBuffer.h"
 #include "services/MIDIServices.h"
 
 namespace wex {
 
-std::unique_ptr<MidiFilePlayer> MidiFilePlayer::load(const std::string& path, std::string* reason) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
+namespace {
+
+constexpr size_t kMaxFileSize = 64 * 1024 * 1024;
+
+bool readFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* reason) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
     *reason = path + ": cannot read the file: " + std::strerror(errno);
+    return false;
+  }
+  struct stat status {};
+  if (::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
+    ::close(fd);
+    *reason = path + ": is a directory, not a file";
+    return false;
+  }
+  uint8_t buffer[65536];
+  while (true) {
+    const ssize_t count = ::read(fd, buffer, sizeof buffer);
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0 || bytes->size() + static_cast<size_t>(count) > kMaxFileSize) {
+      *reason = path + (count < 0 ? ": cannot read the file: " + std::string(std::strerror(errno))
+                                  : ": the file is larger than 64 MiB");
+      ::close(fd);
+      return false;
+    }
+    if (count == 0) break;
+    bytes->insert(bytes->end(), buffer, buffer + count);
+  }
+  ::close(fd);
+  return true;
+}
+
+}  // namespace
+
+std::unique_ptr<MidiFilePlayer> MidiFilePlayer::load(const std::string& path, bool lenient,
+                                                     std::string* reason,
+                                                     std::vector<std::string>* warnings) {
+  std::vector<uint8_t> bytes;
+  if (!readFile(path, &bytes, reason)) return nullptr;
+  MidiFileReader::Result contents = MidiFileReader::read(bytes.data(), bytes.size());
+  // Without any event, a damaged file has nothing to play even leniently.
+  if (!contents.damages.empty() && (!lenient || contents.events.empty())) {
+    *reason = path + ": " + contents.damages.front();
+    if (contents.damages.size() > 1) {
+      *reason += " (and " + std::to_string(contents.damages.size() - 1) + " more damage" +
+                 (contents.damages.size() > 2 ? "s" : "") + ")";
+    }
+    if (!lenient) *reason += "; --lenient plays what can be read";
     return nullptr;
   }
-  const std::vector<char> bytes((std::istreambuf_iterator<char>(file)), {});
-  // Checked here: libsmf loses memory when it refuses a file without the
-  // header.
-  if (bytes.size() < 14 || std::string(bytes.data(), 4) != "MThd") {
-    *reason = path + ": not a Standard MIDI File (it does not begin with MThd)";
-    return nullptr;
-  }
-  smf_t* smf = smf_load_from_memory(bytes.data(), static_cast<int>(bytes.size()));
-  if (!smf) {
-    *reason = path + ": not a Standard MIDI File that can be read";
-    return nullptr;
-  }
+  for (const auto& damage : contents.damages) warnings->push_back(path + ": " + damage);
   std::unique_ptr<MidiFilePlayer> player(new MidiFilePlayer());
-  while (smf_event_t* event = smf_get_next_event(smf)) {
-    if (smf_event_is_metadata(event) || event->midi_buffer_length <= 0) continue;
-    player->events_.push_back(Event{
-        event->time_seconds,
-        std::vector<Byte>(event->midi_buffer, event->midi_buffer + event->midi_buffer_length)});
+  for (auto& event : contents.events) {
+    player->events_.push_back(Event{event.seconds, std::move(event.bytes)});
   }
-  smf_delete(smf);
-  std::stable_sort(player->events_.begin(), player->events_.end(),
-                   [](const Event& a, const Event& b) { return a.seconds < b.seconds; });
   return player;
 }
 

@@ -25,8 +25,12 @@ class MidiFilePlayer {
   };
 
   // Reads the file's MIDI events (meta events left out) in time order; null,
-  // with the reason, when the file cannot be read.
-  static std::unique_ptr<MidiFilePlayer> load(const std::string& path, std::string* reason);
+  // with the reason, when the file cannot be read or is damaged. With
+  // `lenient`, a damaged file plays what can be read, and each damage is
+  // added to `warnings`.
+  static std::unique_ptr<MidiFilePlayer> load(const std::string& path, bool lenient,
+                                              std::string* reason,
+                                              std::vector<std::string>* warnings);
   ~MidiFilePlayer();
   MidiFilePlayer(const MidiFilePlayer&) = delete;
   MidiFilePlayer& operator=(const MidiFilePlayer&) = delete;

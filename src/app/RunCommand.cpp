@@ -3,8 +3,11 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <csignal>
+#include <iomanip>
 #include <map>
 #include <mutex>
+#include <sstream>
 #include <thread>
 
 #include "app/CompositionSession.h"
@@ -13,6 +16,7 @@
 #include "app/MidiFilePlayer.h"
 #include "app/PanelView.h"
 #include "app/ProgramContext.h"
+#include "app/SessionCommand.h"
 #include "host/CompositionFile.h"
 #include "support/MainThread.h"
 
@@ -93,137 +97,23 @@ class Watcher {
   std::map<std::string, uint64_t> seenVersions_;
 };
 
-// The JSON-line commands read while running.
-class CommandHandler {
- public:
-  CommandHandler(CompositionSession& session, Output& output, std::ostream& err)
-      : session_(session), output_(output), err_(err) {}
-
-  void handle(const std::string& line) {
-    if (line.find_first_not_of(" \t") == std::string::npos) return;
-    Json command = Json::parse(line, nullptr, false);
-    if (command.is_discarded() || !command.is_object()) {
-      fail("expected a JSON object per line, got: " + line);
-      return;
-    }
-    std::string reason;
-    bool done;
-    if (command.contains("set")) {
-      done = set(command, &reason);
-    } else if (command.contains("panel")) {
-      performOnMainThreadAndWait([&] { done = panel(command, &reason); });
-    } else if (command.contains("save")) {
-      done = save(command, &reason);
-    } else {
-      done = false;
-      reason = "unknown command (set, panel or save): " + line;
-    }
-    if (!done) fail(reason);
-  }
-
- private:
-  void fail(const std::string& reason) { err_ << "wexmidi run: " << reason << std::endl; }
-
-  static bool text(const Json& command, const char* key, std::string* out, std::string* reason) {
-    if (!command.contains(key) || !command[key].is_string()) {
-      *reason = std::string("\"") + key + "\" must be a string";
-      return false;
-    }
-    *out = command[key].get<std::string>();
-    return true;
-  }
-
-  static bool row(const Json& command, const char* key, uint64_t* out, std::string* reason) {
-    if (!command[key].is_number_unsigned()) {
-      *reason = std::string("\"") + key + "\" must be a row number";
-      return false;
-    }
-    *out = command[key].get<uint64_t>();
-    return true;
-  }
-
-  bool set(const Json& command, std::string* reason) {
-    std::string address;
-    if (!text(command, "set", &address, reason)) return false;
-    if (!command.contains("value")) {
-      *reason = "\"set\" needs a \"value\"";
-      return false;
-    }
-    return session_.setInput(address, command["value"], reason);
-  }
-
-  bool panel(const Json& command, std::string* reason) {
-    std::string id;
-    if (!text(command, "panel", &id, reason)) return false;
-    Composition& composition = session_.composition();
-    if (command.value("close", false)) {
-      composition.closePanel(id);
-      output_.line(Json{{"closed", id}});
-      return true;
-    }
-    QCPlugInViewController* controller = composition.openPanel(id);
-    if (!controller) {
-      *reason = composition.patch(id) ? "patch \"" + id + "\" has no settings panel"
-                                      : "there is no patch \"" + id + "\"";
-      return false;
-    }
-    if (!edit(*controller, command, reason)) return false;
-    output_.line(Json{{"panel", PanelView::describe(*controller, id)}});
-    return true;
-  }
-
-  bool edit(QCPlugInViewController& controller, const Json& command, std::string* reason) {
-    uint64_t number = 0;
-    if (command.contains("tick")) {
-      return row(command, "tick", &number, reason) &&
-             PanelView::tick(controller, number, true, reason);
-    }
-    if (command.contains("untick")) {
-      return row(command, "untick", &number, reason) &&
-             PanelView::tick(controller, number, false, reason);
-    }
-    if (command.contains("switch")) {
-      std::string name;
-      if (!text(command, "switch", &name, reason)) return false;
-      const Json state = command.value("state", Json());
-      bool on = false;
-      if (state.is_boolean()) {
-        on = state.get<bool>();
-      } else if (!state.is_string() || !PanelView::parseState(state.get<std::string>(), &on)) {
-        *reason = "\"state\" must be \"on\" or \"off\"";
-        return false;
-      }
-      return PanelView::setSwitch(controller, name, on, reason);
-    }
-    if (command.contains("number")) {
-      std::string name;
-      if (!text(command, "number", &name, reason)) return false;
-      if (!command.value("value", Json()).is_number_unsigned()) {
-        *reason = "\"value\" must be an unsigned integer";
-        return false;
-      }
-      return PanelView::setNumber(controller, name, command["value"].get<uint64_t>(), reason);
-    }
-    return true;
-  }
-
-  bool save(const Json& command, std::string* reason) {
-    std::string path;
-    if (!text(command, "save", &path, reason)) return false;
-    try {
-      CompositionFile::save(session_.composition(), path);
-    } catch (const CompositionFileError& error) {
-      *reason = error.what();
-      return false;
-    }
-    output_.line(Json{{"saved", path}});
-    return true;
-  }
-
-  CompositionSession& session_;
-  Output& output_;
-  std::ostream& err_;
-};
+// Seconds for --for and evaluations per second for --rate: finite numbers
+// within bounds, refused with the bounds (never with a long rendering of
+// the number given).
+CLI::Validator finiteRange(double low, double high, const std::string& what) {
+  return CLI::Validator(
+      [=](std::string& text) -> std::string {
+        char* end = nullptr;
+        const double value = std::strtod(text.c_str(), &end);
+        const bool number = !text.empty() && end == text.c_str() + text.size();
+        if (number && std::isfinite(value) && value >= low && value <= high) return "";
+        std::ostringstream bounds;
+        bounds << std::setprecision(12);
+        bounds << low << " to " << high;
+        return "expected " + what + " from " + bounds.str();
+      },
+      "NUMBER");
+}
 
 }  // namespace
 
@@ -231,15 +121,19 @@ CLI::App* RunCommand::add(CLI::App& program) {
   CLI::App* command = program.add_subcommand("run", "Run a composition file");
   command->add_option("FILE", file_, "The composition file")->required();
   command->add_option("--for", seconds_, "Stop after this many seconds (default: until Ctrl-C)")
-      ->check(CLI::NonNegativeNumber);
+      ->check(finiteRange(0, kMaxSeconds, "a number of seconds"));
   command->add_option("--rate", rate_, "Evaluations per second (default 60)")
-      ->check(CLI::Range(0.001, 10000.0));
+      ->check(finiteRange(0.001, 10000.0, "a number of evaluations per second"));
   command->add_option("--set", sets_, "Set an input first: ID.PORT=VALUE (VALUE in JSON)");
   command->add_option("--watch", watches_, "Print each assignment of ID.PORT, or of ID.*");
-  command->add_option("--save", saveFile_, "Write the composition, settings included, at the end");
+  command->add_option("--save", saveFile_, "Write the composition, settings included, at the end")
+      ->check(CLI::Validator(
+          [](std::string& text) { return text.empty() ? "expected a file name" : ""; }, "FILE"));
   command->add_option("--play", playFile_,
                       "Play this Standard MIDI File in real time from the source \"wexmidi "
                       "Player\"; the run ends after its last event unless --for is given");
+  command->add_flag("--lenient", lenient_,
+                    "Play what can be read of a damaged MIDI file (each damage is reported)");
   return command;
 }
 
@@ -248,11 +142,13 @@ int RunCommand::run(ProgramContext& context) {
   std::unique_ptr<MidiFilePlayer> player;
   if (!playFile_.empty()) {
     std::string problem;
-    player = MidiFilePlayer::load(playFile_, &problem);
+    std::vector<std::string> warnings;
+    player = MidiFilePlayer::load(playFile_, lenient_, &problem, &warnings);
     if (!player) {
       context.err() << "wexmidi run: --play " << problem << "\n";
       return 1;
     }
+    for (const auto& warning : warnings) context.err() << "wexmidi run: --play " << warning << "\n";
     if (!context.startMIDIServices()) return 1;
     if (!player->publish(&problem)) {
       context.err() << "wexmidi run: --play: " << problem << "\n";
@@ -282,7 +178,8 @@ int RunCommand::run(ProgramContext& context) {
   InterruptWatch interrupts;
   LineReader reader;
   if (context.interactiveInput()) reader.start(context.in());
-  CommandHandler handler(*session, output, context.err());
+  SessionCommand commands(*session, [&output](const Json& answer) { output.line(answer); });
+  uint64_t lineNumber = 0;
 
   using Clock = std::chrono::steady_clock;
   const auto end = seconds_ < 0 ? Clock::time_point::max()
@@ -303,7 +200,13 @@ int RunCommand::run(ProgramContext& context) {
     } else {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    while (auto line = reader.next()) handler.handle(*line);
+    while (auto line = reader.next()) {
+      ++lineNumber;
+      if (!commands.performLine(*line, &reason)) {
+        context.err() << "wexmidi run: standard input line " << lineNumber << ": " << reason
+                      << std::endl;
+      }
+    }
   }
   if (player) player->stop();
   composition.stop();

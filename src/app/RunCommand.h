@@ -20,6 +20,9 @@ class RunCommand : public Command {
   int run(ProgramContext& context) override;
 
  private:
+  // --for at most (about 31 years): beyond, the end time would overflow.
+  static constexpr double kMaxSeconds = 1e9;
+
   std::string file_;
   double seconds_ = -1;  // below 0: until interrupted
   double rate_ = 60;
@@ -27,6 +30,7 @@ class RunCommand : public Command {
   std::vector<std::string> watches_;
   std::string saveFile_;
   std::string playFile_;
+  bool lenient_ = false;
 };
 
 }  // namespace wex

@@ -99,7 +99,14 @@ int WexmidiProgram::run(int argc, const char* const* argv, std::istream& in, std
   ProgramContext context(in, out, err);
   context.setMidiChoice(midi);
   for (auto& [subcommand, command] : added) {
-    if (subcommand->parsed()) return command->run(context);
+    if (!subcommand->parsed()) continue;
+    try {
+      return command->run(context);
+    } catch (const std::exception& error) {
+      // The last handler: whatever a command let through is still reported.
+      err << "wexmidi " << subcommand->get_name() << ": " << error.what() << "\n";
+      return 1;
+    }
   }
   return 2;
 }

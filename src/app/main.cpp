@@ -1,4 +1,6 @@
 #include <csignal>
+#include <exception>
+#include <iostream>
 
 #include "app/WexmidiProgram.h"
 #include "support/MainThread.h"
@@ -10,5 +12,12 @@ int main(int argc, char** argv) {
   // A closed standard output (a reader such as `head` that has had enough)
   // shows as a failed write, which ends the printing commands quietly.
   std::signal(SIGPIPE, SIG_IGN);
-  return wex::WexmidiProgram().run(argc, argv);
+  try {
+    return wex::WexmidiProgram().run(argc, argv);
+  } catch (const std::exception& error) {
+    std::cerr << "wexmidi: " << error.what() << "\n";
+  } catch (...) {
+    std::cerr << "wexmidi: an unexpected failure\n";
+  }
+  return 1;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "host/EvaluationOrder.h"
 #include "host/PortConversion.h"
 #include "support/MainThread.h"
 #include "support/SystemLog.h"
@@ -41,6 +42,7 @@ Composition::~Composition() {
 
 std::shared_ptr<const Composition::Graph> Composition::graph() const {
   std::lock_guard lock(graphMutex_);
+  if (pending_) return pending_;
   return graph_;
 }
 
@@ -49,10 +51,8 @@ void Composition::replaceGraph(std::shared_ptr<Graph> graph) {
 }
 
 const Composition::Node* Composition::findNode(const Graph& graph, const std::string& id) const {
-  for (const auto& node : graph.nodes) {
-    if (node.id == id) return &node;
-  }
-  return nullptr;
+  auto found = graph.positions.find(id);
+  return found == graph.positions.end() ? nullptr : &graph.nodes[found->second];
 }
 
 const Composition::Node& Composition::requireNode(const Graph& graph, const std::string& id) const {
@@ -75,11 +75,17 @@ QCPlugIn& Composition::addPatch(const std::string& id, const std::string& classN
 
   {
     std::lock_guard lock(graphMutex_);
-    if (findNode(*graph_, id)) throw CompositionError("duplicate patch id \"" + id + "\"");
-    auto next = std::make_shared<Graph>(*graph_);
-    next->nodes.push_back(Node{id, plugInClass, instance});
-    computeOrder(*next, nullptr);
-    replaceGraph(std::move(next));
+    if (findNode(editedGraph(), id)) throw CompositionError("duplicate patch id \"" + id + "\"");
+    if (pending_) {
+      pending_->positions.emplace(id, pending_->nodes.size());
+      pending_->nodes.push_back(Node{id, plugInClass, instance});
+    } else {
+      auto next = std::make_shared<Graph>(*graph_);
+      next->positions.emplace(id, next->nodes.size());
+      next->nodes.push_back(Node{id, plugInClass, instance});
+      computeOrder(*next, nullptr);
+      replaceGraph(std::move(next));
+    }
   }
   // Not under the graph's lock: a patch reports removed ports to its host
   // while holding its own host lock, which then takes the graph's.
@@ -107,8 +113,8 @@ std::vector<std::string> Composition::patchIds() const {
 
 void Composition::connect(const PortAddress& from, const PortAddress& to) {
   std::lock_guard lock(graphMutex_);
-  const Node& source = requireNode(*graph_, from.patchId);
-  const Node& target = requireNode(*graph_, to.patchId);
+  const Node& source = requireNode(editedGraph(), from.patchId);
+  const Node& target = requireNode(editedGraph(), to.patchId);
   auto output = source.plugIn->portTable().port(QCPortDirection::Output, from.key);
   if (!output) {
     throw CompositionError("patch \"" + from.patchId + "\" has no output port \"" + from.key +
@@ -123,11 +129,17 @@ void Composition::connect(const PortAddress& from, const PortAddress& to) {
                            " output " + from.text() + " to the " + portTypeName(input->type) +
                            " input " + to.text());
   }
-  for (const auto& connection : graph_->connections) {
+  for (const auto& connection : editedGraph().connections) {
+    if (pending_ && !pendingInputs_.count(to.text())) break;
     if (connection.to == to) {
       throw CompositionError("input " + to.text() + " is connected already (to " +
                              connection.from.text() + ")");
     }
+  }
+  if (pending_) {
+    pending_->connections.push_back(Connection{from, to});
+    pendingInputs_.insert(to.text());
+    return;
   }
   auto next = std::make_shared<Graph>(*graph_);
   next->connections.push_back(Connection{from, to});
@@ -141,6 +153,60 @@ void Composition::connect(const PortAddress& from, const PortAddress& to) {
   replaceGraph(std::move(next));
 }
 
+void Composition::beginChanges() {
+  std::lock_guard lock(graphMutex_);
+  if (pending_) return;
+  pending_ = std::make_shared<Graph>(*graph_);
+  pendingFirstConnection_ = pending_->connections.size();
+  pendingInputs_.clear();
+  for (const auto& connection : pending_->connections) pendingInputs_.insert(connection.to.text());
+}
+
+void Composition::commitChanges() {
+  std::lock_guard lock(graphMutex_);
+  if (!pending_) return;
+  std::shared_ptr<Graph> next = std::move(pending_);
+  pendingInputs_.clear();
+  if (computeOrder(*next, nullptr)) {
+    replaceGraph(std::move(next));
+    return;
+  }
+  const size_t closing = firstCycleConnection(*next, pendingFirstConnection_);
+  const Connection connection = next->connections[closing];
+  next->connections.resize(closing + 1);
+  std::vector<std::string> cycle;
+  computeOrder(*next, &cycle);
+  // Keep the patches, without the connections made since beginChanges.
+  next->connections.resize(pendingFirstConnection_);
+  computeOrder(*next, nullptr);
+  replaceGraph(std::move(next));
+  std::string path;
+  for (const auto& id : cycle) path += (path.empty() ? "" : " -> ") + id;
+  throw CompositionCycleError("connecting " + connection.from.text() + " to " +
+                                  connection.to.text() + " makes a cycle: " + path,
+                              closing - pendingFirstConnection_);
+}
+
+// The first connection, from `from` on, whose addition closes a cycle:
+// a binary search over the prefixes of the connections.
+size_t Composition::firstCycleConnection(const Graph& graph, size_t from) const {
+  Graph prefix;
+  prefix.nodes = graph.nodes;
+  prefix.positions = graph.positions;
+  size_t low = from;                       // the first `low` connections make no cycle
+  size_t high = graph.connections.size();  // these do
+  while (high - low > 1) {
+    const size_t middle = low + (high - low) / 2;
+    prefix.connections.assign(graph.connections.begin(), graph.connections.begin() + middle);
+    if (computeOrder(prefix, nullptr)) {
+      low = middle;
+    } else {
+      high = middle;
+    }
+  }
+  return high - 1;
+}
+
 void Composition::disconnect(const PortAddress& to) {
   std::lock_guard lock(graphMutex_);
   removeConnections([&](const Connection& connection) { return connection.to == to; });
@@ -148,7 +214,7 @@ void Composition::disconnect(const PortAddress& to) {
 
 // Called with graphMutex_ held.
 void Composition::removeConnections(const std::function<bool(const Connection&)>& doomed) {
-  auto next = std::make_shared<Graph>(*graph_);
+  auto next = std::make_shared<Graph>(editedGraph());
   auto& connections = next->connections;
   auto removed = std::stable_partition(connections.begin(), connections.end(),
                                        [&](const Connection& c) { return !doomed(c); });
@@ -158,6 +224,12 @@ void Composition::removeConnections(const std::function<bool(const Connection&)>
     for (auto it = removed; it != connections.end(); ++it) takenVersions_.erase(feedKey(*it));
   }
   connections.erase(removed, connections.end());
+  if (pending_) {
+    pending_ = std::move(next);
+    pendingInputs_.clear();
+    for (const auto& c : pending_->connections) pendingInputs_.insert(c.to.text());
+    return;
+  }
   computeOrder(*next, nullptr);
   replaceGraph(std::move(next));
 }
@@ -204,60 +276,20 @@ Value Composition::outputValue(const PortAddress& output) const {
 
 bool Composition::computeOrder(Graph& graph, std::vector<std::string>* cycle) {
   const size_t count = graph.nodes.size();
-  auto position = [&](const std::string& id) {
-    for (size_t i = 0; i < count; ++i) {
-      if (graph.nodes[i].id == id) return i;
-    }
-    return count;
-  };
-  std::vector<std::vector<size_t>> successors(count);
-  std::vector<std::vector<size_t>> predecessors(count);
-  std::vector<size_t> incoming(count, 0);
-  for (const auto& connection : graph.connections) {
-    const size_t from = position(connection.from.patchId);
-    const size_t to = position(connection.to.patchId);
-    if (from == count || to == count) continue;
-    successors[from].push_back(to);
-    predecessors[to].push_back(from);
-    ++incoming[to];
+  std::vector<EvaluationOrder::Edge> edges;
+  graph.feeds.assign(count, {});
+  for (size_t i = 0; i < graph.connections.size(); ++i) {
+    const Connection& connection = graph.connections[i];
+    auto from = graph.positions.find(connection.from.patchId);
+    auto to = graph.positions.find(connection.to.patchId);
+    if (from == graph.positions.end() || to == graph.positions.end()) continue;
+    edges.emplace_back(from->second, to->second);
+    graph.feeds[to->second].emplace_back(i, from->second);
   }
-  // Kahn's algorithm, always taking the earliest added patch that is ready,
-  // so that unrelated patches run in the order they were added.
-  std::vector<bool> done(count, false);
-  graph.order.clear();
-  while (graph.order.size() < count) {
-    size_t ready = count;
-    for (size_t i = 0; i < count; ++i) {
-      if (!done[i] && incoming[i] == 0) {
-        ready = i;
-        break;
-      }
-    }
-    if (ready == count) break;
-    done[ready] = true;
-    graph.order.push_back(ready);
-    for (size_t next : successors[ready]) --incoming[next];
-  }
-  if (graph.order.size() == count) return true;
+  std::vector<size_t> loop;
+  if (EvaluationOrder::compute(count, edges, &graph.order, cycle ? &loop : nullptr)) return true;
   if (cycle) {
-    // Every patch left has a predecessor left: walk back until one repeats.
-    size_t current = 0;
-    while (done[current]) ++current;
-    std::vector<size_t> walk;
-    while (std::find(walk.begin(), walk.end(), current) == walk.end()) {
-      walk.push_back(current);
-      for (size_t previous : predecessors[current]) {
-        if (!done[previous]) {
-          current = previous;
-          break;
-        }
-      }
-    }
-    auto start = std::find(walk.begin(), walk.end(), current);
-    std::vector<size_t> loop(start, walk.end());
-    std::reverse(loop.begin(), loop.end());
-    // Name the cycle from its earliest added patch, whichever connection closed it.
-    std::rotate(loop.begin(), std::min_element(loop.begin(), loop.end()), loop.end());
+    // Named from its earliest added patch, whichever connection closed it.
     cycle->clear();
     for (size_t index : loop) cycle->push_back(graph.nodes[index].id);
     cycle->push_back(graph.nodes[loop.front()].id);
@@ -265,11 +297,11 @@ bool Composition::computeOrder(Graph& graph, std::vector<std::string>* cycle) {
   return false;
 }
 
-void Composition::feedInputs(const Graph& graph, const Node& node) {
-  for (const auto& connection : graph.connections) {
-    if (connection.to.patchId != node.id) continue;
-    const Node* source = findNode(graph, connection.from.patchId);
-    if (!source) continue;
+void Composition::feedInputs(const Graph& graph, size_t position) {
+  const Node& node = graph.nodes[position];
+  for (const auto& [connectionIndex, sourcePosition] : graph.feeds[position]) {
+    const Connection& connection = graph.connections[connectionIndex];
+    const Node* source = &graph.nodes[sourcePosition];
     auto output = source->plugIn->portTable().port(QCPortDirection::Output, connection.from.key);
     if (!output || output->version == 0) continue;
     const std::string key = feedKey(connection);
@@ -289,7 +321,7 @@ void Composition::evaluate(double time) {
   HostContext context;
   for (size_t index : current->order) {
     const Node& node = current->nodes[index];
-    feedInputs(*current, node);
+    feedInputs(*current, index);
     PortTable& ports = node.plugIn->portTable();
     if (node.plugInClass->executionMode == QCPlugInExecutionMode::Processor &&
         !ports.anyInputChangedSinceExecution()) {
@@ -408,7 +440,7 @@ void Composition::plugInDidRemovePort(QCPlugIn& plugIn, QCPortDirection directio
   std::lock_guard lock(graphMutex_);
   if (!graph_) return;
   std::string id;
-  for (const auto& node : graph_->nodes) {
+  for (const auto& node : editedGraph().nodes) {
     if (node.plugIn.get() == &plugIn) id = node.id;
   }
   if (id.empty()) return;

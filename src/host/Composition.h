@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "host/PlugInRegistry.h"
@@ -40,6 +42,18 @@ struct Connection {
 class CompositionError : public std::runtime_error {
  public:
   explicit CompositionError(const std::string& reason) : std::runtime_error(reason) {}
+};
+
+// A cycle found when changes are committed: `connection` counts the
+// connections made since beginChanges, from 0, up to the one that closed it.
+class CompositionCycleError : public CompositionError {
+ public:
+  CompositionCycleError(const std::string& reason, size_t connection)
+      : CompositionError(reason), connection_(connection) {}
+  size_t connection() const { return connection_; }
+
+ private:
+  size_t connection_;
 };
 
 // Patch instances by id, connections from outputs to inputs, and their
@@ -77,6 +91,15 @@ class Composition : public QCPlugInHost {
   void disconnect(const PortAddress& to);
   std::vector<Connection> connections() const;
   bool isConnected(const PortAddress& to) const;
+
+  // For loading many patches and connections at once, before the
+  // composition runs: between beginChanges and commitChanges, addPatch and
+  // connect edit one pending graph, and the evaluation order (with the check
+  // for cycles) is worked out once, at the commit. commitChanges throws
+  // CompositionCycleError naming the first connection that closed a cycle;
+  // the composition is then left without the pending changes' connections.
+  void beginChanges();
+  void commitChanges();
 
   // Sets an input as a user would (converted to the port's type; index
   // inputs kept within their maximum). Throws CompositionError for a missing
@@ -120,9 +143,12 @@ class Composition : public QCPlugInHost {
   };
   // Immutable once built: evaluation takes a copy of the pointer.
   struct Graph {
-    std::vector<Node> nodes;  // in the order added
+    std::vector<Node> nodes;                            // in the order added
+    std::unordered_map<std::string, size_t> positions;  // of nodes, by id
     std::vector<Connection> connections;
     std::vector<size_t> order;  // node positions in evaluation order
+    // Per node position: the connections into it, and their sources' positions.
+    std::vector<std::vector<std::pair<size_t, size_t>>> feeds;
   };
 
   std::shared_ptr<const Graph> graph() const;
@@ -130,13 +156,20 @@ class Composition : public QCPlugInHost {
   void removeConnections(const std::function<bool(const Connection&)>& doomed);
   const Node* findNode(const Graph& graph, const std::string& id) const;
   const Node& requireNode(const Graph& graph, const std::string& id) const;
+  // The graph that changes edit: the pending one between beginChanges and
+  // commitChanges, else the current one. Called with graphMutex_ held.
+  const Graph& editedGraph() const { return pending_ ? *pending_ : *graph_; }
   static bool computeOrder(Graph& graph, std::vector<std::string>* cycle);
-  void feedInputs(const Graph& graph, const Node& node);
+  size_t firstCycleConnection(const Graph& graph, size_t from) const;
+  void feedInputs(const Graph& graph, size_t position);
   void evaluationLoop(double rate);
 
   const PlugInRegistry& registry_;
   mutable std::mutex graphMutex_;
   std::shared_ptr<const Graph> graph_;
+  std::shared_ptr<Graph> pending_;  // between beginChanges and commitChanges
+  size_t pendingFirstConnection_ = 0;
+  std::unordered_set<std::string> pendingInputs_;  // inputs connected in pending_
   // Per connection: the source output's version last taken.
   std::mutex feedMutex_;
   std::map<std::string, uint64_t> takenVersions_;

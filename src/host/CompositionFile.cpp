@@ -1,6 +1,7 @@
 #include "host/CompositionFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +12,8 @@
 #include <set>
 #include <sstream>
 
+#include "host/FileReplacement.h"
+#include "host/JSONReader.h"
 #include "host/QCPlugInHostException.h"
 
 namespace wex {
@@ -36,13 +39,28 @@ class Reader {
     checkMembers(document, "", {"format", "version", "patches", "connections"});
     checkFormat(document);
     auto composition = std::make_unique<Composition>(registry_);
+    composition->beginChanges();
     const Json& patches = member(document, "", "patches", Json::value_t::array, true);
+    if (patches.size() > CompositionFile::kMaxPatches) {
+      fail("patches", std::to_string(patches.size()) + " patches, more than the " +
+                          std::to_string(CompositionFile::kMaxPatches) + " a composition may hold");
+    }
     for (size_t i = 0; i < patches.size(); ++i) createPatch(*composition, patches[i], i);
     for (size_t i = 0; i < patches.size(); ++i) restoreSettings(*composition, patches[i], i);
     for (size_t i = 0; i < patches.size(); ++i) setInputs(*composition, patches[i], i);
     if (document.contains("connections")) {
       const Json& connections = member(document, "", "connections", Json::value_t::array, true);
+      if (connections.size() > CompositionFile::kMaxConnections) {
+        fail("connections", std::to_string(connections.size()) + " connections, more than the " +
+                                std::to_string(CompositionFile::kMaxConnections) +
+                                " a composition may hold");
+      }
       for (size_t i = 0; i < connections.size(); ++i) connect(*composition, connections[i], i);
+    }
+    try {
+      composition->commitChanges();
+    } catch (const CompositionCycleError& cycle) {
+      fail(element("connections", cycle.connection()), cycle.what());
     }
     return composition;
   }
@@ -88,6 +106,12 @@ class Reader {
     if (format.get<std::string>() != kFormatName) {
       fail("format", "expected \"" + std::string(kFormatName) + "\", got \"" +
                          format.get<std::string>() + "\"");
+    }
+    if (document.contains("version") && !document.at("version").is_number_unsigned()) {
+      const Json& version = document.at("version");
+      fail("version", "expected a whole format version such as " +
+                          std::to_string(CompositionFile::kFormatVersion) + ", got " +
+                          (version.is_number() ? version.dump() : ValueJSON::kindName(version)));
     }
     const Json& version = member(document, "", "version", Json::value_t::number_unsigned, true);
     if (version.get<uint64_t>() != CompositionFile::kFormatVersion) {
@@ -196,13 +220,48 @@ class Reader {
 
 }  // namespace
 
+namespace {
+
+// The whole file, refused before it is read when it is no regular file or
+// too large, and while it is read when it grows past the limit (a pipe, a
+// device).
+std::string readLimited(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw CompositionFileError(path + ": cannot read the file: " + std::strerror(errno));
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  const std::string limit = std::to_string(CompositionFile::kMaxFileSize / (1024 * 1024)) + " MiB";
+  struct stat status {};
+  if (::fstat(fd, &status) == 0) {
+    if (S_ISDIR(status.st_mode)) throw CompositionFileError(path + ": is a directory, not a file");
+    if (S_ISREG(status.st_mode) &&
+        static_cast<uint64_t>(status.st_size) > CompositionFile::kMaxFileSize) {
+      throw CompositionFileError(path + ": the file is larger than " + limit);
+    }
+  }
+  std::string text;
+  char buffer[65536];
+  while (true) {
+    const ssize_t count = ::read(fd, buffer, sizeof buffer);
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0)
+      throw CompositionFileError(path + ": cannot read the file: " + std::strerror(errno));
+    if (count == 0) break;
+    if (text.size() + static_cast<size_t>(count) > CompositionFile::kMaxFileSize) {
+      throw CompositionFileError(path + ": the file is larger than " + limit);
+    }
+    text.append(buffer, static_cast<size_t>(count));
+  }
+  return text;
+}
+
+}  // namespace
+
 std::unique_ptr<Composition> CompositionFile::load(const std::string& path,
                                                    const PlugInRegistry& registry) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) throw CompositionFileError(path + ": cannot read the file: " + std::strerror(errno));
-  std::stringstream text;
-  text << file.rdbuf();
-  return parse(text.str(), path, registry);
+  return parse(readLimited(path), path, registry);
 }
 
 std::unique_ptr<Composition> CompositionFile::parse(const std::string& text,
@@ -210,13 +269,10 @@ std::unique_ptr<Composition> CompositionFile::parse(const std::string& text,
                                                     const PlugInRegistry& registry) {
   Json document;
   try {
-    document = Json::parse(text);
-  } catch (const Json::exception& failure) {
-    // A syntax error, or a number too large for a double (out_of_range).
-    std::string detail = failure.what();
-    const size_t prefixEnd = detail.find("] ");
-    if (prefixEnd != std::string::npos) detail = detail.substr(prefixEnd + 2);
-    throw CompositionFileError(name + ": not valid JSON: " + detail);
+    // A value sits four levels down: the document, "patches", a patch, "inputs".
+    document = JSONReader::parse(text, ValueJSON::kMaxDepth + 4);
+  } catch (const JSONReadError& failure) {
+    throw CompositionFileError(name + ": " + failure.what());
   }
   return Reader(name, registry).read(document);
 }
@@ -264,26 +320,9 @@ std::string CompositionFile::serialize(const Composition& composition) {
 }
 
 void CompositionFile::save(const Composition& composition, const std::string& path) {
-  const std::string text = serialize(composition);
-  const std::string temporary = path + ".tmp-" + std::to_string(::getpid());
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    throw CompositionFileError(path + ": cannot write the file: " + std::strerror(errno));
-  }
-  size_t written = 0;
-  while (written < text.size()) {
-    const ssize_t result = ::write(fd, text.data() + written, text.size() - written);
-    if (result < 0 && errno == EINTR) continue;
-    if (result <= 0) break;
-    written += static_cast<size_t>(result);
-  }
-  const bool complete = written == text.size() && ::fsync(fd) == 0;
-  const int savedErrno = errno;
-  ::close(fd);
-  if (!complete || std::rename(temporary.c_str(), path.c_str()) != 0) {
-    const int reason = complete ? errno : savedErrno;
-    std::remove(temporary.c_str());
-    throw CompositionFileError(path + ": cannot write the file: " + std::strerror(reason));
+  std::string reason;
+  if (!FileReplacement::replace(path, serialize(composition), &reason)) {
+    throw CompositionFileError(path + ": cannot write the file: " + reason);
   }
 }
 

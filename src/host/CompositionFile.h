@@ -24,11 +24,14 @@ class CompositionFileError : public std::runtime_error {
 //
 // Loading creates the patches, restores their settings, sets their inputs,
 // then connects; any fault throws CompositionFileError and leaves nothing
-// behind. Saving writes a new file beside the old one and renames it into
-// place.
+// behind. Saving replaces the file whole or not at all (FileReplacement).
 class CompositionFile {
  public:
   static constexpr int kFormatVersion = 1;
+  // What a file may hold at most.
+  static constexpr uint64_t kMaxFileSize = 64 * 1024 * 1024;
+  static constexpr size_t kMaxPatches = 10000;
+  static constexpr size_t kMaxConnections = 50000;
 
   static std::unique_ptr<Composition> load(const std::string& path, const PlugInRegistry& registry);
   // `name` stands for the file in error messages.

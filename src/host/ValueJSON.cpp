@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <stdexcept>
 
 #include "host/Structure.h"
 
@@ -36,7 +37,11 @@ ValueJSON::Json ValueJSON::toJSON(const Value& value) {
         return list;
       }
       Json map = Json::object();
-      for (const auto& [key, element] : structure.entries()) map[key] = toJSON(element);
+      // The keys are distinct: append them without the map's search per key.
+      auto& entries = static_cast<Json::object_t::Container&>(map.get_ref<Json::object_t&>());
+      for (const auto& [key, element] : structure.entries()) {
+        entries.emplace_back(key, toJSON(element));
+      }
       return map;
     }
   }
@@ -44,6 +49,14 @@ ValueJSON::Json ValueJSON::toJSON(const Value& value) {
 }
 
 Value ValueJSON::fromJSON(const Json& json) {
+  return fromJSON(json, 0);
+}
+
+Value ValueJSON::fromJSON(const Json& json, size_t depth) {
+  if ((json.is_array() || json.is_object()) && depth >= kMaxDepth) {
+    throw std::length_error("lists and objects nest deeper than " + std::to_string(kMaxDepth) +
+                            " levels");
+  }
   switch (json.type()) {
     case Json::value_t::boolean:
       return Value::boolean(json.get<bool>());
@@ -57,13 +70,14 @@ Value ValueJSON::fromJSON(const Json& json) {
     case Json::value_t::array: {
       std::vector<Value> values;
       values.reserve(json.size());
-      for (const auto& element : json) values.push_back(fromJSON(element));
+      for (const auto& element : json) values.push_back(fromJSON(element, depth + 1));
       return Value::structure(Structure::makeList(std::move(values)));
     }
     case Json::value_t::object: {
       std::vector<std::pair<std::string, Value>> entries;
       entries.reserve(json.size());
-      for (const auto& [key, element] : json.items()) entries.emplace_back(key, fromJSON(element));
+      for (const auto& [key, element] : json.items())
+        entries.emplace_back(key, fromJSON(element, depth + 1));
       return Value::structure(Structure::makeMap(std::move(entries)));
     }
     default:
@@ -124,7 +138,12 @@ bool ValueJSON::fromJSONForPort(const Json& json, QCPortType type, Value* out,
     *reason = std::string("expected ") + expected + ", got " + kindName(json);
     return false;
   }
-  *out = fromJSON(json);
+  try {
+    *out = fromJSON(json);
+  } catch (const std::length_error& error) {
+    *reason = error.what();
+    return false;
+  }
   if (type == QCPortType::Number) *out = Value::number(out->toDouble());
   return true;
 }

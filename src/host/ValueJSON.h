@@ -14,14 +14,20 @@ namespace wex {
 class ValueJSON {
  public:
   using Json = nlohmann::ordered_json;
+  // Lists and objects nest at most this deep in a value.
+  static constexpr size_t kMaxDepth = 64;
 
   static Json toJSON(const Value& value);
-  // Any JSON as a value, by the rule above.
+  // Any JSON as a value, by the rule above. Throws std::length_error when it
+  // nests deeper than kMaxDepth.
   static Value fromJSON(const Json& json);
   // A value for a port of the given type; false with a reason when the JSON
   // is of another kind (an index needs a non-negative integer).
   static bool fromJSONForPort(const Json& json, QCPortType type, Value* out, std::string* reason);
   static std::string kindName(const Json& json);
+
+ private:
+  static Value fromJSON(const Json& json, size_t depth);
 };
 
 }  // namespace wex

@@ -7,8 +7,8 @@ namespace wex {
 inline constexpr const char* kSupportLibrariesNotice =
     "The MIDI core, the patch host and the MIDI services under these patches are wexmidi's own "
     "code; their sources and licence terms are in the wexmidi repository. The third-party "
-    "libraries it uses are Debian packages: nlohmann-json, CLI11, JACK (libjack-jackd2) and "
-    "libsmf; Debian publishes their sources, and their licence terms are in "
+    "libraries it uses are Debian packages: nlohmann-json, CLI11 and JACK (libjack-jackd2); "
+    "Debian publishes their sources, and their licence terms are in "
     "/usr/share/doc/<package>/copyright.";
 
 }  // namespace wex

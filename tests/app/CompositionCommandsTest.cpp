@@ -10,12 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "app/SessionCommand.h"
 #include "app/WexmidiProgram.h"
 
 namespace wex {
 namespace {
 
 using Json = nlohmann::json;
+
+constexpr size_t SessionCommandLimit = SessionCommand::kMaxLineLength;
 
 const std::string kExample = std::string(WEX_SOURCE_DIR) + "/examples/composer.wexcomp.json";
 
@@ -127,7 +130,8 @@ TEST_F(CompositionCommandsTest, CommandsOnStandardInputSetInputsEditPanelsAndSav
                     "note.outputMessage", "--save", path("after.json")},
                    input);
   ASSERT_EQ(result.status, 0) << result.err;
-  EXPECT_NE(result.err.find("wexmidi run: expected a JSON object per line, got: not json"),
+  EXPECT_NE(result.err.find("wexmidi run: standard input line 2: not valid JSON: parse error at "
+                            "line 1, column 2"),
             std::string::npos)
       << result.err;
 
@@ -151,6 +155,48 @@ TEST_F(CompositionCommandsTest, CommandsOnStandardInputSetInputsEditPanelsAndSav
   EXPECT_EQ(saved["patches"][2]["inputs"]["message3"], 5.0);
   EXPECT_EQ(saved["patches"][0]["inputs"]["inputData2"], 90);
   EXPECT_EQ(readFile(path("during.json")), readFile(path("after.json")));
+}
+
+TEST_F(CompositionCommandsTest, EachBadCommandLineIsOneErrorWithItsNumberAndTheRunGoesOn) {
+  const std::vector<std::pair<std::string, std::string>> lines = {
+      {R"({"panel": "group", "close": "yes"})", "\"close\" must be true or false, got a string"},
+      {R"({"panel": "group", "close": 1})", "\"close\" must be true or false"},
+      {R"({"panel": "group", "close": null})", "\"close\" must be true or false, got null"},
+      {"1", "expected a JSON object per line, got: 1"},
+      {"null", "expected a JSON object per line"},
+      {R"({"set": "note.inputData1", "value": 1e400})",
+       "value: the number 1e400 is beyond the range of a double"},
+      {R"({"set": "note.inputData1", "value": 1, "value": 2})", "value: duplicate key \"value\""},
+      {R"({"set": "note.inputData1", "value": )" + std::string(10000, '[') + "}",
+       "nested deeper than 65 levels"},
+      {R"({"set": 7, "value": 1})", "\"set\" must be a string"},
+      {R"({"panel": "group", "tick": "x"})", "\"tick\" must be a row number"},
+      {R"({"panel": "group", "switch": "learn", "state": 3})", "\"state\" must be \"on\""},
+      {R"({"panel": "group", "number": "numberOfMessages", "value": -1})",
+       "\"value\" must be an unsigned integer"},
+      {R"({"save": ""})", "\"save\" needs a file name"},
+      {R"({"save": "/nonexistent/x.json"})", "cannot write the file"},
+      {"{\"set\": \"" + std::string(SessionCommandLimit + 1, 'x') + "\"}",
+       "the line is longer than 1024 KiB"},
+      {R"({"unknown": 1})", "unknown command (set, panel or save)"},
+  };
+  std::string input;
+  for (const auto& [line, error] : lines) input += line + "\n";
+  input += R"({"set": "note.inputData2", "value": 91})"
+           "\n";
+  const Result result = runInProcess(
+      {"--midi", "embedded", "run", kExample, "--for", "0.5", "--save", path("after.json")}, input);
+  ASSERT_EQ(result.status, 0) << result.err;
+  const auto errors = splitLines(result.err);
+  ASSERT_EQ(errors.size(), lines.size()) << result.err;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const std::string prefix = "wexmidi run: standard input line " + std::to_string(i + 1) + ": ";
+    EXPECT_EQ(errors[i].rfind(prefix, 0), 0u) << errors[i];
+    EXPECT_NE(errors[i].find(lines[i].second), std::string::npos) << errors[i];
+    EXPECT_LT(errors[i].size(), 400u) << "an error quotes a long line only in part";
+  }
+  const Json saved = Json::parse(readFile(path("after.json")));
+  EXPECT_EQ(saved["patches"][0]["inputs"]["inputData2"], 91) << "the line after the bad ones";
 }
 
 TEST_F(CompositionCommandsTest, SetOptionsApplyBeforeTheFirstEvaluation) {
@@ -197,6 +243,44 @@ INSTANTIATE_TEST_SUITE_P(
                                 {"run", "EXAMPLE", "--set", "note.inputData1=loud"},
                                 2,
                                 "expected an index (an integer from 0), got a string"},
+                      UsageCase{"DirectoryAsComposition",
+                                {"run", "/tmp", "--for", "0"},
+                                1,
+                                "wexmidi run: /tmp: is a directory, not a file"},
+                      UsageCase{"EndlessComposition",
+                                {"run", "/dev/zero", "--for", "0"},
+                                1,
+                                "wexmidi run: /dev/zero: the file is larger than 64 MiB"},
+                      UsageCase{"DurationThatWouldOverflow",
+                                {"run", "EXAMPLE", "--for", "1e10"},
+                                2,
+                                "--for: expected a number of seconds from 0 to 1000000000\n"},
+                      UsageCase{"DurationNotANumber",
+                                {"run", "EXAMPLE", "--for", "nan"},
+                                2,
+                                "--for: expected a number of seconds from 0 to 1000000000\n"},
+                      UsageCase{"DurationBeyondADouble",
+                                {"run", "EXAMPLE", "--for", "1e400"},
+                                2,
+                                "--for: expected a number of seconds from 0 to 1000000000\n"},
+                      UsageCase{"RateNotANumber",
+                                {"run", "EXAMPLE", "--rate", "nan"},
+                                2,
+                                "--rate: expected a number of evaluations per second"},
+                      UsageCase{"SaveWithoutAName",
+                                {"run", "EXAMPLE", "--save", ""},
+                                2,
+                                "--save: expected a file name"},
+                      UsageCase{"SetOfANumberBeyondADouble",
+                                {"run", "EXAMPLE", "--set", "note.inputData1=1e400"},
+                                2,
+                                "the number 1e400 is beyond the range of a double"},
+                      UsageCase{
+                          "SetOfAValueNestedTooDeep",
+                          {"run", "EXAMPLE", "--set",
+                           "note.inputData1=" + std::string(100, '[') + std::string(100, ']')},
+                          2,
+                          "nested deeper than 64 levels"},
                       UsageCase{"WatchOfAnUnknownPatch",
                                 {"run", "EXAMPLE", "--watch", "nobody.*"},
                                 2,

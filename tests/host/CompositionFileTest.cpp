@@ -106,6 +106,23 @@ TEST_F(CompositionFileTest, AMissingFileIsOneErrorNamingIt) {
   }
 }
 
+TEST_F(CompositionFileTest, ADirectoryOrAnEndlessOrHugeFileIsRefusedBeforeItIsRead) {
+  const std::string huge = path("huge.json");
+  std::filesystem::resize_file((std::ofstream(huge), huge), CompositionFile::kMaxFileSize + 1);
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {directory_.string(), "is a directory, not a file"},
+      {"/dev/zero", "the file is larger than 64 MiB"},
+      {huge, "the file is larger than 64 MiB"}};
+  for (const auto& [file, expected] : cases) {
+    try {
+      CompositionFile::load(file, registry_);
+      ADD_FAILURE() << file << " was accepted";
+    } catch (const CompositionFileError& error) {
+      EXPECT_EQ(std::string(error.what()), file + ": " + expected);
+    }
+  }
+}
+
 struct BadFile {
   const char* name;
   std::string text;
@@ -139,7 +156,19 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BadFile{"NotJSON", "{\"format\": \n  oops}", "not valid JSON: parse error at line 2"},
         BadFile{"NumberBeyondDouble", "{\"version\": 97.2e2132}",
-                "not valid JSON: number overflow"},
+                "version: the number 97.2e2132 is beyond the range of a double"},
+        BadFile{"NumberOfManyDigitsBeyondDouble", "{\"a\": [1, 2, 1" + std::string(400, '0') + "]}",
+                "a[2]: the number 100000000000000000000000... is beyond the range of a double"},
+        BadFile{"DuplicateKey", withPatches(R"([{"id": "a", "class": "AdderPlugIn",
+                                 "inputs": {"inputA": 1, "inputA": 2}}])"),
+                "patches[0].inputs.inputA: duplicate key \"inputA\""},
+        BadFile{"NestingTooDeep",
+                withPatches(R"([{"id": "a", "class": "AdderPlugIn", "inputs": {"inputA": )" +
+                            std::string(10000, '[') + std::string(10000, ']') + "}}]"),
+                "patches[0].inputs.inputA[0][0][0]"},
+        BadFile{"VersionWithAFraction", R"({"format": "wexmidi composition", "version": 1.0,
+                "patches": []})",
+                "version: expected a whole format version such as 1, got 1.0"},
         BadFile{"NotAnObject", "[1, 2]", "the file must hold one JSON object"},
         BadFile{"WrongFormat", R"({"format": "other", "version": 1, "patches": []})",
                 "format: expected \"wexmidi composition\""},
@@ -201,6 +230,15 @@ INSTANTIATE_TEST_SUITE_P(
         BadFile{"Cycle", withPatches(kTwoAdders, R"([{"from": "a.outputSum", "to": "b.inputA"},
                                             {"from": "b.outputSum", "to": "a.inputA"}])"),
                 "connections[1]: connecting b.outputSum to a.inputA makes a cycle: a -> b -> a"},
+        BadFile{"FirstOfTwoCycles",
+                withPatches(R"([{"id": "a", "class": "AdderPlugIn"},
+                                {"id": "b", "class": "AdderPlugIn"},
+                                {"id": "c", "class": "AdderPlugIn"}])",
+                            R"([{"from": "a.outputSum", "to": "b.inputA"},
+                                {"from": "b.outputSum", "to": "c.inputA"},
+                                {"from": "c.outputSum", "to": "b.inputB"},
+                                {"from": "b.outputSum", "to": "a.inputA"}])"),
+                "connections[2]: connecting c.outputSum to b.inputB makes a cycle: b -> c -> b"},
         BadFile{"ConnectionOfOtherKinds",
                 withPatches(R"([{"id": "a", "class": "AdderPlugIn"},
                                 {"id": "r", "class": "RecorderPlugIn"}])",

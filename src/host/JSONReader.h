@@ -1,0 +1,27 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+#include "host/ValueJSON.h"
+
+namespace wex {
+
+// JSON that cannot be read: a syntax error, too deep a nesting, a duplicate
+// key, a number beyond a double. The message names the place.
+class JSONReadError : public std::runtime_error {
+ public:
+  explicit JSONReadError(const std::string& message) : std::runtime_error(message) {}
+};
+
+// Parses JSON from untrusted places (files, lines, arguments) in time and
+// memory linear in the text: objects keep their keys in order without a
+// search per key, a duplicate key is an error instead of a silent overwrite,
+// and nesting beyond `maxDepth` arrays and objects is refused before it can
+// exhaust the stack of whatever walks the result.
+class JSONReader {
+ public:
+  static ValueJSON::Json parse(const std::string& text, size_t maxDepth);
+};
+
+}  // namespace wex

@@ -1,0 +1,128 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/MidiFileReader.h"
+
+namespace wex {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes header(uint16_t format, uint16_t tracks, uint16_t division = 480) {
+  return {'M',
+          'T',
+          'h',
+          'd',
+          0,
+          0,
+          0,
+          6,
+          0,
+          static_cast<uint8_t>(format),
+          0,
+          static_cast<uint8_t>(tracks),
+          static_cast<uint8_t>(division >> 8),
+          static_cast<uint8_t>(division)};
+}
+
+// A track chunk of the given events; `length` overrides its length field.
+Bytes track(const Bytes& events, int64_t length = -1) {
+  const auto size = static_cast<uint32_t>(length < 0 ? events.size() : length);
+  Bytes chunk{'M',
+              'T',
+              'r',
+              'k',
+              static_cast<uint8_t>(size >> 24),
+              static_cast<uint8_t>(size >> 16),
+              static_cast<uint8_t>(size >> 8),
+              static_cast<uint8_t>(size)};
+  chunk.insert(chunk.end(), events.begin(), events.end());
+  return chunk;
+}
+
+Bytes join(std::initializer_list<Bytes> parts) {
+  Bytes all;
+  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+MidiFileReader::Result read(const Bytes& file) {
+  return MidiFileReader::read(file.data(), file.size());
+}
+
+const Bytes kEnd{0x00, 0xFF, 0x2F, 0x00};
+
+TEST(MidiFileReader, ReadsRunningStatusSysexPiecesEscapesAndTempoChangesAcrossTracks) {
+  const Bytes tempoTrack = join({{0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20},        // 120 a minute
+                                 {0x87, 0x40, 0xFF, 0x51, 0x03, 0x0F, 0x42, 0x40},  // 60, at 1 s
+                                 kEnd});
+  const Bytes notes = join({{0x00, 0x90, 60, 100},
+                            {0x87, 0x40, 62, 100},           // running status, 1 s
+                            {0x00, 0xF0, 0x02, 0x7E, 0x01},  // a sysex in two pieces
+                            {0x10, 0xF7, 0x02, 0x02, 0xF7},
+                            {0x00, 0xF7, 0x01, 0xF8},   // an escaped clock byte
+                            {0x87, 0x30, 0x80, 60, 0},  // 3 s: 2 more at the new tempo
+                            kEnd});
+  const auto result = read(join({header(1, 2), track(tempoTrack), track(notes)}));
+  EXPECT_TRUE(result.damages.empty()) << result.damages.front();
+  const std::vector<std::pair<double, Bytes>> expected = {
+      {0.0, {0x90, 60, 100}},           {1.0, {0x90, 62, 100}},     {1.0, {0xF0, 0x7E, 0x01}},
+      {1.0 + 16.0 / 480, {0x02, 0xF7}}, {1.0 + 16.0 / 480, {0xF8}}, {3.0, {0x80, 60, 0}}};
+  ASSERT_EQ(result.events.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_NEAR(result.events[i].seconds, expected[i].first, 1e-9) << i;
+    EXPECT_EQ(result.events[i].bytes, expected[i].second) << i;
+  }
+}
+
+TEST(MidiFileReader, ATrackWithoutItsEndOfTrackIsWhole) {
+  const auto result = read(join({header(0, 1), track({0x00, 0x90, 60, 100, 0x60, 0x80, 60, 0})}));
+  EXPECT_TRUE(result.damages.empty());
+  EXPECT_EQ(result.events.size(), 2u);
+}
+
+struct Damage {
+  const char* name;
+  Bytes file;
+  std::string expected;
+};
+
+class MidiFileDamageTest : public ::testing::TestWithParam<Damage> {};
+
+TEST_P(MidiFileDamageTest, IsNamedWithItsPlace) {
+  const auto result = read(GetParam().file);
+  ASSERT_FALSE(result.damages.empty());
+  EXPECT_EQ(result.damages.front(), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, MidiFileDamageTest,
+    ::testing::Values(
+        Damage{"NoHeader",
+               {'R', 'I', 'F', 'F', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+               "not a Standard MIDI File: it does not begin with a header chunk (MThd)"},
+        Damage{"TrackEndsInsideAnEvent", join({header(0, 1), track({0x00, 0x90, 60})}),
+               "track 1 ends inside an event at byte 22"},
+        Damage{"LengthPastTheEnd", join({header(0, 1), track({0x00, 0x90, 60, 1}, 1000)}),
+               "track 1: its length 1000 goes past the end of the file at byte 18"},
+        Damage{"AnnouncedTrackAbsent", join({header(1, 2), track(kEnd)}),
+               "the header announces 2 tracks, the file holds 1"},
+        Damage{"FiveByteLength",
+               join({header(0, 1), track({0x00, 0xF0, 0x81, 0x81, 0x81, 0x81, 0x01, 0xF7})}),
+               "track 1: a variable-length number longer than 4 bytes at byte 24"},
+        Damage{"DataWithoutStatus", join({header(0, 1), track({0x00, 0x40, 0x40})}),
+               "track 1: a data byte without a running status at byte 23"},
+        Damage{"StatusInsideAMessage", join({header(0, 1), track({0x00, 0x90, 0x90, 0x40})}),
+               "track 1: a status byte where a data byte belongs at byte 24"},
+        Damage{"SystemByteAsAnEvent", join({header(0, 1), track({0x00, 0xF4})}),
+               "track 1: the system message byte 0xF4 where an event belongs at byte 22"},
+        Damage{"FormatTwo", join({header(2, 1), track(kEnd)}),
+               "format 2 (independent sequences) cannot be played: only formats 0 and 1 can"},
+        Damage{"ChunkHeaderCut", join({header(0, 1), track(kEnd), {'M', 'T'}}),
+               "the file ends inside a chunk header at byte 26"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace wex
