@@ -32,7 +32,14 @@ std::shared_ptr<MIDIServices> ProgramContext::startMIDIServices() {
   if (services_) return services_;
   const bool jack = midiChoice_ == "jack" || (midiChoice_.empty() && jackServerRunning());
   if (!jack) {
+    if (midiChoice_.empty()) {
+      err() << "wexmidi: no JACK server answers, so the embedded MIDI services are used (only "
+               "the program's own endpoints); start a JACK server, or on a PipeWire desktop run "
+               "the program through pw-jack (pw-jack wexmidi ...); --midi embedded chooses them "
+               "without this note\n";
+    }
     services_ = std::make_shared<EmbeddedMIDIServices>();
+    servicesName_ = "embedded";
   } else {
 #ifdef WEX_JACK_SERVICES
     std::string error;
@@ -46,6 +53,7 @@ std::shared_ptr<MIDIServices> ProgramContext::startMIDIServices() {
     return nullptr;
 #endif
   }
+  if (servicesName_.empty()) servicesName_ = "jack";
   installMIDIServices(services_);
   return services_;
 }

@@ -33,6 +33,8 @@ class ProgramContext {
   // Starts and installs the chosen MIDI services, once. Null, with the reason
   // on err(), when they cannot be started.
   std::shared_ptr<MIDIServices> startMIDIServices();
+  // "embedded" or "jack" once started; "" before.
+  const std::string& servicesName() const { return servicesName_; }
 
  private:
   std::istream& in_;
@@ -41,6 +43,7 @@ class ProgramContext {
   std::string midiChoice_;
   bool interactiveInput_ = true;
   std::shared_ptr<MIDIServices> services_;
+  std::string servicesName_;
 };
 
 }  // namespace wex

@@ -1,5 +1,6 @@
 #include "midi/OrvMIDINode.h"
 
+#include "midi/FeedbackWatch.h"
 #include "midi/OrvMIDIReadProc.h"
 #include "services/MIDIPacketList.h"
 #include "services/MIDIServices.h"
@@ -145,6 +146,7 @@ void OrvMIDINode::loadProperties() {
 
 void OrvMIDINode::allocatePacketList() {
   packetList_ = std::make_unique<Byte[]>(kPacketListSize);
+  soundingNotes_ = std::make_shared<SoundingNotes>();
   emptyPacketList();
 }
 
@@ -154,6 +156,9 @@ void OrvMIDINode::emptyPacketList() {
 
 void OrvMIDINode::receivedMIDI(const OrvMIDIMessageList& messages) {
   if (!enabled_.load()) return;
+  if (name_) {
+    for (const auto& msg : messages) FeedbackWatch::shared().received(*name_, *msg);
+  }
   if (OrvMIDIDelegateProtocol* delegate = delegate_.load()) delegate->receivedMIDI(messages);
 }
 
@@ -179,15 +184,16 @@ bool OrvMIDINode::addToPacketList(const OrvMIDIMessage& msg) {
   return true;
 }
 
-void OrvMIDINode::sendPacketList() {
+bool OrvMIDINode::sendPacketList() {
   const auto* list = reinterpret_cast<const MIDIPacketList*>(packetList_.get());
   if (virtualSender_) {
     const OSStatus status = wex::MIDIReceived(endpointRef_, list);
     if (status != noErr) logStatus("\t\terr %ld at MIDIReceived A", status);
-  } else {
-    const OSStatus status = wex::MIDISend(portRef_, endpointRef_, list);
-    if (status != noErr) logStatus("\t\terr %ld at MIDISend A", status);
+    return status == noErr;
   }
+  const OSStatus status = wex::MIDISend(portRef_, endpointRef_, list);
+  if (status != noErr) logStatus("\t\terr %ld at MIDISend A", status);
+  return status == noErr;
 }
 
 // Whatever happens, the list is empty again when a call ends, so nothing of a
@@ -195,13 +201,19 @@ void OrvMIDINode::sendPacketList() {
 void OrvMIDINode::sendMsg(const std::shared_ptr<OrvMIDIMessage>& msg) {
   if (!enabled_.load() || !sender_ || !msg) return;
   std::lock_guard lock(sendingLock_);
-  if (addToPacketList(*msg)) sendPacketList();
+  // Switched off meanwhile: its notes were released, none may start now.
+  if (!enabled_.load()) return;
+  if (addToPacketList(*msg) && sendPacketList()) {
+    soundingNotes_->noteSent(*msg);
+    if (name_) FeedbackWatch::shared().sent(*name_, *msg);
+  }
   emptyPacketList();
 }
 
 void OrvMIDINode::sendMsgs(const OrvMIDIMessageList& msgs) {
   if (!enabled_.load() || !sender_ || msgs.empty()) return;
   std::lock_guard lock(sendingLock_);
+  if (!enabled_.load()) return;
   bool allAdded = true;
   bool anyAdded = false;
   for (const auto& msg : msgs) {
@@ -212,8 +224,62 @@ void OrvMIDINode::sendMsgs(const OrvMIDIMessageList& msgs) {
     }
     anyAdded = true;
   }
-  if (allAdded && anyAdded) sendPacketList();
+  if (allAdded && anyAdded && sendPacketList()) {
+    for (const auto& msg : msgs) {
+      if (!msg) continue;
+      soundingNotes_->noteSent(*msg);
+      if (name_) FeedbackWatch::shared().sent(*name_, *msg);
+    }
+  }
   emptyPacketList();
+}
+
+void OrvMIDINode::setEnabled(bool enabled) {
+  if (enabled || !sender_) {
+    enabled_.store(enabled);
+    return;
+  }
+  std::lock_guard lock(sendingLock_);
+  if (enabled_.exchange(false)) sendNoteOffs();
+}
+
+void OrvMIDINode::releaseSoundingNotes() {
+  if (!sender_) return;
+  std::lock_guard lock(sendingLock_);
+  sendNoteOffs();
+}
+
+// As many note offs per packet list as fit; a list the services refuse is
+// logged by sendPacketList and the rest still go out.
+void OrvMIDINode::sendNoteOffs() {
+  auto* list = reinterpret_cast<MIDIPacketList*>(packetList_.get());
+  emptyPacketList();
+  bool pending = false;
+  for (auto& noteOff : soundingNotes_->takeNoteOffs()) {
+    MIDIPacket* added =
+        MIDIPacketListAdd(list, kPacketListSize, currentPacket_, 0, noteOff.size(), noteOff.data());
+    if (!added) {
+      sendPacketList();
+      emptyPacketList();
+      added = MIDIPacketListAdd(list, kPacketListSize, currentPacket_, 0, noteOff.size(),
+                                noteOff.data());
+    }
+    currentPacket_ = added;
+    pending = true;
+  }
+  if (pending) sendPacketList();
+  emptyPacketList();
+}
+
+std::shared_ptr<SoundingNotes> OrvMIDINode::soundingNotes() {
+  std::lock_guard lock(sendingLock_);
+  return soundingNotes_;
+}
+
+void OrvMIDINode::adoptSoundingNotes(std::shared_ptr<SoundingNotes> notes) {
+  if (!sender_ || !notes) return;
+  std::lock_guard lock(sendingLock_);
+  soundingNotes_ = std::move(notes);
 }
 
 std::string OrvMIDINode::description() const {
