@@ -1,6 +1,10 @@
 #include "services/jack/JackCallbackGate.h"
 
 #include <algorithm>
+#include <stdexcept>
+#include <string>
+
+#include "support/SystemLog.h"
 
 namespace wex {
 
@@ -24,6 +28,23 @@ bool JackCallbackGate::busyElsewhere(MIDIClientRef client) const {
   return std::any_of(running_.begin(), running_.end(), [&](const auto& entry) {
     return entry.first == client && entry.second != self;
   });
+}
+
+void JackCallbackGate::noteThrown(MIDIClientRef client, const std::exception_ptr& error) {
+  thrown_.fetch_add(1);
+  {
+    std::lock_guard lock(mutex_);
+    if (!loggedThrowers_.insert(client).second) return;
+  }
+  std::string what = "an exception of unknown type";
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& exception) {
+    what = exception.what();
+  } catch (...) {
+  }
+  SystemLog::writef("\tA MIDI callback of client %u threw (%s); later throws are only counted",
+                    static_cast<unsigned>(client), what.c_str());
 }
 
 void JackCallbackGate::waitUntilIdle(MIDIClientRef client) {

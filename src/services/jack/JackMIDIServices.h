@@ -32,6 +32,11 @@ namespace wex {
 // The server may go away: the endpoints then go offline, and the services
 // reconnect, register their ports and remake their connections when a server
 // is back.
+//
+// The implementation is split by role over JackMIDIServices*.cpp: the
+// contract's operations, Server (the connection and JACK's callbacks), Ports
+// (registration and naming), Links (linking and the endpoint list), Sending
+// (and waiting for delivery) and Drops (the drop reports).
 class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Owner {
  public:
   // True when a JACK server can be reached (it is never started).
@@ -93,9 +98,13 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
     void* refCon = nullptr;
   };
 
+  using InputStreams = std::vector<std::shared_ptr<JackInputStream>>;
+  using OutputStreams = std::vector<std::shared_ptr<JackOutputStream>>;
+
   JackMIDIServices(jack_client_t* jack, const std::string& clientName);
 
-  // JACK's callbacks: they only mark, never lock.
+  // The server connection (JackMIDIServicesServer.cpp).
+  static jack_client_t* openJackClient(const std::string& name);
   static void onShutdown(jack_status_t code, const char* reason, void* arg);
   static void onPortRegistration(jack_port_id_t port, int registered, void* arg);
   static void onPortRename(jack_port_id_t port, const char* oldName, const char* newName,
@@ -103,44 +112,59 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   static void onClientRegistration(const char* name, int registered, void* arg);
   static void onPropertyChange(jack_uuid_t subject, const char* key, jack_property_change_t change,
                                void* arg);
+  bool installCallbacksAndActivate(jack_client_t* jack);
 
   // JackSetupWatcher::Owner, on the watcher's thread.
   void serverLost() override;
   bool reconnect() override;
   void setupMayHaveChanged() override;
-  void reportDrops() override;
+  void reportDrops() override;  // JackMIDIServicesDrops.cpp
 
-  // The rest hold mutex_.
-  bool installCallbacksAndActivate(jack_client_t* jack);
+  // Port registration and naming, the process table (JackMIDIServicesPorts.cpp);
+  // all of these are called with mutex_ held.
   template <typename Stream>
   bool registerPort(Stream& stream);
+  jack_port_t* registerJackPort(const std::string& wanted, bool isInput, bool isPrivate,
+                                const std::string& displayName, std::string* shortName);
+  std::string privatePortName(bool isInput);
+  void unregister(jack_port_t*& port);
+  JackProcessTable::Replaced publishProcessTable();
+  // Streams already taken out of inputs_ and outputs_ leave the process table;
+  // their ports are unregistered once no cycle uses them. `lock` holds mutex_
+  // and is let go while the cycle is waited for.
+  void retire(std::unique_lock<std::mutex>& lock, const InputStreams& inputs,
+              const OutputStreams& outputs);
+  std::shared_ptr<JackOutputStream> outputStreamTo(MIDIEndpointRef dest);
+  InputStreams liveInputs();
+
+  // Linking to peers and the endpoint list (JackMIDIServicesLinks.cpp), with
+  // mutex_ held.
+  void link(JackInputStream& stream);
+  void link(JackOutputStream& stream);
+  void refreshEndpoints();
+
+  // The contract's helpers (JackMIDIServices.cpp), with mutex_ held.
   template <typename Stream>
   OSStatus publishVirtualEndpoint(std::shared_ptr<Stream> stream, const std::string& name,
                                   std::vector<std::shared_ptr<Stream>>& streams,
                                   MIDIEndpointRef* outEndpoint);
-  jack_port_t* registerJackPort(const std::string& wanted, bool isInput, bool isPrivate,
-                                const std::string& displayName, std::string* shortName);
-  std::string privatePortName(bool isInput);
-  void link(JackInputStream& stream);
-  void link(JackOutputStream& stream);
-  void publishProcessTable();
-  void refreshEndpoints();
-  void unregister(jack_port_t*& port);
-  std::shared_ptr<JackOutputStream> outputStreamTo(MIDIEndpointRef dest);
-  std::vector<std::shared_ptr<JackInputStream>> liveInputs();
   MIDIObjectRef newRef() { return nextRef_++; }
 
+  // Sending (JackMIDIServicesSending.cpp); takes the stream's writeMutex.
   OSStatus writeMessages(JackOutputStream& stream, MIDIPortRef port, const MIDIPacketList* pktlist);
 
   std::mutex mutex_;
   jack_client_t* jack_ = nullptr;
+  // Counts the JACK clients opened: a port belongs to the one it was
+  // registered with.
+  uint64_t jackGeneration_ = 0;
   const std::string requestedName_;
   MIDIObjectRef nextRef_ = 1;
   unsigned nextPrivatePort_ = 1;
   std::map<MIDIClientRef, std::shared_ptr<Client>> clients_;
   std::map<MIDIPortRef, Port> ports_;
-  std::vector<std::shared_ptr<JackInputStream>> inputs_;
-  std::vector<std::shared_ptr<JackOutputStream>> outputs_;
+  InputStreams inputs_;
+  OutputStreams outputs_;
   JackEndpointTable endpoints_;
   std::string notifiedSignature_;
   std::atomic<uint64_t> droppedWhileAway_{0};

@@ -2,14 +2,14 @@
 
 #include <jack/midiport.h>
 
-#include <thread>
+#include <algorithm>
 
 namespace wex {
 
 JackProcessTable::JackProcessTable(JackWakeSignal& inputArrived) : inputArrived_(inputArrived) {}
 
 JackProcessTable::~JackProcessTable() {
-  delete current_.load();
+  clearAfterClose();
 }
 
 int JackProcessTable::processCallback(jack_nframes_t nframes, void* arg) {
@@ -30,6 +30,7 @@ int JackProcessTable::process(jack_nframes_t nframes) {
   }
   cycles_.fetch_add(1);
   inCycle_.store(false);
+  cycleEnded_.post();
   return 0;
 }
 
@@ -73,24 +74,40 @@ void JackProcessTable::moveOutput(const Output& output, jack_nframes_t nframes,
   }
 }
 
-void JackProcessTable::publish(std::unique_ptr<Table> table) {
-  Table* previous = current_.exchange(table.release());
-  waitUntilUnused();
-  delete previous;
+JackProcessTable::Replaced JackProcessTable::publish(std::unique_ptr<Table> table) {
+  std::unique_ptr<Table> previous(current_.exchange(table.release()));
+  // A cycle running now may hold the previous table; one that starts later
+  // loads the new one.
+  const Replaced replaced{cycles_.load(), inCycle_.load()};
+  std::lock_guard lock(retiredMutex_);
+  if (previous) retired_.push_back({std::move(previous), replaced});
+  freeUnused();
+  return replaced;
+}
+
+void JackProcessTable::waitUntilUnused(Replaced replaced) {
+  constexpr auto kSlice = std::chrono::milliseconds(100);
+  while (!unused(replaced)) {
+    const uint32_t seen = cycleEnded_.count();
+    if (unused(replaced)) break;
+    cycleEnded_.waitPast(seen, JackProgressSignal::Clock::now() + kSlice);
+  }
+  std::lock_guard lock(retiredMutex_);
+  freeUnused();
 }
 
 void JackProcessTable::clearAfterClose() {
   delete current_.exchange(nullptr);
+  std::lock_guard lock(retiredMutex_);
+  retired_.clear();
 }
 
-void JackProcessTable::waitUntilUnused() {
-  // A cycle running now may hold the previous table; one that starts later
-  // loads the new one. Wait for the running cycle to end.
-  if (!inCycle_.load()) return;
-  const uint64_t cycle = cycles_.load();
-  while (inCycle_.load() && cycles_.load() == cycle) {
-    std::this_thread::sleep_for(std::chrono::microseconds(100));
-  }
+bool JackProcessTable::unused(Replaced replaced) const {
+  return !replaced.running || !inCycle_.load() || cycles_.load() != replaced.cycles;
+}
+
+void JackProcessTable::freeUnused() {
+  std::erase_if(retired_, [&](const Retired& entry) { return unused(entry.replaced); });
 }
 
 }  // namespace wex

@@ -6,8 +6,10 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
+#include "services/jack/JackProgressSignal.h"
 #include "services/jack/JackRingBuffer.h"
 #include "services/jack/JackWakeSignal.h"
 
@@ -17,7 +19,8 @@ namespace wex {
 // The callback only moves bytes between port buffers and rings; it takes no
 // lock, allocates nothing and logs nothing. The table it reads is replaced
 // as a whole (publish), and the old one is freed only once no cycle can still
-// be using it.
+// be using it. Nobody sleeps on the cycle: waiters wait on cycleEnded(),
+// which every cycle posts as it ends.
 class JackProcessTable {
  public:
   struct Input {
@@ -45,28 +48,49 @@ class JackProcessTable {
   // The JACK process callback; `arg` is the table.
   static int processCallback(jack_nframes_t nframes, void* arg);
 
-  // Makes `table` the current one and returns once the previous one is no
-  // longer in use (it is then freed).
-  void publish(std::unique_ptr<Table> table);
-  // Frees the current table at once; only when no process cycle can run (the
-  // JACK client is closed).
+  // Where the cycles stood when a table was replaced.
+  struct Replaced {
+    uint64_t cycles = 0;
+    bool running = false;
+  };
+
+  // Makes `table` the current one at once. The previous one is freed later,
+  // once no cycle can be using it; a caller that is about to free what the
+  // previous table points at (rings, ports) first passes the answer to
+  // waitUntilUnused.
+  Replaced publish(std::unique_ptr<Table> table);
+  // Returns once no cycle that may have loaded a table replaced at `replaced`
+  // is running. Call it holding no lock: it waits for the process cycle.
+  void waitUntilUnused(Replaced replaced);
+  // Frees every table at once; only when no process cycle can run (the JACK
+  // client is closed).
   void clearAfterClose();
 
   // Number of completed process cycles.
   uint64_t cycles() const { return cycles_.load(); }
-  // True while a cycle is running.
-  bool inCycle() const { return inCycle_.load(); }
+  // Posted at the end of every cycle.
+  JackProgressSignal& cycleEnded() { return cycleEnded_; }
 
  private:
+  struct Retired {
+    std::unique_ptr<Table> table;
+    Replaced replaced;
+  };
+
   int process(jack_nframes_t nframes);
   void moveInput(const Input& input, jack_nframes_t nframes, bool& arrived);
   void moveOutput(const Output& output, jack_nframes_t nframes, uint64_t completedCycles);
-  void waitUntilUnused();
+  bool unused(Replaced replaced) const;
+  void freeUnused();
 
   JackWakeSignal& inputArrived_;
   std::atomic<Table*> current_{nullptr};
   std::atomic<bool> inCycle_{false};
   std::atomic<uint64_t> cycles_{0};
+  JackProgressSignal cycleEnded_;
+  // Never touched by the process callback.
+  std::mutex retiredMutex_;
+  std::vector<Retired> retired_;
 };
 
 }  // namespace wex

@@ -41,6 +41,7 @@ void JackReader::run() {
     busy_ = true;
     for (const auto& stream : streams_()) drain(*stream);
     busy_ = false;
+    passes_.post();
   }
 }
 

@@ -9,6 +9,7 @@
 #include "services/MIDIPacketListBuffer.h"
 #include "services/jack/JackCallbackGate.h"
 #include "services/jack/JackInputStream.h"
+#include "services/jack/JackProgressSignal.h"
 #include "services/jack/JackWakeSignal.h"
 
 namespace wex {
@@ -33,6 +34,8 @@ class JackReader {
 
   // True while the reader is emptying rings or calling callbacks.
   bool busy() const { return busy_.load(); }
+  // Posted after every pass over the streams (at least every 100 ms).
+  JackProgressSignal& passes() { return passes_; }
 
  private:
   void run();
@@ -46,6 +49,7 @@ class JackReader {
   std::vector<Byte> frame_;
   std::atomic<bool> stopping_{false};
   std::atomic<bool> busy_{false};
+  JackProgressSignal passes_;
   std::thread thread_;
 };
 

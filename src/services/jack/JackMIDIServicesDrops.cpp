@@ -1,0 +1,43 @@
+#include "services/jack/JackMIDIServices.h"
+#include "support/SystemLog.h"
+
+namespace wex {
+
+namespace {
+
+unsigned long long sinceLastReport(uint64_t now, uint64_t& reported) {
+  const uint64_t count = now - reported;
+  reported = now;
+  return static_cast<unsigned long long>(count);
+}
+
+}  // namespace
+
+// About once a second, on the watcher's thread: what was dropped since the
+// last report, one line per stream.
+void JackMIDIServices::reportDrops() {
+  std::lock_guard lock(mutex_);
+  for (auto& stream : inputs_) {
+    const uint64_t dropped = stream->dropped.load();
+    if (dropped == stream->droppedReported) continue;
+    const JackEndpoint* source = endpoints_.find(stream->peer);
+    const std::string name = source ? source->name : stream->displayName;
+    SystemLog::writef("\tJACK MIDI input from \"%s\" dropped %llu events: the reader fell behind",
+                      name.c_str(), sinceLastReport(dropped, stream->droppedReported));
+  }
+  for (auto& stream : outputs_) {
+    const uint64_t dropped = stream->dropped.load();
+    if (dropped == stream->droppedReported) continue;
+    const JackEndpoint* destination = endpoints_.find(stream->peer);
+    const std::string name = destination ? destination->name : stream->displayName;
+    SystemLog::writef("\tJACK MIDI output to \"%s\" dropped %llu messages", name.c_str(),
+                      sinceLastReport(dropped, stream->droppedReported));
+  }
+  const uint64_t away = droppedWhileAway_.load();
+  if (away != droppedWhileAwayReported_) {
+    SystemLog::writef("\tJACK server away: %llu MIDI packet lists were not sent",
+                      sinceLastReport(away, droppedWhileAwayReported_));
+  }
+}
+
+}  // namespace wex

@@ -1,0 +1,73 @@
+#include <cerrno>
+#include <map>
+
+#include "services/jack/JackMIDIServices.h"
+
+namespace wex {
+
+void JackMIDIServices::link(JackInputStream& stream) {
+  const JackEndpoint* source = endpoints_.find(stream.peer);
+  if (!jack_ || !stream.port || !source || !source->present || stream.linked) return;
+  const int result = jack_connect(jack_, source->jackName.c_str(), jack_port_name(stream.port));
+  stream.linked = result == 0 || result == EEXIST;
+}
+
+void JackMIDIServices::link(JackOutputStream& stream) {
+  const JackEndpoint* destination = endpoints_.find(stream.peer);
+  if (!jack_ || !stream.port || !destination || !destination->present || stream.linked) return;
+  const int result =
+      jack_connect(jack_, jack_port_name(stream.port), destination->jackName.c_str());
+  stream.linked = result == 0 || result == EEXIST;
+  // The server takes a new connection into the graph when a cycle begins; the
+  // cycle running now may still have the old graph, and what it took from the
+  // ring would go nowhere. So the ring waits for that cycle to end, and nobody
+  // waits here: senders (and the reader, behind our lock) carry on at once.
+  if (result == 0) stream.heldUntilCycle.store(processTable_.cycles() + 1);
+}
+
+// Lists the endpoints again, then links every private stream whose peer is
+// present and not linked (again: the server drops a connection with the port).
+void JackMIDIServices::refreshEndpoints() {
+  if (!jack_) return;
+  std::vector<std::string> privatePorts;
+  std::map<std::string, std::string> ownNames;
+  auto note = [&](const auto& stream) {
+    if (!stream->port) return;
+    const std::string jackName = jack_port_name(stream->port);
+    if (stream->isPrivate) {
+      privatePorts.push_back(jackName);
+    } else {
+      ownNames[jackName] = stream->displayName;
+      endpoints_.rename(stream->endpoint, jackName);
+    }
+  };
+  for (const auto& stream : inputs_) note(stream);
+  for (const auto& stream : outputs_) note(stream);
+  endpoints_.refresh(jack_, privatePorts, ownNames);
+
+  auto relink = [&](auto& stream) {
+    if (!stream->isPrivate) return;
+    const JackEndpoint* peer = endpoints_.find(stream->peer);
+    if (!peer || !peer->present) {
+      stream->linked = false;
+      return;
+    }
+    // A peer that went away and came back between two listings is present
+    // both times, but the server dropped the connection with its old port.
+    if (stream->linked && stream->port &&
+        !jack_port_connected_to(stream->port, peer->jackName.c_str())) {
+      stream->linked = false;
+    }
+    link(*stream);
+  };
+  for (auto& stream : inputs_) relink(stream);
+  for (auto& stream : outputs_) relink(stream);
+}
+
+std::string JackMIDIServices::jackPortName(MIDIEndpointRef endpoint) {
+  std::lock_guard lock(mutex_);
+  const JackEndpoint* found = endpoints_.find(endpoint);
+  return found ? found->jackName : std::string();
+}
+
+}  // namespace wex

@@ -1,0 +1,124 @@
+#include <jack/metadata.h>
+
+#include <type_traits>
+
+#include "services/jack/JackMIDIServices.h"
+
+namespace wex {
+
+namespace {
+
+constexpr int kNameAttempts = 20;
+
+}  // namespace
+
+std::string JackMIDIServices::privatePortName(bool isInput) {
+  return (isInput ? "in-" : "out-") + std::to_string(nextPrivatePort_++);
+}
+
+// A virtual endpoint's port is named after it ("Name", then "Name 2", ...),
+// with the name also as its pretty name; a private port gets the next free
+// private name and is marked private, so that no listing shows it.
+jack_port_t* JackMIDIServices::registerJackPort(const std::string& wanted, bool isInput,
+                                                bool isPrivate, const std::string& displayName,
+                                                std::string* shortName) {
+  const unsigned long flags = isInput ? JackPortIsInput : JackPortIsOutput;
+  for (int attempt = 1; attempt <= kNameAttempts; ++attempt) {
+    std::string candidate = wanted;
+    if (attempt > 1) {
+      candidate = isPrivate ? privatePortName(isInput) : wanted + " " + std::to_string(attempt);
+    }
+    jack_port_t* port =
+        jack_port_register(jack_, candidate.c_str(), JACK_DEFAULT_MIDI_TYPE, flags, 0);
+    if (!port) continue;
+    *shortName = candidate;
+    const jack_uuid_t uuid = jack_port_uuid(port);
+    if (isPrivate) {
+      jack_set_property(jack_, uuid, JackEndpointTable::kPrivatePortKey, jack_port_name(port),
+                        "text/plain");
+    } else {
+      jack_set_property(jack_, uuid, JACK_METADATA_PRETTY_NAME, displayName.c_str(), "text/plain");
+    }
+    return port;
+  }
+  return nullptr;
+}
+
+// A private stream registers again under the short name it had, so that a
+// server restart keeps its port names.
+template <typename Stream>
+bool JackMIDIServices::registerPort(Stream& stream) {
+  if (!jack_) return false;
+  constexpr bool isInput = std::is_same_v<Stream, JackInputStream>;
+  const std::string wanted =
+      stream.isPrivate ? (stream.shortName.empty() ? privatePortName(isInput) : stream.shortName)
+                       : stream.displayName;
+  stream.port =
+      registerJackPort(wanted, isInput, stream.isPrivate, stream.displayName, &stream.shortName);
+  stream.linked = false;
+  return stream.port != nullptr;
+}
+
+template bool JackMIDIServices::registerPort(JackInputStream&);
+template bool JackMIDIServices::registerPort(JackOutputStream&);
+
+void JackMIDIServices::unregister(jack_port_t*& port) {
+  if (jack_ && port) {
+    // The server keeps metadata after the port is gone, and its identifier
+    // goes to the next port registered.
+    jack_remove_properties(jack_, jack_port_uuid(port));
+    jack_port_unregister(jack_, port);
+  }
+  port = nullptr;
+}
+
+JackProcessTable::Replaced JackMIDIServices::publishProcessTable() {
+  auto table = std::make_unique<JackProcessTable::Table>();
+  for (auto& stream : inputs_) {
+    if (stream->port) table->inputs.push_back({stream->port, &stream->ring, &stream->dropped});
+  }
+  for (auto& stream : outputs_) {
+    if (stream->port) {
+      table->outputs.push_back(
+          {stream->port, &stream->ring, &stream->dropped, &stream->heldUntilCycle});
+    }
+  }
+  return processTable_.publish(std::move(table));
+}
+
+void JackMIDIServices::retire(std::unique_lock<std::mutex>& lock, const InputStreams& inputs,
+                              const OutputStreams& outputs) {
+  if (inputs.empty() && outputs.empty()) return;
+  const JackProcessTable::Replaced replaced = publishProcessTable();
+  const uint64_t generation = jackGeneration_;
+  // The cycle running now may still move bytes through these streams' ports
+  // and rings: they stay until it is over. The lock is let go meanwhile, so
+  // that nothing else waits on the cycle with us.
+  lock.unlock();
+  processTable_.waitUntilUnused(replaced);
+  lock.lock();
+  // Ports of a client that closed in between went with it.
+  if (generation != jackGeneration_) return;
+  for (auto& stream : inputs) unregister(stream->port);
+  for (auto& stream : outputs) unregister(stream->port);
+}
+
+std::shared_ptr<JackOutputStream> JackMIDIServices::outputStreamTo(MIDIEndpointRef dest) {
+  for (const auto& stream : outputs_) {
+    if (stream->isPrivate && stream->peer == dest) return stream;
+  }
+  auto stream = std::make_shared<JackOutputStream>();
+  stream->peer = dest;
+  registerPort(*stream);
+  outputs_.push_back(stream);
+  publishProcessTable();
+  link(*stream);
+  return stream;
+}
+
+JackMIDIServices::InputStreams JackMIDIServices::liveInputs() {
+  std::lock_guard lock(mutex_);
+  return inputs_;
+}
+
+}  // namespace wex

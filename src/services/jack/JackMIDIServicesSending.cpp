@@ -1,0 +1,135 @@
+#include <algorithm>
+#include <chrono>
+
+#include "services/MIDIPacketList.h"
+#include "services/jack/JackMIDIServices.h"
+
+namespace wex {
+
+namespace {
+
+using Clock = JackProgressSignal::Clock;
+
+// How long a message waits for room in a full ring before it is dropped.
+constexpr auto kRoomWait = std::chrono::seconds(1);
+
+// The messages of one send, whole, as the splitter cut them; kept per thread
+// so that sending allocates only while the buffers grow.
+struct CutMessages {
+  std::vector<Byte> bytes;
+  std::vector<uint32_t> lengths;
+};
+thread_local CutMessages tCut;
+
+// Writes one message into the ring; while the ring is full, lets go of the
+// writers' lock and waits for a cycle to take from it.
+bool writeWhenRoom(JackOutputStream& stream, std::unique_lock<std::mutex>& writing,
+                   JackProgressSignal& cycleEnded, const Byte* data, uint32_t length) {
+  const auto deadline = Clock::now() + kRoomWait;
+  for (;;) {
+    const uint32_t seen = cycleEnded.count();
+    if (stream.ring.writeFrame(data, length)) return true;
+    if (Clock::now() >= deadline) return false;
+    writing.unlock();
+    cycleEnded.waitPast(seen, deadline);
+    writing.lock();
+  }
+}
+
+}  // namespace
+
+OSStatus JackMIDIServices::MIDISend(MIDIPortRef portRef, MIDIEndpointRef dest,
+                                    const MIDIPacketList* pktlist) {
+  std::shared_ptr<JackOutputStream> stream;
+  {
+    std::lock_guard lock(mutex_);
+    auto port = ports_.find(portRef);
+    if (port == ports_.end() || port->second.isInput) return kMIDIInvalidPort;
+    const JackEndpoint* endpoint = endpoints_.find(dest);
+    if (!endpoint || endpoint->isSource) return kMIDIUnknownEndpoint;
+    if (!pktlist) return kMIDIMessageSendErr;
+    stream = outputStreamTo(dest);
+    if (!jack_) {
+      droppedWhileAway_.fetch_add(1);
+      return noErr;
+    }
+  }
+  return writeMessages(*stream, portRef, pktlist);
+}
+
+OSStatus JackMIDIServices::MIDIReceived(MIDIEndpointRef src, const MIDIPacketList* pktlist) {
+  std::shared_ptr<JackOutputStream> stream;
+  {
+    std::lock_guard lock(mutex_);
+    for (const auto& candidate : outputs_) {
+      if (!candidate->isPrivate && candidate->endpoint == src) stream = candidate;
+    }
+    if (!stream) return kMIDIUnknownEndpoint;
+    if (!pktlist) return kMIDIMessageSendErr;
+    if (!jack_) {
+      droppedWhileAway_.fetch_add(1);
+      return noErr;
+    }
+  }
+  return writeMessages(*stream, 0, pktlist);
+}
+
+// The list is cut into whole messages first (the splitter is the port's, so
+// under the writers' lock), then written in order. A message that finds no
+// room within kRoomWait is dropped, and so is the rest of the list.
+OSStatus JackMIDIServices::writeMessages(JackOutputStream& stream, MIDIPortRef port,
+                                         const MIDIPacketList* pktlist) {
+  CutMessages& cut = tCut;
+  cut.bytes.clear();
+  cut.lengths.clear();
+  std::unique_lock writing(stream.writeMutex);
+  JackMessageSplitter& splitter = stream.splitters[port];
+  MIDIPacketIterator packets(pktlist);
+  MIDIPacketView packet;
+  while (packets.next(packet)) {
+    splitter.feed(packet.data, packet.length, [&](const Byte* data, size_t length) {
+      cut.bytes.insert(cut.bytes.end(), data, data + length);
+      cut.lengths.push_back(static_cast<uint32_t>(length));
+    });
+  }
+  OSStatus status = noErr;
+  size_t offset = 0;
+  for (const uint32_t length : cut.lengths) {
+    const Byte* data = cut.bytes.data() + offset;
+    offset += length;
+    if (status == noErr &&
+        !writeWhenRoom(stream, writing, processTable_.cycleEnded(), data, length)) {
+      status = kMIDIMessageSendErr;
+    }
+    if (status != noErr) stream.dropped.fetch_add(1);
+  }
+  return status;
+}
+
+// Waits for the output rings to empty, for the cycle that took the last bytes
+// and the one after it (the receiving clients have had them then), and for
+// the reader to have handed everything that came in to the callbacks.
+bool JackMIDIServices::waitUntilDelivered(double timeoutSeconds) {
+  const auto deadline =
+      Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                         std::chrono::duration<double>(std::clamp(timeoutSeconds, 0.0, 1e6)));
+  JackProgressSignal& cycleEnded = processTable_.cycleEnded();
+  auto outputsDrained = [&] {
+    std::lock_guard lock(mutex_);
+    return std::all_of(outputs_.begin(), outputs_.end(),
+                       [](const auto& stream) { return stream->ring.empty(); });
+  };
+  if (!cycleEnded.waitUntil(outputsDrained, deadline)) return false;
+  const uint64_t cycle = processTable_.cycles();
+  auto twoCyclesLater = [&] { return processTable_.cycles() >= cycle + 2 || serverAway(); };
+  if (!cycleEnded.waitUntil(twoCyclesLater, deadline)) return false;
+  auto inputsDelivered = [&] {
+    std::lock_guard lock(mutex_);
+    const bool ringsEmpty = std::all_of(inputs_.begin(), inputs_.end(),
+                                        [](const auto& stream) { return stream->ring.empty(); });
+    return ringsEmpty && !reader_.busy();
+  };
+  return reader_.passes().waitUntil(inputsDelivered, deadline);
+}
+
+}  // namespace wex

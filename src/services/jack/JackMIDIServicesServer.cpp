@@ -1,0 +1,198 @@
+#include <cstdio>
+
+#include "services/jack/JackMIDIServices.h"
+#include "support/SystemLog.h"
+
+namespace wex {
+
+namespace {
+
+// libjack prints its complaints to standard error. While we only try to reach
+// a server (at start, and every moment while it is away), "cannot connect"
+// is the expected answer and is kept quiet.
+thread_local bool tJackQuiet = false;
+
+void printJackError(const char* message) {
+  if (!tJackQuiet) std::fprintf(stderr, "%s\n", message);
+}
+
+void dropJackInfo(const char*) {}
+
+}  // namespace
+
+jack_client_t* JackMIDIServices::openJackClient(const std::string& name) {
+  static std::once_flag routed;
+  std::call_once(routed, [] {
+    jack_set_error_function(printJackError);
+    jack_set_info_function(dropJackInfo);
+  });
+  tJackQuiet = true;
+  jack_status_t status{};
+  jack_client_t* client = jack_client_open(name.c_str(), JackNoStartServer, &status);
+  tJackQuiet = false;
+  return client;
+}
+
+bool JackMIDIServices::serverRunning() {
+  jack_client_t* client = openJackClient("wexmidi-probe");
+  if (!client) return false;
+  jack_client_close(client);
+  return true;
+}
+
+std::shared_ptr<JackMIDIServices> JackMIDIServices::open(const std::string& clientName,
+                                                         std::string* error) {
+  jack_client_t* jack = openJackClient(clientName);
+  if (!jack) {
+    if (error) *error = "no JACK server is running";
+    return nullptr;
+  }
+  std::shared_ptr<JackMIDIServices> services(new JackMIDIServices(jack, clientName));
+  if (services->serverAway()) {
+    if (error) *error = "the JACK client could not be activated";
+    return nullptr;
+  }
+  return services;
+}
+
+JackMIDIServices::JackMIDIServices(jack_client_t* jack, const std::string& clientName)
+    : requestedName_(clientName),
+      endpoints_([this] { return newRef(); }),
+      processTable_(inputArrived_),
+      reader_(inputArrived_, gate_, [this] { return liveInputs(); }),
+      watcher_(*this) {
+  {
+    std::lock_guard lock(mutex_);
+    jack_ = jack;
+    ++jackGeneration_;
+    if (installCallbacksAndActivate(jack)) {
+      refreshEndpoints();
+      notifiedSignature_ = endpoints_.signature();
+    } else {
+      jack_client_close(jack);
+      jack_ = nullptr;
+    }
+  }
+  reader_.start();
+  watcher_.start();
+}
+
+JackMIDIServices::~JackMIDIServices() {
+  watcher_.stop();
+  {
+    std::lock_guard lock(mutex_);
+    if (jack_) {
+      jack_deactivate(jack_);
+      for (auto& stream : inputs_) unregister(stream->port);
+      for (auto& stream : outputs_) unregister(stream->port);
+      jack_client_close(jack_);
+      jack_ = nullptr;
+    }
+    processTable_.clearAfterClose();
+  }
+  reader_.stop();
+}
+
+// JACK's callbacks only mark, never lock.
+
+void JackMIDIServices::onShutdown(jack_status_t, const char*, void* arg) {
+  static_cast<JackMIDIServices*>(arg)->watcher_.markServerLost();
+}
+
+void JackMIDIServices::onPortRegistration(jack_port_id_t, int, void* arg) {
+  static_cast<JackMIDIServices*>(arg)->watcher_.markDirty();
+}
+
+void JackMIDIServices::onPortRename(jack_port_id_t, const char*, const char*, void* arg) {
+  static_cast<JackMIDIServices*>(arg)->watcher_.markDirty();
+}
+
+void JackMIDIServices::onClientRegistration(const char*, int, void* arg) {
+  static_cast<JackMIDIServices*>(arg)->watcher_.markDirty();
+}
+
+void JackMIDIServices::onPropertyChange(jack_uuid_t, const char*, jack_property_change_t,
+                                        void* arg) {
+  static_cast<JackMIDIServices*>(arg)->watcher_.markDirty();
+}
+
+bool JackMIDIServices::installCallbacksAndActivate(jack_client_t* jack) {
+  jack_set_process_callback(jack, &JackProcessTable::processCallback, &processTable_);
+  jack_on_info_shutdown(jack, &onShutdown, this);
+  jack_set_port_registration_callback(jack, &onPortRegistration, this);
+  jack_set_port_rename_callback(jack, &onPortRename, this);
+  jack_set_client_registration_callback(jack, &onClientRegistration, this);
+  jack_set_property_change_callback(jack, &onPropertyChange, this);
+  return jack_activate(jack) == 0;
+}
+
+void JackMIDIServices::serverLost() {
+  std::lock_guard lock(mutex_);
+  if (!jack_) return;
+  jack_client_close(jack_);
+  jack_ = nullptr;
+  processTable_.clearAfterClose();
+  for (auto& stream : inputs_) stream->port = nullptr, stream->linked = false;
+  for (auto& stream : outputs_) stream->port = nullptr, stream->linked = false;
+  endpoints_.setServerAway(true);
+  SystemLog::write("\tJACK server went away: MIDI endpoints are offline until it is back");
+}
+
+bool JackMIDIServices::reconnect() {
+  jack_client_t* jack = openJackClient(requestedName_);
+  if (!jack) return false;
+  std::lock_guard lock(mutex_);
+  jack_ = jack;
+  ++jackGeneration_;
+  for (auto& stream : outputs_) {
+    // What was waiting when the server went away is stale now.
+    std::lock_guard writing(stream->writeMutex);
+    stream->ring.reset();
+  }
+  for (auto& stream : inputs_) registerPort(*stream);
+  for (auto& stream : outputs_) registerPort(*stream);
+  publishProcessTable();
+  if (!installCallbacksAndActivate(jack)) {
+    jack_client_close(jack);
+    jack_ = nullptr;
+    processTable_.clearAfterClose();
+    for (auto& stream : inputs_) stream->port = nullptr;
+    for (auto& stream : outputs_) stream->port = nullptr;
+    return false;
+  }
+  refreshEndpoints();
+  SystemLog::write("\tJACK server is back: MIDI endpoints are online");
+  return true;
+}
+
+void JackMIDIServices::setupMayHaveChanged() {
+  std::vector<std::shared_ptr<Client>> listeners;
+  {
+    std::lock_guard lock(mutex_);
+    if (jack_) refreshEndpoints();
+    const std::string signature = endpoints_.signature();
+    if (signature == notifiedSignature_) return;
+    notifiedSignature_ = signature;
+    for (const auto& [ref, client] : clients_) {
+      if (client->notifyProc) listeners.push_back(client);
+    }
+  }
+  const MIDINotification notification{kMIDIMsgSetupChanged, sizeof(MIDINotification)};
+  for (const auto& client : listeners) {
+    gate_.run(client->ref, [&] {
+      if (client->alive.load()) client->notifyProc(&notification, client->notifyRefCon);
+    });
+  }
+}
+
+std::string JackMIDIServices::jackClientName() {
+  std::lock_guard lock(mutex_);
+  return jack_ ? jack_get_client_name(jack_) : std::string();
+}
+
+bool JackMIDIServices::serverAway() {
+  std::lock_guard lock(mutex_);
+  return jack_ == nullptr;
+}
+
+}  // namespace wex
