@@ -179,21 +179,36 @@ bool OrvMIDINode::addToPacketList(const OrvMIDIMessage& msg) {
     added = MIDIPacketListAdd(list, kPacketListSize, currentPacket_, 0, length, scratchStruct_);
     if (!added) SystemLog::write("\t\terror adding new packet");
   }
-  if (!added) return false;
+  if (!added) {
+    noteUnsent(std::to_string(msg.wireLength()) + " bytes do not fit in one packet list (at most " +
+               std::to_string(kPacketListSize - sizeof(uint32_t) - sizeof(MIDITimeStamp) -
+                              sizeof(uint16_t)) +
+               ")");
+    return false;
+  }
   currentPacket_ = added;
   return true;
 }
 
 bool OrvMIDINode::sendPacketList() {
   const auto* list = reinterpret_cast<const MIDIPacketList*>(packetList_.get());
-  if (virtualSender_) {
-    const OSStatus status = wex::MIDIReceived(endpointRef_, list);
-    if (status != noErr) logStatus("\t\terr %ld at MIDIReceived A", status);
-    return status == noErr;
-  }
-  const OSStatus status = wex::MIDISend(portRef_, endpointRef_, list);
-  if (status != noErr) logStatus("\t\terr %ld at MIDISend A", status);
-  return status == noErr;
+  const OSStatus status = virtualSender_ ? wex::MIDIReceived(endpointRef_, list)
+                                         : wex::MIDISend(portRef_, endpointRef_, list);
+  if (status == noErr) return true;
+  logStatus(virtualSender_ ? "\t\terr %ld at MIDIReceived A" : "\t\terr %ld at MIDISend A", status);
+  noteUnsent("the MIDI services refused it (error " + std::to_string(status) +
+             "; the destination may be gone)");
+  return false;
+}
+
+void OrvMIDINode::noteUnsent(std::string reason) {
+  unsentCount_.fetch_add(1);
+  lastUnsentReason_ = std::move(reason);
+}
+
+std::string OrvMIDINode::lastUnsentReason() {
+  std::lock_guard lock(sendingLock_);
+  return lastUnsentReason_;
 }
 
 // Whatever happens, the list is empty again when a call ends, so nothing of a

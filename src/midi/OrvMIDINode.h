@@ -74,6 +74,11 @@ class OrvMIDINode final : public OrvMIDISysexStateTarget {
   // Switching a sender off releases its sounding notes first.
   void setEnabled(bool enabled);
 
+  // Messages this sender could not send (logged each time), and why the
+  // last of them could not.
+  uint64_t unsentCount() const { return unsentCount_.load(); }
+  std::string lastUnsentReason();
+
   std::string description() const;
 
  private:
@@ -90,6 +95,8 @@ class OrvMIDINode final : public OrvMIDISysexStateTarget {
   // Hands the list to the MIDI services; false (logged) when they refuse it.
   // Called with sendingLock_ held.
   bool sendPacketList();
+  // Counts a message not sent. Called with sendingLock_ held.
+  void noteUnsent(std::string reason);
   // Called with sendingLock_ held.
   void sendNoteOffs();
   void emptyPacketList();
@@ -107,6 +114,8 @@ class OrvMIDINode final : public OrvMIDISysexStateTarget {
   std::atomic<bool> enabled_{true};
   std::mutex sendingLock_;
   std::shared_ptr<SoundingNotes> soundingNotes_;  // senders; guarded by sendingLock_
+  std::string lastUnsentReason_;                  // guarded by sendingLock_
+  std::atomic<uint64_t> unsentCount_{0};
   std::unique_ptr<Byte[]> packetList_;
   MIDIPacket* currentPacket_ = nullptr;
   Byte scratchStruct_[4] = {};
