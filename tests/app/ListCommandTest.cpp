@@ -64,7 +64,7 @@ TEST(ListCommand, PlainTextHasAHeaderAndOneRowPerEndpointAndLeavesNoServicesInst
   EXPECT_EQ(currentMIDIServicesShared(), nullptr);
 }
 
-TEST(ListCommand, WithNoServerAnsweringOneLineSaysTheEmbeddedServicesAreUsedAndHowToReachJack) {
+TEST(ListCommand, WithNoServerAnsweringOneLineSaysTheEmbeddedServicesAreUsedAndHowToReachAServer) {
   // A server name that nothing answers to.
   const char* previous = getenv("JACK_DEFAULT_SERVER");
   const std::string kept = previous ? previous : "";
