@@ -51,17 +51,19 @@ std::vector<Entry> entriesOf(MutLockArray<OrvMIDINode>& list, const char* kind) 
   return entries;
 }
 
-void printJson(std::ostream& out, const std::vector<Entry>& entries) {
+void printJson(std::ostream& out, const std::vector<Entry>& entries, const std::string& services) {
   for (const auto& entry : entries) {
     nlohmann::json line = {{"kind", entry.kind}, {"index", entry.index}};
     line["name"] = entry.name ? nlohmann::json(*entry.name) : nlohmann::json(nullptr);
     line["uniqueID"] = entry.uniqueID ? nlohmann::json(*entry.uniqueID) : nlohmann::json(nullptr);
     line["physical"] = entry.physical;
+    line["services"] = services;
     out << line.dump() << '\n';
   }
 }
 
-void printText(std::ostream& out, const std::vector<Entry>& entries) {
+void printText(std::ostream& out, const std::vector<Entry>& entries, const std::string& services) {
+  out << "MIDI services: " << services << '\n';
   out << std::left << std::setw(13) << "KIND" << std::setw(13) << "UNIQUE ID" << std::setw(10)
       << "PHYSICAL"
       << "NAME\n";
@@ -90,9 +92,9 @@ int ListCommand::run(ProgramContext& context) {
     entries.insert(entries.end(), destinations.begin(), destinations.end());
   }
   if (json_) {
-    printJson(context.out(), entries);
+    printJson(context.out(), entries, context.servicesName());
   } else {
-    printText(context.out(), entries);
+    printText(context.out(), entries, context.servicesName());
   }
   return 0;
 }

@@ -56,12 +56,20 @@ std::shared_ptr<MIDIServices> ProgramContext::startMIDIServices() {
       err() << "wexmidi: cannot use the ALSA MIDI services: " << error << "\n";
       return nullptr;
     }
+    servicesName_ = "alsa";
 #else
     err() << "wexmidi: the ALSA MIDI services are not part of this build\n";
     return nullptr;
 #endif
   } else if (choice != "jack") {
+    if (midiChoice_.empty()) {
+      err() << "wexmidi: no JACK server answers and there is no ALSA sequencer, so the embedded "
+               "MIDI services are used (only the program's own endpoints); start a JACK server, "
+               "or on a PipeWire desktop run the program through pw-jack (pw-jack wexmidi ...); "
+               "--midi embedded chooses them without this note\n";
+    }
     services_ = std::make_shared<EmbeddedMIDIServices>();
+    servicesName_ = "embedded";
   } else {
 #ifdef WEX_JACK_SERVICES
     std::string error;
@@ -75,6 +83,7 @@ std::shared_ptr<MIDIServices> ProgramContext::startMIDIServices() {
     return nullptr;
 #endif
   }
+  if (servicesName_.empty()) servicesName_ = "jack";
   installMIDIServices(services_);
   return services_;
 }

@@ -39,6 +39,8 @@ class ProgramContext {
   // address as aconnect takes it ("14:0", a client's name) becomes the name
   // of the endpoint there; everything else is kept as it is.
   std::vector<std::string> endpointNames(const std::vector<std::string>& wanted, bool isSource);
+  // "embedded", "jack" or "alsa" once started; "" before.
+  const std::string& servicesName() const { return servicesName_; }
 
  private:
   std::istream& in_;
@@ -47,6 +49,7 @@ class ProgramContext {
   std::string midiChoice_;
   bool interactiveInput_ = true;
   std::shared_ptr<MIDIServices> services_;
+  std::string servicesName_;
 };
 
 }  // namespace wex

@@ -7,6 +7,7 @@
 #include "host/Composition.h"
 #include "host/PlugInRegistry.h"
 #include "host/Structure.h"
+#include "patches/MIDI_SenderPlugIn.h"
 #include "patches/MessageValue.h"
 #include "patches/WexPatches.h"
 #include "services/MIDIServices.h"
@@ -18,6 +19,31 @@ namespace {
 
 constexpr const char* kPatchId = "send";
 constexpr double kDeliveryTimeoutSeconds = 10;
+
+std::vector<uint64_t> unsentCounts(MIDI_SenderPlugIn& sender) {
+  std::vector<uint64_t> counts;
+  auto& list = sender.midiManager().destArray();
+  list.rdlock();
+  for (const auto& node : list.array()) counts.push_back(node->unsentCount());
+  list.unlock();
+  return counts;
+}
+
+// The destinations whose node failed to send since `before`, with why.
+std::vector<std::pair<std::string, std::string>> newlyUnsent(MIDI_SenderPlugIn& sender,
+                                                             const std::vector<uint64_t>& before) {
+  std::vector<std::pair<std::string, std::string>> found;
+  auto& list = sender.midiManager().destArray();
+  list.rdlock();
+  for (size_t i = 0; i < list.array().size() && i < before.size(); ++i) {
+    const auto& node = list.array()[i];
+    if (node->unsentCount() != before[i]) {
+      found.emplace_back("\"" + node->name().value_or("") + "\"", node->lastUnsentReason());
+    }
+  }
+  list.unlock();
+  return found;
+}
 
 }  // namespace
 
@@ -96,9 +122,26 @@ int SendCommand::run(ProgramContext& context) {
     context.err() << "wexmidi send: there are no MIDI destinations\n";
     return 1;
   }
-  composition.setInputValue(PortAddress{kPatchId, "inputMessages"},
-                            Value::structure(Structure::makeList(messages)));
-  composition.evaluate(0);
+  // One evaluation per message, so that a message that could not be sent is
+  // known by name.
+  auto& sender = dynamic_cast<MIDI_SenderPlugIn&>(*composition.patch(kPatchId));
+  composition.setInputValue(PortAddress{kPatchId, "inputResend"}, Value::boolean(true));
+  std::vector<std::string> unsent;
+  for (size_t i = 0; i < messages.size(); ++i) {
+    const auto before = unsentCounts(sender);
+    composition.setInputValue(PortAddress{kPatchId, "inputMessages"},
+                              Value::structure(Structure::makeList({messages[i]})));
+    composition.evaluate(static_cast<double>(i));
+    for (const auto& [name, why] : newlyUnsent(sender, before)) {
+      unsent.push_back("\"" + values_[i] + "\" to " + name + ": " + why);
+    }
+  }
+  if (!unsent.empty()) {
+    for (const auto& line : unsent) context.err() << "wexmidi send: not sent: " << line << "\n";
+    services->waitUntilDelivered(kDeliveryTimeoutSeconds);
+    composition.closeAllPanels();
+    return 1;
+  }
   if (!services->waitUntilDelivered(kDeliveryTimeoutSeconds)) {
     context.err() << "wexmidi send: the messages were not delivered within "
                   << kDeliveryTimeoutSeconds << " seconds\n";

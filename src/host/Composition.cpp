@@ -395,15 +395,23 @@ void Composition::evaluationLoop(double rate) {
       std::chrono::duration<double>(1.0 / (rate > 0.0 ? rate : 60.0)));
   const auto begin = Clock::now();
   auto next = begin;
+  auto earliestRequested = begin;
   while (true) {
     {
       std::unique_lock lock(wakeMutex_);
       wake_.wait_until(lock, next, [this] { return stopping_ || evaluationRequested_.load(); });
+      // Requests that come faster than kMinimumRequestInterval are taken
+      // together: a stream of MIDI (or a loop of it) never makes more ticks
+      // than that, whatever the rate.
+      if (!stopping_ && evaluationRequested_.load() && Clock::now() < earliestRequested) {
+        wake_.wait_until(lock, std::min(earliestRequested, next), [this] { return stopping_; });
+      }
       if (stopping_) break;
       evaluationRequested_.store(false);
     }
     const auto now = Clock::now();
     evaluate(std::chrono::duration<double>(now - begin).count());
+    earliestRequested = now + kMinimumRequestInterval;
     if (next <= now) next = now + period;
   }
   loopFinished_ = true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <map>
@@ -64,11 +65,14 @@ class CompositionCycleError : public CompositionError {
 // assigned since.
 //
 // Ticks come from an evaluation thread at a set rate, and as soon as a patch
-// asks for one (requestEvaluation), or from evaluate() on the caller's thread
-// (never both at once). Patches are made and panels opened and closed on the
+// asks for one (requestEvaluation, at most once per kMinimumRequestInterval), or from evaluate() on
+// the caller's thread (never both at once). Patches are made and panels opened and closed on the
 // main thread.
 class Composition : public QCPlugInHost {
  public:
+  // Ticks asked for by patches come at most this often.
+  static constexpr std::chrono::microseconds kMinimumRequestInterval{1000};
+
   explicit Composition(const PlugInRegistry& registry);
   ~Composition() override;
   Composition(const Composition&) = delete;

@@ -174,6 +174,13 @@ void OrvMIDIManager::sendMsgs(const OrvMIDIMessageList& msgs) {
   if (auto dest = virtualDest()) dest->sendMsgs(msgs);
 }
 
+void OrvMIDIManager::releaseSoundingNotes() {
+  destArray_.rdlock();
+  for (const auto& node : destArray_.array()) node->releaseSoundingNotes();
+  destArray_.unlock();
+  if (auto dest = virtualDest()) dest->releaseSoundingNotes();
+}
+
 OrvMIDISnapshotFlags OrvMIDIManager::flagsOf(const MutLockArray<OrvMIDINode>& list) {
   OrvMIDISnapshotFlags flags;
   for (const auto& node : list.readLocked()) {

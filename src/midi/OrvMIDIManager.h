@@ -79,6 +79,8 @@ class OrvMIDIManager : public OrvMIDIDelegateProtocol {
 
   void sendMsg(const OrvMIDIMessagePtr& msg);
   void sendMsgs(const OrvMIDIMessageList& msgs);
+  // Every destination node sends note offs for the notes it left sounding.
+  void releaseSoundingNotes();
 
   virtual OrvMIDISnapshot createSnapshot() const;
   // A null snapshot changes nothing.

@@ -1,5 +1,6 @@
 #include "midi/OrvMIDINode.h"
 
+#include "midi/FeedbackWatch.h"
 #include "midi/OrvMIDIReadProc.h"
 #include "services/MIDIPacketList.h"
 #include "services/MIDIServices.h"
@@ -160,6 +161,7 @@ void OrvMIDINode::allocatePacketList() {
   packetList_ = std::make_unique<Byte[]>(kPacketListSize);
   appender_ =
       MIDIPacketListAppender(reinterpret_cast<MIDIPacketList*>(packetList_.get()), kPacketListSize);
+  soundingNotes_ = std::make_shared<SoundingNotes>();
 }
 
 void OrvMIDINode::emptyPacketList() {
@@ -168,6 +170,9 @@ void OrvMIDINode::emptyPacketList() {
 
 void OrvMIDINode::receivedMIDI(const OrvMIDIMessageList& messages) {
   if (!enabled_.load()) return;
+  if (name_) {
+    for (const auto& msg : messages) FeedbackWatch::shared().received(*name_, *msg);
+  }
   if (OrvMIDIDelegateProtocol* delegate = delegate_.load()) delegate->receivedMIDI(messages);
 }
 
@@ -181,18 +186,33 @@ bool OrvMIDINode::refuseMessage(bool sysex) {
 }
 
 bool OrvMIDINode::addToPacketList(const OrvMIDIMessage& msg) {
-  return appendMessage(appender_, msg);
+  if (appendMessage(appender_, msg)) return true;
+  noteUnsent(std::to_string(msg.wireLength()) + " bytes do not fit in one packet list (at most " +
+             std::to_string(kPacketListSize - sizeof(uint32_t) - sizeof(MIDITimeStamp) -
+                            sizeof(uint16_t)) +
+             ")");
+  return false;
 }
 
-void OrvMIDINode::sendPacketList() {
+bool OrvMIDINode::sendPacketList() {
   const MIDIPacketList* list = appender_.list();
-  if (virtualSender_) {
-    const OSStatus status = wex::MIDIReceived(endpointRef_, list);
-    if (status != noErr) logStatus("\t\terr %ld at MIDIReceived A", status);
-  } else {
-    const OSStatus status = wex::MIDISend(portRef_, endpointRef_, list);
-    if (status != noErr) logStatus("\t\terr %ld at MIDISend A", status);
-  }
+  const OSStatus status = virtualSender_ ? wex::MIDIReceived(endpointRef_, list)
+                                         : wex::MIDISend(portRef_, endpointRef_, list);
+  if (status == noErr) return true;
+  logStatus(virtualSender_ ? "\t\terr %ld at MIDIReceived A" : "\t\terr %ld at MIDISend A", status);
+  noteUnsent("the MIDI services refused it (error " + std::to_string(status) +
+             "; the destination may be gone)");
+  return false;
+}
+
+void OrvMIDINode::noteUnsent(std::string reason) {
+  unsentCount_.fetch_add(1);
+  lastUnsentReason_ = std::move(reason);
+}
+
+std::string OrvMIDINode::lastUnsentReason() {
+  std::lock_guard lock(sendingLock_);
+  return lastUnsentReason_;
 }
 
 // Whatever happens, the list is empty again when a call ends, so nothing of a
@@ -200,25 +220,78 @@ void OrvMIDINode::sendPacketList() {
 void OrvMIDINode::sendMsg(const OrvMIDIMessagePtr& msg) {
   if (!enabled_.load() || !sender_ || !msg) return;
   std::lock_guard lock(sendingLock_);
-  if (addToPacketList(*msg)) sendPacketList();
+  // Switched off meanwhile: its notes were released, none may start now.
+  if (!enabled_.load()) return;
+  if (addToPacketList(*msg) && sendPacketList()) {
+    soundingNotes_->noteSent(*msg);
+    if (name_) FeedbackWatch::shared().sent(*name_, *msg);
+  }
   emptyPacketList();
 }
 
 void OrvMIDINode::sendMsgs(const OrvMIDIMessageList& msgs) {
   if (!enabled_.load() || !sender_ || msgs.empty()) return;
   std::lock_guard lock(sendingLock_);
+  if (!enabled_.load()) return;
   bool allAdded = true;
   bool anyAdded = false;
   for (const auto& msg : msgs) {
     if (!msg) continue;
-    if (!appendMessage(appender_, *msg)) {
+    if (!addToPacketList(*msg)) {
       allAdded = false;
       break;
     }
     anyAdded = true;
   }
-  if (allAdded && anyAdded) sendPacketList();
+  if (allAdded && anyAdded && sendPacketList()) {
+    for (const auto& msg : msgs) {
+      if (!msg) continue;
+      soundingNotes_->noteSent(*msg);
+      if (name_) FeedbackWatch::shared().sent(*name_, *msg);
+    }
+  }
   emptyPacketList();
+}
+
+void OrvMIDINode::setEnabled(bool enabled) {
+  if (enabled || !sender_) {
+    enabled_.store(enabled);
+    return;
+  }
+  std::lock_guard lock(sendingLock_);
+  if (enabled_.exchange(false)) sendNoteOffs();
+}
+
+void OrvMIDINode::releaseSoundingNotes() {
+  if (!sender_) return;
+  std::lock_guard lock(sendingLock_);
+  sendNoteOffs();
+}
+
+// As many note offs per packet list as fit; a list the services refuse is
+// logged by sendPacketList and the rest still go out.
+void OrvMIDINode::sendNoteOffs() {
+  emptyPacketList();
+  for (auto& noteOff : soundingNotes_->takeNoteOffs()) {
+    if (!appender_.add(0, noteOff.data(), noteOff.size())) {
+      sendPacketList();
+      emptyPacketList();
+      appender_.add(0, noteOff.data(), noteOff.size());
+    }
+  }
+  if (!appender_.empty()) sendPacketList();
+  emptyPacketList();
+}
+
+std::shared_ptr<SoundingNotes> OrvMIDINode::soundingNotes() {
+  std::lock_guard lock(sendingLock_);
+  return soundingNotes_;
+}
+
+void OrvMIDINode::adoptSoundingNotes(std::shared_ptr<SoundingNotes> notes) {
+  if (!sender_ || !notes) return;
+  std::lock_guard lock(sendingLock_);
+  soundingNotes_ = std::move(notes);
 }
 
 std::string OrvMIDINode::description() const {

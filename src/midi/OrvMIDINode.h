@@ -13,6 +13,7 @@
 #include "midi/OrvMIDIDelegateProtocol.h"
 #include "midi/OrvMIDIMessage.h"
 #include "midi/OrvMIDISysexStateTarget.h"
+#include "midi/SoundingNotes.h"
 #include "services/MIDIPacketListAppender.h"
 #include "services/MIDITypes.h"
 
@@ -53,6 +54,13 @@ class OrvMIDINode final : public OrvMIDISysexStateTarget {
   void sendMsg(const OrvMIDIMessagePtr& msg);
   // Sends the messages in order in one packet list.
   void sendMsgs(const OrvMIDIMessageList& msgs);
+  // A sender sends a note off for every note it left sounding (note on sent,
+  // its note off not), so that no note hangs on the destination.
+  void releaseSoundingNotes();
+  // The notes this sender left sounding; a node made again for the same
+  // destination takes them over, so that they are still released later.
+  std::shared_ptr<SoundingNotes> soundingNotes();
+  void adoptSoundingNotes(std::shared_ptr<SoundingNotes> notes);
 
   bool sender() const { return sender_; }
   bool receiver() const { return !sender_; }
@@ -64,7 +72,13 @@ class OrvMIDINode final : public OrvMIDISysexStateTarget {
   OrvMIDIDelegateProtocol* delegate() const { return delegate_.load(); }
   void setDelegate(OrvMIDIDelegateProtocol* delegate) { delegate_.store(delegate); }
   bool enabled() const { return enabled_.load(); }
-  void setEnabled(bool enabled) { enabled_.store(enabled); }
+  // Switching a sender off releases its sounding notes first.
+  void setEnabled(bool enabled);
+
+  // Messages this sender could not send (logged each time), and why the
+  // last of them could not.
+  uint64_t unsentCount() const { return unsentCount_.load(); }
+  std::string lastUnsentReason();
 
   std::string description() const;
 
@@ -83,9 +97,13 @@ class OrvMIDINode final : public OrvMIDISysexStateTarget {
   // (with its log line) when the list has no room. Called with sendingLock_
   // held.
   bool addToPacketList(const OrvMIDIMessage& msg);
-
-  // Hands the list to the MIDI services. Called with sendingLock_ held.
-  void sendPacketList();
+  // Hands the list to the MIDI services; false (logged) when they refuse it.
+  // Called with sendingLock_ held.
+  bool sendPacketList();
+  // Counts a message not sent. Called with sendingLock_ held.
+  void noteUnsent(std::string reason);
+  // Called with sendingLock_ held.
+  void sendNoteOffs();
   void emptyPacketList();
 
   OrvMIDIReadTarget* readTarget() { return this; }
@@ -100,6 +118,9 @@ class OrvMIDINode final : public OrvMIDISysexStateTarget {
   bool virtualSender_ = false;
   std::atomic<bool> enabled_{true};
   std::mutex sendingLock_;
+  std::shared_ptr<SoundingNotes> soundingNotes_;  // senders; guarded by sendingLock_
+  std::string lastUnsentReason_;                  // guarded by sendingLock_
+  std::atomic<uint64_t> unsentCount_{0};
   std::unique_ptr<Byte[]> packetList_;
   MIDIPacketListAppender appender_;  // over packetList_; the open packet and the room left
 };

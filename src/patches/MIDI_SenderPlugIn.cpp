@@ -51,7 +51,10 @@ MIDI_SenderPlugIn::MIDI_SenderPlugIn() : midiManager_(OrvMIDIManager::create<Mid
   midiManager_->setDelegate(this);
 }
 
+// Whatever ends the patch (removal, the end of the program) leaves no note
+// sounding on a destination.
 MIDI_SenderPlugIn::~MIDI_SenderPlugIn() {
+  midiManager_->releaseSoundingNotes();
   midiManager_.reset();
 }
 

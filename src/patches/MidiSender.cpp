@@ -1,9 +1,27 @@
 #include "patches/MidiSender.h"
 
+#include <map>
+#include <memory>
+
 namespace wex {
 
+// The rebuild makes new nodes; each takes over the sounding notes of the old
+// node of its destination, so that they are still released later.
 void MidiSender::setupChanged() {
+  std::map<std::string, std::shared_ptr<SoundingNotes>> sounding;
+  destArray().rdlock();
+  for (const auto& node : destArray().array()) {
+    if (node->name()) sounding[*node->name()] = node->soundingNotes();
+  }
+  destArray().unlock();
   loadMIDIOutputDestinations();
+  destArray().rdlock();
+  for (const auto& node : destArray().array()) {
+    if (!node->name()) continue;
+    auto carried = sounding.find(*node->name());
+    if (carried != sounding.end()) node->adoptSoundingNotes(carried->second);
+  }
+  destArray().unlock();
   if (OrvMIDIDelegateProtocol* listener = delegate()) listener->setupChanged();
 }
 

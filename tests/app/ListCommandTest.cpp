@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -42,6 +45,7 @@ TEST(ListCommand, JsonLinesShowTheLoopbackBusAsOneSourceAndOneDestinationWithUni
     EXPECT_EQ(entry["name"], "wexmidi Loopback");
     EXPECT_EQ(entry["index"], 0);
     EXPECT_TRUE(entry["uniqueID"].is_number_integer());
+    EXPECT_EQ(entry["services"], "embedded");
   }
   EXPECT_NE(source["uniqueID"], destination["uniqueID"]);
 }
@@ -49,14 +53,37 @@ TEST(ListCommand, JsonLinesShowTheLoopbackBusAsOneSourceAndOneDestinationWithUni
 TEST(ListCommand, PlainTextHasAHeaderAndOneRowPerEndpointAndLeavesNoServicesInstalled) {
   const ListRun run = runList({"--midi", "embedded", "list"});
   ASSERT_EQ(run.status, 0) << run.err;
-  ASSERT_EQ(run.lines.size(), 3u);
-  EXPECT_EQ(run.lines[0].rfind("KIND", 0), 0u);
-  EXPECT_EQ(run.lines[1].rfind("source ", 0), 0u);
-  EXPECT_EQ(run.lines[2].rfind("destination ", 0), 0u);
-  for (size_t i = 1; i < 3; ++i) {
+  ASSERT_EQ(run.lines.size(), 4u);
+  EXPECT_EQ(run.lines[0], "MIDI services: embedded");
+  EXPECT_EQ(run.lines[1].rfind("KIND", 0), 0u);
+  EXPECT_EQ(run.lines[2].rfind("source ", 0), 0u);
+  EXPECT_EQ(run.lines[3].rfind("destination ", 0), 0u);
+  for (size_t i = 2; i < 4; ++i) {
     EXPECT_NE(run.lines[i].find("wexmidi Loopback"), std::string::npos) << run.lines[i];
   }
   EXPECT_EQ(currentMIDIServicesShared(), nullptr);
+}
+
+TEST(ListCommand, WithNoServerAnsweringOneLineSaysTheEmbeddedServicesAreUsedAndHowToReachAServer) {
+  // A server name that nothing answers to.
+  const char* previous = getenv("JACK_DEFAULT_SERVER");
+  const std::string kept = previous ? previous : "";
+  setenv("JACK_DEFAULT_SERVER", ("wexmidi-nobody-" + std::to_string(getpid())).c_str(), 1);
+  setenv("JACK_NO_START_SERVER", "1", 1);
+  const ListRun chosen = runList({"--midi", "embedded", "list"});
+  const ListRun fallen = runList({"list"});
+  if (previous) {
+    setenv("JACK_DEFAULT_SERVER", kept.c_str(), 1);
+  } else {
+    unsetenv("JACK_DEFAULT_SERVER");
+  }
+  EXPECT_EQ(chosen.err, "");
+  ASSERT_EQ(fallen.status, 0) << fallen.err;
+  EXPECT_EQ(fallen.lines.front(), "MIDI services: embedded");
+  EXPECT_EQ(std::count(fallen.err.begin(), fallen.err.end(), '\n'), 1) << fallen.err;
+  for (const char* part : {"embedded MIDI services", "JACK server", "pw-jack", "--midi embedded"}) {
+    EXPECT_NE(fallen.err.find(part), std::string::npos) << part << " in " << fallen.err;
+  }
 }
 
 TEST(ListCommand, UnknownOptionIsAUsageError) {

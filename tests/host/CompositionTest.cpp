@@ -326,6 +326,20 @@ TEST_F(CompositionTest, APatchAskingForAnEvaluationGetsOneLongBeforeTheNextSched
   EXPECT_EQ(counter.executions, 2);
 }
 
+TEST_F(CompositionTest, EndlessRequestsForEvaluationMakeAtMostOneTickPerMinimumInterval) {
+  auto& counter = add<CounterPlugIn>("counter", "CounterPlugIn");
+  composition_.start(0.0001);
+  const auto begin = std::chrono::steady_clock::now();
+  while (std::chrono::steady_clock::now() - begin < std::chrono::milliseconds(100)) {
+    counter.requestEvaluation();
+  }
+  composition_.stop();
+  const auto elapsed = std::chrono::steady_clock::now() - begin;
+  // One scheduled tick at the start, then one per interval at most.
+  EXPECT_LE(composition_.tickCount(), 2 + elapsed / Composition::kMinimumRequestInterval);
+  EXPECT_GE(composition_.tickCount(), 2u);
+}
+
 TEST_F(CompositionTest, PortsChangeSafelyWhileTheEvaluationThreadRuns) {
   auto& dynamic = add<DynamicPlugIn>("d", "DynamicPlugIn");
   add<RecorderPlugIn>("r", "RecorderPlugIn");

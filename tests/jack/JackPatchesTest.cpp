@@ -200,6 +200,31 @@ TEST_F(JackPatchesTest, WhatTheSenderSendsReachesJackMidiDumpByteForByte) {
   EXPECT_EQ(afterKnocks(dump->output()), expected);
 }
 
+TEST_F(JackPatchesTest, ANoteLeftSoundingIsReleasedWhenItsDestinationIsSwitchedOffOrTheSenderEnds) {
+  const std::string name = uniqueName("held");
+  auto dump = startDump(name);
+  driver_->addSender();
+  driver_->enableOnly(kSender, {name + ":input"});
+  driver_->start();
+  ASSERT_TRUE(knockUntilAnswered({dump.get()})) << dump->output();
+  auto dumpedAfterKnocks = [&](size_t count) {
+    return waitUntil([&] { return afterKnocks(dump->output()).size() >= count; }, kJackWait);
+  };
+
+  driver_->send({messageNumber(0x92, 0x40, 0x50)});
+  ASSERT_TRUE(dumpedAfterKnocks(1)) << dump->output();
+  driver_->setEnabled(kSender, name + ":input", false);
+  ASSERT_TRUE(dumpedAfterKnocks(2)) << dump->output();
+  driver_->setEnabled(kSender, name + ":input", true);
+  driver_->send({messageNumber(0x93, 0x41, 0x50)});
+  ASSERT_TRUE(dumpedAfterKnocks(3)) << dump->output();
+  driver_.reset();
+  ASSERT_TRUE(dumpedAfterKnocks(4)) << dump->output();
+  EXPECT_EQ(afterKnocks(dump->output()),
+            (std::vector<Bytes>{
+                {0x92, 0x40, 0x50}, {0x82, 0x40, 0x40}, {0x93, 0x41, 0x50}, {0x83, 0x41, 0x40}}));
+}
+
 TEST_F(JackPatchesTest, ClientsThatAppearLaterAreListedHeardAndSentToOnceThePanelsAreOpened) {
   driver_->addReceiver();
   driver_->addSender();

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <vector>
 
+#include "midi/FeedbackWatch.h"
 #include "midi/OrvMIDIDelegateProtocol.h"
 #include "midi/OrvMIDIMessage.h"
 #include "services/embedded/EmbeddedMIDIServices.h"
@@ -53,6 +54,7 @@ class EmbeddedServicesFixture : public ::testing::Test {
   explicit EmbeddedServicesFixture(bool withLoopbackBus = true)
       : services(std::make_shared<EmbeddedMIDIServices>(withLoopbackBus)) {
     installMIDIServices(services);
+    FeedbackWatch::shared().reset();
   }
   ~EmbeddedServicesFixture() override { installMIDIServices(nullptr); }
 

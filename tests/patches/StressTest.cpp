@@ -192,7 +192,12 @@ Bytes wireBytesOf(const std::vector<Value>& values) {
 Bytes bytesNotFromTheChurnSender(const EmbeddedDeviceRecording& recording) {
   Bytes bytes;
   for (const auto& packet : recording.packets()) {
-    if (!packet.bytes.empty() && packet.bytes.front() == kChurnSenderStatus) continue;
+    // Its note ons, and the note offs that release them when its panel
+    // switches Synth off.
+    if (!packet.bytes.empty() && (packet.bytes.front() == kChurnSenderStatus ||
+                                  packet.bytes.front() == (kChurnSenderStatus & ~0x10))) {
+      continue;
+    }
     bytes.insert(bytes.end(), packet.bytes.begin(), packet.bytes.end());
   }
   return bytes;

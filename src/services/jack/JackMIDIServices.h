@@ -106,7 +106,10 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
 
   // The server connection (JackMIDIServicesServer.cpp).
   static jack_client_t* openJackClient(const std::string& name);
+  // Both shutdown callbacks lead here: jackd2 calls the one with the reason,
+  // PipeWire's JACK library only the plain one. Marking twice is harmless.
   static void onShutdown(jack_status_t code, const char* reason, void* arg);
+  static void onPlainShutdown(void* arg);
   static void onPortRegistration(jack_port_id_t port, int registered, void* arg);
   static void onPortRename(jack_port_id_t port, const char* oldName, const char* newName,
                            void* arg);

@@ -99,6 +99,10 @@ void JackMIDIServices::onShutdown(jack_status_t, const char*, void* arg) {
   static_cast<JackMIDIServices*>(arg)->watcher_.markServerLost();
 }
 
+void JackMIDIServices::onPlainShutdown(void* arg) {
+  static_cast<JackMIDIServices*>(arg)->watcher_.markServerLost();
+}
+
 void JackMIDIServices::onPortRegistration(jack_port_id_t, int, void* arg) {
   static_cast<JackMIDIServices*>(arg)->watcher_.markDirty();
 }
@@ -118,6 +122,7 @@ void JackMIDIServices::onPropertyChange(jack_uuid_t, const char*, jack_property_
 
 bool JackMIDIServices::installCallbacksAndActivate(jack_client_t* jack) {
   jack_set_process_callback(jack, &JackProcessTable::processCallback, &processTable_);
+  jack_on_shutdown(jack, &onPlainShutdown, this);
   jack_on_info_shutdown(jack, &onShutdown, this);
   jack_set_port_registration_callback(jack, &onPortRegistration, this);
   jack_set_port_rename_callback(jack, &onPortRename, this);

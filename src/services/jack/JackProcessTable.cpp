@@ -37,6 +37,8 @@ int JackProcessTable::process(jack_nframes_t nframes) {
 void JackProcessTable::moveInput(const Input& input, jack_nframes_t nframes, bool& arrived) {
   void* buffer = jack_port_get_buffer(input.port, nframes);
   if (!buffer) return;
+  // Events the server could not put in this buffer count as dropped too.
+  input.dropped->fetch_add(jack_midi_get_lost_event_count(buffer), std::memory_order_relaxed);
   const uint32_t count = jack_midi_get_event_count(buffer);
   for (uint32_t i = 0; i < count; ++i) {
     jack_midi_event_t event;
@@ -57,6 +59,11 @@ void JackProcessTable::moveOutput(const Output& output, jack_nframes_t nframes,
   if (output.ring->nextFrameLength() == 0) return;
   // Read after the ring: a hold set before the bytes were written is seen.
   if (completedCycles < output.heldUntilCycle->load()) return;
+  // Well under what the buffer takes: a server may drop a whole cycle's
+  // buffer it cannot convert (PipeWire does), so what does not fit in this
+  // cycle's budget waits for the next.
+  const size_t budget = std::min<size_t>(kOutputBytesPerCycle, jack_midi_max_event_size(buffer));
+  size_t written = 0;
   bool wroteAny = false;
   for (uint32_t length = output.ring->nextFrameLength(); length != 0;
        length = output.ring->nextFrameLength()) {
@@ -67,11 +74,14 @@ void JackProcessTable::moveOutput(const Output& output, jack_nframes_t nframes,
       output.dropped->fetch_add(1, std::memory_order_relaxed);
       continue;
     }
+    if (wroteAny && written + length > budget) break;
     jack_midi_data_t* place = jack_midi_event_reserve(buffer, 0, length);
     if (!place) break;
     output.ring->readFrame(place);
+    written += length;
     wroteAny = true;
   }
+  output.dropped->fetch_add(jack_midi_get_lost_event_count(buffer), std::memory_order_relaxed);
 }
 
 JackProcessTable::Replaced JackProcessTable::publish(std::unique_ptr<Table> table) {

@@ -23,6 +23,10 @@ namespace wex {
 // which every cycle posts as it ends.
 class JackProcessTable {
  public:
+  // At most this many bytes of events go into one output port per cycle
+  // (a single larger event goes alone); the rest waits for the next cycle.
+  static constexpr size_t kOutputBytesPerCycle = 8192;
+
   struct Input {
     jack_port_t* port;
     JackRingBuffer* ring;
