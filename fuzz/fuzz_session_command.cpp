@@ -31,9 +31,8 @@ struct Fixture {
     char pattern[] = "/tmp/fuzz-session-XXXXXX";
     if (!::mkdtemp(pattern)) fail("no scratch folder", "");
     savePath = std::string(pattern) + "/saved.json";
-    session = wex::CompositionSession::open(context, "fuzz",
-                                            std::string(WEX_SOURCE_DIR) +
-                                                "/examples/distributors.wexcomp.json");
+    session = wex::CompositionSession::open(
+        context, "fuzz", std::string(WEX_SOURCE_DIR) + "/examples/distributors.wexcomp.json");
     if (!session) fail("the example does not load", err.str());
   }
   std::istringstream in;

@@ -22,10 +22,9 @@ constexpr double kDeliveryTimeoutSeconds = 10;
 
 std::vector<uint64_t> unsentCounts(MIDI_SenderPlugIn& sender) {
   std::vector<uint64_t> counts;
-  auto& list = sender.midiManager().destArray();
-  list.rdlock();
-  for (const auto& node : list.array()) counts.push_back(node->unsentCount());
-  list.unlock();
+  for (const auto& node : sender.midiManager().destArray().readLocked()) {
+    counts.push_back(node->unsentCount());
+  }
   return counts;
 }
 
@@ -33,15 +32,13 @@ std::vector<uint64_t> unsentCounts(MIDI_SenderPlugIn& sender) {
 std::vector<std::pair<std::string, std::string>> newlyUnsent(MIDI_SenderPlugIn& sender,
                                                              const std::vector<uint64_t>& before) {
   std::vector<std::pair<std::string, std::string>> found;
-  auto& list = sender.midiManager().destArray();
-  list.rdlock();
+  const auto list = sender.midiManager().destArray().readLocked();
   for (size_t i = 0; i < list.array().size() && i < before.size(); ++i) {
     const auto& node = list.array()[i];
     if (node->unsentCount() != before[i]) {
       found.emplace_back("\"" + node->name().value_or("") + "\"", node->lastUnsentReason());
     }
   }
-  list.unlock();
   return found;
 }
 

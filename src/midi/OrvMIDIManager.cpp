@@ -175,9 +175,7 @@ void OrvMIDIManager::sendMsgs(const OrvMIDIMessageList& msgs) {
 }
 
 void OrvMIDIManager::releaseSoundingNotes() {
-  destArray_.rdlock();
-  for (const auto& node : destArray_.array()) node->releaseSoundingNotes();
-  destArray_.unlock();
+  for (const auto& node : destArray_.readLocked()) node->releaseSoundingNotes();
   if (auto dest = virtualDest()) dest->releaseSoundingNotes();
 }
 

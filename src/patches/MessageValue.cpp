@@ -129,8 +129,7 @@ OrvMIDIMessagePtr MessageValue::readNumber(const Value& value, std::string* whyN
   return OrvMIDIMessage::createFromVals(parts->type, parts->channel, parts->data1, parts->data2);
 }
 
-OrvMIDIMessagePtr MessageValue::readSysexString(const std::string& text,
-                                                              std::string* whyNot) {
+OrvMIDIMessagePtr MessageValue::readSysexString(const std::string& text, std::string* whyNot) {
   std::vector<int32_t> bytes;
   size_t begin = 0;
   for (int piece = 1;; ++piece) {

@@ -43,8 +43,7 @@ class MessageValue {
 
  private:
   static OrvMIDIMessagePtr readNumber(const Value& value, std::string* whyNot);
-  static OrvMIDIMessagePtr readSysexString(const std::string& text,
-                                                         std::string* whyNot);
+  static OrvMIDIMessagePtr readSysexString(const std::string& text, std::string* whyNot);
 };
 
 }  // namespace wex

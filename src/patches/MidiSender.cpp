@@ -9,19 +9,15 @@ namespace wex {
 // node of its destination, so that they are still released later.
 void MidiSender::setupChanged() {
   std::map<std::string, std::shared_ptr<SoundingNotes>> sounding;
-  destArray().rdlock();
-  for (const auto& node : destArray().array()) {
+  for (const auto& node : destArray().readLocked()) {
     if (node->name()) sounding[*node->name()] = node->soundingNotes();
   }
-  destArray().unlock();
   loadMIDIOutputDestinations();
-  destArray().rdlock();
-  for (const auto& node : destArray().array()) {
+  for (const auto& node : destArray().readLocked()) {
     if (!node->name()) continue;
     auto carried = sounding.find(*node->name());
     if (carried != sounding.end()) node->adoptSoundingNotes(carried->second);
   }
-  destArray().unlock();
   if (OrvMIDIDelegateProtocol* listener = delegate()) listener->setupChanged();
 }
 

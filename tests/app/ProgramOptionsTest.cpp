@@ -77,7 +77,7 @@ TEST(ProgramOptions, GlobalOptionsAreTakenBeforeAndAfterTheSubcommand) {
   ASSERT_EQ(after.status, 0) << after.err;
   EXPECT_NE(before.out.find("\"name\":\"wexmidi Loopback\""), std::string::npos);
   EXPECT_NE(after.out.find("\"name\":\"wexmidi Loopback\""), std::string::npos);
-  EXPECT_EQ(runInProcess({"list", "--midi", "alsa"}).status, 2);
+  EXPECT_EQ(runInProcess({"list", "--midi", "sequencer"}).status, 2);
 }
 
 TEST(ProgramOptions, UnknownSubcommandNamesItselfAndListsTheSubcommands) {
