@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "app/EndpointChooser.h"
+#include "server/EndpointChooser.h"
 #include "app/InterruptWatch.h"
 #include "app/ProgramContext.h"
 #include "host/Composition.h"

@@ -1,7 +1,7 @@
 #include "app/PanelCommand.h"
 
 #include "app/CompositionSession.h"
-#include "app/PanelView.h"
+#include "server/PanelView.h"
 #include "app/ProgramContext.h"
 #include "host/CompositionFile.h"
 #include "support/MainThread.h"

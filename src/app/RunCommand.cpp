@@ -11,7 +11,7 @@
 #include "app/CompositionSession.h"
 #include "app/LineReader.h"
 #include "app/MidiFilePlayer.h"
-#include "app/PanelView.h"
+#include "server/PanelView.h"
 #include "app/ProgramContext.h"
 #include "host/CompositionFile.h"
 #include "support/MainThread.h"

@@ -1,6 +1,6 @@
 #include "app/SendCommand.h"
 
-#include "app/EndpointChooser.h"
+#include "server/EndpointChooser.h"
 #include "app/MessageArgument.h"
 #include "app/ProgramContext.h"
 #include "host/Composition.h"

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "host/PatchPositions.h"
 #include "host/PlugInRegistry.h"
 #include "host/QCPlugIn.h"
 #include "host/QCPlugInHost.h"
@@ -61,11 +62,18 @@ class Composition : public QCPlugInHost {
   Composition& operator=(const Composition&) = delete;
 
   const PlugInRegistry& registry() const { return registry_; }
+  PatchPositions& positions() { return positions_; }
+  const PatchPositions& positions() const { return positions_; }
 
   // Makes a patch (on the main thread) with its property ports at their
   // defaults. Throws CompositionError for a bad or duplicate id or an unknown
-  // class. Ids are non-empty and hold no '.'.
+  // class. Ids are non-empty and hold no '.'. In a running composition the
+  // patch starts executing at once.
   QCPlugIn& addPatch(const std::string& id, const std::string& className);
+  // Removes a patch with its connections, position and panel, and stops its
+  // execution (on the main thread; waits for a tick in progress). Throws
+  // CompositionError when there is no such patch.
+  void removePatch(const std::string& id);
   std::shared_ptr<QCPlugIn> patch(const std::string& id) const;
   const QCPlugInClass* patchClass(const std::string& id) const;
   // In the order they were added.
@@ -140,6 +148,7 @@ class Composition : public QCPlugInHost {
   void evaluationLoop(double rate);
 
   const PlugInRegistry& registry_;
+  PatchPositions positions_;
   mutable std::mutex graphMutex_;
   std::shared_ptr<const Graph> graph_;
   // Per connection: the source output's version last taken.

@@ -11,7 +11,7 @@
 #include <sstream>
 #include <thread>
 
-#include "app/EndpointChooser.h"
+#include "server/EndpointChooser.h"
 #include "app/MidiFilePlayer.h"
 #include "app/WexmidiProgram.h"
 #include "midi/OrvMIDINode.h"
