@@ -5,7 +5,6 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "server/EndpointChooser.h"
 #include "app/InterruptWatch.h"
 #include "app/ProgramContext.h"
 #include "host/Composition.h"
@@ -14,6 +13,7 @@
 #include "midi/OrvMIDIMessage.h"
 #include "patches/MessageValue.h"
 #include "patches/WexPatches.h"
+#include "server/EndpointChooser.h"
 #include "support/MainThread.h"
 
 namespace wex {

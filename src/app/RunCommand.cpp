@@ -11,9 +11,9 @@
 #include "app/CompositionSession.h"
 #include "app/LineReader.h"
 #include "app/MidiFilePlayer.h"
-#include "server/PanelView.h"
 #include "app/ProgramContext.h"
 #include "host/CompositionFile.h"
+#include "server/PanelView.h"
 #include "support/MainThread.h"
 
 namespace wex {

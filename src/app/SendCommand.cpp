@@ -1,6 +1,5 @@
 #include "app/SendCommand.h"
 
-#include "server/EndpointChooser.h"
 #include "app/MessageArgument.h"
 #include "app/ProgramContext.h"
 #include "host/Composition.h"
@@ -8,6 +7,7 @@
 #include "host/Structure.h"
 #include "patches/MessageValue.h"
 #include "patches/WexPatches.h"
+#include "server/EndpointChooser.h"
 #include "services/MIDIServices.h"
 #include "support/MainThread.h"
 
