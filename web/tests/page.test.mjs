@@ -24,9 +24,13 @@ async function waitForPanel(id, done) {
 
 // Clicks the tick box of the settings table row that names `name`.
 async function clickTick(page, name) {
-  const box = await page.waitForFunction((n) => [...document.querySelectorAll("#settings tr")]
-    .find((row) => row.cells[0]?.textContent === n)?.querySelector("input[type=checkbox]"), {}, name);
-  await box.asElement().click();
+  // Found and clicked in one step: the panel is redrawn whenever it changes.
+  await page.waitForFunction((n) => {
+    const box = [...document.querySelectorAll("#settings tr")]
+      .find((row) => row.cells[0]?.textContent === n)?.querySelector("input[type=checkbox]");
+    box?.click();
+    return !!box;
+  }, {}, name);
 }
 
 // The selector of a patch's box.
@@ -91,12 +95,14 @@ test("unticking a source in the receiver's panel stops its messages", async () =
 test("learning adds the new controllers' ports to the box", async () => {
   await selectPatch(page, "cc");
   const learn = '#settings input[data-switch="learn"]';
-  await (await page.waitForSelector(learn)).click();
+  await page.waitForSelector(learn);
+  // Found and clicked in one step: the panel is redrawn whenever it changes.
+  await page.$eval(learn, (input) => input.click());
   await waitForPanel("cc", (panel) => panel.switches[0].state === "on");
   await server.post({ send: [cc(21, 11), cc(22, 12)], to: [LOOPBACK] });
   await sleep(300);
   await page.waitForFunction((l) => document.querySelector(l)?.checked, {}, learn);
-  await (await page.waitForSelector(learn)).click();
+  await page.$eval(learn, (input) => input.click());
   await waitForPanel("cc", (panel) => panel.switches[0].state === "off");
   await page.waitForSelector('[data-port="cc.controller21"]', { timeout: 5000 });
   await page.waitForSelector('[data-port="cc.controller22"]', { timeout: 5000 });
