@@ -7,12 +7,18 @@ packages=(
   nlohmann-json3-dev libcli11-dev
   libjack-jackd2-dev jackd2
   libasound2-dev
+  libcpp-httplib-dev
   clang clang-format libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+# node and npm build the page; any install of them will do (a newer one may
+# have come from elsewhere, and Debian's npm would conflict with it).
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+  missing+=(nodejs npm)
+fi
 [ ${#missing[@]} -eq 0 ] && exit 0
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"

@@ -1,5 +1,7 @@
 #include "app/CompositionSession.h"
 
+#include <filesystem>
+
 #include "app/ProgramContext.h"
 #include "host/CompositionFile.h"
 #include "host/JSONReader.h"
@@ -19,6 +21,18 @@ std::unique_ptr<CompositionSession> CompositionSession::open(ProgramContext& con
     context.err() << "wexmidi " << command << ": " << error.what() << "\n";
     return nullptr;
   }
+  return session;
+}
+
+std::unique_ptr<CompositionSession> CompositionSession::openOrCreate(ProgramContext& context,
+                                                                     const std::string& command,
+                                                                     const std::string& file) {
+  std::error_code error;
+  if (std::filesystem::exists(file, error) || error) return open(context, command, file);
+  if (!context.startMIDIServices()) return nullptr;
+  std::unique_ptr<CompositionSession> session(new CompositionSession());
+  registerWexPatches(session->registry_);
+  session->composition_ = std::make_unique<Composition>(session->registry_);
   return session;
 }
 

@@ -20,6 +20,11 @@ class CompositionSession {
   static std::unique_ptr<CompositionSession> open(ProgramContext& context,
                                                   const std::string& command,
                                                   const std::string& file);
+  // As open, but a file that does not exist yet gives an empty composition
+  // (that saving will write there).
+  static std::unique_ptr<CompositionSession> openOrCreate(ProgramContext& context,
+                                                          const std::string& command,
+                                                          const std::string& file);
   ~CompositionSession();
 
   Composition& composition() { return *composition_; }

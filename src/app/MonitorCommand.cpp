@@ -7,13 +7,13 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "app/EndpointChooser.h"
 #include "app/InterruptWatch.h"
 #include "app/MessageFilter.h"
 #include "app/MessageFormat.h"
 #include "app/ProgramContext.h"
 #include "app/SourceFollower.h"
 #include "services/MIDIServices.h"
+#include "server/EndpointChooser.h"
 #include "support/MainThread.h"
 
 namespace wex {

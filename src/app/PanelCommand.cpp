@@ -1,9 +1,9 @@
 #include "app/PanelCommand.h"
 
 #include "app/CompositionSession.h"
-#include "app/PanelView.h"
 #include "app/ProgramContext.h"
 #include "host/CompositionFile.h"
+#include "server/PanelView.h"
 #include "support/MainThread.h"
 
 namespace wex {

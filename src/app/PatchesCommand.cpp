@@ -4,38 +4,13 @@
 #include "host/PlugInRegistry.h"
 #include "host/ValueJSON.h"
 #include "patches/WexPatches.h"
+#include "server/CompositionJSON.h"
 
 namespace wex {
 
 namespace {
 
 using Json = ValueJSON::Json;
-
-Json attributesJSON(const AttributeDictionary& attributes) {
-  Json result = Json::object();
-  for (const auto& [key, value] : attributes) result[key] = ValueJSON::toJSON(value);
-  return result;
-}
-
-Json classJSON(const QCPlugInClass& plugInClass) {
-  Json ports = Json::array();
-  for (const auto& port : plugInClass.propertyPorts) {
-    ports.push_back(
-        Json{{"key", port.key},
-             {"direction", port.direction == QCPortDirection::Input ? "input" : "output"},
-             {"type", portTypeName(port.type)},
-             {"attributes", attributesJSON(port.attributes)}});
-  }
-  Json keys = nullptr;
-  if (plugInClass.plugInKeys) keys = *plugInClass.plugInKeys;
-  return Json{{"class", plugInClass.className},
-              {"name", plugInClass.displayName()},
-              {"description", plugInClass.description()},
-              {"executionMode", executionModeName(plugInClass.executionMode)},
-              {"timeMode", timeModeName(plugInClass.timeMode)},
-              {"plugInKeys", keys},
-              {"ports", ports}};
-}
 
 // The description's carriage returns as line breaks, indented.
 std::string indented(const std::string& text) {
@@ -84,7 +59,8 @@ int PatchesCommand::run(ProgramContext& context) {
   registerWexPatches(registry);
   if (json_) {
     Json classes = Json::array();
-    for (const auto& plugInClass : registry.classes()) classes.push_back(classJSON(plugInClass));
+    for (const auto& plugInClass : registry.classes())
+      classes.push_back(CompositionJSON::classJSON(plugInClass));
     context.out() << classes.dump(2) << "\n";
     return 0;
   }

@@ -14,10 +14,10 @@
 #include "app/InterruptWatch.h"
 #include "app/LineReader.h"
 #include "app/MidiFilePlayer.h"
-#include "app/PanelView.h"
 #include "app/ProgramContext.h"
 #include "app/SessionCommand.h"
 #include "host/CompositionFile.h"
+#include "server/PanelView.h"
 #include "support/MainThread.h"
 
 namespace wex {

@@ -1,6 +1,5 @@
 #include "app/SendCommand.h"
 
-#include "app/EndpointChooser.h"
 #include "app/MessageArgument.h"
 #include "app/ProgramContext.h"
 #include "app/SendArguments.h"
@@ -10,6 +9,7 @@
 #include "patches/MIDI_SenderPlugIn.h"
 #include "patches/MessageValue.h"
 #include "patches/WexPatches.h"
+#include "server/EndpointChooser.h"
 #include "services/MIDIServices.h"
 #include "support/MainThread.h"
 

@@ -1,7 +1,7 @@
 #include "app/SessionCommand.h"
 
 #include "app/CompositionSession.h"
-#include "app/PanelView.h"
+#include "server/PanelView.h"
 #include "host/CompositionFile.h"
 #include "host/JSONReader.h"
 #include "support/MainThread.h"

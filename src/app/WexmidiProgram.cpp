@@ -12,6 +12,7 @@
 #include "app/ProgramContext.h"
 #include "app/RunCommand.h"
 #include "app/SendCommand.h"
+#include "app/ServeCommand.h"
 
 namespace wex {
 
@@ -53,6 +54,7 @@ WexmidiProgram::WexmidiProgram() {
   commands_.push_back(std::make_unique<PatchesCommand>());
   commands_.push_back(std::make_unique<RunCommand>());
   commands_.push_back(std::make_unique<PanelCommand>());
+  commands_.push_back(std::make_unique<ServeCommand>());
 }
 WexmidiProgram::~WexmidiProgram() = default;
 

@@ -90,7 +90,44 @@ QCPlugIn& Composition::addPatch(const std::string& id, const std::string& classN
   // Not under the graph's lock: a patch reports removed ports to its host
   // while holding its own host lock, which then takes the graph's.
   instance->setHost(this);
+  if (running_.load()) {
+    // Added to a running composition: it starts as the others did.
+    HostContext context;
+    instance->startExecution(context);
+    instance->enableExecution(context);
+  }
   return *instance;
+}
+
+void Composition::removePatch(const std::string& id) {
+  std::shared_ptr<QCPlugIn> removed;
+  {
+    std::lock_guard lock(graphMutex_);
+    removed = requireNode(*graph_, id).plugIn;
+    removeConnections(
+        [&](const Connection& c) { return c.from.patchId == id || c.to.patchId == id; });
+    auto next = std::make_shared<Graph>(*graph_);
+    std::erase_if(next->nodes, [&](const Node& node) { return node.id == id; });
+    computeOrder(*next, nullptr);
+    replaceGraph(std::move(next));
+  }
+  positions_.erase(id);
+  closePanel(id);
+  removed->setHost(nullptr);
+  if (!running_.load()) return;
+  // A tick that began before the removal may still run the patch: wait for
+  // it, serving the main thread's queue meanwhile, as stop() does.
+  while (!tickMutex_.try_lock()) {
+    if (isMainThread()) {
+      MainThread::runPendingTasks(std::chrono::milliseconds(1));
+    } else {
+      std::this_thread::yield();
+    }
+  }
+  tickMutex_.unlock();
+  HostContext context;
+  removed->disableExecution(context);
+  removed->stopExecution(context);
 }
 
 std::shared_ptr<QCPlugIn> Composition::patch(const std::string& id) const {

@@ -14,6 +14,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "host/PatchPositions.h"
 #include "host/PlugInRegistry.h"
 #include "host/QCPlugIn.h"
 #include "host/QCPlugInHost.h"
@@ -79,11 +80,18 @@ class Composition : public QCPlugInHost {
   Composition& operator=(const Composition&) = delete;
 
   const PlugInRegistry& registry() const { return registry_; }
+  PatchPositions& positions() { return positions_; }
+  const PatchPositions& positions() const { return positions_; }
 
   // Makes a patch (on the main thread) with its property ports at their
   // defaults. Throws CompositionError for a bad or duplicate id or an unknown
-  // class. Ids are non-empty and hold no '.'.
+  // class. Ids are non-empty and hold no '.'. In a running composition the
+  // patch starts executing at once.
   QCPlugIn& addPatch(const std::string& id, const std::string& className);
+  // Removes a patch with its connections, position and panel, and stops its
+  // execution (on the main thread; waits for a tick in progress). Throws
+  // CompositionError when there is no such patch.
+  void removePatch(const std::string& id);
   std::shared_ptr<QCPlugIn> patch(const std::string& id) const;
   const QCPlugInClass* patchClass(const std::string& id) const;
   // In the order they were added.
@@ -169,6 +177,7 @@ class Composition : public QCPlugInHost {
   void evaluationLoop(double rate);
 
   const PlugInRegistry& registry_;
+  PatchPositions positions_;
   mutable std::mutex graphMutex_;
   std::shared_ptr<const Graph> graph_;
   std::shared_ptr<Graph> pending_;  // between beginChanges and commitChanges

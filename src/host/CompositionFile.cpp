@@ -124,7 +124,7 @@ class Reader {
   void createPatch(Composition& composition, const Json& entry, size_t index) {
     const std::string place = element("patches", index);
     if (!entry.is_object()) fail(place, "expected an object, got " + ValueJSON::kindName(entry));
-    checkMembers(entry, place, {"id", "class", "settings", "inputs"});
+    checkMembers(entry, place, {"id", "class", "settings", "inputs", "position"});
     const std::string id = member(entry, place, "id", Json::value_t::string, true);
     const std::string className = member(entry, place, "class", Json::value_t::string, true);
     if (id.empty() || id.find('.') != std::string::npos) {
@@ -139,6 +139,15 @@ class Reader {
     } catch (const std::exception& failure) {
       fail(place, failure.what());
     }
+    if (entry.contains("position")) composition.positions().set(id, position(entry, place));
+  }
+
+  PatchPositions::Point position(const Json& entry, const std::string& place) const {
+    const Json& point = member(entry, place, "position", Json::value_t::array, true);
+    if (point.size() != 2 || !point[0].is_number() || !point[1].is_number()) {
+      fail(at(place, "position"), "expected a list of two numbers [x, y]");
+    }
+    return PatchPositions::Point{point[0].get<double>(), point[1].get<double>()};
   }
 
   void restoreSettings(Composition& composition, const Json& entry, size_t index) {
@@ -304,6 +313,7 @@ ValueJSON::Json CompositionFile::toJSON(const Composition& composition) {
       inputs[port.key] = ValueJSON::toJSON(port.value);
     }
     if (!inputs.empty()) entry["inputs"] = inputs;
+    if (auto point = composition.positions().get(id)) entry["position"] = {point->x, point->y};
     patches.push_back(entry);
   }
   document["patches"] = patches;

@@ -19,12 +19,14 @@ class CompositionFileError : public std::runtime_error {
 //
 //   {"format": "wexmidi composition", "version": 1,
 //    "patches": [{"id": "note", "class": "MIDI_MessagePlugIn",
-//                 "settings": {...}, "inputs": {"inputChannel": 0, ...}}],
+//                 "settings": {...}, "inputs": {"inputChannel": 0, ...},
+//                 "position": [120, 40]}],
 //    "connections": [{"from": "note.outputMessage", "to": "group.message0"}]}
 //
-// Loading creates the patches, restores their settings, sets their inputs,
-// then connects; any fault throws CompositionFileError and leaves nothing
-// behind. Saving replaces the file whole or not at all (FileReplacement).
+// "position" (optional) is where an editor shows the patch. Loading creates
+// the patches, restores their settings, sets their inputs, then connects; any
+// fault throws CompositionFileError and leaves nothing behind. Saving replaces
+// the file whole or not at all (FileReplacement).
 class CompositionFile {
  public:
   static constexpr int kFormatVersion = 1;

@@ -11,10 +11,10 @@
 #include <sstream>
 #include <thread>
 
-#include "app/EndpointChooser.h"
 #include "app/MidiFilePlayer.h"
 #include "app/WexmidiProgram.h"
 #include "midi/OrvMIDINode.h"
+#include "server/EndpointChooser.h"
 #include "services/MIDIPacketListBuffer.h"
 #include "services/embedded/EmbeddedMIDIServices.h"
 #include "support/SystemLog.h"

@@ -96,6 +96,28 @@ TEST_F(CompositionFileTest, SavingReplacesTheOldFileAndLeavesNothingBeside) {
                CompositionFileError);
 }
 
+TEST_F(CompositionFileTest, PositionsAreKeptByTheFileAndAFileWithoutThemStillLoads) {
+  auto composition = CompositionFile::parse(kComposition, "test", registry_);
+  EXPECT_FALSE(composition->positions().get("add"));
+  composition->positions().set("add", {120.5, -4});
+  CompositionFile::save(*composition, path("placed.json"));
+  auto reloaded = CompositionFile::load(path("placed.json"), registry_);
+  EXPECT_EQ(reloaded->positions().get("add"), (PatchPositions::Point{120.5, -4}));
+  EXPECT_FALSE(reloaded->positions().get("dyn"));
+  EXPECT_EQ(CompositionFile::serialize(*reloaded), CompositionFile::serialize(*composition));
+}
+
+TEST_F(CompositionFileTest, RemovingAPatchTakesItsConnectionsAndPositionAlong) {
+  auto composition = CompositionFile::parse(kComposition, "test", registry_);
+  composition->positions().set("add", {1, 2});
+  composition->removePatch("add");
+  EXPECT_EQ(composition->patchIds(), (std::vector<std::string>{"dyn", "rec", "more"}));
+  EXPECT_TRUE(composition->connections().empty());
+  EXPECT_FALSE(composition->positions().get("add"));
+  EXPECT_THROW(composition->removePatch("add"), CompositionError);
+  composition->evaluate(0);
+}
+
 TEST_F(CompositionFileTest, AMissingFileIsOneErrorNamingIt) {
   try {
     CompositionFile::load(path("absent.json"), registry_);
@@ -196,6 +218,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadFile{"OutputGivenAsInput", withPatches(R"([{"id": "a", "class": "AdderPlugIn",
                                  "inputs": {"outputSum": 1}}])"),
                 "patches[0].inputs.outputSum: AdderPlugIn patch \"a\" has no input port"},
+        BadFile{"PositionNotAPair", withPatches(R"([{"id": "a", "class": "AdderPlugIn",
+                                 "position": [1, "two"]}])"),
+                "patches[0].position: expected a list of two numbers [x, y]"},
         BadFile{"WrongValueType", withPatches(R"([{"id": "a", "class": "AdderPlugIn",
                                  "inputs": {"inputA": "five"}}])"),
                 "patches[0].inputs.inputA: input of type number: expected a number, got a string"},

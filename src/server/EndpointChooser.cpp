@@ -1,4 +1,4 @@
-#include "app/EndpointChooser.h"
+#include "server/EndpointChooser.h"
 
 #include <algorithm>
 #include <cctype>

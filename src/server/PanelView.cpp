@@ -1,4 +1,4 @@
-#include "app/PanelView.h"
+#include "server/PanelView.h"
 
 #include <sstream>
 

@@ -1,0 +1,168 @@
+#include "app/ServeCommand.h"
+
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include "app/CompositionSession.h"
+#include "app/InterruptWatch.h"
+#include "app/LineReader.h"
+#include "app/MidiFilePlayer.h"
+#include "app/ProgramContext.h"
+#include "server/CompositionCommands.h"
+#include "server/CompositionServer.h"
+#include "server/MidiTools.h"
+#include "support/MainThread.h"
+
+#ifndef WEX_WEB_ROOT
+#define WEX_WEB_ROOT ""
+#endif
+
+namespace wex {
+
+namespace {
+
+std::string generatedToken() {
+  std::random_device random;
+  std::string token;
+  const char* digits = "0123456789abcdef";
+  for (int i = 0; i < 32; ++i) token += digits[random() % 16];
+  return token;
+}
+
+// The page beside the installed program first, then the one built with it.
+std::string defaultWebRoot() {
+  std::error_code error;
+  const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (!error) {
+    const auto installed = program.parent_path().parent_path() / "share" / "wexmidi" / "web";
+    if (std::filesystem::is_directory(installed / "assets", error)) return installed.string();
+  }
+  return WEX_WEB_ROOT;
+}
+
+}  // namespace
+
+CLI::App* ServeCommand::add(CLI::App& program) {
+  CLI::App* command = program.add_subcommand(
+      "serve", "Run a composition file and serve a page to watch and edit it");
+  command->add_option("FILE", file_, "The composition file (a new one when it does not exist)")
+      ->required();
+  command->add_option("--listen", listen_,
+                      "HOST:PORT to listen on (default 127.0.0.1:8760; port 0 picks a free one)");
+  command->add_option("--token", token_,
+                      "The token every request must bring (made up when listening off the "
+                      "loopback without one)");
+  command->add_option("--for", seconds_, "Stop after this many seconds (default: until Ctrl-C)")
+      ->check(CLI::NonNegativeNumber);
+  command->add_option("--rate", rate_, "Evaluations per second (default 60)")
+      ->check(CLI::Range(0.001, 10000.0));
+  command->add_option("--set", sets_, "Set an input first: ID.PORT=VALUE (VALUE in JSON)");
+  command->add_option("--play", playFile_,
+                      "Play this Standard MIDI File in real time from the source \"wexmidi "
+                      "Player\"");
+  command->add_option("--web", webRoot_,
+                      "The folder of the built page (default: the installed one)");
+  return command;
+}
+
+bool ServeCommand::parseListen(std::string* host, int* port, std::string* reason) const {
+  const size_t colon = listen_.rfind(':');
+  std::string portText = colon == std::string::npos ? "" : listen_.substr(colon + 1);
+  *host = colon == std::string::npos ? "" : listen_.substr(0, colon);
+  if (host->size() > 2 && host->front() == '[' && host->back() == ']') {
+    *host = host->substr(1, host->size() - 2);
+  }
+  char* end = nullptr;
+  const long number = std::strtol(portText.c_str(), &end, 10);
+  if (host->empty() || portText.empty() || *end != '\0' || number < 0 || number > 65535) {
+    *reason = "--listen takes HOST:PORT (PORT 0 to 65535), got \"" + listen_ + "\"";
+    return false;
+  }
+  *port = static_cast<int>(number);
+  return true;
+}
+
+int ServeCommand::run(ProgramContext& context) {
+  CompositionServer::Options options;
+  std::string reason;
+  if (!parseListen(&options.host, &options.port, &reason)) {
+    context.err() << "wexmidi serve: " << reason << "\n";
+    return 2;
+  }
+  options.token = token_;
+  if (options.token.empty() && !RequestGuard::isLoopback(options.host)) {
+    options.token = generatedToken();
+  }
+  options.webRoot = webRoot_.empty() ? defaultWebRoot() : webRoot_;
+
+  std::unique_ptr<MidiFilePlayer> player;
+  if (!playFile_.empty()) {
+    player = MidiFilePlayer::load(playFile_, &reason);
+    if (!player) {
+      context.err() << "wexmidi serve: --play " << reason << "\n";
+      return 1;
+    }
+    if (!context.startMIDIServices()) return 1;
+    if (!player->publish(&reason)) {
+      context.err() << "wexmidi serve: --play: " << reason << "\n";
+      return 1;
+    }
+  }
+  auto session = CompositionSession::openOrCreate(context, "serve", file_);
+  if (!session) return 1;
+  Composition& composition = session->composition();
+  for (const auto& assignment : sets_) {
+    if (!session->applySetting(assignment, &reason)) {
+      context.err() << "wexmidi serve: --set " << assignment << ": " << reason << "\n";
+      return 2;
+    }
+  }
+
+  MidiTools tools;
+  CompositionCommands commands(composition, file_, true, &tools);
+  CompositionServer server(composition, commands, options);
+  if (!server.start(&reason)) {
+    context.err() << "wexmidi serve: " << reason << "\n";
+    return 1;
+  }
+  tools.startMonitor(
+      [&server](const ValueJSON::Json& line) { server.events().publishEvent("midi", line); });
+  context.out() << server.url() << std::endl;
+
+  InterruptWatch interrupts;
+  LineReader reader;
+  if (context.interactiveInput()) reader.start(context.in());
+  using Clock = std::chrono::steady_clock;
+  const auto end = seconds_ < 0 ? Clock::time_point::max()
+                                : Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                     std::chrono::duration<double>(seconds_));
+  composition.start(rate_);
+  if (player) player->start();
+  while (!InterruptWatch::interrupted() && Clock::now() < end) {
+    if (isMainThread()) {
+      MainThread::runPendingTasks(std::chrono::milliseconds(10));
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    while (auto line = reader.next()) {
+      if (line->find_first_not_of(" \t") == std::string::npos) continue;
+      try {
+        context.out() << commands.performLine(*line).dump() << std::endl;
+      } catch (const CommandError& error) {
+        context.err() << "wexmidi serve: " << error.what() << std::endl;
+        server.events().publishEvent("failure", ValueJSON::Json{{"error", error.what()}});
+      }
+    }
+  }
+  if (player) player->stop();
+  tools.stopMonitor();
+  server.stop();
+  composition.stop();
+  reader.stop();
+  composition.closeAllPanels();
+  return 0;
+}
+
+}  // namespace wex

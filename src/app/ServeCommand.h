@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/Command.h"
+
+namespace wex {
+
+// `wexmidi serve FILE`: runs the composition as `run` does (the same
+// evaluation, options and commands on standard input) and serves a page and
+// an HTTP API to watch and edit it. A FILE that does not exist yet starts an
+// empty composition that saving writes there.
+class ServeCommand : public Command {
+ public:
+  static constexpr int kDefaultPort = 8760;
+
+  CLI::App* add(CLI::App& program) override;
+  int run(ProgramContext& context) override;
+
+ private:
+  bool parseListen(std::string* host, int* port, std::string* reason) const;
+
+  std::string file_;
+  double seconds_ = -1;  // below 0: until interrupted
+  double rate_ = 60;
+  std::vector<std::string> sets_;
+  std::string playFile_;
+  std::string listen_ = "127.0.0.1:8760";
+  std::string token_;
+  std::string webRoot_;
+};
+
+}  // namespace wex

@@ -1,0 +1,269 @@
+#include "server/CompositionCommands.h"
+
+#include "host/CompositionFile.h"
+#include "host/Structure.h"
+#include "server/MidiTools.h"
+#include "server/PanelView.h"
+#include "support/MainThread.h"
+
+namespace wex {
+
+namespace {
+
+using Json = CompositionCommands::Json;
+
+const char* const kCommandNames =
+    "set, panel, save, add, remove, connect, disconnect, move or send";
+
+std::string text(const Json& command, const char* key) {
+  if (!command.contains(key) || !command[key].is_string()) {
+    throw CommandError(std::string("\"") + key + "\" must be a string");
+  }
+  return command[key].get<std::string>();
+}
+
+uint64_t row(const Json& command, const char* key) {
+  if (!command[key].is_number_unsigned()) {
+    throw CommandError(std::string("\"") + key + "\" must be a row number");
+  }
+  return command[key].get<uint64_t>();
+}
+
+PortAddress address(const Json& command, const char* key) {
+  const std::string spec = text(command, key);
+  PortAddress result;
+  if (!PortAddress::parse(spec, &result)) {
+    throw CommandError(std::string("\"") + key + "\" must be ID.PORT, got \"" + spec + "\"");
+  }
+  return result;
+}
+
+PatchPositions::Point point(const Json& command) {
+  const Json& position = command.value("position", Json());
+  if (!position.is_array() || position.size() != 2 || !position[0].is_number() ||
+      !position[1].is_number()) {
+    throw CommandError("\"position\" must be a list of two numbers [x, y]");
+  }
+  return {position[0].get<double>(), position[1].get<double>()};
+}
+
+void check(bool done, const std::string& reason) {
+  if (!done) throw CommandError(reason);
+}
+
+}  // namespace
+
+CompositionCommands::CompositionCommands(Composition& composition, std::string file,
+                                         bool savesAnywhere, MidiTools* tools)
+    : composition_(composition),
+      file_(std::move(file)),
+      savesAnywhere_(savesAnywhere),
+      tools_(tools) {}
+
+void CompositionCommands::setObserver(Observer observer) {
+  performOnMainThreadAndWait([&] { observer_ = std::move(observer); });
+}
+
+Json CompositionCommands::performLine(const std::string& line) {
+  Json command = Json::parse(line, nullptr, false);
+  if (command.is_discarded() || !command.is_object()) {
+    throw CommandError("expected a JSON object per line, got: " + line);
+  }
+  return perform(command);
+}
+
+Json CompositionCommands::perform(const Json& command) {
+  if (!command.is_object()) throw CommandError("a command is a JSON object");
+  Json answer;
+  std::string failure;
+  performOnMainThreadAndWait([&] {
+    try {
+      answer = dispatch(command);
+    } catch (const CommandError& error) {
+      failure = error.what();
+    } catch (const std::exception& error) {
+      // The composition's own refusals (CompositionError and the like).
+      failure = error.what();
+    }
+  });
+  if (!failure.empty()) throw CommandError(failure);
+  return answer;
+}
+
+Json CompositionCommands::dispatch(const Json& command) {
+  if (command.contains("set")) return set(command);
+  if (command.contains("panel")) return panel(command);
+  if (command.contains("save")) return save(command);
+  if (command.contains("add")) return add(command);
+  if (command.contains("remove")) return remove(command);
+  if (command.contains("connect")) return connect(command);
+  if (command.contains("disconnect")) return disconnect(command);
+  if (command.contains("move")) return move(command);
+  if (command.contains("send")) return send(command);
+  throw CommandError(std::string("unknown command (") + kCommandNames + "): " + command.dump());
+}
+
+void CompositionCommands::changed(Change change, const std::string& id) {
+  if (change != Change::Saved) unsaved_ = true;
+  if (observer_) observer_(change, id);
+}
+
+Json CompositionCommands::set(const Json& command) {
+  const PortAddress input = address(command, "set");
+  if (!command.contains("value")) throw CommandError("\"set\" needs a \"value\"");
+  auto plugIn = composition_.patch(input.patchId);
+  check(plugIn != nullptr, "there is no patch \"" + input.patchId + "\"");
+  auto port = plugIn->portTable().port(QCPortDirection::Input, input.key);
+  check(port.has_value(),
+        "patch \"" + input.patchId + "\" has no input port \"" + input.key + "\"");
+  Value value;
+  std::string why;
+  check(ValueJSON::fromJSONForPort(command["value"], port->type, &value, &why),
+        input.text() + ": input of type " + portTypeName(port->type) + ": " + why);
+  composition_.setInputValue(input, value);
+  changed(Change::Values, input.patchId);
+  return Json{{"set", input.text()}};
+}
+
+Json CompositionCommands::panel(const Json& command) {
+  const std::string id = text(command, "panel");
+  if (command.value("close", false)) {
+    composition_.closePanel(id);
+    return Json{{"closed", id}};
+  }
+  QCPlugInViewController* controller = composition_.openPanel(id);
+  check(controller != nullptr, composition_.patch(id) ? "patch \"" + id + "\" has no settings panel"
+                                                      : "there is no patch \"" + id + "\"");
+  if (editPanel(*controller, command)) changed(Change::Panel, id);
+  return Json{{"panel", PanelView::describe(*controller, id)}};
+}
+
+// True when the command edited the panel.
+bool CompositionCommands::editPanel(QCPlugInViewController& controller, const Json& command) {
+  std::string reason;
+  if (command.contains("tick") || command.contains("untick")) {
+    const bool on = command.contains("tick");
+    check(PanelView::tick(controller, row(command, on ? "tick" : "untick"), on, &reason), reason);
+    return true;
+  }
+  if (command.contains("switch")) {
+    const std::string name = text(command, "switch");
+    const Json state = command.value("state", Json());
+    bool on = false;
+    if (state.is_boolean()) {
+      on = state.get<bool>();
+    } else if (!state.is_string() || !PanelView::parseState(state.get<std::string>(), &on)) {
+      throw CommandError("\"state\" must be \"on\" or \"off\"");
+    }
+    check(PanelView::setSwitch(controller, name, on, &reason), reason);
+    return true;
+  }
+  if (command.contains("number")) {
+    const std::string name = text(command, "number");
+    check(command.value("value", Json()).is_number_unsigned(),
+          "\"value\" must be an unsigned integer");
+    check(PanelView::setNumber(controller, name, command["value"].get<uint64_t>(), &reason),
+          reason);
+    return true;
+  }
+  return false;
+}
+
+Json CompositionCommands::save(const Json& command) {
+  std::string path = file_;
+  if (command["save"].is_string()) {
+    path = command["save"].get<std::string>();
+    check(savesAnywhere_ || path == file_,
+          "save writes the composition's own file only (" + file_ + ")");
+  } else if (command["save"] != true) {
+    throw CommandError("\"save\" must be a file name, or true for the composition's own file");
+  }
+  check(!path.empty(), "the composition has no file to save to");
+  try {
+    CompositionFile::save(composition_, path);
+  } catch (const CompositionFileError& error) {
+    throw CommandError(error.what());
+  }
+  if (path == file_) {
+    unsaved_ = false;
+    changed(Change::Saved, "");
+  }
+  return Json{{"saved", path}};
+}
+
+Json CompositionCommands::add(const Json& command) {
+  const std::string className = text(command, "add");
+  const QCPlugInClass* plugInClass = composition_.registry().classNamed(className);
+  check(plugInClass != nullptr, "unknown patch class \"" + className + "\"");
+  std::string id;
+  if (command.contains("id")) {
+    id = text(command, "id");
+  } else {
+    // The class name without its "MIDI_" and "PlugIn", numbered: "CCDistributor2".
+    std::string stem = className;
+    if (stem.rfind("MIDI_", 0) == 0) stem = stem.substr(5);
+    if (stem.size() > 6 && stem.ends_with("PlugIn")) stem.resize(stem.size() - 6);
+    if (stem.empty()) stem = "patch";
+    for (int n = 1; id.empty() || composition_.patch(id); ++n) id = stem + std::to_string(n);
+  }
+  const bool placed = command.contains("position");
+  const PatchPositions::Point where = placed ? point(command) : PatchPositions::Point{};
+  composition_.addPatch(id, className);
+  if (placed) composition_.positions().set(id, where);
+  changed(Change::Structure, id);
+  return Json{{"added", id}};
+}
+
+Json CompositionCommands::remove(const Json& command) {
+  const std::string id = text(command, "remove");
+  composition_.removePatch(id);
+  changed(Change::Structure, id);
+  return Json{{"removed", id}};
+}
+
+Json CompositionCommands::connect(const Json& command) {
+  const PortAddress from = address(command, "connect");
+  const PortAddress to = address(command, "to");
+  composition_.connect(from, to);
+  changed(Change::Structure, to.patchId);
+  return Json{{"connected", from.text()}, {"to", to.text()}};
+}
+
+Json CompositionCommands::disconnect(const Json& command) {
+  const PortAddress to = address(command, "disconnect");
+  check(composition_.isConnected(to), "input " + to.text() + " has no connection");
+  composition_.disconnect(to);
+  changed(Change::Structure, to.patchId);
+  return Json{{"disconnected", to.text()}};
+}
+
+Json CompositionCommands::move(const Json& command) {
+  const std::string id = text(command, "move");
+  check(composition_.patch(id) != nullptr, "there is no patch \"" + id + "\"");
+  composition_.positions().set(id, point(command));
+  changed(Change::Structure, id);
+  return Json{{"moved", id}};
+}
+
+Json CompositionCommands::send(const Json& command) {
+  check(tools_ != nullptr, "sending is not available here");
+  const Json& list = command["send"];
+  check(list.is_array() && !list.empty(), "\"send\" must be a non-empty list of message values");
+  std::vector<Value> messages;
+  for (const auto& item : list) messages.push_back(ValueJSON::fromJSON(item));
+  std::vector<std::string> names;
+  if (command.contains("to")) {
+    const Json& to = command["to"];
+    check(to.is_array(), "\"to\" must be a list of destination names");
+    for (const auto& name : to) {
+      check(name.is_string(), "\"to\" must be a list of destination names");
+      names.push_back(name.get<std::string>());
+    }
+  }
+  std::vector<std::string> chosen;
+  std::string reason;
+  check(tools_->send(messages, names, &chosen, &reason), reason);
+  return Json{{"sent", messages.size()}, {"to", chosen}};
+}
+
+}  // namespace wex

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "host/Composition.h"
+#include "server/CompositionCommands.h"
+#include "server/CompositionWatcher.h"
+#include "server/EventHub.h"
+#include "server/RequestGuard.h"
+
+namespace httplib {
+class Server;
+class Request;
+class Response;
+}  // namespace httplib
+
+namespace wex {
+
+// The HTTP API and event stream of a running composition, and the page:
+//
+//   GET  /api/composition        patches, ports with values, connections, positions
+//   GET  /api/classes            the patch classes
+//   GET  /api/patches/ID/panel   a patch's settings panel as data
+//   POST /api/commands           one command (see CompositionCommands); 400 when bad
+//   GET  /api/events             Server-Sent Events: values, composition, panel, midi,
+//                                state, failure, dropped
+//   GET  /...                    the page's files, from the web folder
+//
+// Every request passes the RequestGuard first (403, 401); bodies above 1 MiB
+// get 413. Requests are served on the server's own threads; commands run on
+// the main thread.
+class CompositionServer {
+ public:
+  struct Options {
+    std::string host = "127.0.0.1";
+    int port = 8760;      // 0: any free port
+    std::string token;    // required when not on the loopback
+    std::string webRoot;  // the built page; none: a short note instead
+  };
+  static constexpr size_t kMaxBodyBytes = 1 << 20;
+  static constexpr size_t kThreads = 24;
+  // Event streams beyond this are refused (503), so requests always find a thread.
+  static constexpr size_t kMaxStreams = 16;
+
+  CompositionServer(Composition& composition, CompositionCommands& commands, Options options);
+  ~CompositionServer();
+  CompositionServer(const CompositionServer&) = delete;
+  CompositionServer& operator=(const CompositionServer&) = delete;
+
+  // Binds and starts serving on a thread of its own. False, with the reason,
+  // when the address cannot be bound (or needs a token that is missing).
+  bool start(std::string* reason);
+  void stop();
+
+  int port() const { return port_; }
+  // The page's address, with the token when there is one.
+  std::string url() const;
+  EventHub& events() { return hub_; }
+
+ private:
+  void route();
+  void serveComposition(httplib::Response& response);
+  void servePanel(const std::string& id, httplib::Response& response);
+  void serveCommand(const httplib::Request& request, httplib::Response& response);
+  void serveEvents(httplib::Response& response);
+  void onChange(CompositionCommands::Change change, const std::string& id);
+
+  Composition& composition_;
+  CompositionCommands& commands_;
+  Options options_;
+  std::unique_ptr<RequestGuard> guard_;
+  EventHub hub_;
+  CompositionWatcher watcher_;
+  std::unique_ptr<httplib::Server> server_;
+  std::thread thread_;
+  int port_ = 0;
+};
+
+}  // namespace wex

@@ -1,0 +1,328 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "host/CompositionFile.h"
+#include "midi/EmbeddedServicesFixture.h"
+#include "patches/WexPatches.h"
+#include "server/CompositionCommands.h"
+#include "server/CompositionServer.h"
+#include "server/MidiTools.h"
+
+namespace wex {
+namespace {
+
+using Json = ValueJSON::Json;
+using ::testing::HasSubstr;
+
+constexpr uint64_t kControlChange7 = 0xB00740;  // channel 1, controller 7, value 64
+
+// The distributors example served on a free port, running.
+class ServerFixture : public EmbeddedServicesFixture {
+ protected:
+  explicit ServerFixture(std::string token = "", std::string host = "127.0.0.1") {
+    registerWexPatches(registry);
+    composition = CompositionFile::load(
+        std::string(WEX_SOURCE_DIR) + "/examples/distributors.wexcomp.json", registry);
+    file = (std::filesystem::temp_directory_path() /
+            ("wexmidi-server-test-" + std::to_string(::getpid()) + ".json"))
+               .string();
+    tools = std::make_unique<MidiTools>();
+    commands = std::make_unique<CompositionCommands>(*composition, file, false, tools.get());
+    CompositionServer::Options options;
+    options.host = host;
+    options.port = 0;
+    options.token = std::move(token);
+    server = std::make_unique<CompositionServer>(*composition, *commands, options);
+    std::string reason;
+    EXPECT_TRUE(server->start(&reason)) << reason;
+    client = std::make_unique<httplib::Client>("127.0.0.1", server->port());
+    composition->start(200);
+  }
+  ~ServerFixture() override {
+    server->stop();
+    composition->stop();
+    composition->closeAllPanels();
+    server.reset();
+    commands.reset();
+    tools.reset();
+    composition.reset();
+    std::filesystem::remove(file);
+  }
+
+  // Posts a command; the status and the answer.
+  std::pair<int, Json> post(const Json& command) {
+    auto result = client->Post("/api/commands", command.dump(), "application/json");
+    if (!result) return {0, Json()};
+    return {result->status, Json::parse(result->body, nullptr, false)};
+  }
+  Json get(const std::string& path) {
+    auto result = client->Get(path);
+    EXPECT_TRUE(result && result->status == 200) << path;
+    return result ? Json::parse(result->body, nullptr, false) : Json();
+  }
+  // Reads the event stream until `until` holds for what came, or a few seconds pass.
+  std::string readEvents(const std::function<bool(const std::string&)>& until,
+                         const std::function<void()>& afterConnect = nullptr) {
+    std::string received;
+    httplib::Client stream("127.0.0.1", server->port());
+    stream.set_read_timeout(std::chrono::seconds(5));
+    std::thread trigger;
+    bool triggered = false;
+    stream.Get("/api/events", [&](const char* data, size_t length) {
+      received.append(data, length);
+      if (!triggered && afterConnect) {
+        triggered = true;
+        trigger = std::thread(afterConnect);
+      }
+      return !until(received);
+    });
+    if (trigger.joinable()) trigger.join();
+    return received;
+  }
+  std::vector<std::string> dynamicOutputs(const std::string& id) const {
+    std::vector<std::string> keys;
+    for (const auto& port : composition->patch(id)->portTable().ports(QCPortDirection::Output)) {
+      if (!port.isProperty) keys.push_back(port.key);
+    }
+    return keys;
+  }
+
+  PlugInRegistry registry;
+  std::unique_ptr<Composition> composition;
+  std::string file;
+  std::unique_ptr<MidiTools> tools;
+  std::unique_ptr<CompositionCommands> commands;
+  std::unique_ptr<CompositionServer> server;
+  std::unique_ptr<httplib::Client> client;
+};
+
+TEST_F(ServerFixture, TheCompositionListsPatchesPortsValuesAndConnections) {
+  const Json body = get("/api/composition");
+  ASSERT_EQ(body["patches"].size(), 3u);
+  EXPECT_EQ(body["patches"][1]["id"], "cc");
+  EXPECT_EQ(body["patches"][1]["class"], "MIDI_CCDistributorPlugIn");
+  EXPECT_EQ(body["patches"][1]["name"], "wex MIDI CC Message Distributor");
+  EXPECT_EQ(body["patches"][1]["inputs"][0]["name"], "Messages");
+  EXPECT_EQ(body["patches"][1]["inputs"][0]["connected"], true);
+  EXPECT_EQ(body["connections"].size(), 2u);
+  EXPECT_EQ(body["connections"][0],
+            (Json{{"from", "rx.outputMessages"}, {"to", "cc.inputMessages"}}));
+  EXPECT_EQ(body["unsaved"], false);
+  EXPECT_EQ(get("/api/classes").size(), registry.classes().size());
+  EXPECT_EQ(get("/api/patches/cc/panel")["panel"], "CCDistributorSettings");
+}
+
+TEST_F(ServerFixture, EveryCommandChangesTheCompositionAsItSays) {
+  EXPECT_EQ(post({{"add", "MIDI_GroupPlugIn"}, {"id", "group"}, {"position", {10, 20}}}).first,
+            200);
+  ASSERT_TRUE(composition->patch("group"));
+  EXPECT_EQ(composition->positions().get("group"), (PatchPositions::Point{10, 20}));
+  EXPECT_TRUE(commands->unsaved());
+
+  EXPECT_EQ(post({{"move", "group"}, {"position", {30.5, 40}}}).first, 200);
+  EXPECT_EQ(composition->positions().get("group"), (PatchPositions::Point{30.5, 40}));
+
+  EXPECT_EQ(post({{"connect", "cc.controller7"}, {"to", "group.message0"}}).first, 200);
+  EXPECT_TRUE(composition->isConnected(PortAddress{"group", "message0"}));
+  EXPECT_EQ(post({{"disconnect", "group.message0"}}).first, 200);
+  EXPECT_FALSE(composition->isConnected(PortAddress{"group", "message0"}));
+
+  EXPECT_EQ(post({{"set", "cc.inputChannel"}, {"value", 3}}).first, 200);
+  EXPECT_EQ(composition->inputValue(PortAddress{"cc", "inputChannel"}).toDouble(), 3);
+
+  auto [status, panel] = post({{"panel", "group"}, {"number", "numberOfMessages"}, {"value", 4}});
+  EXPECT_EQ(status, 200);
+  EXPECT_EQ(panel["panel"]["numbers"][0]["value"], 4);
+
+  const auto before = dynamicOutputs("cc").size();
+  EXPECT_EQ(post({{"panel", "cc"}, {"tick", 20}}).first, 200);
+  EXPECT_EQ(dynamicOutputs("cc").size(), before + 1);
+  EXPECT_EQ(post({{"panel", "cc"}, {"untick", 20}}).first, 200);
+  EXPECT_EQ(dynamicOutputs("cc").size(), before);
+
+  // Learning: the switch on, a new controller arrives (on the channel set
+  // above), the switch off.
+  EXPECT_EQ(post({{"panel", "cc"}, {"switch", "learn"}, {"state", "on"}}).first, 200);
+  auto [sent, answer] = post({{"send", {0xB31540}}, {"to", {"wexmidi Loopback"}}});
+  EXPECT_EQ(sent, 200) << answer.dump();
+  EXPECT_EQ(answer["to"], Json({"wexmidi Loopback"}));
+  ASSERT_TRUE(services->waitUntilDelivered(10));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(post({{"panel", "cc"}, {"switch", "learn"}, {"state", "off"}}).first, 200);
+  for (int i = 0; i < 200 && dynamicOutputs("cc").size() == before; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(dynamicOutputs("cc").size(), before + 1);
+
+  EXPECT_EQ(post({{"save", true}}).first, 200);
+  EXPECT_FALSE(commands->unsaved());
+  PlugInRegistry other;
+  registerWexPatches(other);
+  auto saved = CompositionFile::load(file, other);
+  EXPECT_EQ(saved->patchIds(), composition->patchIds());
+  EXPECT_EQ(saved->positions().get("group"), (PatchPositions::Point{30.5, 40}));
+  EXPECT_EQ(saved->connections(), composition->connections());
+
+  EXPECT_EQ(post({{"remove", "group"}}).first, 200);
+  EXPECT_FALSE(composition->patch("group"));
+  EXPECT_FALSE(composition->positions().get("group"));
+  EXPECT_EQ(post({{"add", "MIDI_GroupPlugIn"}}).second["added"], "Group1");
+}
+
+TEST_F(ServerFixture, ABadCommandGets400WithTheReasonAndChangesNothing) {
+  const std::string before = CompositionFile::serialize(*composition);
+  const std::vector<std::pair<Json, std::string>> cases = {
+      {Json::array(), "one JSON object"},
+      {{{"jump", 1}}, "unknown command"},
+      {{{"set", "cc.inputChannel"}}, "needs a \"value\""},
+      {{{"set", "cc.nothing"}, {"value", 1}}, "has no input port \"nothing\""},
+      {{{"set", "cc.inputChannel"}, {"value", "x"}}, "input of type index"},
+      {{{"set", "ccinputChannel"}, {"value", 1}}, "must be ID.PORT"},
+      {{{"panel", "nobody"}}, "there is no patch \"nobody\""},
+      {{{"panel", "cc"}, {"tick", 500}}, "beyond the"},
+      {{{"panel", "cc"}, {"tick", -1}}, "must be a row number"},
+      {{{"panel", "cc"}, {"switch", "fly"}, {"state", "on"}}, "has no switch \"fly\""},
+      {{{"panel", "cc"}, {"switch", "learn"}, {"state", "maybe"}}, "\"on\" or \"off\""},
+      {{{"panel", "cc"}, {"number", "n"}, {"value", 1}}, "has no number \"n\""},
+      {{{"save", "/tmp/elsewhere.json"}}, "own file only"},
+      {{{"save", 7}}, "must be a file name"},
+      {{{"add", "NoSuchPlugIn"}}, "unknown patch class"},
+      {{{"add", "MIDI_GroupPlugIn"}, {"id", "cc"}}, "duplicate patch id"},
+      {{{"add", "MIDI_GroupPlugIn"}, {"id", "g"}, {"position", {1}}}, "two numbers"},
+      {{{"remove", "nobody"}}, "there is no patch"},
+      {{{"connect", "cc.inputChannel"}, {"to", "notes.inputChannel"}}, "has no output port"},
+      {{{"connect", "rx.outputMessages"}, {"to", "cc.inputMessages"}}, "connected already"},
+      {{{"disconnect", "cc.inputChannel"}}, "has no connection"},
+      {{{"move", "nobody"}, {"position", {1, 2}}}, "there is no patch"},
+      {{{"move", "cc"}, {"position", "here"}}, "two numbers"},
+      {{{"send", Json::array()}}, "non-empty list"},
+      {{{"send", {"nonsense"}}}, "yields no message"},
+      {{{"send", {kControlChange7}}, {"to", {"no such place"}}}, "no such place"},
+  };
+  for (const auto& [command, reason] : cases) {
+    auto [status, answer] = post(command);
+    EXPECT_EQ(status, 400) << command.dump();
+    EXPECT_THAT(answer.value("error", ""), HasSubstr(reason)) << command.dump();
+  }
+  auto notJson = client->Post("/api/commands", "{set", "application/json");
+  ASSERT_TRUE(notJson);
+  EXPECT_EQ(notJson->status, 400);
+  EXPECT_EQ(CompositionFile::serialize(*composition), before);
+  EXPECT_FALSE(commands->unsaved());
+  EXPECT_FALSE(std::filesystem::exists("/tmp/elsewhere.json"));
+}
+
+TEST_F(ServerFixture, RequestsFromAnotherSiteOrHostOrTooLargeAreRefused) {
+  auto foreignOrigin = client->Get("/api/composition", {{"Origin", "http://example.com"}});
+  ASSERT_TRUE(foreignOrigin);
+  EXPECT_EQ(foreignOrigin->status, 403);
+  auto crossSitePost = client->Post("/api/commands", {{"Origin", "http://example.com"}},
+                                    R"({"remove": "cc"})", "application/json");
+  ASSERT_TRUE(crossSitePost);
+  EXPECT_EQ(crossSitePost->status, 403);
+  EXPECT_TRUE(composition->patch("cc"));
+
+  // A name rebound to the loopback by a foreign site.
+  httplib::Client rebound("127.0.0.1", server->port());
+  auto foreignHost = rebound.Get("/api/composition", {{"Host", "attacker.example:80"}});
+  ASSERT_TRUE(foreignHost);
+  EXPECT_EQ(foreignHost->status, 403);
+
+  const std::string ownOrigin = "http://127.0.0.1:" + std::to_string(server->port());
+  auto sameOrigin = client->Get("/api/composition", {{"Origin", ownOrigin}});
+  ASSERT_TRUE(sameOrigin);
+  EXPECT_EQ(sameOrigin->status, 200);
+
+  auto large = client->Post("/api/commands", std::string(CompositionServer::kMaxBodyBytes + 1, ' '),
+                            "application/json");
+  ASSERT_TRUE(large);
+  EXPECT_EQ(large->status, 413);
+
+  auto form = client->Post("/api/commands", R"({"remove": "cc"})", "text/plain");
+  ASSERT_TRUE(form);
+  EXPECT_EQ(form->status, 415);
+  EXPECT_TRUE(composition->patch("cc"));
+}
+
+class TokenServerFixture : public ServerFixture {
+ protected:
+  TokenServerFixture() : ServerFixture("s3cret") {}
+};
+
+TEST_F(TokenServerFixture, WithoutItsTokenEveryRequestGets401) {
+  for (const char* path : {"/api/composition", "/api/classes", "/", "/api/events"}) {
+    auto result = client->Get(path);
+    ASSERT_TRUE(result) << path;
+    EXPECT_EQ(result->status, 401) << path;
+  }
+  auto wrong = client->Get("/api/composition?token=guess");
+  ASSERT_TRUE(wrong);
+  EXPECT_EQ(wrong->status, 401);
+
+  auto byParameter = client->Get("/api/composition?token=s3cret");
+  ASSERT_TRUE(byParameter);
+  EXPECT_EQ(byParameter->status, 200);
+  EXPECT_THAT(byParameter->get_header_value("Set-Cookie"), HasSubstr("wexmidi-token=s3cret"));
+  auto byCookie = client->Get("/api/composition", {{"Cookie", "a=b; wexmidi-token=s3cret"}});
+  ASSERT_TRUE(byCookie);
+  EXPECT_EQ(byCookie->status, 200);
+  auto byHeader = client->Get("/api/composition", {{"Authorization", "Bearer s3cret"}});
+  ASSERT_TRUE(byHeader);
+  EXPECT_EQ(byHeader->status, 200);
+  EXPECT_EQ(server->url(), "http://127.0.0.1:" + std::to_string(server->port()) + "/?token=s3cret");
+}
+
+TEST(CompositionServerTest, OffTheLoopbackItWillNotStartWithoutAToken) {
+  PlugInRegistry registry;
+  Composition composition(registry);
+  CompositionCommands commands(composition, "", false, nullptr);
+  CompositionServer::Options options;
+  options.host = "0.0.0.0";
+  options.port = 0;
+  CompositionServer server(composition, commands, options);
+  std::string reason;
+  EXPECT_FALSE(server.start(&reason));
+  EXPECT_THAT(reason, HasSubstr("needs a token"));
+}
+
+TEST_F(ServerFixture, MidiThatArrivesShowsInTheStreamAsValuesAndMonitorLines) {
+  tools->startMonitor([this](const Json& line) { server->events().publishEvent("midi", line); });
+  const std::string received = readEvents(
+      [](const std::string& text) {
+        return text.find("\"cc.controller7\"") != std::string::npos &&
+               text.find("event: midi") != std::string::npos;
+      },
+      [this] {
+        post({{"send", {kControlChange7}}, {"to", {"wexmidi Loopback"}}});
+      });
+  tools->stopMonitor();
+  EXPECT_THAT(received, HasSubstr("event: state"));
+  EXPECT_THAT(received, HasSubstr("\"cc.controller7\":64"));
+  EXPECT_THAT(received, HasSubstr("\"text\":"));
+}
+
+TEST_F(ServerFixture, AClientThatLeavesMidStreamIsForgottenAndOthersGoOn) {
+  int chunks = 0;
+  readEvents([&](const std::string&) { return ++chunks >= 1; });
+  for (int i = 0; i < 200 && server->events().clientCount() > 0; ++i) {
+    post({{"set", "cc.inputChannel"}, {"value", i % 16}});
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(server->events().clientCount(), 0u);
+  const std::string received = readEvents(
+      [](const std::string& text) {
+        return text.find("\"cc.inputChannel\":5") != std::string::npos;
+      },
+      [this] {
+        post({{"set", "cc.inputChannel"}, {"value", 5}});
+      });
+  EXPECT_THAT(received, HasSubstr("\"cc.inputChannel\":5"));
+}
+
+}  // namespace
+}  // namespace wex

@@ -1,0 +1,345 @@
+// The page of `wexmidi serve`: the composition as boxes and wires, live
+// values, the selected patch's settings, a MIDI monitor. Everything it knows
+// comes from the API; every change it makes is one command.
+"use strict";
+
+const $ = (id) => document.getElementById(id);
+const MONITOR_LINES = 200;
+
+const state = {
+  composition: { patches: [], connections: [] },
+  nodeOf: new Map(), // patch id -> editor node id
+  patchOf: new Map(), // editor node id -> patch
+  selected: null, // patch id
+  quiet: 0, // while > 0, editor events are ours, not the user's
+  dropped: 0,
+};
+
+const editor = new Drawflow($("editor"));
+editor.reroute = false;
+editor.start();
+
+// ---- talking to the server
+
+async function api(path, options = {}) {
+  const response = await fetch(path, options);
+  const body = await response.json().catch(() => ({}));
+  if (!response.ok) throw new Error(body.error || `${response.status} ${response.statusText}`);
+  return body;
+}
+
+async function command(body) {
+  try {
+    return await api("api/commands", {
+      method: "POST",
+      headers: { "Content-Type": "application/json" },
+      body: JSON.stringify(body),
+    });
+  } catch (error) {
+    showError(error.message);
+    throw error;
+  }
+}
+
+function showError(text) {
+  $("error-text").textContent = text;
+  $("error").hidden = false;
+}
+$("error-close").onclick = () => ($("error").hidden = true);
+
+// ---- the graph
+
+function shortValue(value) {
+  if (value === null || value === undefined) return "";
+  if (typeof value === "number") return Number.isInteger(value) ? String(value) : value.toFixed(3);
+  if (Array.isArray(value)) return value.length ? `[${value.length}] ${JSON.stringify(value)}` : "[]";
+  if (typeof value === "object") return JSON.stringify(value);
+  return String(value);
+}
+
+function escapeHtml(text) {
+  return String(text).replace(/[&<>"']/g, (c) => `&#${c.charCodeAt(0)};`);
+}
+
+function portRow(patch, port, direction) {
+  const address = `${patch.id}.${port.key}`;
+  const value = `<span class="value" data-port="${escapeHtml(address)}">${escapeHtml(shortValue(port.value))}</span>`;
+  const name = `<span class="name" title="${escapeHtml(port.key)} (${port.type})">${escapeHtml(port.name)}</span>`;
+  return direction === "in"
+    ? `<span class="port in">${name}${value}</span>`
+    : `<span class="port out">${value}${name}</span>`;
+}
+
+function boxHtml(patch) {
+  return `<div class="box-title">${escapeHtml(patch.name)} <small>${escapeHtml(patch.id)}</small></div>
+    <div class="box-ports"><div>${patch.inputs.map((p) => portRow(patch, p, "in")).join("")}</div>
+    <div>${patch.outputs.map((p) => portRow(patch, p, "out")).join("")}</div></div>`;
+}
+
+// What a rebuild must redraw: everything but values.
+function shape(composition) {
+  return JSON.stringify({
+    patches: composition.patches.map((p) => [p.id, p.position, p.inputs.map((i) => i.key + i.name),
+      p.outputs.map((o) => o.key + o.name)]),
+    connections: composition.connections,
+  });
+}
+
+function draw(composition) {
+  state.quiet++;
+  try {
+    editor.clear();
+    state.nodeOf.clear();
+    state.patchOf.clear();
+    composition.patches.forEach((patch, index) => {
+      const [x, y] = patch.position ?? [40 + (index % 3) * 290, 40 + Math.floor(index / 3) * 280];
+      const node = editor.addNode(patch.id, patch.inputs.length, patch.outputs.length, x, y,
+        "patch", { id: patch.id }, boxHtml(patch));
+      state.nodeOf.set(patch.id, node);
+      state.patchOf.set(String(node), patch);
+    });
+    for (const { from, to } of composition.connections) {
+      const [source, output] = split(from);
+      const [target, input] = split(to);
+      const sourcePatch = composition.patches.find((p) => p.id === source);
+      const targetPatch = composition.patches.find((p) => p.id === target);
+      if (!sourcePatch || !targetPatch) continue;
+      editor.addConnection(state.nodeOf.get(source), state.nodeOf.get(target),
+        `output_${sourcePatch.outputs.findIndex((p) => p.key === output) + 1}`,
+        `input_${targetPatch.inputs.findIndex((p) => p.key === input) + 1}`);
+    }
+    const selected = state.nodeOf.get(state.selected);
+    if (selected) document.getElementById(`node-${selected}`)?.classList.add("selected");
+  } finally {
+    state.quiet--;
+  }
+}
+
+function split(address) {
+  const dot = address.indexOf(".");
+  return [address.slice(0, dot), address.slice(dot + 1)];
+}
+
+function portKey(nodeId, slot, direction) {
+  const patch = state.patchOf.get(String(nodeId));
+  const index = Number(slot.split("_")[1]) - 1;
+  const port = (direction === "in" ? patch.inputs : patch.outputs)[index];
+  return `${patch.id}.${port.key}`;
+}
+
+async function refresh() {
+  const composition = await api("api/composition");
+  $("unsaved").hidden = !composition.unsaved;
+  if (shape(composition) !== shape(state.composition)) draw(composition);
+  else composition.patches.forEach((p) => [...p.inputs, ...p.outputs].forEach((port) =>
+    showValue(`${p.id}.${port.key}`, port.value)));
+  state.composition = composition;
+  fillAddMenu();
+}
+
+function showValue(address, value) {
+  for (const element of document.querySelectorAll(`[data-port="${CSS.escape(address)}"]`)) {
+    element.textContent = shortValue(value);
+    element.title = JSON.stringify(value);
+  }
+}
+
+// ---- the user's edits in the graph
+
+editor.on("nodeMoved", (node) => {
+  const patch = state.patchOf.get(String(node));
+  const data = editor.getNodeFromId(node);
+  patch.position = [Math.round(data.pos_x), Math.round(data.pos_y)];
+  command({ move: patch.id, position: patch.position }).catch(() => {});
+});
+
+editor.on("connectionCreated", async (c) => {
+  if (state.quiet) return;
+  const from = portKey(c.output_id, c.output_class, "out");
+  const to = portKey(c.input_id, c.input_class, "in");
+  try {
+    await command({ connect: from, to });
+  } catch {
+    state.quiet++;
+    editor.removeSingleConnection(c.output_id, c.input_id, c.output_class, c.input_class);
+    state.quiet--;
+  }
+});
+
+editor.on("connectionRemoved", (c) => {
+  if (state.quiet) return;
+  command({ disconnect: portKey(c.input_id, c.input_class, "in") }).catch(refresh);
+});
+
+editor.on("nodeRemoved", (node) => {
+  if (state.quiet) return;
+  const patch = state.patchOf.get(String(node));
+  if (state.selected === patch.id) select(null);
+  command({ remove: patch.id }).catch(refresh);
+});
+
+editor.on("nodeSelected", (node) => select(state.patchOf.get(String(node))?.id ?? null));
+editor.on("nodeUnselected", () => {
+  if (!state.quiet) select(null);
+});
+
+// ---- the settings of the selected patch
+
+async function select(id) {
+  state.selected = id;
+  const section = $("settings");
+  if (!id) {
+    section.innerHTML = `<h2>Settings</h2><p class="hint">Select a patch to see its settings.</p>`;
+    return;
+  }
+  const patch = state.composition.patches.find((p) => p.id === id);
+  let panel = null;
+  try {
+    panel = await api(`api/patches/${encodeURIComponent(id)}/panel`);
+  } catch {
+    // A patch without a settings panel still has its inputs.
+  }
+  if (state.selected === id) renderSettings(patch, panel);
+}
+
+function renderSettings(patch, panel) {
+  const section = $("settings");
+  const scroll = section.scrollTop;
+  section.replaceChildren();
+  const title = document.createElement("h2");
+  title.textContent = `${patch.name} (${patch.id})`;
+  section.append(title);
+  if (panel) renderPanel(section, patch.id, panel);
+  renderInputs(section, patch);
+  section.scrollTop = scroll;
+}
+
+function control(label, input) {
+  const row = document.createElement("label");
+  row.className = "control";
+  row.append(input, document.createTextNode(label));
+  return row;
+}
+
+function renderPanel(section, id, panel) {
+  for (const number of panel.numbers) {
+    const input = Object.assign(document.createElement("input"),
+      { type: "number", min: number.minimum, max: number.maximum, value: number.value });
+    input.dataset.number = number.name;
+    input.onchange = () => command({ panel: id, number: number.name, value: Number(input.value) })
+      .catch(() => select(id));
+    section.append(control(number.title, input));
+  }
+  for (const item of panel.switches) {
+    const input = Object.assign(document.createElement("input"),
+      { type: "checkbox", checked: item.state === "on" });
+    input.dataset.switch = item.name;
+    input.onchange = () => command({ panel: id, switch: item.name, state: input.checked ? "on" : "off" })
+      .catch(() => select(id));
+    section.append(control(item.title, input));
+  }
+  let tickable = true; // the API ticks the first table with tick boxes
+  for (const table of panel.tables) {
+    const element = document.createElement("table");
+    element.dataset.table = table.name;
+    const head = element.createTHead().insertRow();
+    for (const column of table.columns) head.insertCell().outerHTML = `<th>${escapeHtml(column.title)}</th>`;
+    const hasBoxes = table.columns.some((c) => c.kind === "checkbox");
+    table.rows.forEach((cells, row) => {
+      const line = element.insertRow();
+      cells.forEach((cell, index) => {
+        const column = table.columns[index];
+        const td = line.insertCell();
+        if (column.kind !== "checkbox") {
+          td.textContent = cell ?? "";
+          return;
+        }
+        const box = Object.assign(document.createElement("input"),
+          { type: "checkbox", checked: Number(cell) === 1, disabled: !tickable || !column.editable });
+        box.dataset.row = row;
+        box.onchange = () => command({ panel: id, [box.checked ? "tick" : "untick"]: row })
+          .catch(() => select(id));
+        td.append(box);
+      });
+    });
+    if (hasBoxes) tickable = false;
+    section.append(element);
+  }
+}
+
+function renderInputs(section, patch) {
+  const open = patch.inputs.filter((p) => !p.connected && ["number", "index", "boolean", "string"].includes(p.type));
+  if (!open.length) return;
+  const heading = document.createElement("h2");
+  heading.textContent = "Inputs";
+  section.append(heading);
+  for (const port of open) {
+    const input = document.createElement("input");
+    if (port.type === "boolean") Object.assign(input, { type: "checkbox", checked: !!port.value });
+    else if (port.type === "string") Object.assign(input, { type: "text", value: port.value ?? "" });
+    else Object.assign(input, { type: "number", value: port.value ?? 0, min: port.type === "index" ? 0 : undefined });
+    input.dataset.input = port.key;
+    input.onchange = () => {
+      const value = port.type === "boolean" ? input.checked
+        : port.type === "string" ? input.value : Number(input.value);
+      command({ set: `${patch.id}.${port.key}`, value }).catch(() => select(patch.id));
+    };
+    section.append(control(port.name, input));
+  }
+}
+
+// ---- the top bar
+
+async function fillAddMenu() {
+  const menu = $("add-class");
+  if (menu.options.length) return;
+  for (const item of await api("api/classes")) menu.add(new Option(item.name, item.class));
+}
+
+$("add").onclick = async () => {
+  const rect = editor.precanvas.getBoundingClientRect();
+  const x = Math.round((40 - rect.x) / editor.zoom + 100);
+  const y = Math.round((40 - rect.y) / editor.zoom + 100);
+  await command({ add: $("add-class").value, position: [x, y] }).catch(() => {});
+};
+
+$("save").onclick = () => command({ save: true }).catch(() => {});
+
+// ---- the event stream
+
+function monitorLine(line) {
+  const list = $("monitor");
+  const item = document.createElement("li");
+  item.textContent = `${line.time.toFixed(3)}  ${line.text ?? JSON.stringify(line.value)}`;
+  list.append(item);
+  while (list.children.length > MONITOR_LINES) list.firstChild.remove();
+  list.parentElement.scrollTop = list.parentElement.scrollHeight;
+}
+
+function listen() {
+  const events = new EventSource("api/events");
+  const on = (name, handle) => events.addEventListener(name, (e) => handle(JSON.parse(e.data)));
+  events.onopen = () => {
+    $("connection").textContent = "connected";
+    refresh().catch((error) => showError(error.message));
+  };
+  events.onerror = () => ($("connection").textContent = "reconnecting…");
+  on("values", (values) => {
+    for (const [address, value] of Object.entries(values)) showValue(address, value);
+  });
+  on("composition", () => refresh().catch((error) => showError(error.message)));
+  on("panel", (panel) => {
+    if (panel.id !== state.selected) return;
+    const patch = state.composition.patches.find((p) => p.id === panel.id);
+    if (patch) renderSettings(patch, panel);
+  });
+  on("state", (s) => ($("unsaved").hidden = !s.unsaved));
+  on("midi", monitorLine);
+  on("failure", (e) => showError(e.error));
+  on("dropped", (d) => {
+    state.dropped += d.count;
+    $("dropped").textContent = `(${state.dropped} dropped)`;
+  });
+}
+
+listen();

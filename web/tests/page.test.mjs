@@ -1,0 +1,150 @@
+// The page in a real browser against `wexmidi serve` of the examples.
+import { test, before, after } from "node:test";
+import assert from "node:assert/strict";
+import { readFileSync } from "node:fs";
+import { join } from "node:path";
+import {
+  startServer, openPage, screenshot, shownValue, waitForValue, selectPatch, runWexmidi,
+} from "./harness.mjs";
+
+const LOOPBACK = "wexmidi Loopback";
+const cc = (controller, value) => 0xb00000 | (controller << 8) | value; // channel 1
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+// The receiver's panel row of a source.
+const loopbackRow = (panel) => panel.tables[0].rows.find((cells) => cells[0] === LOOPBACK);
+
+async function waitForPanel(id, done) {
+  for (let i = 0; i < 100; i++) {
+    if (done(await server.get(`api/patches/${id}/panel`))) return;
+    await sleep(50);
+  }
+  assert.fail(`the panel of ${id} did not change`);
+}
+
+// Clicks the tick box of the settings table row that names `name`.
+async function clickTick(page, name) {
+  // Found and clicked in one step: the panel is redrawn whenever it changes.
+  await page.waitForFunction((n) => {
+    const box = [...document.querySelectorAll("#settings tr")]
+      .find((row) => row.cells[0]?.textContent === n)?.querySelector("input[type=checkbox]");
+    box?.click();
+    return !!box;
+  }, {}, name);
+}
+
+// The selector of a patch's box.
+async function boxOf(page, id) {
+  const node = await page.waitForFunction((i) => [...document.querySelectorAll(".drawflow-node")]
+    .find((n) => n.querySelector(".box-title small")?.textContent === i)?.id, {}, id);
+  return `#${await node.jsonValue()}`;
+}
+
+let server;
+let browser;
+let page;
+let problems;
+
+before(async () => {
+  server = await startServer("distributors.wexcomp.json");
+  ({ browser, page, problems } = await openPage(server.url));
+});
+
+after(async () => {
+  await browser?.close();
+  await server?.stop();
+});
+
+test("the page shows the patches and wires of the distributors example", async () => {
+  await page.waitForFunction(() => document.querySelectorAll(".drawflow-node").length === 3);
+  await page.waitForFunction(() => document.querySelectorAll(".connection").length === 2);
+  const titles = await page.$$eval(".box-title", (all) => all.map((t) => t.textContent));
+  assert.deepEqual(titles.map((t) => t.split(" ").pop()), ["rx", "cc", "notes"]);
+  assert.ok(titles[1].startsWith("wex MIDI CC Message Distributor"));
+  const names = await page.$$eval(".drawflow-node", (nodes) =>
+    nodes.map((n) => [...n.querySelectorAll(".port .name")].map((p) => p.textContent)));
+  assert.ok(names[0].includes("Messages"));
+  await screenshot(page, "page-distributors");
+  assert.deepEqual(problems, []);
+});
+
+test("MIDI sent into the loopback changes the distributors' values on the page", async () => {
+  await server.post({ send: [cc(7, 64)], to: [LOOPBACK] });
+  await waitForValue(page, "cc.controller7", "64");
+  await server.post({ send: [cc(7, 99)], to: [LOOPBACK] });
+  await waitForValue(page, "cc.controller7", "99");
+  await page.waitForFunction(() => document.querySelector("#monitor")?.textContent.includes("Ctrl, ch.0, ctrl.7, val.99"));
+  await screenshot(page, "page-live-values");
+});
+
+test("unticking a source in the receiver's panel stops its messages", async () => {
+  await selectPatch(page, "rx");
+  await clickTick(page, LOOPBACK);
+  await waitForPanel("rx", (panel) => loopbackRow(panel)[1] === 0);
+  await server.post({ send: [cc(7, 5)], to: [LOOPBACK] });
+  await sleep(500);
+  assert.equal(await shownValue(page, "cc.controller7"), "99");
+  await screenshot(page, "page-unticked-source");
+  // Ticked again, messages flow again.
+  await clickTick(page, LOOPBACK);
+  await waitForPanel("rx", (panel) => loopbackRow(panel)[1] === 1);
+  await server.post({ send: [cc(7, 6)], to: [LOOPBACK] });
+  await waitForValue(page, "cc.controller7", "6");
+});
+
+test("learning adds the new controllers' ports to the box", async () => {
+  await selectPatch(page, "cc");
+  const learn = '#settings input[data-switch="learn"]';
+  await page.waitForSelector(learn);
+  // Found and clicked in one step: the panel is redrawn whenever it changes.
+  await page.$eval(learn, (input) => input.click());
+  await waitForPanel("cc", (panel) => panel.switches[0].state === "on");
+  await server.post({ send: [cc(21, 11), cc(22, 12)], to: [LOOPBACK] });
+  await sleep(300);
+  await page.waitForFunction((l) => document.querySelector(l)?.checked, {}, learn);
+  await page.$eval(learn, (input) => input.click());
+  await waitForPanel("cc", (panel) => panel.switches[0].state === "off");
+  await page.waitForSelector('[data-port="cc.controller21"]', { timeout: 5000 });
+  await page.waitForSelector('[data-port="cc.controller22"]', { timeout: 5000 });
+  await screenshot(page, "page-learned");
+});
+
+test("dragging from an output to an input connects the two ports", async () => {
+  await server.post({ add: "MIDI_GroupPlugIn", id: "group", position: [700, 380] });
+  await page.waitForFunction(() => document.querySelectorAll(".drawflow-node").length === 4);
+  // From the distributor's "Controller 7" to the collector's "Message 1".
+  const output = await page.$(`${await boxOf(page, "cc")} .output.output_2`);
+  const input = await page.$(`${await boxOf(page, "group")} .input.input_2`);
+  const from = await output.boundingBox();
+  const to = await input.boundingBox();
+  await page.mouse.move(from.x + from.width / 2, from.y + from.height / 2);
+  await page.mouse.down();
+  await page.mouse.move(to.x + to.width / 2, to.y + to.height / 2, { steps: 10 });
+  await page.mouse.up();
+  let connections = [];
+  for (let i = 0; i < 50; i++) {
+    connections = (await server.get("api/composition")).connections;
+    if (connections.some((c) => c.to === "group.message0")) break;
+    await sleep(50);
+  }
+  assert.ok(connections.some((c) => c.from === "cc.controller7" && c.to === "group.message0"),
+    JSON.stringify(connections));
+  await screenshot(page, "page-wired");
+});
+
+test("Save writes a file that run loads with the same patches, connections and settings", async () => {
+  await page.waitForSelector("#unsaved:not([hidden])");
+  await page.click("#save");
+  await page.waitForSelector("#unsaved[hidden]");
+  const saved = JSON.parse(readFileSync(server.file, "utf8"));
+  assert.deepEqual(saved.patches.map((p) => p.id), ["rx", "cc", "notes", "group"]);
+  assert.deepEqual(saved.patches[3].position, [700, 380]);
+  const resaved = join(server.folder, "resaved.json");
+  runWexmidi(["run", server.file, "--for", "0.2", "--save", resaved]);
+  const again = JSON.parse(readFileSync(resaved, "utf8"));
+  assert.deepEqual(again.connections, saved.connections);
+  assert.deepEqual(again.patches.map((p) => [p.id, p.class, p.settings]),
+    saved.patches.map((p) => [p.id, p.class, p.settings]));
+  await screenshot(page, "page-saved");
+  assert.deepEqual(problems, []);
+});
