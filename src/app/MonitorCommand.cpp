@@ -12,8 +12,8 @@
 #include "app/MessageFormat.h"
 #include "app/ProgramContext.h"
 #include "app/SourceFollower.h"
-#include "services/MIDIServices.h"
 #include "server/EndpointChooser.h"
+#include "services/MIDIServices.h"
 #include "support/MainThread.h"
 
 namespace wex {

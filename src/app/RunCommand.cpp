@@ -97,10 +97,10 @@ class Watcher {
   std::map<std::string, uint64_t> seenVersions_;
 };
 
-// Seconds for --for and evaluations per second for --rate: finite numbers
-// within bounds, refused with the bounds (never with a long rendering of
-// the number given).
-CLI::Validator finiteRange(double low, double high, const std::string& what) {
+}  // namespace
+
+// Refused with the bounds, never with a long rendering of the number given.
+CLI::Validator RunCommand::finiteRange(double low, double high, const std::string& what) {
   return CLI::Validator(
       [=](std::string& text) -> std::string {
         char* end = nullptr;
@@ -114,8 +114,6 @@ CLI::Validator finiteRange(double low, double high, const std::string& what) {
       },
       "NUMBER");
 }
-
-}  // namespace
 
 CLI::App* RunCommand::add(CLI::App& program) {
   CLI::App* command = program.add_subcommand("run", "Run a composition file");

@@ -16,13 +16,17 @@ namespace wex {
 // unless --for says otherwise.
 class RunCommand : public Command {
  public:
+  // --for at most (about 31 years): beyond, the end time would overflow.
+  static constexpr double kMaxSeconds = 1e9;
+
+  // Checks of --for and --rate, shared with serve: a finite number within
+  // bounds, refused with the bounds.
+  static CLI::Validator finiteRange(double low, double high, const std::string& what);
+
   CLI::App* add(CLI::App& program) override;
   int run(ProgramContext& context) override;
 
  private:
-  // --for at most (about 31 years): beyond, the end time would overflow.
-  static constexpr double kMaxSeconds = 1e9;
-
   std::string file_;
   double seconds_ = -1;  // below 0: until interrupted
   double rate_ = 60;

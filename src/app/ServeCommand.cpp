@@ -10,6 +10,7 @@
 #include "app/LineReader.h"
 #include "app/MidiFilePlayer.h"
 #include "app/ProgramContext.h"
+#include "app/RunCommand.h"
 #include "server/CompositionCommands.h"
 #include "server/CompositionServer.h"
 #include "server/MidiTools.h"
@@ -55,13 +56,15 @@ CLI::App* ServeCommand::add(CLI::App& program) {
                       "The token every request must bring (made up when listening off the "
                       "loopback without one)");
   command->add_option("--for", seconds_, "Stop after this many seconds (default: until Ctrl-C)")
-      ->check(CLI::NonNegativeNumber);
+      ->check(RunCommand::finiteRange(0, RunCommand::kMaxSeconds, "a number of seconds"));
   command->add_option("--rate", rate_, "Evaluations per second (default 60)")
-      ->check(CLI::Range(0.001, 10000.0));
+      ->check(RunCommand::finiteRange(0.001, 10000.0, "a number of evaluations per second"));
   command->add_option("--set", sets_, "Set an input first: ID.PORT=VALUE (VALUE in JSON)");
   command->add_option("--play", playFile_,
                       "Play this Standard MIDI File in real time from the source \"wexmidi "
                       "Player\"");
+  command->add_flag("--lenient", lenient_,
+                    "Play what can be read of a damaged MIDI file (each damage is reported)");
   command->add_option("--web", webRoot_,
                       "The folder of the built page (default: the installed one)");
   return command;
@@ -99,11 +102,14 @@ int ServeCommand::run(ProgramContext& context) {
 
   std::unique_ptr<MidiFilePlayer> player;
   if (!playFile_.empty()) {
-    player = MidiFilePlayer::load(playFile_, &reason);
+    std::vector<std::string> warnings;
+    player = MidiFilePlayer::load(playFile_, lenient_, &reason, &warnings);
     if (!player) {
       context.err() << "wexmidi serve: --play " << reason << "\n";
       return 1;
     }
+    for (const auto& warning : warnings)
+      context.err() << "wexmidi serve: --play " << warning << "\n";
     if (!context.startMIDIServices()) return 1;
     if (!player->publish(&reason)) {
       context.err() << "wexmidi serve: --play: " << reason << "\n";

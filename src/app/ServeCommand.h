@@ -26,6 +26,7 @@ class ServeCommand : public Command {
   double rate_ = 60;
   std::vector<std::string> sets_;
   std::string playFile_;
+  bool lenient_ = false;
   std::string listen_ = "127.0.0.1:8760";
   std::string token_;
   std::string webRoot_;

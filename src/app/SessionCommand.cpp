@@ -1,9 +1,9 @@
 #include "app/SessionCommand.h"
 
 #include "app/CompositionSession.h"
-#include "server/PanelView.h"
 #include "host/CompositionFile.h"
 #include "host/JSONReader.h"
+#include "server/PanelView.h"
 #include "support/MainThread.h"
 
 namespace wex {

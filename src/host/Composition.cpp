@@ -108,6 +108,8 @@ void Composition::removePatch(const std::string& id) {
         [&](const Connection& c) { return c.from.patchId == id || c.to.patchId == id; });
     auto next = std::make_shared<Graph>(*graph_);
     std::erase_if(next->nodes, [&](const Node& node) { return node.id == id; });
+    next->positions.clear();
+    for (size_t i = 0; i < next->nodes.size(); ++i) next->positions.emplace(next->nodes[i].id, i);
     computeOrder(*next, nullptr);
     replaceGraph(std::move(next));
   }
