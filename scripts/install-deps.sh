@@ -7,7 +7,7 @@ packages=(
   nlohmann-json3-dev libcli11-dev
   libjack-jackd2-dev jackd2
   libasound2-dev
-  libcpp-httplib-dev
+  libcpp-httplib-dev chromium
   clang clang-format libclang-rt-14-dev
 )
 missing=()
