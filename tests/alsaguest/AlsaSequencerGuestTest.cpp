@@ -137,7 +137,7 @@ TEST_F(AlsaSequencerGuest, MidiThroughIsListedByItsNamesAndAStableUniqueID) {
   int32_t offline = -1;
   EXPECT_EQ(services_->MIDIObjectGetIntegerProperty(source, kMIDIPropertyUniqueID, &uniqueID),
             noErr);
-  EXPECT_EQ(uniqueID, AlsaEndpointTable::uniqueIDFor(kThrough));
+  EXPECT_EQ(uniqueID, ListedEndpoint::uniqueIDFor(kThrough));
   EXPECT_EQ(services_->MIDIObjectGetIntegerProperty(source, kMIDIPropertyPhysical, &physical),
             noErr);
   EXPECT_EQ(physical, 0);

@@ -77,23 +77,16 @@ std::map<int, std::shared_ptr<AlsaInputStream>> AlsaMIDIServices::inputStreams()
 }
 
 void AlsaMIDIServices::setupMayHaveChanged() {
-  std::vector<std::shared_ptr<Client>> listeners;
+  std::vector<std::shared_ptr<ClientTable::Client>> listeners;
   {
     std::lock_guard lock(mutex_);
     refreshEndpoints();
     const std::string signature = endpoints_.signature();
     if (signature == notifiedSignature_) return;
     notifiedSignature_ = signature;
-    for (const auto& [ref, client] : clients_) {
-      if (client->notifyProc) listeners.push_back(client);
-    }
+    listeners = clients_.listeners();
   }
-  const MIDINotification notification{kMIDIMsgSetupChanged, sizeof(MIDINotification)};
-  for (const auto& client : listeners) {
-    gate_.run(client->ref, [&] {
-      if (client->alive.load()) client->notifyProc(&notification, client->notifyRefCon);
-    });
-  }
+  ClientTable::notifySetupChanged(listeners, gate_);
 }
 
 void AlsaMIDIServices::reportDrops() {
@@ -151,34 +144,18 @@ void AlsaMIDIServices::removeInputs(const std::vector<std::shared_ptr<AlsaInputS
 
 // --- the contract -----------------------------------------------------------
 
-OSStatus AlsaMIDIServices::MIDIClientCreate(const std::string&, MIDINotifyProc notifyProc,
+OSStatus AlsaMIDIServices::MIDIClientCreate(const std::string& name, MIDINotifyProc notifyProc,
                                             void* notifyRefCon, MIDIClientRef* outClient) {
-  if (!outClient) return kMIDIInvalidClient;
   std::lock_guard lock(mutex_);
-  auto client = std::make_shared<Client>();
-  client->ref = newRef();
-  client->notifyProc = notifyProc;
-  client->notifyRefCon = notifyRefCon;
-  clients_[client->ref] = client;
-  *outClient = client->ref;
-  return noErr;
+  return clients_.createClient(name, notifyProc, notifyRefCon, outClient);
 }
 
 OSStatus AlsaMIDIServices::MIDIClientDispose(MIDIClientRef clientRef) {
   {
     std::lock_guard lock(mutex_);
-    auto found = clients_.find(clientRef);
-    if (found == clients_.end()) return kMIDIInvalidClient;
-    found->second->alive = false;
-    clients_.erase(found);
-    for (auto it = ports_.begin(); it != ports_.end();) {
-      if (it->second.client == clientRef) {
-        sender_.forget(it->first);
-        it = ports_.erase(it);
-      } else {
-        ++it;
-      }
-    }
+    std::vector<MIDIPortRef> ownPorts;
+    if (!clients_.removeClient(clientRef, &ownPorts)) return kMIDIInvalidClient;
+    for (MIDIPortRef port : ownPorts) sender_.forget(port);
     std::vector<std::shared_ptr<AlsaInputStream>> taken;
     auto split = std::stable_partition(inputs_.begin(), inputs_.end(),
                                        [&](const auto& s) { return s->client != clientRef; });
@@ -201,51 +178,34 @@ OSStatus AlsaMIDIServices::MIDIClientDispose(MIDIClientRef clientRef) {
   return noErr;
 }
 
-OSStatus AlsaMIDIServices::MIDIInputPortCreate(MIDIClientRef client, const std::string&,
+OSStatus AlsaMIDIServices::MIDIInputPortCreate(MIDIClientRef client, const std::string& portName,
                                                MIDIReadProc readProc, void* refCon,
                                                MIDIPortRef* outPort) {
   std::lock_guard lock(mutex_);
-  if (!clients_.count(client)) return kMIDIInvalidClient;
-  if (!outPort) return kMIDIInvalidPort;
-  Port port;
-  port.ref = newRef();
-  port.client = client;
-  port.isInput = true;
-  port.readProc = readProc;
-  port.refCon = refCon;
-  ports_[port.ref] = port;
-  *outPort = port.ref;
-  return noErr;
+  return clients_.createPort(client, portName, true, readProc, refCon, outPort);
 }
 
-OSStatus AlsaMIDIServices::MIDIOutputPortCreate(MIDIClientRef client, const std::string&,
+OSStatus AlsaMIDIServices::MIDIOutputPortCreate(MIDIClientRef client, const std::string& portName,
                                                 MIDIPortRef* outPort) {
   std::lock_guard lock(mutex_);
-  if (!clients_.count(client)) return kMIDIInvalidClient;
-  if (!outPort) return kMIDIInvalidPort;
-  Port port;
-  port.ref = newRef();
-  port.client = client;
-  ports_[port.ref] = port;
-  *outPort = port.ref;
-  return noErr;
+  return clients_.createPort(client, portName, false, nullptr, nullptr, outPort);
 }
 
 OSStatus AlsaMIDIServices::MIDIPortConnectSource(MIDIPortRef portRef, MIDIEndpointRef source,
                                                  void* connRefCon) {
   std::lock_guard lock(mutex_);
-  auto port = ports_.find(portRef);
-  if (port == ports_.end() || !port->second.isInput) return kMIDIInvalidPort;
+  const ClientTable::Port* port = clients_.port(portRef);
+  if (!port || !port->isInput) return kMIDIInvalidPort;
   const AlsaEndpoint* endpoint = endpoints_.find(source);
   if (!endpoint || !endpoint->isSource) return kMIDIUnknownEndpoint;
   for (const auto& stream : inputs_) {
     if (stream->inputPort == portRef && stream->peer == source) return noErr;
   }
   auto stream = std::make_shared<AlsaInputStream>();
-  stream->client = port->second.client;
+  stream->client = port->client;
   stream->inputPort = portRef;
-  stream->readProc = port->second.readProc;
-  stream->refCon = port->second.refCon;
+  stream->readProc = port->readProc;
+  stream->refCon = port->refCon;
   stream->connRefCon = connRefCon;
   stream->peer = source;
   stream->alsaPort = sequencer_->createPort("in " + std::to_string(nextPrivatePort_++),
@@ -258,7 +218,7 @@ OSStatus AlsaMIDIServices::MIDIPortConnectSource(MIDIPortRef portRef, MIDIEndpoi
 
 OSStatus AlsaMIDIServices::MIDIPortDisconnectSource(MIDIPortRef portRef, MIDIEndpointRef source) {
   std::lock_guard lock(mutex_);
-  if (!ports_.count(portRef)) return kMIDIInvalidPort;
+  if (!clients_.port(portRef)) return kMIDIInvalidPort;
   std::vector<std::shared_ptr<AlsaInputStream>> taken;
   for (auto it = inputs_.begin(); it != inputs_.end();) {
     if ((*it)->inputPort == portRef && (*it)->peer == source) {
@@ -277,7 +237,7 @@ OSStatus AlsaMIDIServices::MIDIDestinationCreate(MIDIClientRef client, const std
                                                  MIDIReadProc readProc, void* refCon,
                                                  MIDIEndpointRef* outDest) {
   std::lock_guard lock(mutex_);
-  if (!clients_.count(client)) return kMIDIInvalidClient;
+  if (!clients_.hasClient(client)) return kMIDIInvalidClient;
   if (!outDest) return kMIDIUnknownEndpoint;
   auto stream = std::make_shared<AlsaInputStream>();
   stream->client = client;
@@ -298,7 +258,7 @@ OSStatus AlsaMIDIServices::MIDIDestinationCreate(MIDIClientRef client, const std
 OSStatus AlsaMIDIServices::MIDISourceCreate(MIDIClientRef client, const std::string& name,
                                             MIDIEndpointRef* outSrc) {
   std::lock_guard lock(mutex_);
-  if (!clients_.count(client)) return kMIDIInvalidClient;
+  if (!clients_.hasClient(client)) return kMIDIInvalidClient;
   if (!outSrc) return kMIDIUnknownEndpoint;
   VirtualSource source;
   source.client = client;
@@ -318,11 +278,7 @@ OSStatus AlsaMIDIServices::MIDIObjectGetStringProperty(MIDIObjectRef obj,
                                                        const std::string& propertyID,
                                                        std::optional<std::string>* str) {
   std::lock_guard lock(mutex_);
-  const AlsaEndpoint* endpoint = endpoints_.find(obj);
-  if (!endpoint) return kMIDIObjectNotFound;
-  if (propertyID != kMIDIPropertyName) return kMIDIUnknownProperty;
-  if (str) *str = endpoint->name;
-  return noErr;
+  return clients_.stringProperty(obj, endpoints_.find(obj), propertyID, str);
 }
 
 OSStatus AlsaMIDIServices::MIDIObjectGetIntegerProperty(MIDIObjectRef obj,
@@ -330,19 +286,8 @@ OSStatus AlsaMIDIServices::MIDIObjectGetIntegerProperty(MIDIObjectRef obj,
                                                         int32_t* outValue) {
   std::lock_guard lock(mutex_);
   const AlsaEndpoint* endpoint = endpoints_.find(obj);
-  if (!endpoint) return kMIDIObjectNotFound;
-  int32_t value = 0;
-  if (propertyID == kMIDIPropertyUniqueID) {
-    value = endpoint->uniqueID;
-  } else if (propertyID == kMIDIPropertyPhysical) {
-    value = endpoint->physical ? 1 : 0;
-  } else if (propertyID == kMIDIPropertyOffline) {
-    value = endpoint->present ? 0 : 1;
-  } else {
-    return kMIDIUnknownProperty;
-  }
-  if (outValue) *outValue = value;
-  return noErr;
+  const bool offline = endpoint && !endpoint->present;
+  return clients_.integerProperty(obj, endpoint, offline, propertyID, outValue);
 }
 
 ItemCount AlsaMIDIServices::MIDIGetNumberOfSources() {
@@ -352,8 +297,7 @@ ItemCount AlsaMIDIServices::MIDIGetNumberOfSources() {
 
 MIDIEndpointRef AlsaMIDIServices::MIDIGetSource(ItemCount sourceIndex0) {
   std::lock_guard lock(mutex_);
-  const auto& sources = endpoints_.sources();
-  return sourceIndex0 < sources.size() ? sources[sourceIndex0] : 0;
+  return endpoints_.sourceAt(sourceIndex0);
 }
 
 ItemCount AlsaMIDIServices::MIDIGetNumberOfDestinations() {
@@ -363,8 +307,7 @@ ItemCount AlsaMIDIServices::MIDIGetNumberOfDestinations() {
 
 MIDIEndpointRef AlsaMIDIServices::MIDIGetDestination(ItemCount destIndex0) {
   std::lock_guard lock(mutex_);
-  const auto& destinations = endpoints_.destinations();
-  return destIndex0 < destinations.size() ? destinations[destIndex0] : 0;
+  return endpoints_.destinationAt(destIndex0);
 }
 
 OSStatus AlsaMIDIServices::MIDISend(MIDIPortRef portRef, MIDIEndpointRef dest,
@@ -372,8 +315,8 @@ OSStatus AlsaMIDIServices::MIDISend(MIDIPortRef portRef, MIDIEndpointRef dest,
   snd_seq_addr_t address{};
   {
     std::lock_guard lock(mutex_);
-    auto port = ports_.find(portRef);
-    if (port == ports_.end() || port->second.isInput) return kMIDIInvalidPort;
+    const ClientTable::Port* port = clients_.port(portRef);
+    if (!port || port->isInput) return kMIDIInvalidPort;
     const AlsaEndpoint* endpoint = endpoints_.find(dest);
     if (!endpoint || endpoint->isSource) return kMIDIUnknownEndpoint;
     if (!pktlist) return kMIDIMessageSendErr;

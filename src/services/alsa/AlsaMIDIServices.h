@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "services/CallbackGate.h"
+#include "services/ClientTable.h"
 #include "services/MIDIServices.h"
-#include "services/alsa/AlsaCallbackGate.h"
 #include "services/alsa/AlsaEndpointTable.h"
 #include "services/alsa/AlsaInputStream.h"
 #include "services/alsa/AlsaReader.h"
@@ -76,19 +77,6 @@ class AlsaMIDIServices final : public MIDIServices, private AlsaReader::Owner {
   std::string addressOf(MIDIEndpointRef endpoint);
 
  private:
-  struct Client {
-    MIDIClientRef ref = 0;
-    MIDINotifyProc notifyProc = nullptr;
-    void* notifyRefCon = nullptr;
-    std::atomic<bool> alive{true};
-  };
-  struct Port {
-    MIDIPortRef ref = 0;
-    MIDIClientRef client = 0;
-    bool isInput = false;
-    MIDIReadProc readProc = nullptr;
-    void* refCon = nullptr;
-  };
   struct VirtualSource {
     MIDIEndpointRef endpoint = 0;
     MIDIClientRef client = 0;
@@ -106,15 +94,13 @@ class AlsaMIDIServices final : public MIDIServices, private AlsaReader::Owner {
   void refreshEndpoints();
   void link(AlsaInputStream& stream);
   void removeInputs(const std::vector<std::shared_ptr<AlsaInputStream>>& taken);
-  MIDIObjectRef newRef() { return nextRef_++; }
+  MIDIObjectRef newRef() { return clients_.newRef(); }
 
   std::unique_ptr<AlsaSequencer> sequencer_;
   int controlPort_ = -1;
   std::mutex mutex_;
-  MIDIObjectRef nextRef_ = 1;
   unsigned nextPrivatePort_ = 1;
-  std::map<MIDIClientRef, std::shared_ptr<Client>> clients_;
-  std::map<MIDIPortRef, Port> ports_;
+  ClientTable clients_;
   std::vector<std::shared_ptr<AlsaInputStream>> inputs_;
   std::vector<VirtualSource> virtualSources_;
   std::map<int, std::string> ownNames_;  // our virtual endpoints by port number
@@ -124,7 +110,7 @@ class AlsaMIDIServices final : public MIDIServices, private AlsaReader::Owner {
   uint64_t droppedOfflineReported_ = 0;
   uint64_t overrunsReported_ = 0;
 
-  AlsaCallbackGate gate_;
+  CallbackGate gate_;
   AlsaSender sender_;
   AlsaReader reader_;
 };

@@ -20,7 +20,7 @@ bool isAnnouncement(const snd_seq_event_t& event) {
 
 }  // namespace
 
-AlsaReader::AlsaReader(AlsaSequencer& sequencer, AlsaCallbackGate& gate, Owner& owner)
+AlsaReader::AlsaReader(AlsaSequencer& sequencer, CallbackGate& gate, Owner& owner)
     : sequencer_(sequencer),
       gate_(gate),
       owner_(owner),

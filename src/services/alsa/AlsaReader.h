@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "services/CallbackGate.h"
 #include "services/MIDIPacketListBuffer.h"
-#include "services/alsa/AlsaCallbackGate.h"
 #include "services/alsa/AlsaEventCoder.h"
 #include "services/alsa/AlsaInputStream.h"
 #include "services/alsa/AlsaSequencer.h"
@@ -37,7 +37,7 @@ class AlsaReader {
     virtual void reportDrops() = 0;
   };
 
-  AlsaReader(AlsaSequencer& sequencer, AlsaCallbackGate& gate, Owner& owner);
+  AlsaReader(AlsaSequencer& sequencer, CallbackGate& gate, Owner& owner);
   ~AlsaReader();
   AlsaReader(const AlsaReader&) = delete;
   AlsaReader& operator=(const AlsaReader&) = delete;
@@ -59,7 +59,7 @@ class AlsaReader {
   void deliver();
 
   AlsaSequencer& sequencer_;
-  AlsaCallbackGate& gate_;
+  CallbackGate& gate_;
   Owner& owner_;
   AlsaEventCoder coder_;
   MIDIPacketListBuffer packets_;

@@ -3,6 +3,7 @@
 #include <jack/metadata.h>
 
 #include <algorithm>
+#include <optional>
 
 namespace wex {
 
@@ -21,52 +22,28 @@ std::optional<std::string> portProperty(jack_port_t* port, const char* key) {
 
 }  // namespace
 
-JackEndpointTable::JackEndpointTable(std::function<MIDIObjectRef()> newRef)
-    : newRef_(std::move(newRef)) {}
-
-int32_t JackEndpointTable::uniqueIDFor(const std::string& jackName) {
-  uint32_t hash = 2166136261u;  // FNV-1a
-  for (unsigned char c : jackName) {
-    hash ^= c;
-    hash *= 16777619u;
-  }
-  return static_cast<int32_t>(hash);
+MIDIEndpointRef JackEndpointTable::refFor(bool isSource, const std::string& jackName) {
+  return endpointNamed(isSource, jackName).ref;
 }
 
-MIDIEndpointRef JackEndpointTable::refFor(bool isSource, const std::string& jackName) {
-  const auto key = std::make_pair(isSource, jackName);
-  auto found = refsByName_.find(key);
-  if (found != refsByName_.end()) return found->second;
-  JackEndpoint endpoint;
-  endpoint.ref = newRef_();
-  endpoint.isSource = isSource;
-  endpoint.jackName = jackName;
-  endpoint.name = jackName;
-  endpoint.uniqueID = uniqueIDFor(jackName);
-  refsByName_[key] = endpoint.ref;
-  endpoints_[endpoint.ref] = endpoint;
-  return endpoint.ref;
+JackEndpoint& JackEndpointTable::endpointNamed(bool isSource, const std::string& jackName) {
+  JackEndpoint& endpoint = endpointFor(isSource, jackName);
+  if (endpoint.jackName.empty()) endpoint.jackName = jackName;
+  return endpoint;
 }
 
 void JackEndpointTable::rename(MIDIEndpointRef ref, const std::string& jackName) {
-  auto found = endpoints_.find(ref);
-  if (found == endpoints_.end() || found->second.jackName == jackName) return;
-  JackEndpoint& endpoint = found->second;
-  refsByName_.erase(std::make_pair(endpoint.isSource, endpoint.jackName));
-  endpoint.jackName = jackName;
-  refsByName_[std::make_pair(endpoint.isSource, jackName)] = ref;
-}
-
-const JackEndpoint* JackEndpointTable::find(MIDIEndpointRef ref) const {
-  auto found = endpoints_.find(ref);
-  return found == endpoints_.end() ? nullptr : &found->second;
+  JackEndpoint* found = find(ref);
+  if (!found || found->jackName == jackName) return;
+  rekey(found->isSource, found->jackName, jackName);
+  found->jackName = jackName;
 }
 
 void JackEndpointTable::refresh(jack_client_t* client,
                                 const std::vector<std::string>& ownPrivatePorts,
                                 const std::map<std::string, std::string>& ownNames) {
   serverAway_ = false;
-  for (auto& [ref, endpoint] : endpoints_) endpoint.present = false;
+  beginListing();
   refreshDirection(client, true, ownPrivatePorts, ownNames);
   refreshDirection(client, false, ownPrivatePorts, ownNames);
 }
@@ -74,8 +51,6 @@ void JackEndpointTable::refresh(jack_client_t* client,
 void JackEndpointTable::refreshDirection(jack_client_t* client, bool isSource,
                                          const std::vector<std::string>& ownPrivatePorts,
                                          const std::map<std::string, std::string>& ownNames) {
-  std::vector<MIDIEndpointRef>& listed = isSource ? sources_ : destinations_;
-  listed.clear();
   // Sources are the ports that send MIDI, JACK outputs.
   const char** names = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE,
                                       isSource ? JackPortIsOutput : JackPortIsInput);
@@ -88,12 +63,11 @@ void JackEndpointTable::refreshDirection(jack_client_t* client, bool isSource,
     }
     jack_port_t* port = jack_port_by_name(client, *name);
     if (!port || isPrivatePort(port, jackName)) continue;
-    JackEndpoint& endpoint = endpoints_[refFor(isSource, jackName)];
+    JackEndpoint& endpoint = endpointNamed(isSource, jackName);
     auto own = ownNames.find(jackName);
     endpoint.name = own != ownNames.end() ? own->second : displayName(port, jackName);
     endpoint.physical = (jack_port_flags(port) & JackPortIsPhysical) != 0;
-    endpoint.present = true;
-    listed.push_back(endpoint.ref);
+    list(endpoint);
   }
   jack_free(names);
 }
@@ -115,15 +89,9 @@ std::string JackEndpointTable::displayName(jack_port_t* port, const std::string&
 }
 
 std::string JackEndpointTable::signature() const {
-  std::string result;
-  for (const auto* list : {&sources_, &destinations_}) {
-    for (MIDIEndpointRef ref : *list) {
-      const JackEndpoint& endpoint = endpoints_.at(ref);
-      result += std::to_string(ref) + (offline(endpoint) ? "-" : "+") + endpoint.name + '\n';
-    }
-    result += '|';
-  }
-  return result;
+  return EndpointTable::signature([this](const JackEndpoint& endpoint) {
+    return (offline(endpoint) ? "-" : "+") + endpoint.name;
+  });
 }
 
 }  // namespace wex

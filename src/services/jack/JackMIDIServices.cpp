@@ -7,11 +7,6 @@ namespace wex {
 
 namespace {
 
-bool isIntegerProperty(const std::string& propertyID) {
-  return propertyID == kMIDIPropertyUniqueID || propertyID == kMIDIPropertyPhysical ||
-         propertyID == kMIDIPropertyOffline;
-}
-
 template <typename Streams, typename Predicate>
 Streams takeOut(Streams& streams, Predicate predicate) {
   Streams taken;
@@ -26,35 +21,15 @@ Streams takeOut(Streams& streams, Predicate predicate) {
 
 OSStatus JackMIDIServices::MIDIClientCreate(const std::string& name, MIDINotifyProc notifyProc,
                                             void* notifyRefCon, MIDIClientRef* outClient) {
-  if (!outClient) return kMIDINotPermitted;
   std::lock_guard lock(mutex_);
-  auto client = std::make_shared<Client>();
-  client->ref = newRef();
-  client->name = name;
-  client->notifyProc = notifyProc;
-  client->notifyRefCon = notifyRefCon;
-  clients_[client->ref] = client;
-  *outClient = client->ref;
-  return noErr;
+  return clients_.createClient(name, notifyProc, notifyRefCon, outClient);
 }
 
 OSStatus JackMIDIServices::MIDIClientDispose(MIDIClientRef clientRef) {
   {
     std::unique_lock lock(mutex_);
-    auto found = clients_.find(clientRef);
-    if (found == clients_.end()) return kMIDIInvalidClient;
-    found->second->alive = false;
-    clients_.erase(found);
-
     std::vector<MIDIPortRef> ownPorts;
-    for (auto it = ports_.begin(); it != ports_.end();) {
-      if (it->second.client != clientRef) {
-        ++it;
-        continue;
-      }
-      ownPorts.push_back(it->first);
-      it = ports_.erase(it);
-    }
+    if (!clients_.removeClient(clientRef, &ownPorts)) return kMIDIInvalidClient;
     auto inputs = takeOut(inputs_, [&](const JackInputStream& s) { return s.client == clientRef; });
     auto outputs = takeOut(
         outputs_, [&](const JackOutputStream& s) { return !s.isPrivate && s.client == clientRef; });
@@ -76,40 +51,21 @@ OSStatus JackMIDIServices::MIDIClientDispose(MIDIClientRef clientRef) {
 OSStatus JackMIDIServices::MIDIInputPortCreate(MIDIClientRef client, const std::string& portName,
                                                MIDIReadProc readProc, void* refCon,
                                                MIDIPortRef* outPort) {
-  if (!outPort) return kMIDINotPermitted;
   std::lock_guard lock(mutex_);
-  if (!clients_.count(client)) return kMIDIInvalidClient;
-  Port port;
-  port.ref = newRef();
-  port.name = portName;
-  port.client = client;
-  port.isInput = true;
-  port.readProc = readProc;
-  port.refCon = refCon;
-  ports_[port.ref] = port;
-  *outPort = port.ref;
-  return noErr;
+  return clients_.createPort(client, portName, true, readProc, refCon, outPort);
 }
 
 OSStatus JackMIDIServices::MIDIOutputPortCreate(MIDIClientRef client, const std::string& portName,
                                                 MIDIPortRef* outPort) {
-  if (!outPort) return kMIDINotPermitted;
   std::lock_guard lock(mutex_);
-  if (!clients_.count(client)) return kMIDIInvalidClient;
-  Port port;
-  port.ref = newRef();
-  port.name = portName;
-  port.client = client;
-  ports_[port.ref] = port;
-  *outPort = port.ref;
-  return noErr;
+  return clients_.createPort(client, portName, false, nullptr, nullptr, outPort);
 }
 
 OSStatus JackMIDIServices::MIDIPortConnectSource(MIDIPortRef portRef, MIDIEndpointRef source,
                                                  void* connRefCon) {
   std::lock_guard lock(mutex_);
-  auto port = ports_.find(portRef);
-  if (port == ports_.end() || !port->second.isInput) return kMIDIInvalidPort;
+  const ClientTable::Port* port = clients_.port(portRef);
+  if (!port || !port->isInput) return kMIDIInvalidPort;
   const JackEndpoint* endpoint = endpoints_.find(source);
   if (!endpoint) return kMIDIUnknownEndpoint;
   if (!endpoint->isSource) return kMIDIWrongEndpointType;
@@ -117,10 +73,10 @@ OSStatus JackMIDIServices::MIDIPortConnectSource(MIDIPortRef portRef, MIDIEndpoi
     if (stream->inputPort == portRef && stream->peer == source) return noErr;
   }
   auto stream = std::make_shared<JackInputStream>();
-  stream->client = port->second.client;
+  stream->client = port->client;
   stream->inputPort = portRef;
-  stream->readProc = port->second.readProc;
-  stream->refCon = port->second.refCon;
+  stream->readProc = port->readProc;
+  stream->refCon = port->refCon;
   stream->connRefCon = connRefCon;
   stream->peer = source;
   if (jack_ && !registerPort(*stream)) return kMIDINotPermitted;
@@ -132,8 +88,8 @@ OSStatus JackMIDIServices::MIDIPortConnectSource(MIDIPortRef portRef, MIDIEndpoi
 
 OSStatus JackMIDIServices::MIDIPortDisconnectSource(MIDIPortRef portRef, MIDIEndpointRef source) {
   std::unique_lock lock(mutex_);
-  auto port = ports_.find(portRef);
-  if (port == ports_.end() || !port->second.isInput) return kMIDIInvalidPort;
+  const ClientTable::Port* port = clients_.port(portRef);
+  if (!port || !port->isInput) return kMIDIInvalidPort;
   auto taken = takeOut(inputs_, [&](const JackInputStream& s) {
     return s.inputPort == portRef && s.peer == source;
   });
@@ -148,7 +104,7 @@ OSStatus JackMIDIServices::MIDIDestinationCreate(MIDIClientRef client, const std
                                                  MIDIEndpointRef* outDest) {
   if (!outDest) return kMIDINotPermitted;
   std::lock_guard lock(mutex_);
-  if (!clients_.count(client)) return kMIDIInvalidClient;
+  if (!clients_.hasClient(client)) return kMIDIInvalidClient;
   auto stream = std::make_shared<JackInputStream>();
   stream->client = client;
   stream->readProc = readProc;
@@ -160,7 +116,7 @@ OSStatus JackMIDIServices::MIDISourceCreate(MIDIClientRef client, const std::str
                                             MIDIEndpointRef* outSrc) {
   if (!outSrc) return kMIDINotPermitted;
   std::lock_guard lock(mutex_);
-  if (!clients_.count(client)) return kMIDIInvalidClient;
+  if (!clients_.hasClient(client)) return kMIDIInvalidClient;
   auto stream = std::make_shared<JackOutputStream>();
   stream->client = client;
   return publishVirtualEndpoint(std::move(stream), name, outputs_, outSrc);
@@ -188,45 +144,20 @@ OSStatus JackMIDIServices::publishVirtualEndpoint(std::shared_ptr<Stream> stream
   return noErr;
 }
 
-// Endpoints, clients and ports have a name; endpoints the integer properties.
 OSStatus JackMIDIServices::MIDIObjectGetStringProperty(MIDIObjectRef obj,
                                                        const std::string& propertyID,
                                                        std::optional<std::string>* str) {
-  if (!str) return kMIDINotPermitted;
   std::lock_guard lock(mutex_);
-  const JackEndpoint* endpoint = endpoints_.find(obj);
-  const auto client = clients_.find(obj);
-  const auto port = ports_.find(obj);
-  if (!endpoint && client == clients_.end() && port == ports_.end()) return kMIDIObjectNotFound;
-  if (isIntegerProperty(propertyID)) return kMIDIWrongPropertyType;
-  if (propertyID != kMIDIPropertyName) return kMIDIUnknownProperty;
-  if (endpoint) {
-    *str = endpoint->name;
-  } else if (client != clients_.end()) {
-    *str = client->second->name;
-  } else {
-    *str = port->second.name;
-  }
-  return noErr;
+  return clients_.stringProperty(obj, endpoints_.find(obj), propertyID, str);
 }
 
 OSStatus JackMIDIServices::MIDIObjectGetIntegerProperty(MIDIObjectRef obj,
                                                         const std::string& propertyID,
                                                         int32_t* outValue) {
-  if (!outValue) return kMIDINotPermitted;
   std::lock_guard lock(mutex_);
   const JackEndpoint* endpoint = endpoints_.find(obj);
-  if (!endpoint && !clients_.count(obj) && !ports_.count(obj)) return kMIDIObjectNotFound;
-  if (propertyID == kMIDIPropertyName) return kMIDIWrongPropertyType;
-  if (!endpoint || !isIntegerProperty(propertyID)) return kMIDIUnknownProperty;
-  if (propertyID == kMIDIPropertyUniqueID) {
-    *outValue = endpoint->uniqueID;
-  } else if (propertyID == kMIDIPropertyPhysical) {
-    *outValue = endpoint->physical ? 1 : 0;
-  } else {
-    *outValue = endpoints_.offline(*endpoint) ? 1 : 0;
-  }
-  return noErr;
+  const bool offline = endpoint && endpoints_.offline(*endpoint);
+  return clients_.integerProperty(obj, endpoint, offline, propertyID, outValue);
 }
 
 ItemCount JackMIDIServices::MIDIGetNumberOfSources() {
@@ -236,8 +167,7 @@ ItemCount JackMIDIServices::MIDIGetNumberOfSources() {
 
 MIDIEndpointRef JackMIDIServices::MIDIGetSource(ItemCount sourceIndex0) {
   std::lock_guard lock(mutex_);
-  const auto& sources = endpoints_.sources();
-  return sourceIndex0 < sources.size() ? sources[sourceIndex0] : 0;
+  return endpoints_.sourceAt(sourceIndex0);
 }
 
 ItemCount JackMIDIServices::MIDIGetNumberOfDestinations() {
@@ -247,8 +177,7 @@ ItemCount JackMIDIServices::MIDIGetNumberOfDestinations() {
 
 MIDIEndpointRef JackMIDIServices::MIDIGetDestination(ItemCount destIndex0) {
   std::lock_guard lock(mutex_);
-  const auto& destinations = endpoints_.destinations();
-  return destIndex0 < destinations.size() ? destinations[destIndex0] : 0;
+  return endpoints_.destinationAt(destIndex0);
 }
 
 }  // namespace wex

@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "services/CallbackGate.h"
+#include "services/ClientTable.h"
 #include "services/MIDIServices.h"
-#include "services/jack/JackCallbackGate.h"
 #include "services/jack/JackEndpointTable.h"
 #include "services/jack/JackInputStream.h"
 #include "services/jack/JackOutputStream.h"
@@ -83,22 +84,6 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   bool serverAway();
 
  private:
-  struct Client {
-    MIDIClientRef ref = 0;
-    std::string name;
-    MIDINotifyProc notifyProc = nullptr;
-    void* notifyRefCon = nullptr;
-    std::atomic<bool> alive{true};
-  };
-  struct Port {
-    MIDIPortRef ref = 0;
-    MIDIClientRef client = 0;
-    std::string name;
-    bool isInput = false;
-    MIDIReadProc readProc = nullptr;
-    void* refCon = nullptr;
-  };
-
   using InputStreams = std::vector<std::shared_ptr<JackInputStream>>;
   using OutputStreams = std::vector<std::shared_ptr<JackOutputStream>>;
 
@@ -152,7 +137,7 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   OSStatus publishVirtualEndpoint(std::shared_ptr<Stream> stream, const std::string& name,
                                   std::vector<std::shared_ptr<Stream>>& streams,
                                   MIDIEndpointRef* outEndpoint);
-  MIDIObjectRef newRef() { return nextRef_++; }
+  MIDIObjectRef newRef() { return clients_.newRef(); }
 
   // Sending (JackMIDIServicesSending.cpp); takes the stream's writeMutex.
   OSStatus writeMessages(JackOutputStream& stream, MIDIPortRef port, const MIDIPacketList* pktlist);
@@ -163,10 +148,8 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   // registered with.
   uint64_t jackGeneration_ = 0;
   const std::string requestedName_;
-  MIDIObjectRef nextRef_ = 1;
   unsigned nextPrivatePort_ = 1;
-  std::map<MIDIClientRef, std::shared_ptr<Client>> clients_;
-  std::map<MIDIPortRef, Port> ports_;
+  ClientTable clients_;
   InputStreams inputs_;
   OutputStreams outputs_;
   JackEndpointTable endpoints_;
@@ -176,7 +159,7 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
 
   JackWakeSignal inputArrived_;
   JackProcessTable processTable_;
-  JackCallbackGate gate_;
+  CallbackGate gate_;
   JackReader reader_;
   JackSetupWatcher watcher_;
 };

@@ -43,8 +43,8 @@ OSStatus JackMIDIServices::MIDISend(MIDIPortRef portRef, MIDIEndpointRef dest,
   std::shared_ptr<JackOutputStream> stream;
   {
     std::lock_guard lock(mutex_);
-    auto port = ports_.find(portRef);
-    if (port == ports_.end() || port->second.isInput) return kMIDIInvalidPort;
+    const ClientTable::Port* port = clients_.port(portRef);
+    if (!port || port->isInput) return kMIDIInvalidPort;
     const JackEndpoint* endpoint = endpoints_.find(dest);
     if (!endpoint) return kMIDIUnknownEndpoint;
     if (endpoint->isSource) return kMIDIWrongEndpointType;

@@ -171,23 +171,16 @@ bool JackMIDIServices::reconnect() {
 }
 
 void JackMIDIServices::setupMayHaveChanged() {
-  std::vector<std::shared_ptr<Client>> listeners;
+  std::vector<std::shared_ptr<ClientTable::Client>> listeners;
   {
     std::lock_guard lock(mutex_);
     if (jack_) refreshEndpoints();
     const std::string signature = endpoints_.signature();
     if (signature == notifiedSignature_) return;
     notifiedSignature_ = signature;
-    for (const auto& [ref, client] : clients_) {
-      if (client->notifyProc) listeners.push_back(client);
-    }
+    listeners = clients_.listeners();
   }
-  const MIDINotification notification{kMIDIMsgSetupChanged, sizeof(MIDINotification)};
-  for (const auto& client : listeners) {
-    gate_.run(client->ref, [&] {
-      if (client->alive.load()) client->notifyProc(&notification, client->notifyRefCon);
-    });
-  }
+  ClientTable::notifySetupChanged(listeners, gate_);
 }
 
 std::string JackMIDIServices::jackClientName() {

@@ -11,7 +11,7 @@ constexpr ByteCount kPacketListCapacity = 4 + JackInputStream::kRingCapacity * 2
 
 }  // namespace
 
-JackReader::JackReader(JackWakeSignal& inputArrived, JackCallbackGate& gate, Streams streams)
+JackReader::JackReader(JackWakeSignal& inputArrived, CallbackGate& gate, Streams streams)
     : inputArrived_(inputArrived),
       gate_(gate),
       streams_(std::move(streams)),

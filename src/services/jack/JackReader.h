@@ -6,8 +6,8 @@
 #include <thread>
 #include <vector>
 
+#include "services/CallbackGate.h"
 #include "services/MIDIPacketListBuffer.h"
-#include "services/jack/JackCallbackGate.h"
 #include "services/jack/JackInputStream.h"
 #include "services/jack/JackProgressSignal.h"
 #include "services/jack/JackWakeSignal.h"
@@ -24,7 +24,7 @@ class JackReader {
   using Streams = std::function<std::vector<std::shared_ptr<JackInputStream>>()>;
 
   // `streams` lists the live input streams; it is called on the reader thread.
-  JackReader(JackWakeSignal& inputArrived, JackCallbackGate& gate, Streams streams);
+  JackReader(JackWakeSignal& inputArrived, CallbackGate& gate, Streams streams);
   ~JackReader();
   JackReader(const JackReader&) = delete;
   JackReader& operator=(const JackReader&) = delete;
@@ -43,7 +43,7 @@ class JackReader {
   void deliver(JackInputStream& stream);
 
   JackWakeSignal& inputArrived_;
-  JackCallbackGate& gate_;
+  CallbackGate& gate_;
   Streams streams_;
   MIDIPacketListBuffer packets_;
   std::vector<Byte> frame_;

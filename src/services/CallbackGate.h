@@ -14,7 +14,7 @@ namespace wex {
 
 // Keeps track of the clients' callbacks that are running, so that disposing
 // of a client can wait until none of its callbacks runs any more.
-class JackCallbackGate {
+class CallbackGate {
  public:
   void enter(MIDIClientRef client);
   void leave(MIDIClientRef client);

@@ -1,15 +1,15 @@
-#include "services/jack/JackCallbackGate.h"
+#include "services/CallbackGate.h"
 
 #include <algorithm>
 
 namespace wex {
 
-void JackCallbackGate::enter(MIDIClientRef client) {
+void CallbackGate::enter(MIDIClientRef client) {
   std::lock_guard lock(mutex_);
   running_.emplace_back(client, std::this_thread::get_id());
 }
 
-void JackCallbackGate::leave(MIDIClientRef client) {
+void CallbackGate::leave(MIDIClientRef client) {
   {
     std::lock_guard lock(mutex_);
     const auto entry = std::make_pair(client, std::this_thread::get_id());
@@ -19,14 +19,14 @@ void JackCallbackGate::leave(MIDIClientRef client) {
   idle_.notify_all();
 }
 
-bool JackCallbackGate::busyElsewhere(MIDIClientRef client) const {
+bool CallbackGate::busyElsewhere(MIDIClientRef client) const {
   const auto self = std::this_thread::get_id();
   return std::any_of(running_.begin(), running_.end(), [&](const auto& entry) {
     return entry.first == client && entry.second != self;
   });
 }
 
-void JackCallbackGate::waitUntilIdle(MIDIClientRef client) {
+void CallbackGate::waitUntilIdle(MIDIClientRef client) {
   std::unique_lock lock(mutex_);
   idle_.wait(lock, [&] { return !busyElsewhere(client); });
 }
