@@ -2,7 +2,8 @@
 # The ALSA services' tests against a real kernel: boots Debian's current
 # kernel under qemu (no KVM needed, no network device) with a small busybox
 # initramfs holding the sound modules, the test programs and their libraries,
-# runs them there, and fails unless the guest reports that all passed.
+# runs them there (the ALSA tests and the MIDI services conformance suite's
+# ALSA cases), and fails unless the guest reports that all passed.
 #
 #   BUILD_DIR=build bash scripts/alsa-guest-test.sh
 set -euo pipefail
@@ -21,7 +22,7 @@ if [ ${#need[@]} -gt 0 ]; then
   apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
 fi
 
-cmake --build "$BUILD_DIR" -j2 --target test_alsa_guest wexmidi
+cmake --build "$BUILD_DIR" -j2 --target test_alsa_guest test_conformance wexmidi
 
 rm -rf "$WORK/kernel" "$WORK/root" && mkdir -p "$WORK/kernel" "$WORK/root"
 WORK="$(cd "$WORK" && pwd)"
@@ -72,8 +73,9 @@ for applet in $(/bin/busybox --list); do
   [ "$applet" = busybox ] || ln -sf busybox "$ROOT/bin/$applet"
 done
 for tool in modprobe rmmod insmod poweroff; do ln -sf ../bin/busybox "$ROOT/sbin/$tool"; done
-cp "$BUILD_DIR/tests/test_alsa_guest" "$BUILD_DIR/wexmidi" "$ROOT/tests/"
-for library in $(ldd "$ROOT/tests/test_alsa_guest" "$ROOT/tests/wexmidi" | grep -o '/[^ ]*' | grep -v ':$' | sort -u); do
+programs=(tests/test_alsa_guest tests/test_conformance wexmidi)
+for program in "${programs[@]}"; do cp "$BUILD_DIR/$program" "$ROOT/tests/"; done
+for library in $(cd "$ROOT/tests" && ldd "${programs[@]##*/}" | grep -o '/[^ ]*' | grep -v ':$' | sort -u); do
   mkdir -p "$ROOT$(dirname "$library")"
   cp -L "$library" "$ROOT$library"
 done
@@ -89,7 +91,8 @@ modprobe snd-seq-dummy && modprobe snd-seq-virmidi
 for _ in 1 2 3 4 5 6 7 8 9 10; do [ -e /dev/snd/seq ] && break; sleep 0.2; done
 cd /tests
 export WEXMIDI=/tests/wexmidi
-if ./test_alsa_guest --gtest_brief=1; then
+if ./test_alsa_guest --gtest_brief=1 &&
+  ./test_conformance --gtest_brief=1 --gtest_filter='*/Alsa'; then
   echo "wexmidi ALSA guest tests: passed"
 else
   echo "wexmidi ALSA guest tests: failed"

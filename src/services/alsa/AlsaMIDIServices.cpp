@@ -197,7 +197,8 @@ OSStatus AlsaMIDIServices::MIDIPortConnectSource(MIDIPortRef portRef, MIDIEndpoi
   const ClientTable::Port* port = clients_.port(portRef);
   if (!port || !port->isInput) return kMIDIInvalidPort;
   const AlsaEndpoint* endpoint = endpoints_.find(source);
-  if (!endpoint || !endpoint->isSource) return kMIDIUnknownEndpoint;
+  if (!endpoint) return kMIDIUnknownEndpoint;
+  if (!endpoint->isSource) return kMIDIWrongEndpointType;
   for (const auto& stream : inputs_) {
     if (stream->inputPort == portRef && stream->peer == source) return noErr;
   }
@@ -218,7 +219,8 @@ OSStatus AlsaMIDIServices::MIDIPortConnectSource(MIDIPortRef portRef, MIDIEndpoi
 
 OSStatus AlsaMIDIServices::MIDIPortDisconnectSource(MIDIPortRef portRef, MIDIEndpointRef source) {
   std::lock_guard lock(mutex_);
-  if (!clients_.port(portRef)) return kMIDIInvalidPort;
+  const ClientTable::Port* port = clients_.port(portRef);
+  if (!port || !port->isInput) return kMIDIInvalidPort;
   std::vector<std::shared_ptr<AlsaInputStream>> taken;
   for (auto it = inputs_.begin(); it != inputs_.end();) {
     if ((*it)->inputPort == portRef && (*it)->peer == source) {
@@ -236,9 +238,9 @@ OSStatus AlsaMIDIServices::MIDIPortDisconnectSource(MIDIPortRef portRef, MIDIEnd
 OSStatus AlsaMIDIServices::MIDIDestinationCreate(MIDIClientRef client, const std::string& name,
                                                  MIDIReadProc readProc, void* refCon,
                                                  MIDIEndpointRef* outDest) {
+  if (!outDest) return kMIDINotPermitted;
   std::lock_guard lock(mutex_);
   if (!clients_.hasClient(client)) return kMIDIInvalidClient;
-  if (!outDest) return kMIDIUnknownEndpoint;
   auto stream = std::make_shared<AlsaInputStream>();
   stream->client = client;
   stream->readProc = readProc;
@@ -257,9 +259,9 @@ OSStatus AlsaMIDIServices::MIDIDestinationCreate(MIDIClientRef client, const std
 
 OSStatus AlsaMIDIServices::MIDISourceCreate(MIDIClientRef client, const std::string& name,
                                             MIDIEndpointRef* outSrc) {
+  if (!outSrc) return kMIDINotPermitted;
   std::lock_guard lock(mutex_);
   if (!clients_.hasClient(client)) return kMIDIInvalidClient;
-  if (!outSrc) return kMIDIUnknownEndpoint;
   VirtualSource source;
   source.client = client;
   source.alsaPort = sequencer_->createPort(name, kVirtualSourceCaps, kPortType);
@@ -318,7 +320,8 @@ OSStatus AlsaMIDIServices::MIDISend(MIDIPortRef portRef, MIDIEndpointRef dest,
     const ClientTable::Port* port = clients_.port(portRef);
     if (!port || port->isInput) return kMIDIInvalidPort;
     const AlsaEndpoint* endpoint = endpoints_.find(dest);
-    if (!endpoint || endpoint->isSource) return kMIDIUnknownEndpoint;
+    if (!endpoint) return kMIDIUnknownEndpoint;
+    if (endpoint->isSource) return kMIDIWrongEndpointType;
     if (!pktlist) return kMIDIMessageSendErr;
     if (!endpoint->present) {
       sender_.dropOffline(pktlist);
@@ -336,7 +339,12 @@ OSStatus AlsaMIDIServices::MIDIReceived(MIDIEndpointRef src, const MIDIPacketLis
     for (const auto& source : virtualSources_) {
       if (source.endpoint == src) alsaPort = source.alsaPort;
     }
-    if (alsaPort < 0) return kMIDIUnknownEndpoint;
+    if (alsaPort < 0) {
+      // Only our own virtual sources can be published on.
+      const AlsaEndpoint* endpoint = endpoints_.find(src);
+      if (!endpoint) return kMIDIUnknownEndpoint;
+      return endpoint->isSource ? kMIDINotPermitted : kMIDIWrongEndpointType;
+    }
     if (!pktlist) return kMIDIMessageSendErr;
   }
   return sender_.send({0, src}, alsaPort, snd_seq_addr_t{}, true, pktlist);

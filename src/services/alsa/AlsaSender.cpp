@@ -4,12 +4,23 @@
 
 namespace wex {
 
+namespace {
+
+// Our own input pool is checked once per this many events that may reach it,
+// and the sender waits while less room than kSelfRoom is left.
+constexpr uint64_t kSelfCheckEvery = 32;
+constexpr int kSelfRoom = 256;
+
+}  // namespace
+
 OSStatus AlsaSender::send(const Stream& stream, int fromPort, const snd_seq_addr_t& to,
                           bool toSubscribers, const MIDIPacketList* pktlist) {
   std::lock_guard lock(mutex_);
   auto& coder = coders_[stream];
   if (!coder) coder = std::make_unique<AlsaEventCoder>();
   OSStatus status = noErr;
+  // Subscribers may be ports of ours; a destination is ours by its client.
+  const bool mayReachUs = toSubscribers || to.client == sequencer_.clientId();
   MIDIPacketIterator packets(pktlist);
   MIDIPacketView packet;
   while (packets.next(packet)) {
@@ -25,6 +36,9 @@ OSStatus AlsaSender::send(const Stream& stream, int fromPort, const snd_seq_addr
         snd_seq_ev_set_dest(&event, to.client, to.port);
       }
       snd_seq_ev_set_direct(&event);
+      if (mayReachUs && mayReachUs_++ % kSelfCheckEvery == 0) {
+        sequencer_.waitForInputRoom(kSelfRoom);
+      }
       if (sequencer_.send(event) < 0) {
         status = kMIDIMessageSendErr;
         dropped_.fetch_add(1);

@@ -45,6 +45,7 @@ class AlsaSender {
   std::map<Stream, std::unique_ptr<AlsaEventCoder>> coders_;
   std::atomic<uint64_t> dropped_{0};
   std::atomic<uint64_t> droppedOffline_{0};
+  uint64_t mayReachUs_ = 0;  // events sent that may come back to our own ports
 };
 
 }  // namespace wex

@@ -139,6 +139,22 @@ int AlsaSequencer::send(snd_seq_event_t& event) {
   }
 }
 
+void AlsaSequencer::waitForInputRoom(int cells) {
+  if (readingThread_.load(std::memory_order_relaxed) == std::this_thread::get_id()) return;
+  const auto deadline = std::chrono::steady_clock::now() + kRoomWait;
+  snd_seq_client_pool_t* pool = nullptr;
+  snd_seq_client_pool_alloca(&pool);
+  for (;;) {
+    {
+      std::lock_guard lock(mutex_);
+      if (snd_seq_get_client_pool(seq_, pool) < 0) return;
+    }
+    if (static_cast<int>(snd_seq_client_pool_get_input_free(pool)) >= cells) return;
+    if (std::chrono::steady_clock::now() > deadline) return;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+}
+
 std::vector<pollfd> AlsaSequencer::inputDescriptors() {
   std::lock_guard lock(mutex_);
   std::vector<pollfd> descriptors(
@@ -151,6 +167,7 @@ std::vector<pollfd> AlsaSequencer::inputDescriptors() {
 
 snd_seq_event_t* AlsaSequencer::readEvent(int* error) {
   *error = 0;
+  readingThread_.store(std::this_thread::get_id(), std::memory_order_relaxed);
   snd_seq_event_t* event = nullptr;
   const int result = snd_seq_event_input(seq_, &event);
   if (result < 0) {

@@ -2,9 +2,11 @@
 
 #include <alsa/asoundlib.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace wex {
@@ -49,6 +51,11 @@ class AlsaSequencer {
   // Sends an event now, waiting up to a second while the sequencer has no
   // room; a negative error code when it cannot be sent.
   int send(snd_seq_event_t& event);
+  // Waits (at most a second) until our own input pool has `cells` free.
+  // What we send to our own ports lands there, and a sender faster than our
+  // reader would otherwise overflow it and lose events. On the thread that
+  // reads events it returns at once: it would wait for itself.
+  void waitForInputRoom(int cells);
 
   // Input, for the reading thread only.
   std::vector<pollfd> inputDescriptors();
@@ -62,6 +69,7 @@ class AlsaSequencer {
   std::mutex mutex_;
   snd_seq_t* seq_;
   int clientId_;
+  std::atomic<std::thread::id> readingThread_{};
 };
 
 }  // namespace wex
