@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <cmath>
 #include <filesystem>
 
 #include "server/CompositionJSON.h"
@@ -67,6 +68,8 @@ bool CompositionServer::start(std::string* reason) {
   route();
   commands_.setObserver(
       [this](CompositionCommands::Change change, const std::string& id) { onChange(change, id); });
+  logListener_ =
+      std::make_unique<SystemLog::Listener>([this](const std::string& line) { log(line); });
   watcher_.start();
   thread_ = std::thread([this] { server_->listen_after_bind(); });
   return true;
@@ -74,6 +77,7 @@ bool CompositionServer::start(std::string* reason) {
 
 void CompositionServer::stop() {
   if (!server_) return;
+  logListener_.reset();
   commands_.setObserver(nullptr);
   hub_.closeAll();
   server_->stop();
@@ -88,6 +92,19 @@ std::string CompositionServer::url() const {
                     std::to_string(port_) + "/";
   if (!options_.token.empty()) url += "?token=" + options_.token;
   return url;
+}
+
+void CompositionServer::log(const std::string& line) {
+  const std::chrono::duration<double> since = std::chrono::steady_clock::now() - startedAt_;
+  Json entry{{"time", std::round(since.count() * 1e3) / 1e3}, {"line", line}};
+  {
+    // Numbered, so that a page that reconnects knows the lines it has shown.
+    std::lock_guard lock(logMutex_);
+    entry["number"] = ++logCount_;
+    recentLog_.push_back(entry);
+    if (recentLog_.size() > kRecentLogLines) recentLog_.pop_front();
+  }
+  hub_.publishEvent("log", entry);
 }
 
 void CompositionServer::route() {
@@ -202,6 +219,10 @@ void CompositionServer::serveEvents(httplib::Response& response) {
         return sink.write(text.data(), text.size());
       },
       [this, queue](bool) { hub_.unsubscribe(queue); });
+  {
+    std::lock_guard lock(logMutex_);
+    for (const auto& entry : recentLog_) queue->putEvent("log", entry);
+  }
   queue->putEvent("state", Json{{"unsaved", commands_.unsaved()}});
 }
 

@@ -32,7 +32,11 @@ class ServerFixture : public EmbeddedServicesFixture {
             ("wexmidi-server-test-" + std::to_string(::getpid()) + ".json"))
                .string();
     tools = std::make_unique<MidiTools>();
-    commands = std::make_unique<CompositionCommands>(*composition, file, false, tools.get());
+    CompositionCommands::Options scope;
+    scope.file = file;
+    scope.savesAnywhere = false;
+    scope.tools = tools.get();
+    commands = std::make_unique<CompositionCommands>(*composition, scope);
     CompositionServer::Options options;
     options.host = host;
     options.port = 0;
@@ -182,7 +186,7 @@ TEST_F(ServerFixture, ABadCommandGets400WithTheReasonAndChangesNothing) {
       {{{"set", "cc.inputChannel"}}, "needs a \"value\""},
       {{{"set", "cc.nothing"}, {"value", 1}}, "has no input port \"nothing\""},
       {{{"set", "cc.inputChannel"}, {"value", "x"}}, "input of type index"},
-      {{{"set", "ccinputChannel"}, {"value", 1}}, "must be ID.PORT"},
+      {{{"set", "ccinputChannel"}, {"value", 1}}, "expected ID.PORT"},
       {{{"panel", "nobody"}}, "there is no patch \"nobody\""},
       {{{"panel", "cc"}, {"tick", 500}}, "beyond the"},
       {{{"panel", "cc"}, {"tick", -1}}, "must be a row number"},
@@ -280,7 +284,7 @@ TEST_F(TokenServerFixture, WithoutItsTokenEveryRequestGets401) {
 TEST(CompositionServerTest, OffTheLoopbackItWillNotStartWithoutAToken) {
   PlugInRegistry registry;
   Composition composition(registry);
-  CompositionCommands commands(composition, "", false, nullptr);
+  CompositionCommands commands(composition, {});
   CompositionServer::Options options;
   options.host = "0.0.0.0";
   options.port = 0;
@@ -290,20 +294,36 @@ TEST(CompositionServerTest, OffTheLoopbackItWillNotStartWithoutAToken) {
   EXPECT_THAT(reason, HasSubstr("needs a token"));
 }
 
-TEST_F(ServerFixture, MidiThatArrivesShowsInTheStreamAsValuesAndMonitorLines) {
-  tools->startMonitor([this](const Json& line) { server->events().publishEvent("midi", line); });
+TEST_F(ServerFixture, MidiThatArrivesShowsInTheStreamAsValues) {
   const std::string received = readEvents(
-      [](const std::string& text) {
-        return text.find("\"cc.controller7\"") != std::string::npos &&
-               text.find("event: midi") != std::string::npos;
-      },
+      [](const std::string& text) { return text.find("\"cc.controller7\"") != std::string::npos; },
       [this] {
         post({{"send", {kControlChange7}}, {"to", {"wexmidi Loopback"}}});
       });
-  tools->stopMonitor();
   EXPECT_THAT(received, HasSubstr("event: state"));
   EXPECT_THAT(received, HasSubstr("\"cc.controller7\":64"));
-  EXPECT_THAT(received, HasSubstr("\"text\":"));
+}
+
+TEST_F(ServerFixture, LogLinesReachTheStreamAndAClientThatComesLaterSeesTheLatest) {
+  const std::string line = "\t\terror -50 at MIDIClientCreate() A";
+  const std::string received = readEvents(
+      [](const std::string& text) {
+        return text.find("MIDIClientCreate() A") != std::string::npos;
+      },
+      [&line] { SystemLog::write(line); });
+  EXPECT_THAT(received, HasSubstr("event: log\ndata: {"));
+  const std::string quoted = Json{{"line", line}}.dump();
+  EXPECT_THAT(received, HasSubstr(quoted.substr(1, quoted.size() - 2)));
+  EXPECT_EQ(log.lines(), std::vector<std::string>{line}) << "the log itself still has it";
+
+  server->log("source appeared: Keys");
+  const std::string later = readEvents(
+      [](const std::string& text) { return text.find("event: state") != std::string::npos; });
+  const size_t first = later.find("MIDIClientCreate() A");
+  ASSERT_NE(first, std::string::npos) << later;
+  EXPECT_LT(first, later.find("source appeared: Keys"));
+  EXPECT_LT(later.find("source appeared: Keys"), later.find("event: state"));
+  EXPECT_THAT(later, HasSubstr("\"number\":2"));
 }
 
 TEST_F(ServerFixture, AClientThatLeavesMidStreamIsForgottenAndOthersGoOn) {
