@@ -18,6 +18,11 @@ constexpr auto kStreamWait = std::chrono::milliseconds(500);
 // A comment line now and then shows that a silent stream is alive and finds
 // clients that went away.
 constexpr int kKeepAliveEvery = 10;  // waits
+// A stream writes at most once in this time, taking together what came
+// meanwhile: a port's value changes at most about 30 times a second anyway,
+// and a burst of MIDI then costs each client one wake-up and one write, not
+// one per message.
+constexpr auto kGatherTime = std::chrono::milliseconds(25);
 
 void answer(httplib::Response& response, int status, const Json& body) {
   response.status = status;
@@ -206,9 +211,11 @@ void CompositionServer::serveEvents(httplib::Response& response) {
   }
   response.set_header("Cache-Control", "no-store");
   auto quiet = std::make_shared<int>(0);
+  auto wroteAt = std::make_shared<std::chrono::steady_clock::time_point>();
   response.set_chunked_content_provider(
       "text/event-stream",
-      [queue, quiet](size_t, httplib::DataSink& sink) {
+      [queue, quiet, wroteAt](size_t, httplib::DataSink& sink) {
+        std::this_thread::sleep_until(*wroteAt + kGatherTime);
         std::string text = queue->take(kStreamWait);
         if (queue->closed()) return false;
         if (text.empty()) {
@@ -216,6 +223,7 @@ void CompositionServer::serveEvents(httplib::Response& response) {
           text = ": alive\n\n";
         }
         *quiet = 0;
+        *wroteAt = std::chrono::steady_clock::now();
         return sink.write(text.data(), text.size());
       },
       [this, queue](bool) { hub_.unsubscribe(queue); });
