@@ -191,8 +191,15 @@ void CompositionServer::serveCommand(const httplib::Request& request, httplib::R
     refuse(response, 415, "send the command as application/json");
     return;
   }
-  Json command = Json::parse(request.body, nullptr, false);
-  if (command.is_discarded() || !command.is_object()) {
+  // Read as a line of standard input is: the same limits and errors.
+  Json command;
+  try {
+    command = CompositionCommands::parse(request.body);
+  } catch (const CommandError& error) {
+    refuse(response, 400, error.what());
+    return;
+  }
+  if (!command.is_object()) {
     refuse(response, 400, "the body must be one JSON object");
     return;
   }
