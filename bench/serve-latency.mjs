@@ -1,12 +1,11 @@
 // How long a MIDI message takes from the loopback to its value on the page of
-// `wexmidi serve`, and what open pages cost the evaluation.
+// `wexmidi serve` (what serving costs the evaluation: serve-load.mjs).
 //
 //   node bench/serve-latency.mjs [MESSAGES]      (after a build; needs chromium)
 //
 // Latency: a control change is sent into the loopback through the API; the
 // time runs until the page shows the distributor's new value (median and 99th
-// percentile). Evaluation: ticks per second at --rate 5000 with no page open,
-// then with 8 pages open while values change.
+// percentile).
 import { startServer, openPage } from "../web/tests/harness.mjs";
 
 const messages = Number(process.argv[2] ?? 1000);
@@ -41,32 +40,4 @@ async function latency() {
     `median ${percentile(times, 50).toFixed(1)} ms, p99 ${percentile(times, 99).toFixed(1)} ms`);
 }
 
-async function ticksPerSecond(server, seconds) {
-  const before = (await server.get("api/composition")).ticks;
-  const start = performance.now();
-  const sending = (async () => {
-    for (let i = 0; performance.now() - start < seconds * 1000; i++) {
-      await server.post({ send: [cc7(i % 128)], to: ["wexmidi Loopback"] });
-      await sleep(5);
-    }
-  })();
-  await sleep(seconds * 1000);
-  await sending;
-  const after = (await server.get("api/composition")).ticks;
-  return (after - before) / ((performance.now() - start) / 1000);
-}
-
-async function evaluationCost() {
-  const server = await startServer("distributors.wexcomp.json", ["--rate", "5000"]);
-  const alone = await ticksPerSecond(server, 5);
-  const pages = [];
-  for (let i = 0; i < 8; i++) pages.push(await openPage(server.url));
-  const watched = await ticksPerSecond(server, 5);
-  for (const { browser } of pages) await browser.close();
-  await server.stop();
-  console.log(`evaluations per second at --rate 5000: ${alone.toFixed(0)} with no page, ` +
-    `${watched.toFixed(0)} with 8 pages (${((1 - watched / alone) * 100).toFixed(1)}% less)`);
-}
-
 await latency();
-await evaluationCost();

@@ -6,6 +6,7 @@
 #include "host/CompositionFile.h"
 #include "host/JSONReader.h"
 #include "patches/WexPatches.h"
+#include "server/CompositionCommands.h"
 
 namespace wex {
 
@@ -58,35 +59,9 @@ bool CompositionSession::applySetting(const std::string& assignment, std::string
     }
     value = text;
   }
-  return setInput(assignment.substr(0, equals), value, reason);
-}
-
-bool CompositionSession::setInput(const std::string& address, const ValueJSON::Json& json,
-                                  std::string* reason) {
-  PortAddress input;
-  if (!PortAddress::parse(address, &input)) {
-    *reason = "expected ID.PORT, got \"" + address + "\"";
-    return false;
-  }
-  auto plugIn = composition_->patch(input.patchId);
-  if (!plugIn) {
-    *reason = "there is no patch \"" + input.patchId + "\"";
-    return false;
-  }
-  auto port = plugIn->portTable().port(QCPortDirection::Input, input.key);
-  if (!port) {
-    *reason = "patch \"" + input.patchId + "\" has no input port \"" + input.key + "\"";
-    return false;
-  }
-  Value value;
-  std::string why;
-  if (!ValueJSON::fromJSONForPort(json, port->type, &value, &why)) {
-    *reason = input.text() + ": input of type " + portTypeName(port->type) + ": " + why;
-    return false;
-  }
   try {
-    composition_->setInputValue(input, value);
-  } catch (const CompositionError& error) {
+    CompositionCommands::setInput(*composition_, assignment.substr(0, equals), value);
+  } catch (const CommandError& error) {
     *reason = error.what();
     return false;
   }

@@ -31,8 +31,6 @@ class CompositionSession {
 
   // Parses "ID.PORT=VALUE" and sets that input; VALUE is JSON, or else text.
   bool applySetting(const std::string& assignment, std::string* reason);
-  // Sets an input from a JSON value, which must suit the port's type.
-  bool setInput(const std::string& address, const ValueJSON::Json& value, std::string* reason);
 
  private:
   CompositionSession() = default;

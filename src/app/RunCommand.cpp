@@ -1,103 +1,21 @@
 #include "app/RunCommand.h"
 
-#include <atomic>
 #include <chrono>
 #include <cmath>
-#include <csignal>
 #include <iomanip>
-#include <map>
-#include <mutex>
 #include <sstream>
 #include <thread>
 
+#include "app/CommandInput.h"
 #include "app/CompositionSession.h"
 #include "app/InterruptWatch.h"
-#include "app/LineReader.h"
 #include "app/MidiFilePlayer.h"
+#include "app/PortWatcher.h"
 #include "app/ProgramContext.h"
-#include "app/SessionCommand.h"
 #include "host/CompositionFile.h"
-#include "server/PanelView.h"
 #include "support/MainThread.h"
 
 namespace wex {
-
-namespace {
-
-using Json = ValueJSON::Json;
-
-// The lines on standard output come from the evaluation thread (watched
-// outputs) and the main thread (answers to commands): one lock keeps them whole.
-class Output {
- public:
-  explicit Output(std::ostream& out) : out_(out) {}
-  void line(const Json& json) {
-    std::lock_guard lock(mutex_);
-    out_ << json.dump() << "\n";
-    out_.flush();
-    if (!out_) closed_ = true;
-  }
-  // Whether a write failed: nobody reads standard output any more.
-  bool closed() const { return closed_; }
-
- private:
-  std::mutex mutex_;
-  std::ostream& out_;
-  std::atomic<bool> closed_{false};
-};
-
-// The watched outputs: "id.port" or "id.*" (every output the patch has at
-// the time, added ports included). Prints each assignment once.
-class Watcher {
- public:
-  Watcher(Composition& composition, Output& output) : composition_(composition), output_(output) {}
-
-  bool add(const std::string& spec, std::string* reason) {
-    PortAddress address;
-    if (!PortAddress::parse(spec, &address)) {
-      *reason = "expected ID.PORT or ID.*, got \"" + spec + "\"";
-      return false;
-    }
-    auto plugIn = composition_.patch(address.patchId);
-    if (!plugIn) {
-      *reason = "there is no patch \"" + address.patchId + "\"";
-      return false;
-    }
-    if (address.key != "*" && !plugIn->portTable().hasPort(QCPortDirection::Output, address.key)) {
-      *reason = "patch \"" + address.patchId + "\" has no output port \"" + address.key + "\"";
-      return false;
-    }
-    watched_.push_back(address);
-    return true;
-  }
-
-  // On the evaluation thread, after each tick.
-  void tick(double time) {
-    const double rounded = std::round(time * 1e6) / 1e6;
-    for (const auto& address : watched_) {
-      auto plugIn = composition_.patch(address.patchId);
-      if (!plugIn) continue;
-      for (const auto& port : plugIn->portTable().ports(QCPortDirection::Output)) {
-        if (address.key != "*" && port.key != address.key) continue;
-        const std::string name = address.patchId + "." + port.key;
-        uint64_t& seen = seenVersions_[name];
-        if (port.version == seen) continue;
-        seen = port.version;
-        if (port.version == 0) continue;
-        output_.line(
-            Json{{"time", rounded}, {"port", name}, {"value", ValueJSON::toJSON(port.value)}});
-      }
-    }
-  }
-
- private:
-  Composition& composition_;
-  Output& output_;
-  std::vector<PortAddress> watched_;
-  std::map<std::string, uint64_t> seenVersions_;
-};
-
-}  // namespace
 
 // Refused with the bounds, never with a long rendering of the number given.
 CLI::Validator RunCommand::finiteRange(double low, double high, const std::string& what) {
@@ -163,8 +81,8 @@ int RunCommand::run(ProgramContext& context) {
       return 2;
     }
   }
-  Output output(context.out());
-  Watcher watcher(composition, output);
+  JsonLineOutput output(context.out());
+  PortWatcher watcher(composition, output);
   for (const auto& spec : watches_) {
     if (!watcher.add(spec, &reason)) {
       context.err() << "wexmidi run: --watch " << spec << ": " << reason << "\n";
@@ -174,10 +92,12 @@ int RunCommand::run(ProgramContext& context) {
   composition.setTickObserver([&watcher](double time) { watcher.tick(time); });
 
   InterruptWatch interrupts;
-  LineReader reader;
-  if (context.interactiveInput()) reader.start(context.in());
-  SessionCommand commands(*session, [&output](const Json& answer) { output.line(answer); });
-  uint64_t lineNumber = 0;
+  // Standard input edits what the run shows; the page's structure edits are serve's.
+  CompositionCommands::Options scope;
+  scope.editsStructure = false;
+  CompositionCommands commands(composition, scope);
+  CommandInput input(context, "run", commands, output);
+  input.start();
 
   using Clock = std::chrono::steady_clock;
   const auto end = seconds_ < 0 ? Clock::time_point::max()
@@ -198,17 +118,11 @@ int RunCommand::run(ProgramContext& context) {
     } else {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    while (auto line = reader.next()) {
-      ++lineNumber;
-      if (!commands.performLine(*line, &reason)) {
-        context.err() << "wexmidi run: standard input line " << lineNumber << ": " << reason
-                      << std::endl;
-      }
-    }
+    input.performWaiting();
   }
   if (player) player->stop();
   composition.stop();
-  reader.stop();
+  input.stop();
   composition.setTickObserver(nullptr);
   composition.closeAllPanels();
 

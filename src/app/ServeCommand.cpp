@@ -5,12 +5,15 @@
 #include <random>
 #include <thread>
 
+#include "app/CommandInput.h"
 #include "app/CompositionSession.h"
 #include "app/InterruptWatch.h"
-#include "app/LineReader.h"
 #include "app/MidiFilePlayer.h"
+#include "app/PageMonitor.h"
+#include "app/PortWatcher.h"
 #include "app/ProgramContext.h"
 #include "app/RunCommand.h"
+#include "host/CompositionFile.h"
 #include "server/CompositionCommands.h"
 #include "server/CompositionServer.h"
 #include "server/MidiTools.h"
@@ -60,6 +63,10 @@ CLI::App* ServeCommand::add(CLI::App& program) {
   command->add_option("--rate", rate_, "Evaluations per second (default 60)")
       ->check(RunCommand::finiteRange(0.001, 10000.0, "a number of evaluations per second"));
   command->add_option("--set", sets_, "Set an input first: ID.PORT=VALUE (VALUE in JSON)");
+  command->add_option("--watch", watches_, "Print each assignment of ID.PORT, or of ID.*");
+  command->add_option("--save", saveFile_, "Write the composition, settings included, at the end")
+      ->check(CLI::Validator(
+          [](std::string& text) { return text.empty() ? "expected a file name" : ""; }, "FILE"));
   command->add_option("--play", playFile_,
                       "Play this Standard MIDI File in real time from the source \"wexmidi "
                       "Player\"");
@@ -125,21 +132,39 @@ int ServeCommand::run(ProgramContext& context) {
       return 2;
     }
   }
+  JsonLineOutput output(context.out());
+  PortWatcher watcher(composition, output);
+  for (const auto& spec : watches_) {
+    if (!watcher.add(spec, &reason)) {
+      context.err() << "wexmidi serve: --watch " << spec << ": " << reason << "\n";
+      return 2;
+    }
+  }
 
   MidiTools tools;
-  CompositionCommands commands(composition, file_, true, &tools);
+  CompositionCommands::Options scope;
+  scope.file = file_;
+  scope.tools = &tools;
+  CompositionCommands commands(composition, scope);
   CompositionServer server(composition, commands, options);
   if (!server.start(&reason)) {
     context.err() << "wexmidi serve: " << reason << "\n";
     return 1;
   }
-  tools.startMonitor(
-      [&server](const ValueJSON::Json& line) { server.events().publishEvent("midi", line); });
+  PageMonitor monitor(*context.startMIDIServices(), server);
+  if (!monitor.start(&reason)) {
+    context.err() << "wexmidi serve: " << reason << "\n";
+    return 1;
+  }
   context.out() << server.url() << std::endl;
+  composition.setTickObserver([&watcher](double time) { watcher.tick(time); });
 
   InterruptWatch interrupts;
-  LineReader reader;
-  if (context.interactiveInput()) reader.start(context.in());
+  CommandInput input(context, "serve", commands, output);
+  input.setRefusalHandler([&server](const std::string& refusal) {
+    server.events().publishEvent("failure", ValueJSON::Json{{"error", refusal}});
+  });
+  input.start();
   using Clock = std::chrono::steady_clock;
   const auto end = seconds_ < 0 ? Clock::time_point::max()
                                 : Clock::now() + std::chrono::duration_cast<Clock::duration>(
@@ -152,22 +177,24 @@ int ServeCommand::run(ProgramContext& context) {
     } else {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    while (auto line = reader.next()) {
-      if (line->find_first_not_of(" \t") == std::string::npos) continue;
-      try {
-        context.out() << commands.performLine(*line).dump() << std::endl;
-      } catch (const CommandError& error) {
-        context.err() << "wexmidi serve: " << error.what() << std::endl;
-        server.events().publishEvent("failure", ValueJSON::Json{{"error", error.what()}});
-      }
-    }
+    input.performWaiting();
+    monitor.update();
   }
   if (player) player->stop();
-  tools.stopMonitor();
   server.stop();
   composition.stop();
-  reader.stop();
+  input.stop();
+  composition.setTickObserver(nullptr);
   composition.closeAllPanels();
+
+  if (!saveFile_.empty()) {
+    try {
+      CompositionFile::save(composition, saveFile_);
+    } catch (const CompositionFileError& error) {
+      context.err() << "wexmidi serve: " << error.what() << "\n";
+      return 1;
+    }
+  }
   return 0;
 }
 

@@ -25,6 +25,8 @@ class ServeCommand : public Command {
   double seconds_ = -1;  // below 0: until interrupted
   double rate_ = 60;
   std::vector<std::string> sets_;
+  std::vector<std::string> watches_;
+  std::string saveFile_;
   std::string playFile_;
   bool lenient_ = false;
   std::string listen_ = "127.0.0.1:8760";

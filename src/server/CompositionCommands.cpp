@@ -1,6 +1,7 @@
 #include "server/CompositionCommands.h"
 
 #include "host/CompositionFile.h"
+#include "host/JSONReader.h"
 #include "host/Structure.h"
 #include "server/MidiTools.h"
 #include "server/PanelView.h"
@@ -12,8 +13,11 @@ namespace {
 
 using Json = CompositionCommands::Json;
 
-const char* const kCommandNames =
-    "set, panel, save, add, remove, connect, disconnect, move or send";
+// What an error quotes of a long command.
+std::string excerpt(const std::string& text) {
+  constexpr size_t kShown = 80;
+  return text.size() <= kShown ? text : text.substr(0, kShown) + "...";
+}
 
 std::string text(const Json& command, const char* key) {
   if (!command.contains(key) || !command[key].is_string()) {
@@ -33,7 +37,8 @@ PortAddress address(const Json& command, const char* key) {
   const std::string spec = text(command, key);
   PortAddress result;
   if (!PortAddress::parse(spec, &result)) {
-    throw CommandError(std::string("\"") + key + "\" must be ID.PORT, got \"" + spec + "\"");
+    throw CommandError(std::string("\"") + key + "\" must be ID.PORT, got \"" + excerpt(spec) +
+                       "\"");
   }
   return result;
 }
@@ -47,60 +52,93 @@ PatchPositions::Point point(const Json& command) {
   return {position[0].get<double>(), position[1].get<double>()};
 }
 
+// "state": true/false or "on"/"off".
+bool state(const Json& command) {
+  const Json value = command.value("state", Json());
+  bool on = false;
+  if (value.is_boolean()) return value.get<bool>();
+  if (value.is_string() && PanelView::parseState(value.get<std::string>(), &on)) return on;
+  throw CommandError("\"state\" must be \"on\" or \"off\"");
+}
+
 void check(bool done, const std::string& reason) {
   if (!done) throw CommandError(reason);
 }
 
 }  // namespace
 
-CompositionCommands::CompositionCommands(Composition& composition, std::string file,
-                                         bool savesAnywhere, MidiTools* tools)
-    : composition_(composition),
-      file_(std::move(file)),
-      savesAnywhere_(savesAnywhere),
-      tools_(tools) {}
+CompositionCommands::CompositionCommands(Composition& composition, Options options)
+    : composition_(composition), options_(std::move(options)) {}
 
 void CompositionCommands::setObserver(Observer observer) {
   performOnMainThreadAndWait([&] { observer_ = std::move(observer); });
 }
 
+Json CompositionCommands::parse(const std::string& line) {
+  try {
+    return JSONReader::parse(line, ValueJSON::kMaxDepth + 1);
+  } catch (const JSONReadError& error) {
+    throw CommandError(std::string(error.what()) + ", in: " + excerpt(line));
+  }
+}
+
 Json CompositionCommands::performLine(const std::string& line) {
-  Json command = Json::parse(line, nullptr, false);
-  if (command.is_discarded() || !command.is_object()) {
-    throw CommandError("expected a JSON object per line, got: " + line);
+  if (line.find_first_not_of(" \t\r") == std::string::npos) return Json();
+  if (line.size() > kMaxLineLength) {
+    throw CommandError("the line is longer than " + std::to_string(kMaxLineLength / 1024) + " KiB");
+  }
+  const Json command = parse(line);
+  if (!command.is_object()) {
+    throw CommandError("expected a JSON object per line, got: " + excerpt(line));
   }
   return perform(command);
 }
 
 Json CompositionCommands::perform(const Json& command) {
-  if (!command.is_object()) throw CommandError("a command is a JSON object");
+  if (!command.is_object()) {
+    throw CommandError("expected a JSON object, got " + ValueJSON::kindName(command));
+  }
   Json answer;
   std::string failure;
   performOnMainThreadAndWait([&] {
     try {
       answer = dispatch(command);
-    } catch (const CommandError& error) {
-      failure = error.what();
     } catch (const std::exception& error) {
-      // The composition's own refusals (CompositionError and the like).
+      // Ours, and the composition's own refusals (CompositionError and the like).
       failure = error.what();
+      if (failure.empty()) failure = "the command was refused";
     }
   });
   if (!failure.empty()) throw CommandError(failure);
   return answer;
 }
 
+std::string CompositionCommands::commandNames() const {
+  std::vector<std::string> names{"set", "panel", "save"};
+  if (options_.editsStructure) {
+    names.insert(names.end(), {"add", "remove", "connect", "disconnect", "move"});
+  }
+  if (options_.tools) names.push_back("send");
+  std::string list;
+  for (size_t i = 0; i < names.size(); ++i) {
+    list += (i == 0 ? "" : i + 1 == names.size() ? " or " : ", ") + names[i];
+  }
+  return list;
+}
+
 Json CompositionCommands::dispatch(const Json& command) {
   if (command.contains("set")) return set(command);
   if (command.contains("panel")) return panel(command);
   if (command.contains("save")) return save(command);
-  if (command.contains("add")) return add(command);
-  if (command.contains("remove")) return remove(command);
-  if (command.contains("connect")) return connect(command);
-  if (command.contains("disconnect")) return disconnect(command);
-  if (command.contains("move")) return move(command);
-  if (command.contains("send")) return send(command);
-  throw CommandError(std::string("unknown command (") + kCommandNames + "): " + command.dump());
+  if (options_.editsStructure) {
+    if (command.contains("add")) return add(command);
+    if (command.contains("remove")) return remove(command);
+    if (command.contains("connect")) return connect(command);
+    if (command.contains("disconnect")) return disconnect(command);
+    if (command.contains("move")) return move(command);
+  }
+  if (options_.tools && command.contains("send")) return send(command);
+  throw CommandError("unknown command (" + commandNames() + "): " + excerpt(command.dump()));
 }
 
 void CompositionCommands::changed(Change change, const std::string& id) {
@@ -108,28 +146,44 @@ void CompositionCommands::changed(Change change, const std::string& id) {
   if (observer_) observer_(change, id);
 }
 
-Json CompositionCommands::set(const Json& command) {
-  const PortAddress input = address(command, "set");
-  if (!command.contains("value")) throw CommandError("\"set\" needs a \"value\"");
-  auto plugIn = composition_.patch(input.patchId);
+void CompositionCommands::setInput(Composition& composition, const std::string& address,
+                                   const Json& json) {
+  PortAddress input;
+  check(PortAddress::parse(address, &input), "expected ID.PORT, got \"" + excerpt(address) + "\"");
+  auto plugIn = composition.patch(input.patchId);
   check(plugIn != nullptr, "there is no patch \"" + input.patchId + "\"");
   auto port = plugIn->portTable().port(QCPortDirection::Input, input.key);
   check(port.has_value(),
         "patch \"" + input.patchId + "\" has no input port \"" + input.key + "\"");
   Value value;
   std::string why;
-  check(ValueJSON::fromJSONForPort(command["value"], port->type, &value, &why),
-        input.text() + ": input of type " + portTypeName(port->type) + ": " + why);
-  composition_.setInputValue(input, value);
-  changed(Change::Values, input.patchId);
-  return Json{{"set", input.text()}};
+  // Apart: the reason is only known once the conversion has run.
+  const bool converted = ValueJSON::fromJSONForPort(json, port->type, &value, &why);
+  check(converted, input.text() + ": input of type " + portTypeName(port->type) + ": " + why);
+  try {
+    composition.setInputValue(input, value);
+  } catch (const CompositionError& error) {
+    throw CommandError(error.what());
+  }
+}
+
+Json CompositionCommands::set(const Json& command) {
+  const std::string input = text(command, "set");
+  check(command.contains("value"), "\"set\" needs a \"value\"");
+  setInput(composition_, input, command["value"]);
+  changed(Change::Values, input.substr(0, input.find('.')));
+  return Json{{"set", input}};
 }
 
 Json CompositionCommands::panel(const Json& command) {
   const std::string id = text(command, "panel");
-  if (command.value("close", false)) {
-    composition_.closePanel(id);
-    return Json{{"closed", id}};
+  if (command.contains("close")) {
+    check(command["close"].is_boolean(),
+          "\"close\" must be true or false, got " + ValueJSON::kindName(command["close"]));
+    if (command["close"].get<bool>()) {
+      composition_.closePanel(id);
+      return Json{{"closed", id}};
+    }
   }
   QCPlugInViewController* controller = composition_.openPanel(id);
   check(controller != nullptr, composition_.patch(id) ? "patch \"" + id + "\" has no settings panel"
@@ -148,14 +202,7 @@ bool CompositionCommands::editPanel(QCPlugInViewController& controller, const Js
   }
   if (command.contains("switch")) {
     const std::string name = text(command, "switch");
-    const Json state = command.value("state", Json());
-    bool on = false;
-    if (state.is_boolean()) {
-      on = state.get<bool>();
-    } else if (!state.is_string() || !PanelView::parseState(state.get<std::string>(), &on)) {
-      throw CommandError("\"state\" must be \"on\" or \"off\"");
-    }
-    check(PanelView::setSwitch(controller, name, on, &reason), reason);
+    check(PanelView::setSwitch(controller, name, state(command), &reason), reason);
     return true;
   }
   if (command.contains("number")) {
@@ -170,21 +217,27 @@ bool CompositionCommands::editPanel(QCPlugInViewController& controller, const Js
 }
 
 Json CompositionCommands::save(const Json& command) {
-  std::string path = file_;
-  if (command["save"].is_string()) {
-    path = command["save"].get<std::string>();
-    check(savesAnywhere_ || path == file_,
-          "save writes the composition's own file only (" + file_ + ")");
-  } else if (command["save"] != true) {
-    throw CommandError("\"save\" must be a file name, or true for the composition's own file");
+  const Json& target = command["save"];
+  const std::string& file = options_.file;
+  std::string path;
+  if (target.is_string()) {
+    path = target.get<std::string>();
+    check(!path.empty(), "\"save\" needs a file name");
+    check(options_.savesAnywhere || path == file,
+          "save writes the composition's own file only (" + file + ")");
+  } else if (target == true && !file.empty()) {
+    path = file;
+  } else {
+    throw CommandError(
+        file.empty() ? "\"save\" must be a file name"
+                     : "\"save\" must be a file name, or true for the composition's own file");
   }
-  check(!path.empty(), "the composition has no file to save to");
   try {
     CompositionFile::save(composition_, path);
   } catch (const CompositionFileError& error) {
     throw CommandError(error.what());
   }
-  if (path == file_) {
+  if (path == file) {
     unsaved_ = false;
     changed(Change::Saved, "");
   }
@@ -246,7 +299,6 @@ Json CompositionCommands::move(const Json& command) {
 }
 
 Json CompositionCommands::send(const Json& command) {
-  check(tools_ != nullptr, "sending is not available here");
   const Json& list = command["send"];
   check(list.is_array() && !list.empty(), "\"send\" must be a non-empty list of message values");
   std::vector<Value> messages;
@@ -262,7 +314,7 @@ Json CompositionCommands::send(const Json& command) {
   }
   std::vector<std::string> chosen;
   std::string reason;
-  check(tools_->send(messages, names, &chosen, &reason), reason);
+  check(options_.tools->send(messages, names, &chosen, &reason), reason);
   return Json{{"sent", messages.size()}, {"to", chosen}};
 }
 

@@ -20,12 +20,12 @@ class CommandError : public std::runtime_error {
 };
 
 // The commands that change a running composition, one JSON object each, the
-// same whether typed on standard input or posted to the HTTP API:
+// same whether typed on standard input (run, serve) or posted to the HTTP API:
 //
 //   {"set": "id.port", "value": V}
 //   {"panel": "id"} with "tick": ROW | "untick": ROW | "switch": NAME, "state": "on"|"off"
 //                   | "number": NAME, "value": N | "close": true (or nothing: show it)
-//   {"save": PATH} (or true: the composition's own file)
+//   {"save": PATH} (or true: the composition's own file, when it has one)
 //   {"add": CLASS, "id": ID, "position": [X, Y]}   (id and position optional)
 //   {"remove": "id"}
 //   {"connect": "id.output", "to": "id.input"}
@@ -33,25 +33,42 @@ class CommandError : public std::runtime_error {
 //   {"move": "id", "position": [X, Y]}
 //   {"send": [MESSAGE VALUES], "to": ["destination", ...]}   (to optional: all)
 //
-// perform() runs the command on the main thread and returns its answer; a bad
-// command throws CommandError and changes nothing.
+// perform() runs the command on the main thread and returns its answer; a
+// command of any shape is either done or refused with a CommandError that
+// names what is wrong, and a refused command changes nothing.
 class CompositionCommands {
  public:
   using Json = ValueJSON::Json;
+
+  struct Options {
+    // What {"save": true} writes; empty: save needs a file name.
+    std::string file;
+    // False: save writes `file` only (so that a request cannot write elsewhere).
+    bool savesAnywhere = true;
+    // Null: there is no "send".
+    MidiTools* tools = nullptr;
+    // False: there is no add, remove, connect, disconnect or move.
+    bool editsStructure = true;
+  };
+
+  // Longer command lines are refused.
+  static constexpr size_t kMaxLineLength = 1024 * 1024;
 
   // What a command changed, for those who show the composition.
   enum class Change { Structure, Values, Panel, Saved };
   using Observer = std::function<void(Change change, const std::string& id)>;
 
-  // `file` is what {"save": true} writes; with `savesAnywhere` false, save
-  // writes that file only (so that a request cannot write elsewhere). `tools`
-  // may be null: then "send" is refused.
-  CompositionCommands(Composition& composition, std::string file, bool savesAnywhere,
-                      MidiTools* tools);
+  CompositionCommands(Composition& composition, Options options);
 
   Json perform(const Json& command);
-  // Parses one line first; a line that is no JSON object is a CommandError.
+  // One line of text: a blank line is no command and answers null.
   Json performLine(const std::string& line);
+  // Reads a command's JSON (a value sits one level below the command) with
+  // the limits of untrusted text; CommandError when it is not JSON.
+  static Json parse(const std::string& text);
+  // Sets an input from a JSON value, which must suit the port's type (any
+  // thread that may set inputs). CommandError when it cannot.
+  static void setInput(Composition& composition, const std::string& address, const Json& value);
 
   // The observer is called on the main thread, within the command.
   void setObserver(Observer observer);
@@ -60,6 +77,7 @@ class CompositionCommands {
 
  private:
   Json dispatch(const Json& command);
+  std::string commandNames() const;
   Json set(const Json& command);
   Json panel(const Json& command);
   bool editPanel(QCPlugInViewController& panel, const Json& command);
@@ -73,9 +91,7 @@ class CompositionCommands {
   void changed(Change change, const std::string& id);
 
   Composition& composition_;
-  std::string file_;
-  bool savesAnywhere_;
-  MidiTools* tools_;
+  const Options options_;
   Observer observer_;  // main thread
   std::atomic<bool> unsaved_{false};
 };

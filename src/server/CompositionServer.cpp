@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <cmath>
 #include <filesystem>
 
 #include "server/CompositionJSON.h"
@@ -17,6 +18,11 @@ constexpr auto kStreamWait = std::chrono::milliseconds(500);
 // A comment line now and then shows that a silent stream is alive and finds
 // clients that went away.
 constexpr int kKeepAliveEvery = 10;  // waits
+// A stream writes at most once in this time, taking together what came
+// meanwhile: a port's value changes at most about 30 times a second anyway,
+// and a burst of MIDI then costs each client one wake-up and one write, not
+// one per message.
+constexpr auto kGatherTime = std::chrono::milliseconds(25);
 
 void answer(httplib::Response& response, int status, const Json& body) {
   response.status = status;
@@ -67,6 +73,8 @@ bool CompositionServer::start(std::string* reason) {
   route();
   commands_.setObserver(
       [this](CompositionCommands::Change change, const std::string& id) { onChange(change, id); });
+  logListener_ =
+      std::make_unique<SystemLog::Listener>([this](const std::string& line) { log(line); });
   watcher_.start();
   thread_ = std::thread([this] { server_->listen_after_bind(); });
   return true;
@@ -74,6 +82,7 @@ bool CompositionServer::start(std::string* reason) {
 
 void CompositionServer::stop() {
   if (!server_) return;
+  logListener_.reset();
   commands_.setObserver(nullptr);
   hub_.closeAll();
   server_->stop();
@@ -88,6 +97,19 @@ std::string CompositionServer::url() const {
                     std::to_string(port_) + "/";
   if (!options_.token.empty()) url += "?token=" + options_.token;
   return url;
+}
+
+void CompositionServer::log(const std::string& line) {
+  const std::chrono::duration<double> since = std::chrono::steady_clock::now() - startedAt_;
+  Json entry{{"time", std::round(since.count() * 1e3) / 1e3}, {"line", line}};
+  {
+    // Numbered, so that a page that reconnects knows the lines it has shown.
+    std::lock_guard lock(logMutex_);
+    entry["number"] = ++logCount_;
+    recentLog_.push_back(entry);
+    if (recentLog_.size() > kRecentLogLines) recentLog_.pop_front();
+  }
+  hub_.publishEvent("log", entry);
 }
 
 void CompositionServer::route() {
@@ -169,8 +191,15 @@ void CompositionServer::serveCommand(const httplib::Request& request, httplib::R
     refuse(response, 415, "send the command as application/json");
     return;
   }
-  Json command = Json::parse(request.body, nullptr, false);
-  if (command.is_discarded() || !command.is_object()) {
+  // Read as a line of standard input is: the same limits and errors.
+  Json command;
+  try {
+    command = CompositionCommands::parse(request.body);
+  } catch (const CommandError& error) {
+    refuse(response, 400, error.what());
+    return;
+  }
+  if (!command.is_object()) {
     refuse(response, 400, "the body must be one JSON object");
     return;
   }
@@ -189,9 +218,11 @@ void CompositionServer::serveEvents(httplib::Response& response) {
   }
   response.set_header("Cache-Control", "no-store");
   auto quiet = std::make_shared<int>(0);
+  auto wroteAt = std::make_shared<std::chrono::steady_clock::time_point>();
   response.set_chunked_content_provider(
       "text/event-stream",
-      [queue, quiet](size_t, httplib::DataSink& sink) {
+      [queue, quiet, wroteAt](size_t, httplib::DataSink& sink) {
+        std::this_thread::sleep_until(*wroteAt + kGatherTime);
         std::string text = queue->take(kStreamWait);
         if (queue->closed()) return false;
         if (text.empty()) {
@@ -199,9 +230,14 @@ void CompositionServer::serveEvents(httplib::Response& response) {
           text = ": alive\n\n";
         }
         *quiet = 0;
+        *wroteAt = std::chrono::steady_clock::now();
         return sink.write(text.data(), text.size());
       },
       [this, queue](bool) { hub_.unsubscribe(queue); });
+  {
+    std::lock_guard lock(logMutex_);
+    for (const auto& entry : recentLog_) queue->putEvent("log", entry);
+  }
   queue->putEvent("state", Json{{"unsaved", commands_.unsaved()}});
 }
 

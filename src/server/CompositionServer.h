@@ -1,6 +1,9 @@
 #pragma once
 
+#include <chrono>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -9,6 +12,7 @@
 #include "server/CompositionWatcher.h"
 #include "server/EventHub.h"
 #include "server/RequestGuard.h"
+#include "support/SystemLog.h"
 
 namespace httplib {
 class Server;
@@ -25,7 +29,7 @@ namespace wex {
 //   GET  /api/patches/ID/panel   a patch's settings panel as data
 //   POST /api/commands           one command (see CompositionCommands); 400 when bad
 //   GET  /api/events             Server-Sent Events: values, composition, panel, midi,
-//                                state, failure, dropped
+//                                log, state, failure, dropped
 //   GET  /...                    the page's files, from the web folder
 //
 // Every request passes the RequestGuard first (403, 401); bodies above 1 MiB
@@ -43,6 +47,8 @@ class CompositionServer {
   static constexpr size_t kThreads = 24;
   // Event streams beyond this are refused (503), so requests always find a thread.
   static constexpr size_t kMaxStreams = 16;
+  // A client that connects is first shown this many of the latest log lines.
+  static constexpr size_t kRecentLogLines = 50;
 
   CompositionServer(Composition& composition, CompositionCommands& commands, Options options);
   ~CompositionServer();
@@ -58,6 +64,9 @@ class CompositionServer {
   // The page's address, with the token when there is one.
   std::string url() const;
   EventHub& events() { return hub_; }
+  // A line for the page's log: the system log's lines come here while the
+  // server runs, and the program adds its own (any thread).
+  void log(const std::string& line);
 
  private:
   void route();
@@ -76,6 +85,12 @@ class CompositionServer {
   std::unique_ptr<httplib::Server> server_;
   std::thread thread_;
   int port_ = 0;
+  const std::chrono::steady_clock::time_point startedAt_ = std::chrono::steady_clock::now();
+
+  std::mutex logMutex_;  // guards the two below; taken after the system log's lock
+  std::deque<ValueJSON::Json> recentLog_;
+  uint64_t logCount_ = 0;
+  std::unique_ptr<SystemLog::Listener> logListener_;
 };
 
 }  // namespace wex

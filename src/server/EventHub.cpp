@@ -32,7 +32,10 @@ void EventHub::publishValue(const std::string& port, const Json& value) {
 }
 
 void EventHub::publishEvent(const std::string& name, const Json& data) {
-  for (const auto& queue : clients()) queue->putEvent(name, data);
+  const auto queues = clients();
+  if (queues.empty()) return;
+  const std::string text = data.dump();
+  for (const auto& queue : queues) queue->putEventText(name, text);
 }
 
 void EventHub::closeAll() {

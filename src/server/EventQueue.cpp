@@ -24,7 +24,10 @@ void EventQueue::putValue(const std::string& port, const Json& value) {
 }
 
 void EventQueue::putEvent(const std::string& name, const Json& data) {
-  std::string text = data.dump();
+  putEventText(name, data.dump());
+}
+
+void EventQueue::putEventText(const std::string& name, std::string text) {
   {
     std::lock_guard lock(mutex_);
     if (closed_) return;

@@ -24,6 +24,8 @@ class EventQueue {
 
   void putValue(const std::string& port, const Json& value);
   void putEvent(const std::string& name, const Json& data);
+  // An event whose data is JSON text already (written once for every client).
+  void putEventText(const std::string& name, std::string data);
 
   // Waits up to `timeout` for events and returns them as Server-Sent Events
   // text: the events in order, then one "values" event with the latest value

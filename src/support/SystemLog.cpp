@@ -2,16 +2,19 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <vector>
 
 namespace wex {
 
 namespace {
 std::mutex gLogMutex;
 SystemLog::Capture* gCapture = nullptr;
+std::vector<SystemLog::Listener*> gListeners;
 }  // namespace
 
 void SystemLog::write(const std::string& line) {
   std::lock_guard lock(gLogMutex);
+  for (Listener* listener : gListeners) listener->onLine_(line);
   if (gCapture) {
     gCapture->append(line);
     return;
@@ -52,6 +55,17 @@ SystemLog::Capture::~Capture() {
       break;
     }
   }
+}
+
+SystemLog::Listener::Listener(std::function<void(const std::string& line)> onLine)
+    : onLine_(std::move(onLine)) {
+  std::lock_guard lock(gLogMutex);
+  gListeners.push_back(this);
+}
+
+SystemLog::Listener::~Listener() {
+  std::lock_guard lock(gLogMutex);
+  std::erase(gListeners, this);
 }
 
 std::vector<std::string> SystemLog::Capture::lines() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -32,6 +33,21 @@ class SystemLog {
     mutable std::mutex mutex_;
     std::vector<std::string> lines_;
     Capture* previous_ = nullptr;
+  };
+
+  // While a Listener is alive, it is told every line as well (wherever the
+  // line goes), in the order written. It is called with the log's lock held:
+  // it must return quickly and write nothing to the log itself.
+  class Listener {
+   public:
+    explicit Listener(std::function<void(const std::string& line)> onLine);
+    ~Listener();
+    Listener(const Listener&) = delete;
+    Listener& operator=(const Listener&) = delete;
+
+   private:
+    friend class SystemLog;
+    std::function<void(const std::string& line)> onLine_;
   };
 };
 

@@ -5,20 +5,21 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "app/SessionCommand.h"
 #include "app/WexmidiProgram.h"
+#include "server/CompositionCommands.h"
 
 namespace wex {
 namespace {
 
 using Json = nlohmann::json;
 
-constexpr size_t SessionCommandLimit = SessionCommand::kMaxLineLength;
+constexpr size_t kLineLimit = CompositionCommands::kMaxLineLength;
 
 const std::string kExample = std::string(WEX_SOURCE_DIR) + "/examples/composer.wexcomp.json";
 
@@ -84,8 +85,8 @@ class CompositionCommandsTest : public ::testing::Test {
   static std::vector<Json> watchLines(const Result& result) {
     std::vector<Json> lines;
     for (const auto& line : result.lines) {
-      Json json = Json::parse(line);
-      if (json.contains("port")) lines.push_back(json);
+      Json json = Json::parse(line, nullptr, false);  // serve's address line is no JSON
+      if (json.is_object() && json.contains("port")) lines.push_back(json);
     }
     return lines;
   }
@@ -176,7 +177,7 @@ TEST_F(CompositionCommandsTest, EachBadCommandLineIsOneErrorWithItsNumberAndTheR
        "\"value\" must be an unsigned integer"},
       {R"({"save": ""})", "\"save\" needs a file name"},
       {R"({"save": "/nonexistent/x.json"})", "cannot write the file"},
-      {"{\"set\": \"" + std::string(SessionCommandLimit + 1, 'x') + "\"}",
+      {"{\"set\": \"" + std::string(kLineLimit + 1, 'x') + "\"}",
        "the line is longer than 1024 KiB"},
       {R"({"unknown": 1})", "unknown command (set, panel or save)"},
   };
@@ -197,6 +198,29 @@ TEST_F(CompositionCommandsTest, EachBadCommandLineIsOneErrorWithItsNumberAndTheR
   }
   const Json saved = Json::parse(readFile(path("after.json")));
   EXPECT_EQ(saved["patches"][0]["inputs"]["inputData2"], 91) << "the line after the bad ones";
+}
+
+TEST_F(CompositionCommandsTest, ServeWatchesAndSavesAsRunDoes) {
+  std::map<std::string, std::vector<Json>> values;
+  for (const std::string command : {"run", "serve"}) {
+    const std::string extra = command == "serve" ? " --listen 127.0.0.1:0" : "";
+    const Result result = runProgram(
+        "--midi embedded " + command + " " + kExample + extra +
+        " --for 0.5 --set note.inputData2=90 --watch 'note.*' --save " + path(command + ".json"));
+    ASSERT_EQ(result.status, 0) << command << ": " << result.err;
+    for (const auto& line : watchLines(result)) {
+      EXPECT_TRUE(line["time"].is_number());
+      values[command].push_back(Json{{"port", line["port"]}, {"value", line["value"]}});
+    }
+    if (command == "serve") {
+      ASSERT_FALSE(result.lines.empty());
+      EXPECT_EQ(result.lines[0].rfind("http://127.0.0.1:", 0), 0u) << "the address comes first";
+    }
+  }
+  EXPECT_EQ(values["serve"], values["run"]);
+  ASSERT_FALSE(values["run"].empty());
+  EXPECT_EQ(values["run"].back()["value"], 0x903C5A);
+  EXPECT_EQ(readFile(path("serve.json")), readFile(path("run.json")));
 }
 
 TEST_F(CompositionCommandsTest, SetOptionsApplyBeforeTheFirstEvaluation) {
@@ -231,72 +255,76 @@ TEST_P(RunRefusalTest, EndsWithItsStatusAndOneClearError) {
 
 INSTANTIATE_TEST_SUITE_P(
     Refusals, RunRefusalTest,
-    ::testing::Values(UsageCase{"MissingFile",
-                                {"run", "/nonexistent/c.json", "--for", "0"},
-                                1,
-                                "wexmidi run: /nonexistent/c.json: cannot read the file"},
-                      UsageCase{"SetOfAnUnknownPort",
-                                {"run", "EXAMPLE", "--set", "note.inputX=1"},
-                                2,
-                                "patch \"note\" has no input port \"inputX\""},
-                      UsageCase{"SetOfTheWrongKind",
-                                {"run", "EXAMPLE", "--set", "note.inputData1=loud"},
-                                2,
-                                "expected an index (an integer from 0), got a string"},
-                      UsageCase{"DirectoryAsComposition",
-                                {"run", "/tmp", "--for", "0"},
-                                1,
-                                "wexmidi run: /tmp: is a directory, not a file"},
-                      UsageCase{"EndlessComposition",
-                                {"run", "/dev/zero", "--for", "0"},
-                                1,
-                                "wexmidi run: /dev/zero: the file is larger than 64 MiB"},
-                      UsageCase{"DurationThatWouldOverflow",
-                                {"run", "EXAMPLE", "--for", "1e10"},
-                                2,
-                                "--for: expected a number of seconds from 0 to 1000000000\n"},
-                      UsageCase{"DurationNotANumber",
-                                {"run", "EXAMPLE", "--for", "nan"},
-                                2,
-                                "--for: expected a number of seconds from 0 to 1000000000\n"},
-                      UsageCase{"DurationBeyondADouble",
-                                {"run", "EXAMPLE", "--for", "1e400"},
-                                2,
-                                "--for: expected a number of seconds from 0 to 1000000000\n"},
-                      UsageCase{"RateNotANumber",
-                                {"run", "EXAMPLE", "--rate", "nan"},
-                                2,
-                                "--rate: expected a number of evaluations per second"},
-                      UsageCase{"SaveWithoutAName",
-                                {"run", "EXAMPLE", "--save", ""},
-                                2,
-                                "--save: expected a file name"},
-                      UsageCase{"SetOfANumberBeyondADouble",
-                                {"run", "EXAMPLE", "--set", "note.inputData1=1e400"},
-                                2,
-                                "the number 1e400 is beyond the range of a double"},
-                      UsageCase{
-                          "SetOfAValueNestedTooDeep",
-                          {"run", "EXAMPLE", "--set",
-                           "note.inputData1=" + std::string(100, '[') + std::string(100, ']')},
-                          2,
-                          "nested deeper than 64 levels"},
-                      UsageCase{"WatchOfAnUnknownPatch",
-                                {"run", "EXAMPLE", "--watch", "nobody.*"},
-                                2,
-                                "there is no patch \"nobody\""},
-                      UsageCase{"PanelOfAPatchWithoutOne",
-                                {"panel", "EXAMPLE", "note"},
-                                1,
-                                "patch \"note\" has no settings panel"},
-                      UsageCase{"PanelSwitchWithoutState",
-                                {"panel", "EXAMPLE", "group", "--switch", "x"},
-                                2,
-                                "--switch takes NAME=on|off"},
-                      UsageCase{"PanelNumberOutOfRange",
-                                {"panel", "EXAMPLE", "group", "--set", "numberOfMessages=5000"},
-                                1,
-                                "number \"numberOfMessages\" takes 0 to 1024"}),
+    ::testing::Values(
+        UsageCase{"MissingFile",
+                  {"run", "/nonexistent/c.json", "--for", "0"},
+                  1,
+                  "wexmidi run: /nonexistent/c.json: cannot read the file"},
+        UsageCase{"SetOfAnUnknownPort",
+                  {"run", "EXAMPLE", "--set", "note.inputX=1"},
+                  2,
+                  "patch \"note\" has no input port \"inputX\""},
+        UsageCase{"SetOfTheWrongKind",
+                  {"run", "EXAMPLE", "--set", "note.inputData1=loud"},
+                  2,
+                  "expected an index (an integer from 0), got a string"},
+        UsageCase{"DirectoryAsComposition",
+                  {"run", "/tmp", "--for", "0"},
+                  1,
+                  "wexmidi run: /tmp: is a directory, not a file"},
+        UsageCase{"EndlessComposition",
+                  {"run", "/dev/zero", "--for", "0"},
+                  1,
+                  "wexmidi run: /dev/zero: the file is larger than 64 MiB"},
+        UsageCase{"DurationThatWouldOverflow",
+                  {"run", "EXAMPLE", "--for", "1e10"},
+                  2,
+                  "--for: expected a number of seconds from 0 to 1000000000\n"},
+        UsageCase{"DurationNotANumber",
+                  {"run", "EXAMPLE", "--for", "nan"},
+                  2,
+                  "--for: expected a number of seconds from 0 to 1000000000\n"},
+        UsageCase{"DurationBeyondADouble",
+                  {"run", "EXAMPLE", "--for", "1e400"},
+                  2,
+                  "--for: expected a number of seconds from 0 to 1000000000\n"},
+        UsageCase{"RateNotANumber",
+                  {"run", "EXAMPLE", "--rate", "nan"},
+                  2,
+                  "--rate: expected a number of evaluations per second"},
+        UsageCase{"SaveWithoutAName",
+                  {"run", "EXAMPLE", "--save", ""},
+                  2,
+                  "--save: expected a file name"},
+        UsageCase{"SetOfANumberBeyondADouble",
+                  {"run", "EXAMPLE", "--set", "note.inputData1=1e400"},
+                  2,
+                  "the number 1e400 is beyond the range of a double"},
+        UsageCase{"SetOfAValueNestedTooDeep",
+                  {"run", "EXAMPLE", "--set",
+                   "note.inputData1=" + std::string(100, '[') + std::string(100, ']')},
+                  2,
+                  "nested deeper than 64 levels"},
+        UsageCase{"ServeWatchOfAnUnknownPatch",
+                  {"serve", "EXAMPLE", "--listen", "127.0.0.1:0", "--watch", "nobody.*"},
+                  2,
+                  "wexmidi serve: --watch nobody.*: there is no patch \"nobody\""},
+        UsageCase{"WatchOfAnUnknownPatch",
+                  {"run", "EXAMPLE", "--watch", "nobody.*"},
+                  2,
+                  "there is no patch \"nobody\""},
+        UsageCase{"PanelOfAPatchWithoutOne",
+                  {"panel", "EXAMPLE", "note"},
+                  1,
+                  "patch \"note\" has no settings panel"},
+        UsageCase{"PanelSwitchWithoutState",
+                  {"panel", "EXAMPLE", "group", "--switch", "x"},
+                  2,
+                  "--switch takes NAME=on|off"},
+        UsageCase{"PanelNumberOutOfRange",
+                  {"panel", "EXAMPLE", "group", "--set", "numberOfMessages=5000"},
+                  1,
+                  "number \"numberOfMessages\" takes 0 to 1024"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CompositionCommandsTest, APanelEditGoesThroughThePanelAndIsSavedInTheFile) {

@@ -32,7 +32,11 @@ class ServerFixture : public EmbeddedServicesFixture {
             ("wexmidi-server-test-" + std::to_string(::getpid()) + ".json"))
                .string();
     tools = std::make_unique<MidiTools>();
-    commands = std::make_unique<CompositionCommands>(*composition, file, false, tools.get());
+    CompositionCommands::Options scope;
+    scope.file = file;
+    scope.savesAnywhere = false;
+    scope.tools = tools.get();
+    commands = std::make_unique<CompositionCommands>(*composition, scope);
     CompositionServer::Options options;
     options.host = host;
     options.port = 0;
@@ -182,7 +186,7 @@ TEST_F(ServerFixture, ABadCommandGets400WithTheReasonAndChangesNothing) {
       {{{"set", "cc.inputChannel"}}, "needs a \"value\""},
       {{{"set", "cc.nothing"}, {"value", 1}}, "has no input port \"nothing\""},
       {{{"set", "cc.inputChannel"}, {"value", "x"}}, "input of type index"},
-      {{{"set", "ccinputChannel"}, {"value", 1}}, "must be ID.PORT"},
+      {{{"set", "ccinputChannel"}, {"value", 1}}, "expected ID.PORT"},
       {{{"panel", "nobody"}}, "there is no patch \"nobody\""},
       {{{"panel", "cc"}, {"tick", 500}}, "beyond the"},
       {{{"panel", "cc"}, {"tick", -1}}, "must be a row number"},
@@ -209,9 +213,17 @@ TEST_F(ServerFixture, ABadCommandGets400WithTheReasonAndChangesNothing) {
     EXPECT_EQ(status, 400) << command.dump();
     EXPECT_THAT(answer.value("error", ""), HasSubstr(reason)) << command.dump();
   }
-  auto notJson = client->Post("/api/commands", "{set", "application/json");
-  ASSERT_TRUE(notJson);
-  EXPECT_EQ(notJson->status, 400);
+  // Bodies are read as standard input's lines are.
+  const std::vector<std::pair<std::string, std::string>> unreadable = {
+      {"{set", "not valid JSON"},
+      {R"({"set": "cc.inputChannel", "value": 1, "value": 2})", "duplicate key \"value\""},
+  };
+  for (const auto& [body, reason] : unreadable) {
+    auto refused = client->Post("/api/commands", body, "application/json");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 400) << body;
+    EXPECT_THAT(Json::parse(refused->body).value("error", ""), HasSubstr(reason)) << refused->body;
+  }
   EXPECT_EQ(CompositionFile::serialize(*composition), before);
   EXPECT_FALSE(commands->unsaved());
   EXPECT_FALSE(std::filesystem::exists("/tmp/elsewhere.json"));
@@ -280,7 +292,7 @@ TEST_F(TokenServerFixture, WithoutItsTokenEveryRequestGets401) {
 TEST(CompositionServerTest, OffTheLoopbackItWillNotStartWithoutAToken) {
   PlugInRegistry registry;
   Composition composition(registry);
-  CompositionCommands commands(composition, "", false, nullptr);
+  CompositionCommands commands(composition, {});
   CompositionServer::Options options;
   options.host = "0.0.0.0";
   options.port = 0;
@@ -290,20 +302,36 @@ TEST(CompositionServerTest, OffTheLoopbackItWillNotStartWithoutAToken) {
   EXPECT_THAT(reason, HasSubstr("needs a token"));
 }
 
-TEST_F(ServerFixture, MidiThatArrivesShowsInTheStreamAsValuesAndMonitorLines) {
-  tools->startMonitor([this](const Json& line) { server->events().publishEvent("midi", line); });
+TEST_F(ServerFixture, MidiThatArrivesShowsInTheStreamAsValues) {
   const std::string received = readEvents(
-      [](const std::string& text) {
-        return text.find("\"cc.controller7\"") != std::string::npos &&
-               text.find("event: midi") != std::string::npos;
-      },
+      [](const std::string& text) { return text.find("\"cc.controller7\"") != std::string::npos; },
       [this] {
         post({{"send", {kControlChange7}}, {"to", {"wexmidi Loopback"}}});
       });
-  tools->stopMonitor();
   EXPECT_THAT(received, HasSubstr("event: state"));
   EXPECT_THAT(received, HasSubstr("\"cc.controller7\":64"));
-  EXPECT_THAT(received, HasSubstr("\"text\":"));
+}
+
+TEST_F(ServerFixture, LogLinesReachTheStreamAndAClientThatComesLaterSeesTheLatest) {
+  const std::string line = "\t\terror -50 at MIDIClientCreate() A";
+  const std::string received = readEvents(
+      [](const std::string& text) {
+        return text.find("MIDIClientCreate() A") != std::string::npos;
+      },
+      [&line] { SystemLog::write(line); });
+  EXPECT_THAT(received, HasSubstr("event: log\ndata: {"));
+  const std::string quoted = Json{{"line", line}}.dump();
+  EXPECT_THAT(received, HasSubstr(quoted.substr(1, quoted.size() - 2)));
+  EXPECT_EQ(log.lines(), std::vector<std::string>{line}) << "the log itself still has it";
+
+  server->log("source appeared: Keys");
+  const std::string later = readEvents(
+      [](const std::string& text) { return text.find("event: state") != std::string::npos; });
+  const size_t first = later.find("MIDIClientCreate() A");
+  ASSERT_NE(first, std::string::npos) << later;
+  EXPECT_LT(first, later.find("source appeared: Keys"));
+  EXPECT_LT(later.find("source appeared: Keys"), later.find("event: state"));
+  EXPECT_THAT(later, HasSubstr("\"number\":2"));
 }
 
 TEST_F(ServerFixture, AClientThatLeavesMidStreamIsForgottenAndOthersGoOn) {

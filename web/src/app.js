@@ -5,6 +5,7 @@
 
 const $ = (id) => document.getElementById(id);
 const MONITOR_LINES = 200;
+const LOG_LINES = 200;
 
 const state = {
   composition: { patches: [], connections: [] },
@@ -13,6 +14,7 @@ const state = {
   selected: null, // patch id
   quiet: 0, // while > 0, editor events are ours, not the user's
   dropped: 0,
+  logShown: 0, // the number of the last log line shown
 };
 
 const editor = new Drawflow($("editor"));
@@ -46,6 +48,28 @@ function showError(text) {
   $("error").hidden = false;
 }
 $("error-close").onclick = () => ($("error").hidden = true);
+
+// A line of the program's log: listed, and shown at the top until closed,
+// since the log is where the MIDI services and the patches report trouble.
+// Lines the user has not looked at yet are counted beside the heading.
+function logLine(entry) {
+  if (entry.number <= state.logShown) return;
+  state.logShown = entry.number;
+  const list = $("log");
+  const item = document.createElement("li");
+  item.className = "new";
+  item.textContent = `${entry.time.toFixed(3)}  ${entry.line.trim()}`;
+  list.append(item);
+  while (list.children.length > LOG_LINES) list.firstChild.remove();
+  list.parentElement.scrollTop = list.parentElement.scrollHeight;
+  const unread = list.querySelectorAll("li.new").length;
+  $("log-unread").textContent = `(${unread} new)`;
+  showError(`Log: ${entry.line.trim()}`);
+}
+$("log-section").onclick = () => {
+  for (const item of $("log").querySelectorAll("li.new")) item.classList.remove("new");
+  $("log-unread").textContent = "";
+};
 
 // ---- the graph
 
@@ -310,7 +334,7 @@ $("save").onclick = () => command({ save: true }).catch(() => {});
 function monitorLine(line) {
   const list = $("monitor");
   const item = document.createElement("li");
-  item.textContent = `${line.time.toFixed(3)}  ${line.text ?? JSON.stringify(line.value)}`;
+  item.textContent = `${line.time.toFixed(3)}  ${line.source}  ${line.text ?? JSON.stringify(line.value)}`;
   list.append(item);
   while (list.children.length > MONITOR_LINES) list.firstChild.remove();
   list.parentElement.scrollTop = list.parentElement.scrollHeight;
@@ -335,6 +359,7 @@ function listen() {
   });
   on("state", (s) => ($("unsaved").hidden = !s.unsaved));
   on("midi", monitorLine);
+  on("log", logLine);
   on("failure", (e) => showError(e.error));
   on("dropped", (d) => {
     state.dropped += d.count;

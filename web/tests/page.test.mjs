@@ -132,6 +132,24 @@ test("dragging from an output to an input connects the two ports", async () => {
   await screenshot(page, "page-wired");
 });
 
+test("a line of the program's log shows on the page where the user sees it", async () => {
+  // A data byte above 127 in a sysex string: the message model logs it (two
+  // lines), and the command is refused.
+  await assert.rejects(server.post({ send: ["67,200,1"], to: [LOOPBACK] }), /yields no message/);
+  const line = "err: bailing, val in passed sysex array (C8) was > 0x7F";
+  await page.waitForFunction((l) => document.querySelector("#log")?.textContent.includes(l), {}, line);
+  await page.waitForFunction(() => document.querySelectorAll("#log li").length === 2);
+  assert.equal(await page.$eval("#error", (e) => e.hidden), false);
+  assert.equal(await page.$eval("#error-text", (e) => e.textContent),
+    "Log: err: -[OrvMIDIMessage initWithSysexArray:] - BAIL");
+  assert.equal(await page.$eval("#log-unread", (e) => e.textContent), "(2 new)");
+  assert.ok(server.errors().includes(line), "the log still goes to standard error");
+  await screenshot(page, "page-log");
+  await page.click("#error-close");
+  await page.click("#log-section");
+  assert.equal(await page.$eval("#log-unread", (e) => e.textContent), "");
+});
+
 test("Save writes a file that run loads with the same patches, connections and settings", async () => {
   await page.waitForSelector("#unsaved:not([hidden])");
   await page.click("#save");
