@@ -54,6 +54,7 @@ if [ "${1:-}" = "--inside" ]; then
     pipewire_pid=""
   }
   trap 'stop_pipewire; rm -rf "$XDG_RUNTIME_DIR"' EXIT
+  trap 'exit 1' INT TERM HUP
   status=0
   # First the tests that start, kill and restart daemons of their own, with
   # no other daemon up.
