@@ -16,15 +16,17 @@ summary() {  # verbose log
   awk '
     /Test +#[0-9]+: .*(Passed|Skipped|Failed|Exception|Timeout)/ {
       print
+      match($0, /#[0-9]+/)
+      n = substr($0, RSTART + 1, RLENGTH - 1)
       if ($0 ~ /Passed/) passed++
-      else if ($0 ~ /Skipped/) skipped++
-      else { failed++; match($0, /#[0-9]+/); bad[substr($0, RSTART + 1, RLENGTH - 1)] = 1 }
+      else if ($0 ~ /Skipped/) { skipped++; reasons[reason[n]]++ }
+      else { failed++; bad[n] = 1 }
       next
     }
     match($0, /^[0-9]+: /) {
       n = substr($0, 1, RLENGTH - 2)
       output[n] = output[n] "\n" $0
-      if (skipAt[n]) { reasons[substr($0, RLENGTH + 1)]++; skipAt[n] = 0 }
+      if (skipAt[n]) { reason[n] = substr($0, RLENGTH + 1); skipAt[n] = 0 }
       if ($0 ~ /: Skipped$/) skipAt[n] = 1
     }
     END {
@@ -44,6 +46,8 @@ if [ "${1:-}" = "--inside" ]; then
   XDG_RUNTIME_DIR=$(mktemp -d) || exit 1
   export XDG_RUNTIME_DIR PIPEWIRE_RUNTIME_DIR="$XDG_RUNTIME_DIR"
   unset PIPEWIRE_REMOTE JACK_DEFAULT_SERVER DBUS_SESSION_BUS_ADDRESS
+  # Under AddressSanitizer: what PipeWire's JACK library keeps to the end.
+  export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$PWD/scripts/pipewire-lsan.supp"
   # The tests that stop and restart the daemon start it with this config.
   export WEX_PIPEWIRE_CONFIG="$PWD/scripts/pipewire-tests.conf"
   pipewire_pid=""
