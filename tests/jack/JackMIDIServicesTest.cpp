@@ -38,6 +38,12 @@ bool runJackProperty(const std::vector<std::string>& arguments) {
   return tool.waitForExit(kJackWait);
 }
 
+// PipeWire's JACK (0.3.65) stores what jack_property sets, but its other
+// clients see the change only now and then (their property callback mostly
+// never comes), so no pretty name can be counted on there.
+constexpr const char* kPipeWireMetadataSkipReason =
+    "PipeWire's JACK rarely passes a pretty name set by another client on to this one";
+
 // A JACK client of the test's own, with ports named in the three ways.
 class NamedPortsClient {
  public:
@@ -165,6 +171,7 @@ TEST_F(JackServicesTest, MessagesSentToJackMidiDumpArriveByteForByte) {
 
   const std::vector<Bytes> shortMessages{{0x91, 0x3C, 0x64},
                                          {0x81, 0x3C, 0x00},
+                                         {0x97, 0x40, 0x00},
                                          {0xB2, 0x07, 0x7F},
                                          {0xC3, 0x05},
                                          {0xD4, 0x33},
@@ -187,6 +194,8 @@ TEST_F(JackServicesTest, MessagesSentToJackMidiDumpArriveByteForByte) {
   EXPECT_TRUE(services_->waitUntilDelivered(5));
 
   std::vector<Bytes> expected = shortMessages;
+  // PipeWire turns a note on with velocity 0 into a note off with velocity 64.
+  if (onPipeWire()) expected[2] = {0x87, 0x40, 0x40};
   expected.push_back(sysex);
   auto afterKnocks = [&] {
     auto events = dumpedEvents(dump.output());
@@ -369,11 +378,18 @@ TEST_F(JackServicesTest, EndpointsAreNamedByPrettyNameThenAliasThenPortNameAndMa
   const MIDIEndpointRef aliased = waitForEndpoint(*services_, true, name + ":aliased");
   const MIDIEndpointRef pretty = waitForEndpoint(*services_, false, name + ":pretty");
   ASSERT_TRUE(plain && aliased && pretty);
-  EXPECT_TRUE(waitUntil([&] { return nameOf(*services_, pretty) == "Pretty Synth"; }, kJackWait));
-  EXPECT_EQ(nameOf(*services_, aliased), "Alias Keys");
   EXPECT_EQ(nameOf(*services_, plain), name + ":plain");
   EXPECT_EQ(integerOf(*services_, plain, kMIDIPropertyPhysical), 1);
   EXPECT_EQ(integerOf(*services_, aliased, kMIDIPropertyPhysical), 0);
+  if (onPipeWire()) {
+    // PipeWire's JACK shows a port's aliases only to the client that set
+    // them: to the others the first alias is empty, and the port keeps its
+    // JACK name.
+    EXPECT_EQ(nameOf(*services_, aliased), name + ":aliased");
+    GTEST_SKIP() << kPipeWireMetadataSkipReason;
+  }
+  EXPECT_EQ(nameOf(*services_, aliased), "Alias Keys");
+  EXPECT_TRUE(waitUntil([&] { return nameOf(*services_, pretty) == "Pretty Synth"; }, kJackWait));
 }
 
 TEST_F(JackServicesTest, WexmidiListOnJackMarksHardwarePorts) {
@@ -395,7 +411,9 @@ TEST_F(JackServicesTest, WexmidiListOnJackMarksHardwarePorts) {
   }
   ASSERT_TRUE(physicalByName.count(name + ":plain")) << out.str();
   EXPECT_TRUE(physicalByName[name + ":plain"]);
-  EXPECT_FALSE(physicalByName["Alias Keys"]);
+  const std::string aliased = onPipeWire() ? name + ":aliased" : "Alias Keys";
+  ASSERT_TRUE(physicalByName.count(aliased)) << out.str();
+  EXPECT_FALSE(physicalByName[aliased]);
 }
 
 TEST_F(JackServicesTest, UniqueIDsStayTheSameForTheSamePortInAnotherProcessRun) {

@@ -154,7 +154,8 @@ TEST_F(JackPatchesTest, NotesOfJackMidiseqLeaveTheReceiverAsTheirMessageNumbersI
   ASSERT_NE(first, kSequence.end()) << testing::PrintToString(received.front());
   size_t position = first - kSequence.begin();
   for (const Value& value : received) {
-    EXPECT_EQ(value, kSequence[position % kSequence.size()]) << "at message " << position;
+    EXPECT_EQ(value, kSequence[position % kSequence.size()])
+        << "at message " << position << " of " << testing::PrintToString(received);
     ++position;
   }
 }

@@ -1,9 +1,25 @@
+#include <jack/jack.h>
+
 #include "jack/JackServicesFixture.h"
 
 namespace wex::test {
 namespace {
 
 using namespace std::chrono_literals;
+
+// Polls, through a client of its own, until the server lists every port named.
+bool waitForJackPorts(const std::vector<std::string>& names) {
+  return waitUntil(
+      [&] {
+        jack_client_t* probe = jack_client_open("wextest-probe", JackNoStartServer, nullptr);
+        if (!probe) return false;
+        bool all = true;
+        for (const auto& name : names) all = all && jack_port_by_name(probe, name.c_str());
+        jack_client_close(probe);
+        return all;
+      },
+      kJackWait);
+}
 
 // Runs against a server of its own, since it kills it; only where the
 // environment allows that (see ownJackServersAllowed).
@@ -80,6 +96,52 @@ TEST(JackServerRestart, MIDIFlowsAgainAfterTheServerIsKilledAndRestarted) {
   services.reset();
   // The server goes first, while its clients are alive: a client killed
   // under a running server makes it wait out its client timeout.
+  server->stop();
+}
+
+// The same, as a user meets it: a thru composition in `wexmidi run` keeps
+// passing the sequencer's notes to the dump after the server comes back.
+TEST(JackServerRestart, AWexmidiRunPassesMIDIThroughAgainOnceTheServerIsBack) {
+  if (!ownJackServersAllowed()) GTEST_SKIP() << kOwnJackServersSkipReason;
+  const std::string serverName = uniqueName("wexrunrestart");
+  ScopedServerName useServer(serverName);
+  const std::map<std::string, std::string> environment{{"JACK_DEFAULT_SERVER", serverName}};
+  const std::vector<std::string> sequencerCommand{"jack_midiseq", "seq", "4800", "0", "60", "1000"};
+  const std::vector<std::string> dumpCommand{"stdbuf", "-oL", "jack_midi_dump", "dump"};
+  const Bytes note{0x90, 0x3C, 0x40};
+  auto server = startJackServer(serverName);
+  ASSERT_TRUE(jackServerUp()) << server->output();
+
+  auto sequencer = std::make_unique<ChildProcess>(sequencerCommand, environment);
+  auto dump = std::make_unique<ChildProcess>(dumpCommand, environment);
+  // The thru's receiver hears every source and its sender sends to every
+  // destination listed when the composition starts.
+  ASSERT_TRUE(waitForJackPorts({"seq:out", "dump:input"}));
+  ChildProcess wexmidi({WEXMIDI_BINARY, "--midi", "jack", "run",
+                        std::string(WEX_SOURCE_DIR) + "/examples/thru.wexcomp.json"},
+                       environment);
+  ASSERT_TRUE(waitUntil([&] { return wasDumped(dump->output(), note); }, kJackWait))
+      << "before the restart:\n"
+      << wexmidi.output() << dump->output();
+
+  server->stop();
+  sequencer.reset();
+  dump.reset();
+  ASSERT_TRUE(
+      waitUntil([&] { return wexmidi.output().find("JACK server went away") != std::string::npos; },
+                kJackWait))
+      << wexmidi.output();
+
+  server = startJackServer(serverName);
+  ASSERT_TRUE(jackServerUp()) << server->output();
+  sequencer = std::make_unique<ChildProcess>(sequencerCommand, environment);
+  dump = std::make_unique<ChildProcess>(dumpCommand, environment);
+  EXPECT_TRUE(waitUntil([&] { return wasDumped(dump->output(), note); }, kJackWait))
+      << "after the restart:\n"
+      << wexmidi.output() << dump->output();
+  EXPECT_NE(wexmidi.output().find("JACK server is back"), std::string::npos) << wexmidi.output();
+
+  // The server goes first, while its clients are alive (see above).
   server->stop();
 }
 

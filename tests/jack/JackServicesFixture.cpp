@@ -22,7 +22,18 @@ bool ownJackServersAllowed() {
   return allowed && std::string(allowed) == "1";
 }
 
+bool onPipeWire() {
+  return std::string(jack_get_version_string()).find("PipeWire") != std::string::npos;
+}
+
 std::unique_ptr<ChildProcess> startJackServer(const std::string& name) {
+  if (onPipeWire()) {
+    const char* config = std::getenv("WEX_PIPEWIRE_CONFIG");
+    auto daemon = std::make_unique<ChildProcess>(
+        std::vector<std::string>{"pipewire", "-c", config ? config : "pipewire.conf"});
+    daemon->setStopGrace(std::chrono::milliseconds(15000));
+    return daemon;
+  }
   auto server = std::make_unique<ChildProcess>(std::vector<std::string>{
       "jackd", "-n", name, "--no-realtime", "-S", "-d", "dummy", "-r", "48000", "-p", "128"});
   server->setStopGrace(std::chrono::milliseconds(15000));

@@ -171,9 +171,15 @@ bool ownJackServersAllowed();
 inline constexpr const char* kOwnJackServersSkipReason =
     "starts JACK servers of its own: set WEX_JACK_OWN_SERVERS=1 where no other JACK server runs";
 
+// Whether the JACK library in use is PipeWire's (run through pw-jack).
+bool onPipeWire();
+
 // A JACK server of the test's own (for tests that kill it), on the dummy
 // driver. Stopping it gives it time to close properly: a server killed
-// outright keeps its place in JACK's small table of servers.
+// outright keeps its place in JACK's small table of servers. On PipeWire's
+// JACK it is a PipeWire daemon started with the config WEX_PIPEWIRE_CONFIG
+// names (PipeWire's library ignores the server name and reaches the daemon
+// of XDG_RUNTIME_DIR).
 std::unique_ptr<ChildProcess> startJackServer(const std::string& name);
 // Waits until the server the environment names can be reached.
 bool jackServerUp();
