@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <type_traits>
 
+#include "support/OwnerName.h"
+
 namespace wex {
 
 namespace {
@@ -33,6 +35,7 @@ OSStatus JackMIDIServices::MIDIClientCreate(const std::string& name, MIDINotifyP
   client->name = name;
   client->notifyProc = notifyProc;
   client->notifyRefCon = notifyRefCon;
+  client->portOwner = OwnerName::current().empty() ? name : OwnerName::current();
   clients_[client->ref] = client;
   *outClient = client->ref;
   return noErr;
@@ -78,11 +81,13 @@ OSStatus JackMIDIServices::MIDIInputPortCreate(MIDIClientRef client, const std::
                                                MIDIPortRef* outPort) {
   if (!outPort) return kMIDINotPermitted;
   std::lock_guard lock(mutex_);
-  if (!clients_.count(client)) return kMIDIInvalidClient;
+  const auto owner = clients_.find(client);
+  if (owner == clients_.end()) return kMIDIInvalidClient;
   Port port;
   port.ref = newRef();
   port.name = portName;
   port.client = client;
+  port.portOwner = owner->second->portOwner;
   port.isInput = true;
   port.readProc = readProc;
   port.refCon = refCon;
@@ -95,11 +100,13 @@ OSStatus JackMIDIServices::MIDIOutputPortCreate(MIDIClientRef client, const std:
                                                 MIDIPortRef* outPort) {
   if (!outPort) return kMIDINotPermitted;
   std::lock_guard lock(mutex_);
-  if (!clients_.count(client)) return kMIDIInvalidClient;
+  const auto owner = clients_.find(client);
+  if (owner == clients_.end()) return kMIDIInvalidClient;
   Port port;
   port.ref = newRef();
   port.name = portName;
   port.client = client;
+  port.portOwner = owner->second->portOwner;
   ports_[port.ref] = port;
   *outPort = port.ref;
   return noErr;
@@ -123,6 +130,7 @@ OSStatus JackMIDIServices::MIDIPortConnectSource(MIDIPortRef portRef, MIDIEndpoi
   stream->refCon = port->second.refCon;
   stream->connRefCon = connRefCon;
   stream->peer = source;
+  stream->shortName = port->second.portOwner + " from " + endpoint->jackName;
   if (jack_ && !registerPort(*stream)) return kMIDINotPermitted;
   inputs_.push_back(stream);
   publishProcessTable();

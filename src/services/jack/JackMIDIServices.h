@@ -27,8 +27,12 @@ namespace wex {
 // Sources are the JACK MIDI output ports of other JACK clients, destinations
 // their MIDI input ports, plus our own virtual sources and destinations
 // (public ports of our client named after them). Receiving uses one private
-// JACK input port per connection, sending one private output port per
-// destination, connected when first needed; private ports are never listed.
+// JACK input port per connection, sending one private output port per owner
+// and destination, connected when first needed; private ports are never
+// listed. A private port is named after its owner and its peer ("keys from
+// system:midi_capture_1", "synth to fluidsynth:midi_00"), so that it has the
+// same name in every run of the same composition and after a server restart,
+// and a patchbay can keep its connections.
 // The server may go away: the endpoints then go offline, and the services
 // reconnect, register their ports and remake their connections when a server
 // is back.
@@ -86,6 +90,10 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   struct Client {
     MIDIClientRef ref = 0;
     std::string name;
+    // The private JACK ports of the client's connections are named after
+    // this: the owner name current when the client was made (the patch id
+    // in a composition), else the client's name.
+    std::string portOwner;
     MIDINotifyProc notifyProc = nullptr;
     void* notifyRefCon = nullptr;
     std::atomic<bool> alive{true};
@@ -94,6 +102,7 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
     MIDIPortRef ref = 0;
     MIDIClientRef client = 0;
     std::string name;
+    std::string portOwner;  // its client's
     bool isInput = false;
     MIDIReadProc readProc = nullptr;
     void* refCon = nullptr;
@@ -130,7 +139,6 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   bool registerPort(Stream& stream);
   jack_port_t* registerJackPort(const std::string& wanted, bool isInput, bool isPrivate,
                                 const std::string& displayName, std::string* shortName);
-  std::string privatePortName(bool isInput);
   void unregister(jack_port_t*& port);
   JackProcessTable::Replaced publishProcessTable();
   // Streams already taken out of inputs_ and outputs_ leave the process table;
@@ -138,7 +146,8 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   // and is let go while the cycle is waited for.
   void retire(std::unique_lock<std::mutex>& lock, const InputStreams& inputs,
               const OutputStreams& outputs);
-  std::shared_ptr<JackOutputStream> outputStreamTo(MIDIEndpointRef dest);
+  // The private stream of one owner to a destination, made on first use.
+  std::shared_ptr<JackOutputStream> outputStreamTo(const std::string& owner, MIDIEndpointRef dest);
   InputStreams liveInputs();
 
   // Linking to peers and the endpoint list (JackMIDIServicesLinks.cpp), with
@@ -164,7 +173,6 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   uint64_t jackGeneration_ = 0;
   const std::string requestedName_;
   MIDIObjectRef nextRef_ = 1;
-  unsigned nextPrivatePort_ = 1;
   std::map<MIDIClientRef, std::shared_ptr<Client>> clients_;
   std::map<MIDIPortRef, Port> ports_;
   InputStreams inputs_;

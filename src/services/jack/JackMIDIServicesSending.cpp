@@ -49,7 +49,7 @@ OSStatus JackMIDIServices::MIDISend(MIDIPortRef portRef, MIDIEndpointRef dest,
     if (!endpoint) return kMIDIUnknownEndpoint;
     if (endpoint->isSource) return kMIDIWrongEndpointType;
     if (!pktlist) return kMIDIMessageSendErr;
-    stream = outputStreamTo(dest);
+    stream = outputStreamTo(port->second.portOwner, dest);
     if (!jack_) {
       droppedWhileAway_.fetch_add(1);
       return noErr;
