@@ -17,6 +17,7 @@
 #include "app/ProgramContext.h"
 #include "app/SessionCommand.h"
 #include "host/CompositionFile.h"
+#include "patches/MIDI_SenderPlugIn.h"
 #include "server/PanelView.h"
 #include "support/MainThread.h"
 
@@ -96,6 +97,18 @@ class Watcher {
   std::vector<PortAddress> watched_;
   std::map<std::string, uint64_t> seenVersions_;
 };
+
+// Says, when the run ends, how many messages each sender could not send; the
+// log said why, once per cause.
+void reportUnsent(Composition& composition, std::ostream& err) {
+  for (const auto& id : composition.patchIds()) {
+    const auto* sender = dynamic_cast<const MIDI_SenderPlugIn*>(composition.patch(id).get());
+    if (!sender || sender->unsentMessages() == 0) continue;
+    const uint64_t count = sender->unsentMessages();
+    err << "wexmidi run: sender \"" << id << "\" could not send " << count
+        << (count == 1 ? " message" : " messages") << " (the log above says why)\n";
+  }
+}
 
 }  // namespace
 
@@ -211,6 +224,7 @@ int RunCommand::run(ProgramContext& context) {
   reader.stop();
   composition.setTickObserver(nullptr);
   composition.closeAllPanels();
+  reportUnsent(composition, context.err());
 
   if (!saveFile_.empty()) {
     try {
