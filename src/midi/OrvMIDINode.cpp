@@ -1,5 +1,8 @@
 #include "midi/OrvMIDINode.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "midi/FeedbackWatch.h"
 #include "midi/OrvMIDIReadProc.h"
 #include "services/MIDIPacketList.h"
@@ -268,6 +271,28 @@ void OrvMIDINode::sendMsgs(const OrvMIDIMessageList& msgs) {
     }
   }
   emptyPacketList();
+}
+
+void OrvMIDINode::sendMsgInPieces(const OrvMIDIMessagePtr& msg) {
+  if (!msg || msg->type() != kMIDISysexStart || msg->wireLength() <= kMaxPacketData) {
+    sendMsg(msg);
+    return;
+  }
+  if (!enabled_.load() || !sender_) return;
+  std::vector<Byte> bytes(msg->wireLength());
+  msg->writeWireBytes(bytes.data());
+  std::lock_guard lock(sendingLock_);
+  if (!enabled_.load()) return;
+  bool sent = true;
+  for (size_t offset = 0; sent && offset < bytes.size(); offset += kMaxPacketData) {
+    const size_t length = std::min<size_t>(kMaxPacketData, bytes.size() - offset);
+    emptyPacketList();
+    Byte* at = appender_.reservePacket(0, length, true);
+    std::memcpy(at, bytes.data() + offset, length);
+    sent = sendPacketList();
+  }
+  emptyPacketList();
+  if (sent && name_) FeedbackWatch::shared().sent(*name_, *msg);
 }
 
 void OrvMIDINode::setEnabled(bool enabled) {

@@ -58,6 +58,12 @@ class OrvMIDINode final : public OrvMIDISysexStateTarget {
   void sendMsg(const OrvMIDIMessagePtr& msg);
   // Sends the messages in order in one packet list.
   void sendMsgs(const OrvMIDIMessageList& msgs);
+  // Like sendMsg, but a system exclusive message too long for one packet
+  // list goes out in pieces, one packet list each, in order: the first piece
+  // begins with F0, the last ends with F7, and a receiver puts the message
+  // back together. Should the MIDI services refuse a piece, the rest is not
+  // sent (counted and logged as sendMsg does).
+  void sendMsgInPieces(const OrvMIDIMessagePtr& msg);
   // A sender sends a note off for every note it left sounding (note on sent,
   // its note off not), so that no note hangs on the destination.
   void releaseSoundingNotes();
