@@ -87,7 +87,8 @@ int WexmidiProgram::run(int argc, const char* const* argv, std::istream& in, std
             }
             return {};
           },
-          "NAME"));
+          ""))
+      ->type_name("NAME");
 
   std::vector<std::pair<CLI::App*, Command*>> added;
   for (auto& command : commands_) added.emplace_back(command->add(app), command.get());
