@@ -7,6 +7,7 @@
 #include "app/EndpointListManager.h"
 #include "app/ProgramContext.h"
 #include "services/MIDIServices.h"
+#include "support/OwnerName.h"
 
 namespace wex {
 
@@ -86,6 +87,9 @@ int ListCommand::run(ProgramContext& context) {
   if (!context.startMIDIServices()) return 1;
   std::vector<Entry> entries;
   {
+    // The nodes it makes to read the endpoints' properties connect for a
+    // moment; their ports are named after the command.
+    OwnerName::Scope owner("list");
     const auto manager = OrvMIDIManager::create<EndpointListManager>();
     entries = entriesOf(manager->sourceArray(), "source");
     const auto destinations = entriesOf(manager->destArray(), "destination");

@@ -51,7 +51,9 @@ std::string ManualWriter::manPage(const CLI::App& program, const std::string& ve
   std::string page = ".TH WEXMIDI 1 \"\" \"" + roff(version) + "\" \"User Commands\"\n";
   page += ".SH NAME\nwexmidi \\- " +
           roff(program.get_description().substr(program.get_description().find(": ") + 2)) + "\n";
-  page += ".SH SYNOPSIS\n.B wexmidi\n[\\-\\-midi embedded|jack] SUBCOMMAND [OPTIONS]\n";
+  page +=
+      ".SH SYNOPSIS\n.B wexmidi\n[\\-\\-midi embedded|jack|alsa] [\\-\\-name NAME] SUBCOMMAND "
+      "[OPTIONS]\n";
   page += ".SH DESCRIPTION\n" + roff(program.get_description()) +
           ". Global options go before or after the subcommand.\n";
   page += ".SH GLOBAL OPTIONS\n";
@@ -87,7 +89,7 @@ std::string ManualWriter::bashCompletion(const CLI::App& program) {
   script +=
       "  local current=\"${COMP_WORDS[COMP_CWORD]}\" previous=\"${COMP_WORDS[COMP_CWORD-1]}\"\n";
   script += "  if [ \"$previous\" = --midi ]; then\n";
-  script += "    COMPREPLY=($(compgen -W \"embedded jack\" -- \"$current\")); return\n";
+  script += "    COMPREPLY=($(compgen -W \"embedded jack alsa\" -- \"$current\")); return\n";
   script += "  fi\n";
   script += "  local subcommand=\"\" word words\n";
   script += "  for word in \"${COMP_WORDS[@]:1:COMP_CWORD-1}\"; do\n";

@@ -16,10 +16,6 @@ namespace wex {
 
 namespace {
 
-constexpr const char* kJackClientName = "wexmidi";
-// The sequencer client is named as the JACK client is.
-constexpr const char* kAlsaClientName = kJackClientName;
-
 bool jackServerRunning() {
 #ifdef WEX_JACK_SERVICES
   return JackMIDIServices::serverRunning();
@@ -51,7 +47,7 @@ std::shared_ptr<MIDIServices> ProgramContext::startMIDIServices() {
   if (choice == "alsa") {
 #ifdef WEX_ALSA_SERVICES
     std::string error;
-    services_ = AlsaMIDIServices::open(kAlsaClientName, &error);
+    services_ = AlsaMIDIServices::open(clientName_, &error);
     if (!services_) {
       err() << "wexmidi: cannot use the ALSA MIDI services: " << error << "\n";
       return nullptr;
@@ -73,7 +69,7 @@ std::shared_ptr<MIDIServices> ProgramContext::startMIDIServices() {
   } else {
 #ifdef WEX_JACK_SERVICES
     std::string error;
-    services_ = JackMIDIServices::open(kJackClientName, &error);
+    services_ = JackMIDIServices::open(clientName_, &error);
     if (!services_) {
       err() << "wexmidi: cannot use the JACK MIDI services: " << error << "\n";
       return nullptr;

@@ -13,6 +13,8 @@ class MIDIServices;
 // services chosen with --midi.
 class ProgramContext {
  public:
+  static constexpr const char* kDefaultClientName = "wexmidi";
+
   ProgramContext(std::istream& in, std::ostream& out, std::ostream& err)
       : in_(in), out_(out), err_(err) {}
   // Uninstalls the MIDI services it started.
@@ -28,6 +30,9 @@ class ProgramContext {
   // runs, else ALSA when the machine has a sequencer, else embedded).
   const std::string& midiChoice() const { return midiChoice_; }
   void setMidiChoice(std::string choice) { midiChoice_ = std::move(choice); }
+  // The JACK client's and the ALSA sequencer client's name (--name).
+  const std::string& clientName() const { return clientName_; }
+  void setClientName(std::string name) { clientName_ = std::move(name); }
   // True when standard input is a stream to read commands from.
   bool interactiveInput() const { return interactiveInput_; }
   void setInteractiveInput(bool on) { interactiveInput_ = on; }
@@ -47,6 +52,7 @@ class ProgramContext {
   std::ostream& out_;
   std::ostream& err_;
   std::string midiChoice_;
+  std::string clientName_ = kDefaultClientName;
   bool interactiveInput_ = true;
   std::shared_ptr<MIDIServices> services_;
   std::string servicesName_;

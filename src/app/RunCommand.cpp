@@ -13,9 +13,26 @@
 #include "app/PortWatcher.h"
 #include "app/ProgramContext.h"
 #include "host/CompositionFile.h"
+#include "patches/MIDI_SenderPlugIn.h"
 #include "support/MainThread.h"
 
 namespace wex {
+
+namespace {
+
+// Says, when the run ends, how many messages each sender could not send; the
+// log said why, once per cause.
+void reportUnsent(Composition& composition, std::ostream& err) {
+  for (const auto& id : composition.patchIds()) {
+    const auto* sender = dynamic_cast<const MIDI_SenderPlugIn*>(composition.patch(id).get());
+    if (!sender || sender->unsentMessages() == 0) continue;
+    const uint64_t count = sender->unsentMessages();
+    err << "wexmidi run: sender \"" << id << "\" could not send " << count
+        << (count == 1 ? " message" : " messages") << " (the log above says why)\n";
+  }
+}
+
+}  // namespace
 
 // Refused with the bounds, never with a long rendering of the number given.
 CLI::Validator RunCommand::finiteRange(double low, double high, const std::string& what) {
@@ -125,6 +142,7 @@ int RunCommand::run(ProgramContext& context) {
   input.stop();
   composition.setTickObserver(nullptr);
   composition.closeAllPanels();
+  reportUnsent(composition, context.err());
 
   if (!saveFile_.empty()) {
     try {

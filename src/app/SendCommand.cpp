@@ -11,6 +11,7 @@
 #include "patches/WexPatches.h"
 #include "server/EndpointChooser.h"
 #include "services/MIDIServices.h"
+#include "services/MIDIStatus.h"
 #include "support/MainThread.h"
 
 namespace wex {
@@ -40,6 +41,17 @@ std::vector<std::pair<std::string, std::string>> newlyUnsent(MIDI_SenderPlugIn& 
     }
   }
   return found;
+}
+
+// The message of a value that is a sysex too long for one packet list; null
+// for any other value.
+OrvMIDIMessagePtr longSysexIn(const Value& value) {
+  if (!value.isString()) return nullptr;
+  auto msg = MessageValue::read(value);
+  if (!msg || msg->type() != kMIDISysexStart || msg->wireLength() <= OrvMIDINode::kMaxPacketData) {
+    return nullptr;
+  }
+  return msg;
 }
 
 }  // namespace
@@ -120,15 +132,22 @@ int SendCommand::run(ProgramContext& context) {
     return 1;
   }
   // One evaluation per message, so that a message that could not be sent is
-  // known by name.
+  // known by name. A sysex too long for one packet list goes to the
+  // destinations' nodes in pieces instead, which the patch never does.
   auto& sender = dynamic_cast<MIDI_SenderPlugIn&>(*composition.patch(kPatchId));
   composition.setInputValue(PortAddress{kPatchId, "inputResend"}, Value::boolean(true));
   std::vector<std::string> unsent;
   for (size_t i = 0; i < messages.size(); ++i) {
     const auto before = unsentCounts(sender);
-    composition.setInputValue(PortAddress{kPatchId, "inputMessages"},
-                              Value::structure(Structure::makeList({messages[i]})));
-    composition.evaluate(static_cast<double>(i));
+    if (const auto longSysex = longSysexIn(messages[i])) {
+      for (const auto& node : sender.midiManager().destArray().readLocked()) {
+        node->sendMsgInPieces(longSysex);
+      }
+    } else {
+      composition.setInputValue(PortAddress{kPatchId, "inputMessages"},
+                                Value::structure(Structure::makeList({messages[i]})));
+      composition.evaluate(static_cast<double>(i));
+    }
     for (const auto& [name, why] : newlyUnsent(sender, before)) {
       unsent.push_back("\"" + values_[i] + "\" to " + name + ": " + why);
     }

@@ -18,13 +18,16 @@ namespace wex {
 
 namespace {
 
-// The first word that is neither an option nor the value of --midi, when it
-// names no subcommand.
+// The longest client name that both JACK and the ALSA sequencer take.
+constexpr size_t kMaxClientName = 63;
+
+// The first word that is neither an option nor the value of a global option,
+// when it names no subcommand.
 std::optional<std::string> unknownSubcommand(const CLI::App& app, int argc,
                                              const char* const* argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string word = argv[i];
-    if (word == "--midi") {
+    if (word == "--midi" || word == "--name") {
       ++i;
       continue;
     }
@@ -71,6 +74,21 @@ int WexmidiProgram::run(int argc, const char* const* argv, std::istream& in, std
                  "MIDI services: embedded, jack or alsa (default: jack when a server runs, "
                  "else alsa when the machine has a sequencer, else embedded)")
       ->check(CLI::IsMember({"embedded", "jack", "alsa"}));
+  std::string clientName = ProgramContext::kDefaultClientName;
+  app.add_option("--name", clientName,
+                 "The name of the program's JACK or ALSA client (default: wexmidi); its ports "
+                 "keep their names from run to run, so a patchbay can keep its connections")
+      ->check(CLI::Validator(
+          [](const std::string& name) -> std::string {
+            if (name.empty() || name.size() > kMaxClientName ||
+                name.find(':') != std::string::npos) {
+              return "a client name is 1 to " + std::to_string(kMaxClientName) +
+                     " bytes without ':'";
+            }
+            return {};
+          },
+          ""))
+      ->type_name("NAME");
 
   std::vector<std::pair<CLI::App*, Command*>> added;
   for (auto& command : commands_) added.emplace_back(command->add(app), command.get());
@@ -100,6 +118,7 @@ int WexmidiProgram::run(int argc, const char* const* argv, std::istream& in, std
 
   ProgramContext context(in, out, err);
   context.setMidiChoice(midi);
+  context.setClientName(clientName);
   for (auto& [subcommand, command] : added) {
     if (!subcommand->parsed()) continue;
     try {

@@ -6,6 +6,7 @@
 #include "host/EvaluationOrder.h"
 #include "host/PortConversion.h"
 #include "support/MainThread.h"
+#include "support/OwnerName.h"
 #include "support/SystemLog.h"
 
 namespace wex {
@@ -70,7 +71,11 @@ QCPlugIn& Composition::addPatch(const std::string& id, const std::string& classN
   if (findNode(*graph(), id)) throw CompositionError("duplicate patch id \"" + id + "\"");
 
   std::shared_ptr<QCPlugIn> instance;
-  performOnMainThreadAndWait([&] { instance = plugInClass->createInstance(); });
+  performOnMainThreadAndWait([&] {
+    // What the patch makes of its own carries its id (named MIDI ports).
+    OwnerName::Scope owner(id);
+    instance = plugInClass->createInstance();
+  });
   if (!instance) throw CompositionError("patch class " + className + " made no patch");
 
   {

@@ -2,8 +2,11 @@
 
 #include "services/MIDIServices.h"
 #include "support/MainThread.h"
+#include "support/OwnerName.h"
 
 namespace wex {
+
+OrvMIDIManager::OrvMIDIManager() : ownerName_(OwnerName::current()) {}
 
 OrvMIDIManager::~OrvMIDIManager() {
   tearDown();
@@ -60,6 +63,7 @@ std::shared_ptr<OrvMIDINode> OrvMIDIManager::makeSendingVirtualNode(const std::s
 }
 
 void OrvMIDIManager::createVirtualNodes() {
+  OwnerName::Scope owner(ownerName_);
   std::shared_ptr<OrvMIDINode> old;
   {
     std::lock_guard lock(virtualNodesMutex_);
@@ -139,6 +143,7 @@ void OrvMIDIManager::loadMIDIOutputDestinations() {
 // manager's own virtual endpoints (known by the hook names).
 void OrvMIDIManager::loadList(MutLockArray<OrvMIDINode>& list, bool sources) {
   if (tornDown()) return;
+  OwnerName::Scope owner(ownerName_);
   list.lockRemoveAllObjects();
   const std::string ownName = sources ? sendingNodeName() : receivingNodeName();
   const ItemCount count = sources ? MIDIGetNumberOfSources() : MIDIGetNumberOfDestinations();

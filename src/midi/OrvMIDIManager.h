@@ -37,7 +37,7 @@ class OrvMIDIManager : public OrvMIDIDelegateProtocol {
     return manager;
   }
 
-  OrvMIDIManager() = default;
+  OrvMIDIManager();
   ~OrvMIDIManager() override;
   OrvMIDIManager(const OrvMIDIManager&) = delete;
   OrvMIDIManager& operator=(const OrvMIDIManager&) = delete;
@@ -89,6 +89,10 @@ class OrvMIDIManager : public OrvMIDIDelegateProtocol {
   OrvMIDIDelegateProtocol* delegate() const { return delegate_.load(); }
   void setDelegate(OrvMIDIDelegateProtocol* delegate) { delegate_.store(delegate); }
 
+  // The owner name current when the manager was made: in a composition, the
+  // id of the patch that owns it.
+  const std::string& ownerName() const { return ownerName_; }
+
  protected:
   // Flags of a list's named nodes, in list order (a later name wins).
   static OrvMIDISnapshotFlags flagsOf(const MutLockArray<OrvMIDINode>& list);
@@ -111,6 +115,9 @@ class OrvMIDIManager : public OrvMIDIDelegateProtocol {
   std::shared_ptr<OrvMIDINode> virtualDest_;
   std::atomic<OrvMIDIDelegateProtocol*> delegate_{nullptr};
   std::atomic<bool> tornDown_{false};
+  // The owner name current when the manager was made (its patch's id): every
+  // node is made under it, in later rebuilds too.
+  const std::string ownerName_;
 };
 
 }  // namespace wex

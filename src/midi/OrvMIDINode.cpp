@@ -1,5 +1,8 @@
 #include "midi/OrvMIDINode.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "midi/FeedbackWatch.h"
 #include "midi/OrvMIDIReadProc.h"
 #include "services/MIDIPacketList.h"
@@ -25,14 +28,15 @@ bool succeeded(OSStatus status, const char* format) {
   return false;
 }
 
+constexpr const char* kCauseNoRoom = "no room";
+
 // Writes the message's bytes straight into the list as one event at time 0.
 // Inlined into the sending loop: the common case, a short message joining the
 // open packet, then takes no call.
 [[gnu::always_inline]] inline bool appendMessage(MIDIPacketListAppender& appender,
                                                  const OrvMIDIMessage& msg) {
-  const bool sysex = msg.type() == kMIDISysexStart;
-  Byte* at = appender.reserveEvent(0, msg.wireLength(), sysex);
-  if (!at) return OrvMIDINode::refuseMessage(sysex);
+  Byte* at = appender.reserveEvent(0, msg.wireLength(), msg.type() == kMIDISysexStart);
+  if (!at) return false;
   msg.writeWireBytes(at);
   return true;
 }
@@ -180,17 +184,19 @@ void OrvMIDINode::setupChanged() {
   if (OrvMIDIDelegateProtocol* delegate = delegate_.load()) delegate->setupChanged();
 }
 
-bool OrvMIDINode::refuseMessage(bool sysex) {
-  SystemLog::write(sysex ? "\terr adding new sysex packet" : "\t\terror adding new packet");
-  return false;
+void OrvMIDINode::refuseMessage(const OrvMIDIMessage& msg) {
+  const std::string reason = std::to_string(msg.wireLength()) +
+                             " bytes do not fit in one packet list (at most " +
+                             std::to_string(kMaxPacketData) + ")";
+  if (!noteUnsent(kCauseNoRoom, reason)) return;
+  SystemLog::write(msg.type() == kMIDISysexStart ? "\terr adding new sysex packet"
+                                                 : "\t\terror adding new packet");
+  explainUnsent(reason);
 }
 
 bool OrvMIDINode::addToPacketList(const OrvMIDIMessage& msg) {
   if (appendMessage(appender_, msg)) return true;
-  noteUnsent(std::to_string(msg.wireLength()) + " bytes do not fit in one packet list (at most " +
-             std::to_string(kPacketListSize - sizeof(uint32_t) - sizeof(MIDITimeStamp) -
-                            sizeof(uint16_t)) +
-             ")");
+  refuseMessage(msg);
   return false;
 }
 
@@ -199,15 +205,29 @@ bool OrvMIDINode::sendPacketList() {
   const OSStatus status = virtualSender_ ? wex::MIDIReceived(endpointRef_, list)
                                          : wex::MIDISend(portRef_, endpointRef_, list);
   if (status == noErr) return true;
-  logStatus(virtualSender_ ? "\t\terr %ld at MIDIReceived A" : "\t\terr %ld at MIDISend A", status);
-  noteUnsent("the MIDI services refused it (error " + std::to_string(status) +
-             "; the destination may be gone)");
+  const std::string reason = "the MIDI services refused it (error " + std::to_string(status) +
+                             "; the destination may be gone)";
+  if (noteUnsent("status " + std::to_string(status), reason)) {
+    logStatus(virtualSender_ ? "\t\terr %ld at MIDIReceived A" : "\t\terr %ld at MIDISend A",
+              status);
+    explainUnsent(reason);
+  }
   return false;
 }
 
-void OrvMIDINode::noteUnsent(std::string reason) {
+bool OrvMIDINode::noteUnsent(const std::string& cause, std::string reason) {
   unsentCount_.fetch_add(1);
   lastUnsentReason_ = std::move(reason);
+  return !sendFailures_ || sendFailures_->count(name_.value_or(""), cause);
+}
+
+void OrvMIDINode::explainUnsent(const std::string& reason) {
+  if (sendFailures_) sendFailures_->explain(name_.value_or(""), reason);
+}
+
+void OrvMIDINode::setSendFailures(std::shared_ptr<SendFailures> failures) {
+  std::lock_guard lock(sendingLock_);
+  sendFailures_ = std::move(failures);
 }
 
 std::string OrvMIDINode::lastUnsentReason() {
@@ -251,6 +271,28 @@ void OrvMIDINode::sendMsgs(const OrvMIDIMessageList& msgs) {
     }
   }
   emptyPacketList();
+}
+
+void OrvMIDINode::sendMsgInPieces(const OrvMIDIMessagePtr& msg) {
+  if (!msg || msg->type() != kMIDISysexStart || msg->wireLength() <= kMaxPacketData) {
+    sendMsg(msg);
+    return;
+  }
+  if (!enabled_.load() || !sender_) return;
+  std::vector<Byte> bytes(msg->wireLength());
+  msg->writeWireBytes(bytes.data());
+  std::lock_guard lock(sendingLock_);
+  if (!enabled_.load()) return;
+  bool sent = true;
+  for (size_t offset = 0; sent && offset < bytes.size(); offset += kMaxPacketData) {
+    const size_t length = std::min<size_t>(kMaxPacketData, bytes.size() - offset);
+    emptyPacketList();
+    Byte* at = appender_.reservePacket(0, length, true);
+    std::memcpy(at, bytes.data() + offset, length);
+    sent = sendPacketList();
+  }
+  emptyPacketList();
+  if (sent && name_) FeedbackWatch::shared().sent(*name_, *msg);
 }
 
 void OrvMIDINode::setEnabled(bool enabled) {

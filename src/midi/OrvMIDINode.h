@@ -13,6 +13,7 @@
 #include "midi/OrvMIDIDelegateProtocol.h"
 #include "midi/OrvMIDIMessage.h"
 #include "midi/OrvMIDISysexStateTarget.h"
+#include "midi/SendFailures.h"
 #include "midi/SoundingNotes.h"
 #include "services/MIDIPacketListAppender.h"
 #include "services/MIDITypes.h"
@@ -31,6 +32,9 @@ class OrvMIDINode final : public OrvMIDISysexStateTarget {
 
  public:
   static constexpr ByteCount kPacketListSize = 1024;
+  // The most bytes one packet of an otherwise empty list holds.
+  static constexpr ByteCount kMaxPacketData =
+      kPacketListSize - sizeof(uint32_t) - sizeof(MIDITimeStamp) - sizeof(uint16_t);
   using PropertyValue = std::variant<std::string, int32_t>;
 
   // Each yields null when the argument is 0 or null (silently) or when a MIDI
@@ -54,6 +58,12 @@ class OrvMIDINode final : public OrvMIDISysexStateTarget {
   void sendMsg(const OrvMIDIMessagePtr& msg);
   // Sends the messages in order in one packet list.
   void sendMsgs(const OrvMIDIMessageList& msgs);
+  // Like sendMsg, but a system exclusive message too long for one packet
+  // list goes out in pieces, one packet list each, in order: the first piece
+  // begins with F0, the last ends with F7, and a receiver puts the message
+  // back together. Should the MIDI services refuse a piece, the rest is not
+  // sent (counted and logged as sendMsg does).
+  void sendMsgInPieces(const OrvMIDIMessagePtr& msg);
   // A sender sends a note off for every note it left sounding (note on sent,
   // its note off not), so that no note hangs on the destination.
   void releaseSoundingNotes();
@@ -75,17 +85,19 @@ class OrvMIDINode final : public OrvMIDISysexStateTarget {
   // Switching a sender off releases its sounding notes first.
   void setEnabled(bool enabled);
 
-  // Messages this sender could not send (logged each time), and why the
-  // last of them could not.
+  // Messages this sender could not send, and why the last of them could not.
+  // Each is logged, unless the node counts them in a SendFailures, which
+  // has each cause logged once.
   uint64_t unsentCount() const { return unsentCount_.load(); }
   std::string lastUnsentReason();
+  void setSendFailures(std::shared_ptr<SendFailures> failures);
 
   std::string description() const;
 
-  // Logs the line of a message that did not fit in the packet list; false.
-  [[gnu::cold, gnu::noinline]] static bool refuseMessage(bool sysex);
-
  private:
+  // Counts, and logs, a message that did not fit in the packet list. Called
+  // with sendingLock_ held.
+  [[gnu::cold, gnu::noinline]] void refuseMessage(const OrvMIDIMessage& msg);
   bool setUpReceiverWithEndpoint(MIDIEndpointRef source);
   bool setUpReceiverWithName(const std::string& name);
   bool setUpSenderWithEndpoint(MIDIEndpointRef destination);
@@ -100,8 +112,11 @@ class OrvMIDINode final : public OrvMIDISysexStateTarget {
   // Hands the list to the MIDI services; false (logged) when they refuse it.
   // Called with sendingLock_ held.
   bool sendPacketList();
-  // Counts a message not sent. Called with sendingLock_ held.
-  void noteUnsent(std::string reason);
+  // Counts a message not sent; true when its cause is to be logged. Called
+  // with sendingLock_ held.
+  bool noteUnsent(const std::string& cause, std::string reason);
+  // After the line of the failing step, the line that says what it means.
+  void explainUnsent(const std::string& reason);
   // Called with sendingLock_ held.
   void sendNoteOffs();
   void emptyPacketList();
@@ -120,6 +135,7 @@ class OrvMIDINode final : public OrvMIDISysexStateTarget {
   std::mutex sendingLock_;
   std::shared_ptr<SoundingNotes> soundingNotes_;  // senders; guarded by sendingLock_
   std::string lastUnsentReason_;                  // guarded by sendingLock_
+  std::shared_ptr<SendFailures> sendFailures_;    // guarded by sendingLock_
   std::atomic<uint64_t> unsentCount_{0};
   std::unique_ptr<Byte[]> packetList_;
   MIDIPacketListAppender appender_;  // over packetList_; the open packet and the room left

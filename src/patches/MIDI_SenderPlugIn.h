@@ -43,6 +43,9 @@ class MIDI_SenderPlugIn : public QCPlugIn, public OrvMIDIDelegateProtocol {
   void setSerializedValue(const Value& value, const std::string& key) override;
 
   MidiSender& midiManager() const { return *midiManager_; }
+  // Messages that could not be sent to a destination so far (each cause is
+  // logged once).
+  uint64_t unsentMessages() const { return midiManager_->sendFailures().total(); }
 
   QCInputPort<bool> inputResend{*this, "inputResend"};
   QCInputPort<QCStructure> inputMessages{*this, "inputMessages"};

@@ -21,6 +21,12 @@ void MidiSender::setupChanged() {
   if (OrvMIDIDelegateProtocol* listener = delegate()) listener->setupChanged();
 }
 
+std::shared_ptr<OrvMIDINode> MidiSender::makeSendingNode(MIDIEndpointRef destination) {
+  auto node = OrvMIDIManager::makeSendingNode(destination);
+  if (node) node->setSendFailures(sendFailures_);
+  return node;
+}
+
 OrvMIDISnapshot MidiSender::createSnapshot() const {
   return {{kOrvMIDISnapshotDestinations, flagsOf(destArray())}};
 }

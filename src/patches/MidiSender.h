@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "midi/OrvMIDIManager.h"
@@ -20,6 +21,14 @@ class MidiSender : public OrvMIDIManager {
   // Only "dst".
   OrvMIDISnapshot createSnapshot() const override;
   void loadSnapshot(const OrvMIDISnapshot* snapshot) override;
+
+  // Every destination node counts what it cannot send in the one
+  // SendFailures of the sender, which logs each cause once.
+  std::shared_ptr<OrvMIDINode> makeSendingNode(MIDIEndpointRef destination) override;
+  const SendFailures& sendFailures() const { return *sendFailures_; }
+
+ private:
+  const std::shared_ptr<SendFailures> sendFailures_ = std::make_shared<SendFailures>(ownerName());
 };
 
 }  // namespace wex

@@ -1,5 +1,7 @@
 #include "services/ClientTable.h"
 
+#include "support/OwnerName.h"
+
 namespace wex {
 
 namespace {
@@ -17,6 +19,7 @@ OSStatus ClientTable::createClient(const std::string& name, MIDINotifyProc notif
   auto client = std::make_shared<Client>();
   client->ref = newRef();
   client->name = name;
+  client->portOwner = OwnerName::current().empty() ? name : OwnerName::current();
   client->notifyProc = notifyProc;
   client->notifyRefCon = notifyRefCon;
   clients_[client->ref] = client;
@@ -27,11 +30,13 @@ OSStatus ClientTable::createClient(const std::string& name, MIDINotifyProc notif
 OSStatus ClientTable::createPort(MIDIClientRef client, const std::string& name, bool isInput,
                                  MIDIReadProc readProc, void* refCon, MIDIPortRef* outPort) {
   if (!outPort) return kMIDINotPermitted;
-  if (!hasClient(client)) return kMIDIInvalidClient;
+  const auto owner = clients_.find(client);
+  if (owner == clients_.end()) return kMIDIInvalidClient;
   Port port;
   port.ref = newRef();
   port.client = client;
   port.name = name;
+  port.portOwner = owner->second->portOwner;
   port.isInput = isInput;
   port.readProc = readProc;
   port.refCon = refCon;

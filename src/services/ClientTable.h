@@ -21,6 +21,10 @@ class ClientTable {
   struct Client {
     MIDIClientRef ref = 0;
     std::string name;
+    // What the backend names the client's private ports after: the owner name
+    // current when the client was made (the patch id in a composition), else
+    // the client's name.
+    std::string portOwner;
     MIDINotifyProc notifyProc = nullptr;
     void* notifyRefCon = nullptr;
     // False once disposed of: a notification already under way is not handed on.
@@ -30,6 +34,7 @@ class ClientTable {
     MIDIPortRef ref = 0;
     MIDIClientRef client = 0;
     std::string name;
+    std::string portOwner;  // its client's
     bool isInput = false;
     MIDIReadProc readProc = nullptr;
     void* refCon = nullptr;

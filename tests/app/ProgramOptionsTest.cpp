@@ -71,13 +71,17 @@ PipelineRun runPipeline(const std::string& pipeline) {
 }
 
 TEST(ProgramOptions, GlobalOptionsAreTakenBeforeAndAfterTheSubcommand) {
-  const ProgramRun before = runInProcess({"--midi", "embedded", "list", "--json"});
-  const ProgramRun after = runInProcess({"list", "--midi", "embedded", "--json"});
+  const ProgramRun before = runInProcess({"--name", "rig", "--midi", "embedded", "list", "--json"});
+  const ProgramRun after = runInProcess({"list", "--midi", "embedded", "--name", "rig", "--json"});
   ASSERT_EQ(before.status, 0) << before.err;
   ASSERT_EQ(after.status, 0) << after.err;
   EXPECT_NE(before.out.find("\"name\":\"wexmidi Loopback\""), std::string::npos);
   EXPECT_NE(after.out.find("\"name\":\"wexmidi Loopback\""), std::string::npos);
   EXPECT_EQ(runInProcess({"list", "--midi", "sequencer"}).status, 2);
+  // A client name JACK or ALSA would refuse or garble is a usage error.
+  for (const std::string& bad : std::vector<std::string>{"", "a:b", std::string(64, 'n')}) {
+    EXPECT_EQ(runInProcess({"--midi", "embedded", "--name", bad, "list"}).status, 2) << bad;
+  }
 }
 
 TEST(ProgramOptions, UnknownSubcommandNamesItselfAndListsTheSubcommands) {

@@ -317,6 +317,10 @@ TEST(JackPatchesServerRestart, MIDIFlowsThroughThePatchesAgainAfterTheServerIsKi
     EXPECT_TRUE(waitUntil([&] { return driver.receivedCount() > 0; }, kJackWait));
     EXPECT_TRUE(waitUntil([&] { return wasDumped(dump->output(), note); }, kJackWait))
         << dump->output();
+    // The ports of the patches' connections, named after patch and peer.
+    const std::string client = services->jackClientName();
+    const std::vector<std::string> ports{"rx from seq:out", "tx to dump:input"};
+    EXPECT_EQ(waitForJackPorts(client, ports), ports);
 
     server->stop();
     sequencer.reset();
@@ -337,6 +341,8 @@ TEST(JackPatchesServerRestart, MIDIFlowsThroughThePatchesAgainAfterTheServerIsKi
     EXPECT_TRUE(waitUntil([&] { return wasDumped(dump->output(), note); }, kJackWait))
         << "the sender's connection to the dump was not remade:\n"
         << dump->output();
+    EXPECT_EQ(services->jackClientName(), client);
+    EXPECT_EQ(jackPortsOf(client), ports);
   }
 
   services.reset();

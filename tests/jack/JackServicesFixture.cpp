@@ -61,6 +61,41 @@ bool waitUntilJackClientGone(const std::string& clientName) {
   return gone;
 }
 
+std::vector<std::string> jackPortsOf(const std::string& clientName) {
+  std::vector<std::string> names;
+  jack_client_t* probe = jack_client_open("wextest-probe", JackNoStartServer, nullptr);
+  if (!probe) return names;
+  // A regular expression: the client's name is taken literally.
+  std::string pattern = "^";
+  for (char c : clientName) {
+    if (!std::isalnum(static_cast<unsigned char>(c))) pattern += '\\';
+    pattern += c;
+  }
+  pattern += ':';
+  const char** ports = jack_get_ports(probe, pattern.c_str(), nullptr, 0);
+  for (size_t i = 0; ports && ports[i]; ++i) {
+    names.push_back(std::string(ports[i]).substr(clientName.size() + 1));
+  }
+  jack_free(ports);
+  jack_client_close(probe);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::string> waitForJackPorts(const std::string& clientName,
+                                          const std::vector<std::string>& wanted) {
+  std::vector<std::string> names;
+  waitUntil(
+      [&] {
+        names = jackPortsOf(clientName);
+        return std::all_of(wanted.begin(), wanted.end(), [&](const std::string& name) {
+          return std::find(names.begin(), names.end(), name) != names.end();
+        });
+      },
+      kJackWait);
+  return names;
+}
+
 std::vector<Bytes> dumpedEvents(const std::string& output) {
   std::vector<Bytes> events;
   std::istringstream lines(output);

@@ -69,6 +69,11 @@ struct NotificationCounter {
 
 // Polls until the server no longer has a client of that name.
 bool waitUntilJackClientGone(const std::string& clientName);
+// The short names of the ports the client of that name has now, sorted.
+std::vector<std::string> jackPortsOf(const std::string& clientName);
+// Polls until the client has every port named; then its ports, sorted.
+std::vector<std::string> waitForJackPorts(const std::string& clientName,
+                                          const std::vector<std::string>& wanted);
 
 // A JACK example client a test runs, named `clientName`. Ended by SIGTERM,
 // jack_midi_dump dies without closing its client, and the server then waits

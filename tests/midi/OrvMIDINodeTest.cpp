@@ -316,6 +316,59 @@ TEST_F(NodeSending, VirtualSenderPublishesOnItsSourceAndLogsAFailedPublish) {
   EXPECT_EQ(delegate.wireMessages(), (std::vector<Bytes>{{0x80, 60, 0}}));
 }
 
+// A sysex of `count` data bytes that differ from their neighbours, so that a
+// piece out of place shows.
+OrvMIDIMessagePtr patternedSysexOf(size_t count) {
+  std::vector<int32_t> data(count);
+  for (size_t i = 0; i < count; ++i) data[i] = static_cast<int32_t>(i * 7 % 128);
+  return OrvMIDIMessage::createWithSysexArray(data);
+}
+
+Bytes wireBytesOf(const OrvMIDIMessage& msg) {
+  Bytes bytes(msg.wireLength());
+  msg.writeWireBytes(bytes.data());
+  return bytes;
+}
+
+TEST_F(NodeSending, SysexTooLongForOnePacketListGoesOutInOrderedPiecesOfOneListEach) {
+  // Data bytes, and the lists they take: 1010 wire bytes fill one list.
+  for (const auto& [dataBytes, expectedLists] :
+       std::vector<std::pair<size_t, size_t>>{{1008, 1}, {1009, 2}, {2018, 2}, {19998, 20}}) {
+    services->recording(device)->clear();
+    const auto sysex = patternedSysexOf(dataBytes);
+    node->sendMsgInPieces(sysex);
+    EXPECT_EQ(lists(), expectedLists) << dataBytes;
+    Bytes joined;
+    for (const auto& packet : packets()) {
+      EXPECT_LE(packet.bytes.size(), OrvMIDINode::kMaxPacketData);
+      joined.insert(joined.end(), packet.bytes.begin(), packet.bytes.end());
+    }
+    EXPECT_EQ(joined, wireBytesOf(*sysex)) << dataBytes;
+  }
+  EXPECT_TRUE(log.lines().empty());
+  EXPECT_EQ(node->unsentCount(), 0u);
+}
+
+TEST_F(NodeSending, PiecesOfALongSysexArriveAsTheWholeMessageThroughTheLoopback) {
+  const auto sender = OrvMIDINode::initSenderWithEndpoint(services->loopbackDestination());
+  const auto listener = OrvMIDINode::initReceiverWithEndpoint(services->loopbackSource());
+  ASSERT_TRUE(sender && listener);
+  listener->setDelegate(&delegate);
+  const auto sysex = patternedSysexOf(19998);
+  sender->sendMsgInPieces(sysex);
+  sender->sendMsgInPieces(noteOn);
+  waitForDelivery();
+  EXPECT_EQ(delegate.wireMessages(), (std::vector<Bytes>{wireBytesOf(*sysex), {0x90, 60, 100}}));
+}
+
+TEST_F(NodeSending, APieceTheServicesRefuseEndsTheSysexCountedAndLogged) {
+  services->faults().failNext("MIDISend", -7);
+  node->sendMsgInPieces(patternedSysexOf(5000));
+  EXPECT_EQ(lists(), 0u);
+  EXPECT_EQ(log.lines(), Lines{"\t\terr -7 at MIDISend A"});
+  EXPECT_EQ(node->unsentCount(), 1u);
+}
+
 // ---- receiving --------------------------------------------------------------
 
 class NodeReceiving : public EmbeddedServicesFixture {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <type_traits>
 
+#include "support/OwnerName.h"
+
 namespace wex {
 
 namespace {
@@ -79,6 +81,7 @@ OSStatus JackMIDIServices::MIDIPortConnectSource(MIDIPortRef portRef, MIDIEndpoi
   stream->refCon = port->refCon;
   stream->connRefCon = connRefCon;
   stream->peer = source;
+  stream->shortName = port->portOwner + " from " + endpoint->jackName;
   if (jack_ && !registerPort(*stream)) return kMIDINotPermitted;
   inputs_.push_back(stream);
   publishProcessTable();

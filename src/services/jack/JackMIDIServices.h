@@ -28,8 +28,12 @@ namespace wex {
 // Sources are the JACK MIDI output ports of other JACK clients, destinations
 // their MIDI input ports, plus our own virtual sources and destinations
 // (public ports of our client named after them). Receiving uses one private
-// JACK input port per connection, sending one private output port per
-// destination, connected when first needed; private ports are never listed.
+// JACK input port per connection, sending one private output port per owner
+// and destination, connected when first needed; private ports are never
+// listed. A private port is named after its owner and its peer ("keys from
+// system:midi_capture_1", "synth to fluidsynth:midi_00"), so that it has the
+// same name in every run of the same composition and after a server restart,
+// and a patchbay can keep its connections.
 // The server may go away: the endpoints then go offline, and the services
 // reconnect, register their ports and remake their connections when a server
 // is back.
@@ -115,7 +119,6 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   bool registerPort(Stream& stream);
   jack_port_t* registerJackPort(const std::string& wanted, bool isInput, bool isPrivate,
                                 const std::string& displayName, std::string* shortName);
-  std::string privatePortName(bool isInput);
   void unregister(jack_port_t*& port);
   JackProcessTable::Replaced publishProcessTable();
   // Streams already taken out of inputs_ and outputs_ leave the process table;
@@ -123,7 +126,8 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   // and is let go while the cycle is waited for.
   void retire(std::unique_lock<std::mutex>& lock, const InputStreams& inputs,
               const OutputStreams& outputs);
-  std::shared_ptr<JackOutputStream> outputStreamTo(MIDIEndpointRef dest);
+  // The private stream of one owner to a destination, made on first use.
+  std::shared_ptr<JackOutputStream> outputStreamTo(const std::string& owner, MIDIEndpointRef dest);
   InputStreams liveInputs();
 
   // Linking to peers and the endpoint list (JackMIDIServicesLinks.cpp), with
@@ -148,7 +152,6 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   // registered with.
   uint64_t jackGeneration_ = 0;
   const std::string requestedName_;
-  unsigned nextPrivatePort_ = 1;
   ClientTable clients_;
   InputStreams inputs_;
   OutputStreams outputs_;

@@ -1,5 +1,6 @@
 #include <jack/metadata.h>
 
+#include <cstring>
 #include <type_traits>
 
 #include "services/jack/JackMIDIServices.h"
@@ -12,22 +13,32 @@ constexpr int kNameAttempts = 20;
 
 }  // namespace
 
-std::string JackMIDIServices::privatePortName(bool isInput) {
-  return (isInput ? "in-" : "out-") + std::to_string(nextPrivatePort_++);
+namespace {
+
+// At most `room` bytes of `name`, cut before a UTF-8 character, never inside.
+std::string fitted(const std::string& name, size_t room) {
+  if (name.size() <= room) return name;
+  size_t end = room;
+  while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
+  return name.substr(0, end);
 }
 
-// A virtual endpoint's port is named after it ("Name", then "Name 2", ...),
-// with the name also as its pretty name; a private port gets the next free
-// private name and is marked private, so that no listing shows it.
+}  // namespace
+
+// A port is registered under the name wanted, or, while that is taken, under
+// "wanted 2", "wanted 3", ..., shortened to what the server takes. A virtual
+// endpoint's port gets its name as pretty name too; a private port is marked
+// private, so that no listing shows it.
 jack_port_t* JackMIDIServices::registerJackPort(const std::string& wanted, bool isInput,
                                                 bool isPrivate, const std::string& displayName,
                                                 std::string* shortName) {
   const unsigned long flags = isInput ? JackPortIsInput : JackPortIsOutput;
+  // The full name ("client:port") and its terminating zero must fit.
+  const size_t clientName = std::strlen(jack_get_client_name(jack_));
+  const size_t room = static_cast<size_t>(jack_port_name_size()) - clientName - 2;
   for (int attempt = 1; attempt <= kNameAttempts; ++attempt) {
-    std::string candidate = wanted;
-    if (attempt > 1) {
-      candidate = isPrivate ? privatePortName(isInput) : wanted + " " + std::to_string(attempt);
-    }
+    const std::string suffix = attempt > 1 ? " " + std::to_string(attempt) : "";
+    const std::string candidate = fitted(wanted, room - suffix.size()) + suffix;
     jack_port_t* port =
         jack_port_register(jack_, candidate.c_str(), JACK_DEFAULT_MIDI_TYPE, flags, 0);
     if (!port) continue;
@@ -44,15 +55,13 @@ jack_port_t* JackMIDIServices::registerJackPort(const std::string& wanted, bool 
   return nullptr;
 }
 
-// A private stream registers again under the short name it had, so that a
-// server restart keeps its port names.
+// A private stream is given its name when it is made, and registers again
+// under the name it got, so that a server restart keeps its port names.
 template <typename Stream>
 bool JackMIDIServices::registerPort(Stream& stream) {
   if (!jack_) return false;
   constexpr bool isInput = std::is_same_v<Stream, JackInputStream>;
-  const std::string wanted =
-      stream.isPrivate ? (stream.shortName.empty() ? privatePortName(isInput) : stream.shortName)
-                       : stream.displayName;
+  const std::string wanted = stream.isPrivate ? stream.shortName : stream.displayName;
   stream.port =
       registerJackPort(wanted, isInput, stream.isPrivate, stream.displayName, &stream.shortName);
   stream.linked = false;
@@ -103,12 +112,16 @@ void JackMIDIServices::retire(std::unique_lock<std::mutex>& lock, const InputStr
   for (auto& stream : outputs) unregister(stream->port);
 }
 
-std::shared_ptr<JackOutputStream> JackMIDIServices::outputStreamTo(MIDIEndpointRef dest) {
+std::shared_ptr<JackOutputStream> JackMIDIServices::outputStreamTo(const std::string& owner,
+                                                                   MIDIEndpointRef dest) {
   for (const auto& stream : outputs_) {
-    if (stream->isPrivate && stream->peer == dest) return stream;
+    if (stream->isPrivate && stream->peer == dest && stream->owner == owner) return stream;
   }
   auto stream = std::make_shared<JackOutputStream>();
   stream->peer = dest;
+  stream->owner = owner;
+  const JackEndpoint* destination = endpoints_.find(dest);
+  stream->shortName = owner + " to " + (destination ? destination->jackName : std::string());
   registerPort(*stream);
   outputs_.push_back(stream);
   publishProcessTable();

@@ -49,7 +49,10 @@ OSStatus JackMIDIServices::MIDISend(MIDIPortRef portRef, MIDIEndpointRef dest,
     if (!endpoint) return kMIDIUnknownEndpoint;
     if (endpoint->isSource) return kMIDIWrongEndpointType;
     if (!pktlist) return kMIDIMessageSendErr;
-    stream = outputStreamTo(dest);
+    // A destination whose client has gone stays listed, offline, until it is
+    // back; what is sent to it meanwhile would be lost without a word.
+    if (jack_ && !endpoint->present) return kMIDIUnknownEndpoint;
+    stream = outputStreamTo(port->portOwner, dest);
     if (!jack_) {
       droppedWhileAway_.fetch_add(1);
       return noErr;

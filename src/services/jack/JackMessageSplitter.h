@@ -10,13 +10,14 @@ namespace wex {
 
 // Cuts a stream of MIDI bytes, as packets carry it, into whole messages, one
 // per JACK event. A system exclusive message may arrive over several packets
-// or packet lists: it is kept until its F7 (a very long one goes out in
-// fragments of kMaxSysexFragment bytes). Realtime bytes go out at once, even
-// in the middle of another message. Running status is expanded; data bytes
-// without a status are dropped.
+// or packet lists: it is kept until its F7. A very long one goes out in
+// fragments of kMaxSysexFragment bytes, no more than one cycle carries to a
+// port, so that no server is ever handed more at once. Realtime bytes go out
+// at once, even in the middle of another message. Running status is expanded;
+// data bytes without a status are dropped.
 class JackMessageSplitter {
  public:
-  static constexpr size_t kMaxSysexFragment = 16384;
+  static constexpr size_t kMaxSysexFragment = 8192;
 
   using Emit = std::function<void(const Byte* data, size_t length)>;
 

@@ -39,10 +39,11 @@ class JackOutputStream {
   // Guarded by the services' lock.
   bool isPrivate = true;
   MIDIEndpointRef peer = 0;      // the destination sent to
+  std::string owner;             // of a private stream: its clients' port owner
   MIDIEndpointRef endpoint = 0;  // the virtual source
   MIDIClientRef client = 0;      // the virtual source's client
   std::string displayName;       // the virtual source's name
-  std::string shortName;
+  std::string shortName;         // the JACK port's name within our client
   jack_port_t* port = nullptr;
   bool linked = false;
 };
