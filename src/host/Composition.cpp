@@ -6,6 +6,7 @@
 #include "host/EvaluationOrder.h"
 #include "host/PortConversion.h"
 #include "support/MainThread.h"
+#include "support/RealtimeThreads.h"
 #include "support/SystemLog.h"
 
 namespace wex {
@@ -429,6 +430,7 @@ void Composition::requestEvaluation() {
 }
 
 void Composition::evaluationLoop(double rate) {
+  RealtimeThreads::Enrollment enrollment(RealtimeThreads::Role::evaluation);
   using Clock = std::chrono::steady_clock;
   const auto period = std::chrono::duration_cast<Clock::duration>(
       std::chrono::duration<double>(1.0 / (rate > 0.0 ? rate : 60.0)));
