@@ -41,13 +41,16 @@ FeedbackWatch::Streak& FeedbackWatch::streakOf(const std::string& source) {
   return streaks_.back();
 }
 
-void FeedbackWatch::sent(const std::string& destination, const OrvMIDIMessage& msg) {
-  if (!watched(msg)) return;
-  const uint64_t print = fingerprint(msg);
+void FeedbackWatch::sent(const std::string& destination, const OrvMIDIMessagePtr* begin,
+                         const OrvMIDIMessagePtr* end) {
   const auto now = Clock::now();
   std::lock_guard lock(mutex_);
-  sends_[nextSend_] = Send{print, now, destinationIndex(destination), false};
-  nextSend_ = (nextSend_ + 1) % sends_.size();
+  const size_t index = destinationIndex(destination);
+  for (const OrvMIDIMessagePtr* msg = begin; msg != end; ++msg) {
+    if (!*msg || !watched(**msg)) continue;
+    sends_[nextSend_] = Send{fingerprint(**msg), now, index, false};
+    nextSend_ = (nextSend_ + 1) % sends_.size();
+  }
 }
 
 void FeedbackWatch::received(const std::string& source, const OrvMIDIMessage& msg) {

@@ -25,18 +25,6 @@ bool succeeded(OSStatus status, const char* format) {
   return false;
 }
 
-// Writes the message's bytes straight into the list as one event at time 0.
-// Inlined into the sending loop: the common case, a short message joining the
-// open packet, then takes no call.
-[[gnu::always_inline]] inline bool appendMessage(MIDIPacketListAppender& appender,
-                                                 const OrvMIDIMessage& msg) {
-  const bool sysex = msg.type() == kMIDISysexStart;
-  Byte* at = appender.reserveEvent(0, msg.wireLength(), sysex);
-  if (!at) return OrvMIDINode::refuseMessage(sysex);
-  msg.writeWireBytes(at);
-  return true;
-}
-
 }  // namespace
 
 OrvMIDINode::OrvMIDINode(Key) {}
@@ -185,8 +173,16 @@ bool OrvMIDINode::refuseMessage(bool sysex) {
   return false;
 }
 
-bool OrvMIDINode::addToPacketList(const OrvMIDIMessage& msg) {
-  if (appendMessage(appender_, msg)) return true;
+// The common case, a short message joining the open packet, takes no call.
+[[gnu::always_inline]] inline bool OrvMIDINode::addToPacketList(const OrvMIDIMessage& msg) {
+  Byte* at = appender_.reserveEvent(0, msg.wireLength(), msg.type() == kMIDISysexStart);
+  if (!at) return refuseToAdd(msg);
+  msg.writeWireBytes(at);
+  return true;
+}
+
+bool OrvMIDINode::refuseToAdd(const OrvMIDIMessage& msg) {
+  refuseMessage(msg.type() == kMIDISysexStart);
   noteUnsent(std::to_string(msg.wireLength()) + " bytes do not fit in one packet list (at most " +
              std::to_string(kPacketListSize - sizeof(uint32_t) - sizeof(MIDITimeStamp) -
                             sizeof(uint16_t)) +
@@ -224,7 +220,7 @@ void OrvMIDINode::sendMsg(const OrvMIDIMessagePtr& msg) {
   if (!enabled_.load()) return;
   if (addToPacketList(*msg) && sendPacketList()) {
     soundingNotes_->noteSent(*msg);
-    if (name_) FeedbackWatch::shared().sent(*name_, *msg);
+    if (name_) FeedbackWatch::shared().sent(*name_, &msg, &msg + 1);
   }
   emptyPacketList();
 }
@@ -245,10 +241,9 @@ void OrvMIDINode::sendMsgs(const OrvMIDIMessageList& msgs) {
   }
   if (allAdded && anyAdded && sendPacketList()) {
     for (const auto& msg : msgs) {
-      if (!msg) continue;
-      soundingNotes_->noteSent(*msg);
-      if (name_) FeedbackWatch::shared().sent(*name_, *msg);
+      if (msg) soundingNotes_->noteSent(*msg);
     }
+    if (name_) FeedbackWatch::shared().sent(*name_, msgs.data(), msgs.data() + msgs.size());
   }
   emptyPacketList();
 }
