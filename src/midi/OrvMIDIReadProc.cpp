@@ -75,6 +75,7 @@ class ReadPass {
       accumulator_.clear();
       open_ = true;
       count_ = 0;
+      current_ = nullptr;
     } else if (b < kMIDIFirstSystem) {
       begin(OrvMIDIMessage::createWithType(b & kMIDIKindMask, b & kMIDIChannelMask));
     } else {
@@ -82,12 +83,13 @@ class ReadPass {
     }
   }
 
+  // current_ is null while a sysex is open, so a data byte of a short
+  // message, the common case, takes one test to find its place.
   void dataByte(Byte b) {
-    if (open_) {
-      accumulator_.push_back(b);
+    if (!current_) {
+      if (open_) accumulator_.push_back(b);
       return;
     }
-    if (!current_) return;
     if (dataCount_ == 0) {
       current_->setData1(b);
       dataCount_ = 1;
