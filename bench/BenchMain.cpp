@@ -120,18 +120,25 @@ void printConditions(const char* when) {
               WEX_BENCH_COMPILER, WEX_BENCH_FLAGS);
 }
 
-bool hasOption(int argc, char** argv, const char* prefix) {
+// The first argument that starts with `prefix`, or null.
+const char* option(int argc, char** argv, const char* prefix) {
   for (int i = 1; i < argc; ++i) {
-    if (std::strncmp(argv[i], prefix, std::strlen(prefix)) == 0) return true;
+    if (std::strncmp(argv[i], prefix, std::strlen(prefix)) == 0) return argv[i];
   }
-  return false;
+  return nullptr;
+}
+
+bool hasOption(int argc, char** argv, const char* prefix) {
+  return option(argc, argv, prefix) != nullptr;
 }
 
 // Runs each pass once to warm up and then `rounds` times between callgrind
 // requests that zero the counts and dump them under the pass's name; prints
-// the messages per pass for bench/instructions.sh.
-int runPassesForCallgrind(int rounds) {
+// the messages per pass for bench/instructions.sh. Only the passes whose name
+// contains `only`, when given (--instructions=Output).
+int runPassesForCallgrind(int rounds, const char* only) {
   for (const auto& pass : wex::bench::registeredPasses()) {
+    if (pass.name.find(only) == std::string::npos) continue;
     const uint64_t messages = pass.run();
     CALLGRIND_ZERO_STATS;
     for (int i = 0; i < rounds; ++i) pass.run();
@@ -148,7 +155,10 @@ int runPassesForCallgrind(int rounds) {
 int main(int argc, char** argv) {
   wex::bench::registerParsingBenchmarks();
   wex::bench::registerOutputBenchmarks();
-  if (hasOption(argc, argv, "--instructions")) return runPassesForCallgrind(5);
+  if (const char* instructions = option(argc, argv, "--instructions")) {
+    const char* only = std::strchr(instructions, '=');
+    return runPassesForCallgrind(5, only ? only + 1 : "");
+  }
   std::vector<char*> args(argv, argv + argc);
   char repetitions[] = "--benchmark_repetitions=10";
   char aggregatesOnly[] = "--benchmark_report_aggregates_only=true";

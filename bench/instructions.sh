@@ -3,7 +3,8 @@
 # callgrind, which a busy machine does not disturb: runs
 # `wexmidi_bench --instructions` (each pass five times after one warm-up) and
 # prints the counts and the ratios of the comparisons that BenchMain.cpp times.
-#   bench/instructions.sh [BUILD_DIR]   (default build-bench, with -DWEX_BENCH=ON)
+#   bench/instructions.sh [BUILD_DIR [PASS]]   (default build-bench, with
+#   -DWEX_BENCH=ON; PASS, e.g. Output, counts only the passes of that name)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${1:-build-bench}"
@@ -11,7 +12,7 @@ command -v valgrind >/dev/null || { echo "valgrind is needed (scripts/install-de
 out="$(mktemp -d)"
 trap 'rm -rf "$out"' EXIT
 valgrind --tool=callgrind --collect-atstart=yes --callgrind-out-file="$out/cg" \
-  "$build/bench/wexmidi_bench" --instructions >"$out/messages" 2>"$out/log"
+  "$build/bench/wexmidi_bench" "--instructions${2:+=$2}" >"$out/messages" 2>"$out/log"
 declare -A ir
 for dump in "$out"/cg.*; do
   name=$(sed -n 's/^desc: Trigger: Client Request: //p' "$dump")

@@ -15,9 +15,12 @@
 #   SERVER_PREFIX=...    servers are named PREFIX<period> (default wexmidi-latency-<pid>-)
 #   REALTIME=auto|yes|no realtime scheduling for the server (auto: when the
 #                        machine grants it)
-#   WEXMIDI_RT_PRIORITY=N  run wexmidi under `chrt -f N`: its reader and
-#                        evaluation threads then get the processor as soon as
-#                        they are woken, busy machine or not
+#   BUSY=N               N busy processes (endless shell loops, ordinary
+#                        scheduling) run beside both loops while they are
+#                        measured (default 0)
+#   WEXMIDI_RT_PRIORITY=N  run the whole of wexmidi under `chrt -f N` (not
+#                        needed on a realtime server: wexmidi then raises its
+#                        reader and evaluation threads by itself)
 #   KEEP_LOGS=1          keep the directory of logs and print where it is
 #   FORCE=1              run even though another JACK server of yours runs
 #
@@ -32,6 +35,7 @@ periods="${PERIODS:-128 64}"
 messages="${MESSAGES:-1024}"
 prefix="${SERVER_PREFIX:-wexmidi-latency-$$-}"
 realtime="${REALTIME:-auto}"
+busy="${BUSY:-0}"
 rate=48000
 composition="$root/examples/thru.wexcomp.json"
 wexmidi="$build/wexmidi"
@@ -145,6 +149,17 @@ number() {
   sed -n "s/^$label: \([0-9][0-9]*\).*/\1/p" "$file" | head -n1
 }
 
+# Messages of a report later than `limit` ms, from the test's latency plot
+# (lines "5.4 - 5.5 ms: 17" in 0.1 ms steps): only steps wholly above the
+# limit count, so a message up to 0.1 ms past it may go uncounted.
+late_count() {
+  local file="$1" limit="$2"
+  awk -v limit="$limit" '/^Latency Plot:/ { plot = 1; next }
+    plot && /^[0-9.]+ - [0-9.]+ ms: [0-9]+$/ { if ($1 + 0 >= limit) late += $5; next }
+    plot { plot = 0 }
+    END { print late + 0 }' "$file"
+}
+
 frames_of() {
   sed -n 's/.*(\([0-9.]*\) frames).*/\1/p' <<<"$1"
 }
@@ -204,6 +219,20 @@ measure_wexmidi() {
   grep -v '^$' "$logs/wexmidi-$period.log" | sed 's/^/  wexmidi: /' >&2
 }
 
+busy_pids=()
+start_busy() {
+  local i
+  for ((i = 0; i < busy; i++)); do
+    start "$logs/busy-$i.log" bash -c 'while :; do :; done'
+    busy_pids+=("$last_pid")
+  done
+}
+stop_busy() {
+  local pid
+  for pid in "${busy_pids[@]}"; do stop_pid "$pid"; done
+  busy_pids=()
+}
+
 summary=()
 
 for period in $periods; do
@@ -212,7 +241,7 @@ for period in $periods; do
   rt_option=--no-realtime
   use_realtime && rt_option=--realtime
   echo "== period $period frames ($(awk "BEGIN{printf \"%.3f\", $period*1000/$rate}") ms)," \
-    "server $server, $rt_option"
+    "server $server, $rt_option, $busy busy processes"
   jack_ok >/dev/null && fail "a JACK server named $server runs already"
   start "$logs/jackd-$period.log" jackd -n "$server" "$rt_option" -S -d dummy -r "$rate" -p "$period"
   jackd_pid=$last_pid
@@ -225,8 +254,10 @@ for period in $periods; do
     fail "jackd did not start"
   fi
 
+  start_busy
   measure_reference "$logs/latency-reference-$period.txt"
   measure_wexmidi "$logs/latency-wexmidi-$period.txt"
+  stop_busy
   stop_pid "$jackd_pid"
   started=()
 
@@ -250,6 +281,12 @@ for period in $periods; do
     declare "min_$loop=$(frames_of "$(figure 'Lowest latency' "$report")")"
     declare "lost_$loop=$((messages - ${received:-0}))"
   done
+  # Later than the reference's highest latency plus one period.
+  late_limit="$(awk -v m="${max_reference:-0}" -v p="$period" -v r="$rate" \
+    'BEGIN { printf "%.4f", (m + p) * 1000 / r }')"
+  late_wexmidi="$(late_count "$logs/latency-wexmidi-$period.txt" "$late_limit")"
+  echo "  wexmidi messages more than one period later than the reference's highest" \
+    "(over $late_limit ms): $late_wexmidi of $messages"
   verdict="$(awk -v p="$period" -v a="${avg_wexmidi:-inf}" -v b="${avg_reference:-0}" \
     -v c="${max_wexmidi:-inf}" -v d="${max_reference:-0}" -v lost="$lost_wexmidi" 'BEGIN {
       da = a - b; dm = c - d;
@@ -258,7 +295,7 @@ for period in $periods; do
       ok = (da <= p && dm <= p && lost == 0);
       printf "%s (at most one period, %d frames, longer and nothing lost)", ok ? "MET" : "MISSED", p }')"
   echo "  $verdict"
-  summary+=("period $period: reference avg ${avg_reference:-?} min ${min_reference:-?} max ${max_reference:-?} frames, lost ${lost_reference}; wexmidi avg ${avg_wexmidi:-?} min ${min_wexmidi:-?} max ${max_wexmidi:-?} frames, lost ${lost_wexmidi}")
+  summary+=("period $period, $busy busy: reference avg ${avg_reference:-?} min ${min_reference:-?} max ${max_reference:-?} frames, lost ${lost_reference}; wexmidi avg ${avg_wexmidi:-?} min ${min_wexmidi:-?} max ${max_wexmidi:-?} frames, lost ${lost_wexmidi}, more than a period late ${late_wexmidi}")
 done
 
 echo "== summary"

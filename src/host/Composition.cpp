@@ -7,6 +7,7 @@
 #include "host/PortConversion.h"
 #include "support/MainThread.h"
 #include "support/OwnerName.h"
+#include "support/RealtimeThreads.h"
 #include "support/SystemLog.h"
 
 namespace wex {
@@ -434,6 +435,7 @@ void Composition::requestEvaluation() {
 }
 
 void Composition::evaluationLoop(double rate) {
+  RealtimeThreads::Enrollment enrollment(RealtimeThreads::Role::evaluation);
   using Clock = std::chrono::steady_clock;
   const auto period = std::chrono::duration_cast<Clock::duration>(
       std::chrono::duration<double>(1.0 / (rate > 0.0 ? rate : 60.0)));

@@ -12,15 +12,17 @@ FeedbackWatch& FeedbackWatch::shared() {
 }
 
 uint64_t FeedbackWatch::fingerprint(const OrvMIDIMessage& msg) {
-  // FNV-1a over the fields and the sysex bytes.
-  uint64_t hash = 14695981039346656037ull;
-  auto mix = [&hash](uint64_t byte) {
-    hash ^= byte;
-    hash *= 1099511628211ull;
-  };
-  for (uint8_t field : {msg.type(), msg.channel(), msg.data1(), msg.data2()}) mix(field);
+  // The four fields packed into one word and spread by an odd multiplier (no
+  // two messages without sysex share a fingerprint); sysex bytes folded in
+  // after them, FNV-1a style.
+  const uint64_t fields = uint64_t{msg.type()} | uint64_t{msg.channel()} << 8 |
+                          uint64_t{msg.data1()} << 16 | uint64_t{msg.data2()} << 24;
+  uint64_t hash = fields * 0x9E3779B97F4A7C15ull;
   if (const auto* sysex = msg.sysexArray()) {
-    for (int32_t byte : *sysex) mix(static_cast<uint64_t>(byte));
+    for (auto byte : *sysex) {
+      hash ^= static_cast<uint64_t>(byte);
+      hash *= 1099511628211ull;
+    }
   }
   return hash;
 }
@@ -41,13 +43,16 @@ FeedbackWatch::Streak& FeedbackWatch::streakOf(const std::string& source) {
   return streaks_.back();
 }
 
-void FeedbackWatch::sent(const std::string& destination, const OrvMIDIMessage& msg) {
-  if (!watched(msg)) return;
-  const uint64_t print = fingerprint(msg);
+void FeedbackWatch::sent(const std::string& destination, const OrvMIDIMessagePtr* begin,
+                         const OrvMIDIMessagePtr* end) {
   const auto now = Clock::now();
   std::lock_guard lock(mutex_);
-  sends_[nextSend_] = Send{print, now, destinationIndex(destination), false};
-  nextSend_ = (nextSend_ + 1) % sends_.size();
+  const size_t index = destinationIndex(destination);
+  for (const OrvMIDIMessagePtr* msg = begin; msg != end; ++msg) {
+    if (!*msg || !watched(**msg)) continue;
+    sends_[nextSend_] = Send{fingerprint(**msg), now, index, false};
+    nextSend_ = (nextSend_ + 1) % sends_.size();
+  }
 }
 
 void FeedbackWatch::received(const std::string& source, const OrvMIDIMessage& msg) {

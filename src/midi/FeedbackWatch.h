@@ -30,8 +30,11 @@ class FeedbackWatch {
 
   static FeedbackWatch& shared();
 
-  // After `msg` went out to `destination` (sender nodes, any thread).
-  void sent(const std::string& destination, const OrvMIDIMessage& msg);
+  // After the messages [begin, end) went out to `destination` together
+  // (sender nodes, any thread); null pointers are skipped. One lock and one
+  // look at the clock for the lot.
+  void sent(const std::string& destination, const OrvMIDIMessagePtr* begin,
+            const OrvMIDIMessagePtr* end);
   // When `msg` arrived from `source` (receiver nodes, any thread).
   void received(const std::string& source, const OrvMIDIMessage& msg);
   // Forgets everything, reports included.

@@ -79,10 +79,10 @@ SharedList& sharedList() {
 struct OrvMIDIMessagePool::CacheFlusher {
   ~CacheFlusher() {
     Cache& cache = cache_;
-    Chain chain{cache.head, cache.length};
+    Chain chain{cache.head, cache.length()};
     sharedList().takeBack(chain, chain.length);
     cache.head = nullptr;
-    cache.length = 0;
+    cache.room = 0;
     cache.active = false;
     cache.exited = true;
   }
@@ -95,17 +95,18 @@ thread_local OrvMIDIMessagePool::CacheFlusher tFlusher;
 void OrvMIDIMessagePool::activate() {
   static_cast<void>(&tFlusher);
   cache_.active = true;
+  cache_.room = kCacheLimit;
 }
 
 void* OrvMIDIMessagePool::allocateBlockSlowly() {
   Cache& cache = cache_;
   if (cache.exited) return sharedList().takeOne();
   if (!cache.active) activate();
-  Chain chain{cache.head, cache.length};
+  Chain chain{cache.head, cache.length()};
   sharedList().refill(chain);
   FreeBlock* block = chain.pop();
   cache.head = chain.head;
-  cache.length = chain.length;
+  cache.room = OrvMIDIMessagePool::kCacheLimit - chain.length;
   return block;
 }
 
@@ -119,11 +120,11 @@ void OrvMIDIMessagePool::releaseBlockSlowly(void* block) noexcept {
     return;
   }
   if (!cache.active) activate();
-  Chain chain{cache.head, cache.length};
+  Chain chain{cache.head, cache.length()};
   chain.push(freeBlock);
   if (chain.length > OrvMIDIMessagePool::kCacheLimit) sharedList().takeBack(chain, kBatch);
   cache.head = chain.head;
-  cache.length = chain.length;
+  cache.room = OrvMIDIMessagePool::kCacheLimit - chain.length;
 }
 
 }  // namespace wex

@@ -40,7 +40,7 @@ class OrvMIDIMessagePool {
     Cache& cache = cache_;
     if (FreeBlock* block = cache.head) {
       cache.head = block->next;
-      --cache.length;
+      ++cache.room;
       return block;
     }
     return allocateBlockSlowly();
@@ -48,11 +48,11 @@ class OrvMIDIMessagePool {
 
   static void releaseBlock(void* block) noexcept {
     Cache& cache = cache_;
-    if (cache.active && cache.length < kCacheLimit) {
+    if (cache.room != 0) {
       auto* freeBlock = static_cast<FreeBlock*>(block);
       freeBlock->next = cache.head;
       cache.head = freeBlock;
-      ++cache.length;
+      --cache.room;
       return;
     }
     releaseBlockSlowly(block);
@@ -66,11 +66,16 @@ class OrvMIDIMessagePool {
  private:
   friend struct CacheFlusher;
   // Plain data, so that it can be used at any point of a thread's exit.
+  // One count serves both fast paths: `room` is what the cache may still
+  // take (kCacheLimit less its length) while it is active, and 0 while it is
+  // not, when it is also empty, so that a release needs a single test.
   struct Cache {
     FreeBlock* head = nullptr;
-    size_t length = 0;
+    size_t room = 0;
     bool active = false;  // handed back when the thread ends; false again once it has been
     bool exited = false;  // handed back: blocks go straight to the shared list
+
+    size_t length() const { return active ? kCacheLimit - room : 0; }
   };
 
   static void activate();

@@ -30,17 +30,6 @@ bool succeeded(OSStatus status, const char* format) {
 
 constexpr const char* kCauseNoRoom = "no room";
 
-// Writes the message's bytes straight into the list as one event at time 0.
-// Inlined into the sending loop: the common case, a short message joining the
-// open packet, then takes no call.
-[[gnu::always_inline]] inline bool appendMessage(MIDIPacketListAppender& appender,
-                                                 const OrvMIDIMessage& msg) {
-  Byte* at = appender.reserveEvent(0, msg.wireLength(), msg.type() == kMIDISysexStart);
-  if (!at) return false;
-  msg.writeWireBytes(at);
-  return true;
-}
-
 }  // namespace
 
 OrvMIDINode::OrvMIDINode(Key) {}
@@ -194,9 +183,16 @@ void OrvMIDINode::refuseMessage(const OrvMIDIMessage& msg) {
   explainUnsent(reason);
 }
 
-bool OrvMIDINode::addToPacketList(const OrvMIDIMessage& msg) {
-  if (appendMessage(appender_, msg)) return true;
-  refuseMessage(msg);
+// The common case, a short message joining the open packet, takes no call.
+[[gnu::always_inline]] inline bool OrvMIDINode::addToPacketList(const OrvMIDIMessage& msg) {
+  Byte* at = appender_.reserveEvent(0, msg.wireLength(), msg.type() == kMIDISysexStart);
+  if (!at) {
+    refuseMessage(msg);
+    return false;
+  }
+  msg.writeWireBytes(at);
+  return true;
+}
   return false;
 }
 
@@ -244,7 +240,7 @@ void OrvMIDINode::sendMsg(const OrvMIDIMessagePtr& msg) {
   if (!enabled_.load()) return;
   if (addToPacketList(*msg) && sendPacketList()) {
     soundingNotes_->noteSent(*msg);
-    if (name_) FeedbackWatch::shared().sent(*name_, *msg);
+    if (name_) FeedbackWatch::shared().sent(*name_, &msg, &msg + 1);
   }
   emptyPacketList();
 }
@@ -265,10 +261,9 @@ void OrvMIDINode::sendMsgs(const OrvMIDIMessageList& msgs) {
   }
   if (allAdded && anyAdded && sendPacketList()) {
     for (const auto& msg : msgs) {
-      if (!msg) continue;
-      soundingNotes_->noteSent(*msg);
-      if (name_) FeedbackWatch::shared().sent(*name_, *msg);
+      if (msg) soundingNotes_->noteSent(*msg);
     }
+    if (name_) FeedbackWatch::shared().sent(*name_, msgs.data(), msgs.data() + msgs.size());
   }
   emptyPacketList();
 }
@@ -292,7 +287,7 @@ void OrvMIDINode::sendMsgInPieces(const OrvMIDIMessagePtr& msg) {
     sent = sendPacketList();
   }
   emptyPacketList();
-  if (sent && name_) FeedbackWatch::shared().sent(*name_, *msg);
+  if (sent && name_) FeedbackWatch::shared().sent(*name_, &msg, &msg + 1);
 }
 
 void OrvMIDINode::setEnabled(bool enabled) {

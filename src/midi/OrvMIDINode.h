@@ -107,7 +107,8 @@ class OrvMIDINode final : public OrvMIDISysexStateTarget {
 
   // Writes the message's bytes into the list as one event at time 0; false
   // (with its log line) when the list has no room. Called with sendingLock_
-  // held.
+  // held. Inline, so that the sending loop keeps a short message's way free
+  // of calls; the refusal is out of line.
   bool addToPacketList(const OrvMIDIMessage& msg);
   // Hands the list to the MIDI services; false (logged) when they refuse it.
   // Called with sendingLock_ held.

@@ -43,12 +43,18 @@ class ReadPass {
     if (count_ > kMaxSysexCallbacks) abandonSysex();
   }
 
-  void byte(Byte b) {
+  // Takes the byte at `at`, and in a sysex the data bytes after it up to
+  // `end`; returns where the next byte is.
+  const Byte* step(const Byte* at, const Byte* end) {
+    const Byte b = *at;
     if (isMIDIStatus(b)) {
       statusByte(b);
-    } else {
+    } else if (current_) {
       dataByte(b);
+    } else if (open_) {
+      return accumulateSysex(at, end);
     }
+    return at + 1;
   }
 
   void finish() {
@@ -75,6 +81,7 @@ class ReadPass {
       accumulator_.clear();
       open_ = true;
       count_ = 0;
+      current_ = nullptr;
     } else if (b < kMIDIFirstSystem) {
       begin(OrvMIDIMessage::createWithType(b & kMIDIKindMask, b & kMIDIChannelMask));
     } else {
@@ -82,12 +89,9 @@ class ReadPass {
     }
   }
 
+  // A data byte of the current message. current_ is null while a sysex is
+  // open, so that a data byte finds its place with one test.
   void dataByte(Byte b) {
-    if (open_) {
-      accumulator_.push_back(b);
-      return;
-    }
-    if (!current_) return;
     if (dataCount_ == 0) {
       current_->setData1(b);
       dataCount_ = 1;
@@ -97,6 +101,14 @@ class ReadPass {
       if (b == 0 && current_->type() == kMIDINoteOn) current_->setType(kMIDINoteOff);
       dataCount_ = 2;
     }
+  }
+
+  // The data bytes from `at` up to the next status byte or `end`, at once.
+  const Byte* accumulateSysex(const Byte* at, const Byte* end) {
+    const Byte* runEnd = at;
+    while (runEnd != end && !isMIDIStatus(*runEnd)) ++runEnd;
+    accumulator_.insert(accumulator_.end(), at, runEnd);
+    return runEnd;
   }
 
   void begin(OrvMIDIMessagePtr message) {
@@ -141,7 +153,8 @@ void myMIDIReadProc(const MIDIPacketList* pktlist, void* readProcRefCon, void* /
   MIDIPacketIterator packets(pktlist);
   MIDIPacketView packet;
   while (packets.next(packet)) {
-    for (uint16_t i = 0; i < packet.length; ++i) pass.byte(packet.data[i]);
+    const Byte* end = packet.data + packet.length;
+    for (const Byte* at = packet.data; at != end;) at = pass.step(at, end);
   }
   pass.finish();
 }

@@ -2,6 +2,7 @@
 
 #include <jack/jack.h>
 #include <jack/metadata.h>
+#include <jack/thread.h>
 
 #include <map>
 #include <memory>
@@ -106,6 +107,9 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   static void onPropertyChange(jack_uuid_t subject, const char* key, jack_property_change_t change,
                                void* arg);
   bool installCallbacksAndActivate(jack_client_t* jack);
+  // On a server that runs realtime, the reader and the evaluation thread run
+  // realtime too, just below the server's own threads.
+  void scheduleRealtimeThreads(jack_client_t* jack);
 
   // JackSetupWatcher::Owner, on the watcher's thread.
   void serverLost() override;

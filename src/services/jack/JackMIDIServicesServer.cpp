@@ -1,6 +1,8 @@
+#include <algorithm>
 #include <cstdio>
 
 #include "services/jack/JackMIDIServices.h"
+#include "support/RealtimeThreads.h"
 #include "support/SystemLog.h"
 
 namespace wex {
@@ -17,6 +19,20 @@ void printJackError(const char* message) {
 }
 
 void dropJackInfo(const char*) {}
+
+// JACK's own clients run their process threads at `top`; ours go just below,
+// the reader above the evaluation thread it feeds, so that neither delays a
+// cycle and both run before any thread of ordinary scheduling.
+bool scheduleThread(int top, pthread_t thread, RealtimeThreads::Role role, bool realtime) {
+  if (!realtime) return jack_drop_real_time_scheduling(thread) == 0;
+  const int below = role == RealtimeThreads::Role::reader ? 1 : 2;
+  // A refusal is expected where the user may not have realtime scheduling:
+  // RealtimeThreads logs it once, libjack need not complain every time.
+  tJackQuiet = true;
+  const int status = jack_acquire_real_time_scheduling(thread, std::max(1, top - below));
+  tJackQuiet = false;
+  return status == 0;
+}
 
 }  // namespace
 
@@ -68,6 +84,7 @@ JackMIDIServices::JackMIDIServices(jack_client_t* jack, const std::string& clien
     if (installCallbacksAndActivate(jack)) {
       refreshEndpoints();
       notifiedSignature_ = endpoints_.signature();
+      scheduleRealtimeThreads(jack);
     } else {
       jack_client_close(jack);
       jack_ = nullptr;
@@ -79,6 +96,7 @@ JackMIDIServices::JackMIDIServices(jack_client_t* jack, const std::string& clien
 
 JackMIDIServices::~JackMIDIServices() {
   watcher_.stop();
+  RealtimeThreads::withdraw(this);
   {
     std::lock_guard lock(mutex_);
     if (jack_) {
@@ -134,6 +152,7 @@ bool JackMIDIServices::installCallbacksAndActivate(jack_client_t* jack) {
 void JackMIDIServices::serverLost() {
   std::lock_guard lock(mutex_);
   if (!jack_) return;
+  RealtimeThreads::withdraw(this);
   jack_client_close(jack_);
   jack_ = nullptr;
   processTable_.clearAfterClose();
@@ -166,6 +185,7 @@ bool JackMIDIServices::reconnect() {
     return false;
   }
   refreshEndpoints();
+  scheduleRealtimeThreads(jack);
   SystemLog::write("\tJACK server is back: MIDI endpoints are online");
   return true;
 }
@@ -191,6 +211,18 @@ std::string JackMIDIServices::jackClientName() {
 bool JackMIDIServices::serverAway() {
   std::lock_guard lock(mutex_);
   return jack_ == nullptr;
+}
+
+void JackMIDIServices::scheduleRealtimeThreads(jack_client_t* jack) {
+  const int top = jack_is_realtime(jack) ? jack_client_real_time_priority(jack) : -1;
+  if (top < 1) {
+    RealtimeThreads::withdraw(this);
+    return;
+  }
+  RealtimeThreads::install(this,
+                           [top](pthread_t thread, RealtimeThreads::Role role, bool realtime) {
+                             return scheduleThread(top, thread, role, realtime);
+                           });
 }
 
 }  // namespace wex

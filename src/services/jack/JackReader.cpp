@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "support/RealtimeThreads.h"
+
 namespace wex {
 
 namespace {
@@ -35,6 +37,7 @@ void JackReader::stop() {
 }
 
 void JackReader::run() {
+  RealtimeThreads::Enrollment enrollment(RealtimeThreads::Role::reader);
   while (!stopping_.load()) {
     inputArrived_.wait(std::chrono::milliseconds(100));
     if (stopping_.load()) break;
