@@ -11,10 +11,6 @@ namespace wex {
 
 namespace {
 
-std::string feedKey(const Connection& connection) {
-  return connection.from.text() + ">" + connection.to.text();
-}
-
 class HostContext : public QCPlugInContext {};
 
 }  // namespace
@@ -40,6 +36,7 @@ std::shared_ptr<const Composition::Graph> Composition::graph() const {
 }
 
 void Composition::replaceGraph(std::shared_ptr<Graph> graph) {
+  graph->compileFeeds();
   graph_ = std::move(graph);
 }
 
@@ -154,12 +151,12 @@ void Composition::connect(const PortAddress& from, const PortAddress& to) {
     }
   }
   if (pending_) {
-    pending_->connections.push_back(Connection{from, to});
+    pending_->addConnection(Connection{from, to});
     pendingInputs_.insert(to.text());
     return;
   }
   auto next = std::make_shared<Graph>(*graph_);
-  next->connections.push_back(Connection{from, to});
+  next->addConnection(Connection{from, to});
   std::vector<std::string> cycle;
   if (!next->computeOrder(&cycle)) {
     std::string path;
@@ -190,11 +187,11 @@ void Composition::commitChanges() {
   }
   const size_t closing = next->firstCycleConnection(pendingFirstConnection_);
   const Connection connection = next->connections[closing];
-  next->connections.resize(closing + 1);
+  next->keepConnections(closing + 1);
   std::vector<std::string> cycle;
   next->computeOrder(&cycle);
   // Keep the patches, without the connections made since beginChanges.
-  next->connections.resize(pendingFirstConnection_);
+  next->keepConnections(pendingFirstConnection_);
   next->computeOrder(nullptr);
   replaceGraph(std::move(next));
   std::string path;
@@ -212,15 +209,7 @@ void Composition::disconnect(const PortAddress& to) {
 // Called with graphMutex_ held.
 void Composition::removeConnections(const std::function<bool(const Connection&)>& doomed) {
   auto next = std::make_shared<Graph>(editedGraph());
-  auto& connections = next->connections;
-  auto removed = std::stable_partition(connections.begin(), connections.end(),
-                                       [&](const Connection& c) { return !doomed(c); });
-  if (removed == connections.end()) return;
-  {
-    std::lock_guard feedLock(feedMutex_);
-    for (auto it = removed; it != connections.end(); ++it) takenVersions_.erase(feedKey(*it));
-  }
-  connections.erase(removed, connections.end());
+  if (!next->removeConnectionsIf(doomed)) return;
   if (pending_) {
     pending_ = std::move(next);
     pendingInputs_.clear();
@@ -272,26 +261,20 @@ Value Composition::outputValue(const PortAddress& output) const {
 }
 
 void Composition::feedInputs(const Graph& graph, size_t position) {
-  const Node& node = graph.nodes[position];
-  for (const auto& [connectionIndex, sourcePosition] : graph.feeds[position]) {
-    const Connection& connection = graph.connections[connectionIndex];
-    const Node* source = &graph.nodes[sourcePosition];
-    auto output = source->plugIn->portTable().port(QCPortDirection::Output, connection.from.key);
-    if (!output || output->version == 0) continue;
-    const std::string key = feedKey(connection);
-    {
-      std::lock_guard lock(feedMutex_);
-      uint64_t& taken = takenVersions_[key];
-      if (taken == output->version) continue;
-      taken = output->version;
-    }
-    node.plugIn->portTable().updateInputValue(connection.to.key, output->value);
+  PortTable& target = graph.nodes[position].plugIn->portTable();
+  for (const Graph::Feed& feed : graph.feeds[position]) {
+    feed.input->feed(graph.nodes[feed.source].plugIn->portTable(), target);
   }
 }
 
 void Composition::evaluate(double time) {
   std::lock_guard tickLock(tickMutex_);
-  auto current = graph();
+  // The committed graph: its feeds are compiled, a pending one's are not.
+  std::shared_ptr<const Graph> current;
+  {
+    std::lock_guard lock(graphMutex_);
+    current = graph_;
+  }
   HostContext context;
   for (size_t index : current->order) {
     const Node& node = current->nodes[index];

@@ -130,9 +130,6 @@ class Composition : public QCPlugInHost {
   std::shared_ptr<Graph> pending_;  // between beginChanges and commitChanges
   size_t pendingFirstConnection_ = 0;
   std::unordered_set<std::string> pendingInputs_;  // inputs connected in pending_
-  // Per connection: the source output's version last taken.
-  std::mutex feedMutex_;
-  std::map<std::string, uint64_t> takenVersions_;
 
   std::mutex tickMutex_;  // one tick at a time
   std::function<void(double)> tickObserver_;

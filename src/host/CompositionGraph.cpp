@@ -29,17 +29,24 @@ void CompositionGraph::removeNode(const std::string& id) {
   for (size_t i = 0; i < nodes.size(); ++i) positions.emplace(nodes[i].id, i);
 }
 
+void CompositionGraph::addConnection(const Connection& connection) {
+  connections.push_back(connection);
+  inputFeeds.push_back(std::make_shared<InputFeed>(connection));
+}
+
+void CompositionGraph::keepConnections(size_t count) {
+  connections.resize(count);
+  inputFeeds.resize(count);
+}
+
 bool CompositionGraph::computeOrder(std::vector<std::string>* cycle) {
   const size_t count = nodes.size();
   std::vector<EvaluationOrder::Edge> edges;
-  feeds.assign(count, {});
-  for (size_t i = 0; i < connections.size(); ++i) {
-    const Connection& connection = connections[i];
+  for (const Connection& connection : connections) {
     auto from = positions.find(connection.from.patchId);
     auto to = positions.find(connection.to.patchId);
     if (from == positions.end() || to == positions.end()) continue;
     edges.emplace_back(from->second, to->second);
-    feeds[to->second].emplace_back(i, from->second);
   }
   std::vector<size_t> loop;
   if (EvaluationOrder::compute(count, edges, &order, cycle ? &loop : nullptr)) return true;
@@ -50,6 +57,16 @@ bool CompositionGraph::computeOrder(std::vector<std::string>* cycle) {
     cycle->push_back(nodes[loop.front()].id);
   }
   return false;
+}
+
+void CompositionGraph::compileFeeds() {
+  feeds.assign(nodes.size(), {});
+  for (size_t i = 0; i < connections.size(); ++i) {
+    auto from = positions.find(connections[i].from.patchId);
+    auto to = positions.find(connections[i].to.patchId);
+    if (from == positions.end() || to == positions.end()) continue;
+    feeds[to->second].push_back(Feed{from->second, inputFeeds[i].get()});
+  }
 }
 
 // A binary search over the prefixes of the connections.

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/InputFeed.h"
 #include "host/PortAddress.h"
 #include "host/QCPlugIn.h"
 #include "host/QCPlugInClass.h"
@@ -25,10 +26,16 @@ struct CompositionGraph {
 
   std::vector<Node> nodes;                            // in the order added
   std::unordered_map<std::string, size_t> positions;  // of nodes, by id
+  // A feed into an input of a node, from the node at `source`.
+  struct Feed {
+    size_t source;
+    InputFeed* input;
+  };
+
   std::vector<Connection> connections;
-  std::vector<size_t> order;  // node positions in evaluation order
-  // Per node position: the connections into it, and their sources' positions.
-  std::vector<std::vector<std::pair<size_t, size_t>>> feeds;
+  std::vector<std::shared_ptr<InputFeed>> inputFeeds;  // one per connection
+  std::vector<size_t> order;                           // node positions in evaluation order
+  std::vector<std::vector<Feed>> feeds;                // per node position, from compileFeeds
 
   const Node* find(const std::string& id) const;
   // Throws CompositionError when there is no such patch.
@@ -36,13 +43,38 @@ struct CompositionGraph {
   void addNode(Node node);
   void removeNode(const std::string& id);
 
-  // Works out `order` and `feeds` from the connections. False when they make
+  void addConnection(const Connection& connection);
+  // Removes the connections for which `doomed` is true; false when there are none.
+  template <class Predicate>
+  bool removeConnectionsIf(Predicate doomed);
+  // Keeps the first `count` connections.
+  void keepConnections(size_t count);
+
+  // Works out `order` from the connections. False when they make
   // a cycle: then `cycle` (if given) names its patches, from its earliest
   // added one back to it.
   bool computeOrder(std::vector<std::string>* cycle);
   // The first connection, from `from` on, whose addition closes a cycle (the
   // graph must have one).
   size_t firstCycleConnection(size_t from) const;
+  // Works out, for each node, the feeds into its inputs.
+  void compileFeeds();
 };
+
+template <class Predicate>
+bool CompositionGraph::removeConnectionsIf(Predicate doomed) {
+  size_t kept = 0;
+  for (size_t i = 0; i < connections.size(); ++i) {
+    if (doomed(connections[i])) continue;
+    if (kept != i) {
+      connections[kept] = std::move(connections[i]);
+      inputFeeds[kept] = std::move(inputFeeds[i]);
+    }
+    ++kept;
+  }
+  if (kept == connections.size()) return false;
+  keepConnections(kept);
+  return true;
+}
 
 }  // namespace wex
