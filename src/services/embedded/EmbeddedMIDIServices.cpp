@@ -71,6 +71,10 @@ void EmbeddedMIDIServices::removeEndpointLocked(MIDIEndpointRef ref) {
   auto& order = it->second.source ? sources_ : destinations_;
   order.erase(std::remove(order.begin(), order.end(), ref), order.end());
   for (auto& [portRef, port] : ports_) port.connections.erase(ref);
+  Endpoint gone = std::move(it->second);
+  gone.readProc = nullptr;
+  gone.refCon = nullptr;
+  gone_.emplace(ref, std::move(gone));
   endpoints_.erase(it);
   notifySetupChangedLocked();
 }
@@ -210,12 +214,15 @@ OSStatus EmbeddedMIDIServices::MIDIObjectGetStringProperty(MIDIObjectRef obj,
   const bool integerProperty = propertyID == kMIDIPropertyUniqueID ||
                                propertyID == kMIDIPropertyPhysical ||
                                propertyID == kMIDIPropertyOffline;
-  const bool known = endpoints_.count(obj) || clients_.count(obj) || ports_.count(obj);
+  const bool known =
+      endpoints_.count(obj) || gone_.count(obj) || clients_.count(obj) || ports_.count(obj);
   if (!known) return kMIDIObjectNotFound;
   if (integerProperty) return kMIDIWrongPropertyType;
   if (propertyID != kMIDIPropertyName) return kMIDIUnknownProperty;
   if (auto e = endpoints_.find(obj); e != endpoints_.end()) {
     *str = e->second.name;
+  } else if (auto g = gone_.find(obj); g != gone_.end()) {
+    *str = g->second.name;
   } else if (auto c = clients_.find(obj); c != clients_.end()) {
     *str = c->second.name;
   } else {
@@ -230,17 +237,24 @@ OSStatus EmbeddedMIDIServices::MIDIObjectGetIntegerProperty(MIDIObjectRef obj,
   if (auto status = fault("MIDIObjectGetIntegerProperty")) return *status;
   if (!outValue) return kMIDINotPermitted;
   std::lock_guard lock(mutex_);
-  auto it = endpoints_.find(obj);
-  if (it == endpoints_.end()) {
+  const Endpoint* endpoint = nullptr;
+  bool gone = false;
+  if (auto e = endpoints_.find(obj); e != endpoints_.end()) {
+    endpoint = &e->second;
+  } else if (auto g = gone_.find(obj); g != gone_.end()) {
+    endpoint = &g->second;
+    gone = true;
+  }
+  if (!endpoint) {
     if (!clients_.count(obj) && !ports_.count(obj)) return kMIDIObjectNotFound;
     return propertyID == kMIDIPropertyName ? kMIDIWrongPropertyType : kMIDIUnknownProperty;
   }
   if (propertyID == kMIDIPropertyUniqueID) {
-    *outValue = it->second.uniqueID;
+    *outValue = endpoint->uniqueID;
   } else if (propertyID == kMIDIPropertyPhysical) {
-    *outValue = it->second.owner == Owner::Device ? 1 : 0;
+    *outValue = endpoint->owner == Owner::Device ? 1 : 0;
   } else if (propertyID == kMIDIPropertyOffline) {
-    *outValue = 0;
+    *outValue = gone ? 1 : 0;
   } else {
     return propertyID == kMIDIPropertyName ? kMIDIWrongPropertyType : kMIDIUnknownProperty;
   }
@@ -305,7 +319,13 @@ OSStatus EmbeddedMIDIServices::MIDISend(MIDIPortRef portRef, MIDIEndpointRef des
   auto port = ports_.find(portRef);
   if (port == ports_.end() || port->second.input) return kMIDIInvalidPort;
   auto endpoint = endpoints_.find(dest);
-  if (endpoint == endpoints_.end()) return kMIDIUnknownEndpoint;
+  if (endpoint == endpoints_.end()) {
+    auto gone = gone_.find(dest);
+    if (gone == gone_.end()) return kMIDIUnknownEndpoint;
+    if (gone->second.source) return kMIDIWrongEndpointType;
+    ++droppedOffline_;
+    return noErr;
+  }
   if (endpoint->second.source) return kMIDIWrongEndpointType;
   deliverToDestinationLocked(endpoint->second, bytes);
   return noErr;
@@ -380,6 +400,11 @@ std::shared_ptr<EmbeddedDeviceRecording> EmbeddedMIDIServices::recording(
   std::lock_guard lock(mutex_);
   auto it = endpoints_.find(destination);
   return it == endpoints_.end() ? nullptr : it->second.recording;
+}
+
+uint64_t EmbeddedMIDIServices::droppedOffline() {
+  std::lock_guard lock(mutex_);
+  return droppedOffline_;
 }
 
 size_t EmbeddedMIDIServices::clientCount() {
