@@ -24,6 +24,7 @@ void registerCompositionBenchmarks();
 void registerDecodeBenchmarks();
 bool decodersAgree();
 void registerLoadingBenchmarks();
+void registerTickBenchmarks();
 
 namespace {
 std::vector<Pass>& passes() {
@@ -112,6 +113,26 @@ void printRatios(const MedianReporter& reporter) {
   }
 }
 
+// Targets in CPU time of their own, where there is no reference to run beside.
+struct Limit {
+  const char* subject;
+  double cpuNanoseconds;
+};
+
+const Limit kLimits[] = {
+    {"Composition/Tick/50Patches100Connections", 2000},
+};
+
+void printLimits(const MedianReporter& reporter) {
+  std::printf("\n%-42s %10s  %s\n", "median of", "cpu ns", "target (cpu)");
+  for (const Limit& limit : kLimits) {
+    const Times* subject = reporter.times(limit.subject);
+    if (!subject) continue;
+    std::printf("%-42s %10.0f  < %.0f %s\n", limit.subject, subject->cpu, limit.cpuNanoseconds,
+                subject->cpu < limit.cpuNanoseconds ? "met" : "MISSED");
+  }
+}
+
 // What the figures were measured under: the machine's load and the build.
 void printConditions(const char* when) {
   double load[3] = {0, 0, 0};
@@ -177,11 +198,13 @@ int main(int argc, char** argv) {
   wex::bench::registerCompositionBenchmarks();
   wex::bench::registerDecodeBenchmarks();
   wex::bench::registerLoadingBenchmarks();
+  wex::bench::registerTickBenchmarks();
   printConditions("start");
   MedianReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   printConditions("end");
   printRatios(reporter);
+  printLimits(reporter);
   std::printf("decode and the minimal decoder print %s text for the mixed stream\n",
               wex::bench::decodersAgree() ? "the same" : "DIFFERENT");
   benchmark::Shutdown();

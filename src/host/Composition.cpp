@@ -3,35 +3,23 @@
 #include <algorithm>
 #include <chrono>
 
-#include "host/EvaluationOrder.h"
 #include "host/PortConversion.h"
 #include "support/MainThread.h"
 #include "support/OwnerName.h"
-#include "support/RealtimeThreads.h"
 #include "support/SystemLog.h"
 
 namespace wex {
 
 namespace {
 
-std::string feedKey(const Connection& connection) {
-  return connection.from.text() + ">" + connection.to.text();
-}
-
 class HostContext : public QCPlugInContext {};
 
 }  // namespace
 
-bool PortAddress::parse(const std::string& text, PortAddress* out) {
-  const size_t dot = text.find('.');
-  if (dot == std::string::npos || dot == 0 || dot + 1 == text.size()) return false;
-  out->patchId = text.substr(0, dot);
-  out->key = text.substr(dot + 1);
-  return true;
-}
-
 Composition::Composition(const PlugInRegistry& registry)
-    : registry_(registry), graph_(std::make_shared<Graph>()) {}
+    : registry_(registry),
+      graph_(std::make_shared<Graph>()),
+      evaluationThread_([this](double time) { evaluate(time); }) {}
 
 Composition::~Composition() {
   stop();
@@ -49,18 +37,8 @@ std::shared_ptr<const Composition::Graph> Composition::graph() const {
 }
 
 void Composition::replaceGraph(std::shared_ptr<Graph> graph) {
+  graph->compileFeeds();
   graph_ = std::move(graph);
-}
-
-const Composition::Node* Composition::findNode(const Graph& graph, const std::string& id) const {
-  auto found = graph.positions.find(id);
-  return found == graph.positions.end() ? nullptr : &graph.nodes[found->second];
-}
-
-const Composition::Node& Composition::requireNode(const Graph& graph, const std::string& id) const {
-  const Node* node = findNode(graph, id);
-  if (!node) throw CompositionError("there is no patch \"" + id + "\"");
-  return *node;
 }
 
 QCPlugIn& Composition::addPatch(const std::string& id, const std::string& className) {
@@ -69,7 +47,7 @@ QCPlugIn& Composition::addPatch(const std::string& id, const std::string& classN
   }
   const QCPlugInClass* plugInClass = registry_.classNamed(className);
   if (!plugInClass) throw CompositionError("unknown patch class \"" + className + "\"");
-  if (findNode(*graph(), id)) throw CompositionError("duplicate patch id \"" + id + "\"");
+  if (graph()->find(id)) throw CompositionError("duplicate patch id \"" + id + "\"");
 
   std::shared_ptr<QCPlugIn> instance;
   performOnMainThreadAndWait([&] {
@@ -81,15 +59,13 @@ QCPlugIn& Composition::addPatch(const std::string& id, const std::string& classN
 
   {
     std::lock_guard lock(graphMutex_);
-    if (findNode(editedGraph(), id)) throw CompositionError("duplicate patch id \"" + id + "\"");
+    if (editedGraph().find(id)) throw CompositionError("duplicate patch id \"" + id + "\"");
     if (pending_) {
-      pending_->positions.emplace(id, pending_->nodes.size());
-      pending_->nodes.push_back(Node{id, plugInClass, instance});
+      pending_->addNode(Node{id, plugInClass, instance});
     } else {
       auto next = std::make_shared<Graph>(*graph_);
-      next->positions.emplace(id, next->nodes.size());
-      next->nodes.push_back(Node{id, plugInClass, instance});
-      computeOrder(*next, nullptr);
+      next->addNode(Node{id, plugInClass, instance});
+      next->computeOrder(nullptr);
       replaceGraph(std::move(next));
     }
   }
@@ -109,14 +85,12 @@ void Composition::removePatch(const std::string& id) {
   std::shared_ptr<QCPlugIn> removed;
   {
     std::lock_guard lock(graphMutex_);
-    removed = requireNode(*graph_, id).plugIn;
+    removed = graph_->require(id).plugIn;
     removeConnections(
         [&](const Connection& c) { return c.from.patchId == id || c.to.patchId == id; });
     auto next = std::make_shared<Graph>(*graph_);
-    std::erase_if(next->nodes, [&](const Node& node) { return node.id == id; });
-    next->positions.clear();
-    for (size_t i = 0; i < next->nodes.size(); ++i) next->positions.emplace(next->nodes[i].id, i);
-    computeOrder(*next, nullptr);
+    next->removeNode(id);
+    next->computeOrder(nullptr);
     replaceGraph(std::move(next));
   }
   positions_.erase(id);
@@ -140,13 +114,13 @@ void Composition::removePatch(const std::string& id) {
 
 std::shared_ptr<QCPlugIn> Composition::patch(const std::string& id) const {
   auto current = graph();
-  const Node* node = findNode(*current, id);
+  const Node* node = current->find(id);
   return node ? node->plugIn : nullptr;
 }
 
 const QCPlugInClass* Composition::patchClass(const std::string& id) const {
   auto current = graph();
-  const Node* node = findNode(*current, id);
+  const Node* node = current->find(id);
   return node ? node->plugInClass : nullptr;
 }
 
@@ -158,8 +132,8 @@ std::vector<std::string> Composition::patchIds() const {
 
 void Composition::connect(const PortAddress& from, const PortAddress& to) {
   std::lock_guard lock(graphMutex_);
-  const Node& source = requireNode(editedGraph(), from.patchId);
-  const Node& target = requireNode(editedGraph(), to.patchId);
+  const Node& source = editedGraph().require(from.patchId);
+  const Node& target = editedGraph().require(to.patchId);
   auto output = source.plugIn->portTable().port(QCPortDirection::Output, from.key);
   if (!output) {
     throw CompositionError("patch \"" + from.patchId + "\" has no output port \"" + from.key +
@@ -182,14 +156,14 @@ void Composition::connect(const PortAddress& from, const PortAddress& to) {
     }
   }
   if (pending_) {
-    pending_->connections.push_back(Connection{from, to});
+    pending_->addConnection(Connection{from, to});
     pendingInputs_.insert(to.text());
     return;
   }
   auto next = std::make_shared<Graph>(*graph_);
-  next->connections.push_back(Connection{from, to});
+  next->addConnection(Connection{from, to});
   std::vector<std::string> cycle;
-  if (!computeOrder(*next, &cycle)) {
+  if (!next->computeOrder(&cycle)) {
     std::string path;
     for (const auto& id : cycle) path += (path.empty() ? "" : " -> ") + id;
     throw CompositionError("connecting " + from.text() + " to " + to.text() +
@@ -212,44 +186,24 @@ void Composition::commitChanges() {
   if (!pending_) return;
   std::shared_ptr<Graph> next = std::move(pending_);
   pendingInputs_.clear();
-  if (computeOrder(*next, nullptr)) {
+  if (next->computeOrder(nullptr)) {
     replaceGraph(std::move(next));
     return;
   }
-  const size_t closing = firstCycleConnection(*next, pendingFirstConnection_);
+  const size_t closing = next->firstCycleConnection(pendingFirstConnection_);
   const Connection connection = next->connections[closing];
-  next->connections.resize(closing + 1);
+  next->keepConnections(closing + 1);
   std::vector<std::string> cycle;
-  computeOrder(*next, &cycle);
+  next->computeOrder(&cycle);
   // Keep the patches, without the connections made since beginChanges.
-  next->connections.resize(pendingFirstConnection_);
-  computeOrder(*next, nullptr);
+  next->keepConnections(pendingFirstConnection_);
+  next->computeOrder(nullptr);
   replaceGraph(std::move(next));
   std::string path;
   for (const auto& id : cycle) path += (path.empty() ? "" : " -> ") + id;
   throw CompositionCycleError("connecting " + connection.from.text() + " to " +
                                   connection.to.text() + " makes a cycle: " + path,
                               closing - pendingFirstConnection_);
-}
-
-// The first connection, from `from` on, whose addition closes a cycle:
-// a binary search over the prefixes of the connections.
-size_t Composition::firstCycleConnection(const Graph& graph, size_t from) const {
-  Graph prefix;
-  prefix.nodes = graph.nodes;
-  prefix.positions = graph.positions;
-  size_t low = from;                       // the first `low` connections make no cycle
-  size_t high = graph.connections.size();  // these do
-  while (high - low > 1) {
-    const size_t middle = low + (high - low) / 2;
-    prefix.connections.assign(graph.connections.begin(), graph.connections.begin() + middle);
-    if (computeOrder(prefix, nullptr)) {
-      low = middle;
-    } else {
-      high = middle;
-    }
-  }
-  return high - 1;
 }
 
 void Composition::disconnect(const PortAddress& to) {
@@ -260,22 +214,14 @@ void Composition::disconnect(const PortAddress& to) {
 // Called with graphMutex_ held.
 void Composition::removeConnections(const std::function<bool(const Connection&)>& doomed) {
   auto next = std::make_shared<Graph>(editedGraph());
-  auto& connections = next->connections;
-  auto removed = std::stable_partition(connections.begin(), connections.end(),
-                                       [&](const Connection& c) { return !doomed(c); });
-  if (removed == connections.end()) return;
-  {
-    std::lock_guard feedLock(feedMutex_);
-    for (auto it = removed; it != connections.end(); ++it) takenVersions_.erase(feedKey(*it));
-  }
-  connections.erase(removed, connections.end());
+  if (!next->removeConnectionsIf(doomed)) return;
   if (pending_) {
     pending_ = std::move(next);
     pendingInputs_.clear();
     for (const auto& c : pending_->connections) pendingInputs_.insert(c.to.text());
     return;
   }
-  computeOrder(*next, nullptr);
+  next->computeOrder(nullptr);
   replaceGraph(std::move(next));
 }
 
@@ -291,7 +237,7 @@ bool Composition::isConnected(const PortAddress& to) const {
 
 void Composition::setInputValue(const PortAddress& input, const Value& value) {
   auto current = graph();
-  const Node& node = requireNode(*current, input.patchId);
+  const Node& node = current->require(input.patchId);
   switch (node.plugIn->portTable().setInputValue(input.key, value)) {
     case PortTable::SetResult::NoSuchPort:
       throw CompositionError("patch \"" + input.patchId + "\" has no input port \"" + input.key +
@@ -319,50 +265,21 @@ Value Composition::outputValue(const PortAddress& output) const {
   return port ? port->value : Value();
 }
 
-bool Composition::computeOrder(Graph& graph, std::vector<std::string>* cycle) {
-  const size_t count = graph.nodes.size();
-  std::vector<EvaluationOrder::Edge> edges;
-  graph.feeds.assign(count, {});
-  for (size_t i = 0; i < graph.connections.size(); ++i) {
-    const Connection& connection = graph.connections[i];
-    auto from = graph.positions.find(connection.from.patchId);
-    auto to = graph.positions.find(connection.to.patchId);
-    if (from == graph.positions.end() || to == graph.positions.end()) continue;
-    edges.emplace_back(from->second, to->second);
-    graph.feeds[to->second].emplace_back(i, from->second);
-  }
-  std::vector<size_t> loop;
-  if (EvaluationOrder::compute(count, edges, &graph.order, cycle ? &loop : nullptr)) return true;
-  if (cycle) {
-    // Named from its earliest added patch, whichever connection closed it.
-    cycle->clear();
-    for (size_t index : loop) cycle->push_back(graph.nodes[index].id);
-    cycle->push_back(graph.nodes[loop.front()].id);
-  }
-  return false;
-}
-
 void Composition::feedInputs(const Graph& graph, size_t position) {
-  const Node& node = graph.nodes[position];
-  for (const auto& [connectionIndex, sourcePosition] : graph.feeds[position]) {
-    const Connection& connection = graph.connections[connectionIndex];
-    const Node* source = &graph.nodes[sourcePosition];
-    auto output = source->plugIn->portTable().port(QCPortDirection::Output, connection.from.key);
-    if (!output || output->version == 0) continue;
-    const std::string key = feedKey(connection);
-    {
-      std::lock_guard lock(feedMutex_);
-      uint64_t& taken = takenVersions_[key];
-      if (taken == output->version) continue;
-      taken = output->version;
-    }
-    node.plugIn->portTable().updateInputValue(connection.to.key, output->value);
+  PortTable& target = graph.nodes[position].plugIn->portTable();
+  for (const Graph::Feed& feed : graph.feeds[position]) {
+    feed.input->feed(graph.nodes[feed.source].plugIn->portTable(), target);
   }
 }
 
 void Composition::evaluate(double time) {
   std::lock_guard tickLock(tickMutex_);
-  auto current = graph();
+  // The committed graph: its feeds are compiled, a pending one's are not.
+  std::shared_ptr<const Graph> current;
+  {
+    std::lock_guard lock(graphMutex_);
+    current = graph_;
+  }
   HostContext context;
   for (size_t index : current->order) {
     const Node& node = current->nodes[index];
@@ -395,72 +312,18 @@ void Composition::start(double rate) {
     node.plugIn->startExecution(context);
     node.plugIn->enableExecution(context);
   }
-  {
-    std::lock_guard lock(wakeMutex_);
-    stopping_ = false;
-  }
-  loopFinished_ = false;
-  evaluationThread_ = std::thread([this, rate] { evaluationLoop(rate); });
+  evaluationThread_.start(rate);
 }
 
 void Composition::stop() {
   if (!running_.load()) return;
-  {
-    std::lock_guard lock(wakeMutex_);
-    stopping_ = true;
-  }
-  wake_.notify_all();
-  // The main thread never blocks on the evaluation thread: it keeps serving
-  // its queue (a patch may be waiting for it) until the loop has ended.
-  if (isMainThread()) {
-    while (!loopFinished_.load()) MainThread::runPendingTasks(std::chrono::milliseconds(5));
-  }
-  evaluationThread_.join();
+  evaluationThread_.stop();
   HostContext context;
   for (const auto& node : graph()->nodes) {
     node.plugIn->disableExecution(context);
     node.plugIn->stopExecution(context);
   }
   running_ = false;
-}
-
-// A request while one is pending costs one atomic exchange: no lock, no
-// wake-up. The first one takes the lock once before waking the thread, so
-// that the wake-up cannot fall between the thread's check of the flag and its
-// sleep.
-void Composition::requestEvaluation() {
-  if (evaluationRequested_.exchange(true)) return;
-  { std::lock_guard lock(wakeMutex_); }
-  wake_.notify_one();
-}
-
-void Composition::evaluationLoop(double rate) {
-  RealtimeThreads::Enrollment enrollment(RealtimeThreads::Role::evaluation);
-  using Clock = std::chrono::steady_clock;
-  const auto period = std::chrono::duration_cast<Clock::duration>(
-      std::chrono::duration<double>(1.0 / (rate > 0.0 ? rate : 60.0)));
-  const auto begin = Clock::now();
-  auto next = begin;
-  auto earliestRequested = begin;
-  while (true) {
-    {
-      std::unique_lock lock(wakeMutex_);
-      wake_.wait_until(lock, next, [this] { return stopping_ || evaluationRequested_.load(); });
-      // Requests that come faster than kMinimumRequestInterval are taken
-      // together: a stream of MIDI (or a loop of it) never makes more ticks
-      // than that, whatever the rate.
-      if (!stopping_ && evaluationRequested_.load() && Clock::now() < earliestRequested) {
-        wake_.wait_until(lock, std::min(earliestRequested, next), [this] { return stopping_; });
-      }
-      if (stopping_) break;
-      evaluationRequested_.store(false);
-    }
-    const auto now = Clock::now();
-    evaluate(std::chrono::duration<double>(now - begin).count());
-    earliestRequested = now + kMinimumRequestInterval;
-    if (next <= now) next = now + period;
-  }
-  loopFinished_ = true;
 }
 
 QCPlugInViewController* Composition::openPanel(const std::string& id) {
@@ -502,6 +365,10 @@ void Composition::plugInDidRemovePort(QCPlugIn& plugIn, QCPortDirection directio
   removeConnections([&](const Connection& c) {
     return direction == QCPortDirection::Output ? c.from == port : c.to == port;
   });
+}
+
+void Composition::requestEvaluation() {
+  evaluationThread_.request();
 }
 
 void Composition::plugInRequestsEvaluation(QCPlugIn&) {

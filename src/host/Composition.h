@@ -2,61 +2,25 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <stdexcept>
 #include <string>
-#include <thread>
-#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
+#include "host/CompositionError.h"
+#include "host/CompositionGraph.h"
+#include "host/EvaluationThread.h"
 #include "host/PatchPositions.h"
 #include "host/PlugInRegistry.h"
+#include "host/PortAddress.h"
 #include "host/QCPlugIn.h"
 #include "host/QCPlugInHost.h"
 #include "host/QCPlugInViewController.h"
 
 namespace wex {
-
-// A port of a patch in a composition, written "id.port".
-struct PortAddress {
-  std::string patchId;
-  std::string key;
-
-  // Splits at the first '.'; false when either side is empty.
-  static bool parse(const std::string& text, PortAddress* out);
-  std::string text() const { return patchId + "." + key; }
-  bool operator==(const PortAddress& other) const = default;
-};
-
-struct Connection {
-  PortAddress from;  // an output
-  PortAddress to;    // an input
-  bool operator==(const Connection& other) const = default;
-};
-
-// What the composition refuses: an unknown class or port, a duplicate id, a
-// value of the wrong kind, a connection that would close a cycle.
-class CompositionError : public std::runtime_error {
- public:
-  explicit CompositionError(const std::string& reason) : std::runtime_error(reason) {}
-};
-
-// A cycle found when changes are committed: `connection` counts the
-// connections made since beginChanges, from 0, up to the one that closed it.
-class CompositionCycleError : public CompositionError {
- public:
-  CompositionCycleError(const std::string& reason, size_t connection)
-      : CompositionError(reason), connection_(connection) {}
-  size_t connection() const { return connection_; }
-
- private:
-  size_t connection_;
-};
 
 // Patch instances by id, connections from outputs to inputs, and their
 // evaluation. Each tick runs the patches in topological order: providers and
@@ -72,7 +36,7 @@ class CompositionCycleError : public CompositionError {
 class Composition : public QCPlugInHost {
  public:
   // Ticks asked for by patches come at most this often.
-  static constexpr std::chrono::microseconds kMinimumRequestInterval{1000};
+  static constexpr auto kMinimumRequestInterval = EvaluationThread::kMinimumRequestInterval;
 
   explicit Composition(const PlugInRegistry& registry);
   ~Composition() override;
@@ -148,33 +112,16 @@ class Composition : public QCPlugInHost {
   void plugInRequestsEvaluation(QCPlugIn& plugIn) override;
 
  private:
-  struct Node {
-    std::string id;
-    const QCPlugInClass* plugInClass;
-    std::shared_ptr<QCPlugIn> plugIn;
-  };
-  // Immutable once built: evaluation takes a copy of the pointer.
-  struct Graph {
-    std::vector<Node> nodes;                            // in the order added
-    std::unordered_map<std::string, size_t> positions;  // of nodes, by id
-    std::vector<Connection> connections;
-    std::vector<size_t> order;  // node positions in evaluation order
-    // Per node position: the connections into it, and their sources' positions.
-    std::vector<std::vector<std::pair<size_t, size_t>>> feeds;
-  };
+  using Graph = CompositionGraph;
+  using Node = CompositionGraph::Node;
 
   std::shared_ptr<const Graph> graph() const;
   void replaceGraph(std::shared_ptr<Graph> graph);
   void removeConnections(const std::function<bool(const Connection&)>& doomed);
-  const Node* findNode(const Graph& graph, const std::string& id) const;
-  const Node& requireNode(const Graph& graph, const std::string& id) const;
   // The graph that changes edit: the pending one between beginChanges and
   // commitChanges, else the current one. Called with graphMutex_ held.
   const Graph& editedGraph() const { return pending_ ? *pending_ : *graph_; }
-  static bool computeOrder(Graph& graph, std::vector<std::string>* cycle);
-  size_t firstCycleConnection(const Graph& graph, size_t from) const;
   void feedInputs(const Graph& graph, size_t position);
-  void evaluationLoop(double rate);
 
   const PlugInRegistry& registry_;
   PatchPositions positions_;
@@ -183,21 +130,13 @@ class Composition : public QCPlugInHost {
   std::shared_ptr<Graph> pending_;  // between beginChanges and commitChanges
   size_t pendingFirstConnection_ = 0;
   std::unordered_set<std::string> pendingInputs_;  // inputs connected in pending_
-  // Per connection: the source output's version last taken.
-  std::mutex feedMutex_;
-  std::map<std::string, uint64_t> takenVersions_;
 
   std::mutex tickMutex_;  // one tick at a time
   std::function<void(double)> tickObserver_;
   std::atomic<uint64_t> ticks_{0};
 
-  std::mutex wakeMutex_;
-  std::condition_variable wake_;
-  std::atomic<bool> evaluationRequested_{false};  // set without the lock, cleared under it
-  bool stopping_ = false;
   std::atomic<bool> running_{false};
-  std::atomic<bool> loopFinished_{true};
-  std::thread evaluationThread_;
+  EvaluationThread evaluationThread_;
 
   std::map<std::string, std::unique_ptr<QCPlugInViewController>> panels_;  // main thread only
 };

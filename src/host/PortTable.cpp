@@ -29,6 +29,7 @@ bool PortTable::addPort(QCPortDirection direction, QCPortType type, const std::s
                             [](const Entry& existing) { return !existing.info.isProperty; });
   }
   entries.insert(position, std::move(entry));
+  ++layout_;
   return true;
 }
 
@@ -40,6 +41,7 @@ bool PortTable::removePort(QCPortDirection direction, const std::string& key) {
   });
   if (found == entries.end()) return false;
   entries.erase(found);
+  ++layout_;
   return true;
 }
 
@@ -72,23 +74,22 @@ Value PortTable::inputValue(const std::string& key) const {
 
 PortTable::SetResult PortTable::setInputValue(const std::string& key, const Value& value) {
   std::lock_guard lock(mutex_);
-  return setInputLocked(key, value, false);
+  return setInputLocked(find(QCPortDirection::Input, key), value, false);
 }
 
 PortTable::SetResult PortTable::updateInputValue(const std::string& key, const Value& value) {
   std::lock_guard lock(mutex_);
-  return setInputLocked(key, value, true);
+  return setInputLocked(find(QCPortDirection::Input, key), value, true);
 }
 
-PortTable::SetResult PortTable::setInputLocked(const std::string& key, const Value& value,
-                                               bool always) {
-  Entry* entry = find(QCPortDirection::Input, key);
+PortTable::SetResult PortTable::setInputLocked(Entry* entry, const Value& value, bool always) {
   if (!entry) return SetResult::NoSuchPort;
   auto converted = PortConversion::convert(value, entry->info.type, entry->info.attributes);
   if (!converted) return SetResult::WrongType;
   if (!always && *converted == entry->info.value) return SetResult::Unchanged;
   entry->info.value = std::move(*converted);
   ++entry->info.version;
+  inputChanges_.fetch_add(1, std::memory_order_release);
   return SetResult::Changed;
 }
 
@@ -100,10 +101,41 @@ PortTable::SetResult PortTable::setOutputValue(const std::string& key, const Val
   if (!converted) return SetResult::WrongType;
   entry->info.value = std::move(*converted);
   ++entry->info.version;
+  outputAssignments_.fetch_add(1, std::memory_order_release);
   return SetResult::Changed;
 }
 
+bool PortTable::takeOutput(Slot& output, uint64_t* taken, Value* value) {
+  std::lock_guard lock(mutex_);
+  const Entry* entry = resolve(QCPortDirection::Output, output);
+  if (!entry || entry->info.version == 0 || entry->info.version == *taken) return false;
+  *taken = entry->info.version;
+  *value = entry->info.value;
+  return true;
+}
+
+PortTable::SetResult PortTable::updateInput(Slot& input, const Value& value) {
+  std::lock_guard lock(mutex_);
+  return setInputLocked(resolve(QCPortDirection::Input, input), value, true);
+}
+
+PortTable::Entry* PortTable::resolve(QCPortDirection direction, Slot& slot) {
+  auto& entries = direction == QCPortDirection::Input ? inputs_ : outputs_;
+  if (slot.layout != layout_) {
+    slot.layout = layout_;
+    slot.index = kNoPort;
+    for (size_t i = 0; i < entries.size(); ++i) {
+      if (entries[i].info.key == slot.key) slot.index = i;
+    }
+  }
+  return slot.index == kNoPort ? nullptr : &entries[slot.index];
+}
+
 bool PortTable::anyInputChangedSinceExecution() const {
+  if (inputChanges_.load(std::memory_order_acquire) ==
+      inputChangesSeen_.load(std::memory_order_acquire)) {
+    return false;
+  }
   std::lock_guard lock(mutex_);
   if (!executed_) return true;
   return std::any_of(inputs_.begin(), inputs_.end(),
@@ -117,6 +149,7 @@ void PortTable::beginExecution() {
     entry.seenVersion = entry.info.version;
   }
   executed_ = true;
+  inputChangesSeen_.store(inputChanges_.load(std::memory_order_relaxed), std::memory_order_release);
 }
 
 bool PortTable::inputChanged(const std::string& key) const {

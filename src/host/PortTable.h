@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -31,6 +32,17 @@ class PortTable {
  public:
   enum class SetResult { Unchanged, Changed, NoSuchPort, WrongType };
 
+  // Where a port sits in a table: found by its key once, and found again only
+  // after ports were added to or removed from that table. A slot belongs to
+  // one caller at a time (the evaluating thread).
+  struct Slot {
+    explicit Slot(std::string portKey) : key(std::move(portKey)) {}
+    std::string key;
+    uint64_t layout = 0;  // the table's layout the index was found in; 0 for none
+    size_t index = 0;     // kNoPort when the table had no such port
+  };
+  static constexpr size_t kNoPort = SIZE_MAX;
+
   // False when a port with the key exists already (in either direction).
   bool addPort(QCPortDirection direction, QCPortType type, const std::string& key,
                const AttributeDictionary& attributes, bool isProperty);
@@ -53,6 +65,16 @@ class PortTable {
   SetResult updateInputValue(const std::string& key, const Value& value);
   SetResult setOutputValue(const std::string& key, const Value& value);
 
+  // Counts every assignment to any output of the table: while it stays the
+  // same, no output has a new value (read without the table's lock).
+  uint64_t outputAssignments() const { return outputAssignments_.load(std::memory_order_acquire); }
+  // The output's value when it has been assigned and its version is not
+  // `*taken`; then `*taken` becomes that version. False otherwise, and for a
+  // missing port.
+  bool takeOutput(Slot& output, uint64_t* taken, Value* value);
+  // updateInputValue for the input in the slot.
+  SetResult updateInput(Slot& input, const Value& value);
+
   // Change tracking around one execution of the patch. beginExecution fixes,
   // for each input, whether it changed since the previous execution (every
   // input counts as changed on the first); inputChanged answers from that.
@@ -69,12 +91,21 @@ class PortTable {
   };
   Entry* find(QCPortDirection direction, const std::string& key);
   const Entry* find(QCPortDirection direction, const std::string& key) const;
-  SetResult setInputLocked(const std::string& key, const Value& value, bool always);
+  SetResult setInputLocked(Entry* entry, const Value& value, bool always);
+  // Called with the lock held; null for a missing port.
+  Entry* resolve(QCPortDirection direction, Slot& slot);
 
   mutable std::mutex mutex_;
   std::vector<Entry> inputs_;
   std::vector<Entry> outputs_;
   bool executed_ = false;
+  uint64_t layout_ = 1;  // changes whenever a port is added or removed
+  std::atomic<uint64_t> outputAssignments_{0};
+  // Counts changes of any input; its value when the last execution began.
+  // While the two are equal no input has changed, which a tick asks of every
+  // patch without taking the lock.
+  std::atomic<uint64_t> inputChanges_{0};
+  std::atomic<uint64_t> inputChangesSeen_{UINT64_MAX};
 };
 
 }  // namespace wex

@@ -5,28 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "ProgramRun.h"
 #include "app/WexmidiProgram.h"
 #include "support/SystemLog.h"
 
 namespace wex {
 namespace {
 
-struct ProgramRun {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-ProgramRun runWexmidi(std::vector<std::string> args, const std::string& input = "") {
-  args.insert(args.begin(), "wexmidi");
-  std::vector<const char*> argv;
-  for (const auto& a : args) argv.push_back(a.c_str());
-  std::istringstream in(input);
-  std::ostringstream out, err;
-  WexmidiProgram program;
-  const int status = program.run(static_cast<int>(argv.size()), argv.data(), in, out, err);
-  return {status, out.str(), err.str()};
-}
+using test::ProgramRun;
+using test::runInProcess;
 
 struct OutputCase {
   const char* name;
@@ -43,7 +30,7 @@ class DecodeAndEncodeOutput : public testing::TestWithParam<OutputCase> {};
 
 TEST_P(DecodeAndEncodeOutput, PrintsExactlyTheExpectedLines) {
   SystemLog::Capture parserLog;
-  const ProgramRun run = runWexmidi(GetParam().args, GetParam().input);
+  const ProgramRun run = runInProcess(GetParam().args, GetParam().input);
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, GetParam().out);
   EXPECT_EQ(run.err, "");
@@ -94,7 +81,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Decode, JsonGivesOneObjectPerMessageWithItsCallbackIndex) {
   const ProgramRun run =
-      runWexmidi({"decode", "--json", "90", "3C", "64", "//", "F0", "01", "02", "F7"});
+      runInProcess({"decode", "--json", "90", "3C", "64", "//", "F0", "01", "02", "F7"});
   ASSERT_EQ(run.status, 0) << run.err;
   std::istringstream lines(run.out);
   std::string first, second, extra;
@@ -134,7 +121,7 @@ void PrintTo(const UsageErrorCase& c, std::ostream* os) {
 class DecodeUsageError : public testing::TestWithParam<UsageErrorCase> {};
 
 TEST_P(DecodeUsageError, ExitsWith2AndNamesTheBadTokenBeforeDecodingAnything) {
-  const ProgramRun run = runWexmidi(GetParam().args, GetParam().input);
+  const ProgramRun run = runInProcess(GetParam().args, GetParam().input);
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, "");
   EXPECT_NE(run.err.find(GetParam().named), std::string::npos) << run.err;
@@ -154,7 +141,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Encode, ValueWithoutAMessageIsNamedOnStandardErrorAndTheOthersStillPrint) {
   SystemLog::Capture messageLog;
-  const ProgramRun run = runWexmidi({"encode", "9452644", "abc", "1,200", "1,2,3"});
+  const ProgramRun run = runInProcess({"encode", "9452644", "abc", "1,200", "1,2,3"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "90 3C 64\nF0 01 02 03 F7\n");
   EXPECT_NE(run.err.find("\"abc\""), std::string::npos) << run.err;
@@ -164,21 +151,21 @@ TEST(Encode, ValueWithoutAMessageIsNamedOnStandardErrorAndTheOthersStillPrint) {
 }
 
 TEST(Encode, SystemExclusiveStatusNumberIsRefusedWithItsReason) {
-  const ProgramRun run = runWexmidi({"encode", "15728640"});
+  const ProgramRun run = runInProcess({"encode", "15728640"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "");
   EXPECT_NE(run.err.find("0xF0"), std::string::npos) << run.err;
 }
 
 TEST(Encode, WithoutValuesIsAUsageError) {
-  EXPECT_EQ(runWexmidi({"encode"}).status, 2);
+  EXPECT_EQ(runInProcess({"encode"}).status, 2);
 }
 
 TEST(DecodeAndEncode, HelpDescribesTheOptionsAndSucceeds) {
-  const ProgramRun decode = runWexmidi({"decode", "--help"});
+  const ProgramRun decode = runInProcess({"decode", "--help"});
   EXPECT_EQ(decode.status, 0);
   EXPECT_NE(decode.out.find("--json"), std::string::npos);
-  const ProgramRun encode = runWexmidi({"encode", "--help"});
+  const ProgramRun encode = runInProcess({"encode", "--help"});
   EXPECT_EQ(encode.status, 0);
   EXPECT_NE(encode.out.find("sysex string"), std::string::npos);
 }

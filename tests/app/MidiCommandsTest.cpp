@@ -11,6 +11,7 @@
 #include <sstream>
 #include <thread>
 
+#include "ProgramRun.h"
 #include "app/MidiFilePlayer.h"
 #include "app/WexmidiProgram.h"
 #include "midi/OrvMIDINode.h"
@@ -22,60 +23,14 @@
 namespace wex {
 namespace {
 
+using test::ProgramRun;
+using test::runInProcess;
 using Bytes = std::vector<Byte>;
 using Names = std::vector<std::string>;
 
 const std::string kExamples = std::string(WEX_SOURCE_DIR) + "/examples/";
 const std::string kDemoSong = kExamples + "distributors-demo.mid";
 const std::string kDemoComposition = kExamples + "distributors.wexcomp.json";
-
-struct ProgramRun {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-// Text written by the program that another thread may read as it grows.
-class SharedTextBuffer : public std::streambuf {
- public:
-  std::string text() const {
-    std::lock_guard lock(mutex_);
-    return text_;
-  }
-
- protected:
-  int_type overflow(int_type c) override {
-    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
-    std::lock_guard lock(mutex_);
-    text_.push_back(traits_type::to_char_type(c));
-    return c;
-  }
-  std::streamsize xsputn(const char* s, std::streamsize n) override {
-    std::lock_guard lock(mutex_);
-    text_.append(s, static_cast<size_t>(n));
-    return n;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::string text_;
-};
-
-// Runs the program in this process; its standard error also goes to
-// `errWatch` when one is given.
-ProgramRun runWexmidi(std::vector<std::string> args, SharedTextBuffer* errWatch = nullptr) {
-  args.insert(args.begin(), "wexmidi");
-  std::vector<const char*> argv;
-  for (const auto& a : args) argv.push_back(a.c_str());
-  std::istringstream in;
-  std::ostringstream out;
-  SharedTextBuffer ownErr;
-  SharedTextBuffer& errText = errWatch ? *errWatch : ownErr;
-  std::ostream err(&errText);
-  WexmidiProgram program;
-  const int status = program.run(static_cast<int>(argv.size()), argv.data(), in, out, err);
-  return {status, out.str(), errText.text()};
-}
 
 // Writes a Standard MIDI File of the events (seconds, bytes, in time order):
 // format 0, 480 ticks a quarter note at the default 120 a minute, every
@@ -246,8 +201,8 @@ std::map<std::string, nlohmann::json> lastValues(const std::string& out) {
 }
 
 TEST(RunPlay, PlayingTheExampleSongThroughTheExampleCompositionLeavesTheSongsLastValues) {
-  const ProgramRun run = runWexmidi({"--midi", "embedded", "run", kDemoComposition, "--play",
-                                     kDemoSong, "--watch", "cc.*", "--watch", "notes.*"});
+  const ProgramRun run = runInProcess({"--midi", "embedded", "run", kDemoComposition, "--play",
+                                       kDemoSong, "--watch", "cc.*", "--watch", "notes.*"});
   ASSERT_EQ(run.status, 0) << run.err;
   const auto last = lastValues(run.out);
   const std::map<std::string, nlohmann::json> expected = {
@@ -259,7 +214,7 @@ TEST(RunPlay, PlayingTheExampleSongThroughTheExampleCompositionLeavesTheSongsLas
 }
 
 TEST(RunPlay, FileThatCannotBeReadIsAFailure) {
-  const ProgramRun run = runWexmidi(
+  const ProgramRun run = runInProcess(
       {"--midi", "embedded", "run", kDemoComposition, "--play", kExamples + "missing.mid"});
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("missing.mid"), std::string::npos) << run.err;
@@ -273,20 +228,20 @@ TEST(RunPlay, ADamagedFilePlaysNothingUnlessLenientAndADirectoryIsNoFile) {
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(song.data()), static_cast<std::streamsize>(song.size()));
   const ProgramRun strict =
-      runWexmidi({"--midi", "embedded", "run", kDemoComposition, "--play", path});
+      runInProcess({"--midi", "embedded", "run", kDemoComposition, "--play", path});
   EXPECT_EQ(strict.status, 1);
   EXPECT_NE(strict.err.find(path + ": track 1: its length 96 goes past the end of the file at "
                                    "byte 18 (and 1 more damage); --lenient plays what can be read"),
             std::string::npos)
       << strict.err;
   const ProgramRun lenient =
-      runWexmidi({"--midi", "embedded", "run", kDemoComposition, "--play", path, "--lenient"});
+      runInProcess({"--midi", "embedded", "run", kDemoComposition, "--play", path, "--lenient"});
   EXPECT_EQ(lenient.status, 0) << lenient.err;
   EXPECT_NE(lenient.err.find("track 1 ends inside an event at byte 110"), std::string::npos)
       << lenient.err;
   std::filesystem::remove(path);
   const ProgramRun directory =
-      runWexmidi({"--midi", "embedded", "run", kDemoComposition, "--play", kExamples});
+      runInProcess({"--midi", "embedded", "run", kDemoComposition, "--play", kExamples});
   EXPECT_EQ(directory.status, 1);
   EXPECT_NE(directory.err.find("is a directory, not a file"), std::string::npos) << directory.err;
 }
@@ -330,13 +285,13 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<MatchCase>& info) { return std::string(info.param.name); });
 
 TEST(Send, ValueThatYieldsNoMessageIsAUsageError) {
-  const ProgramRun run = runWexmidi({"--midi", "embedded", "send", "9452644", "1,200"});
+  const ProgramRun run = runInProcess({"--midi", "embedded", "send", "9452644", "1,200"});
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.err.find("\"1,200\" yields no message"), std::string::npos) << run.err;
 }
 
 TEST(Send, UnknownDestinationIsAFailureNamingTheDestinations) {
-  const ProgramRun run = runWexmidi({"--midi", "embedded", "send", "--dest", "Synth", "9452644"});
+  const ProgramRun run = runInProcess({"--midi", "embedded", "send", "--dest", "Synth", "9452644"});
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("the destinations are \"wexmidi Loopback\""), std::string::npos)
       << run.err;
@@ -344,7 +299,7 @@ TEST(Send, UnknownDestinationIsAFailureNamingTheDestinations) {
 
 TEST(Send, SendsToTheChosenDestinationAndSaysSo) {
   const ProgramRun run =
-      runWexmidi({"--midi", "embedded", "send", "--dest", "loopback", "9452644", "1,2,3"});
+      runInProcess({"--midi", "embedded", "send", "--dest", "loopback", "9452644", "1,2,3"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, "wexmidi send: sent 2 messages to wexmidi Loopback\n");
 }
@@ -352,7 +307,7 @@ TEST(Send, SendsToTheChosenDestinationAndSaysSo) {
 TEST(Send, SysexBeyondOnePacketListGoesOutInPiecesAndCountsAsOneMessageSent) {
   std::string longest = "1";
   for (int i = 1; i < 19998; ++i) longest += "," + std::to_string(i % 128);  // 20000 on the wire
-  const ProgramRun run = runWexmidi({"--midi", "embedded", "send", "9452644", longest, "1,2"});
+  const ProgramRun run = runInProcess({"--midi", "embedded", "send", "9452644", longest, "1,2"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, "wexmidi send: sent 3 messages to wexmidi Loopback\n");
 }

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <thread>
 
+#include "ProgramRun.h"
 #include "app/WexmidiProgram.h"
 #include "services/MIDIPacketListBuffer.h"
 #include "services/embedded/EmbeddedMIDIServices.h"
@@ -15,47 +16,9 @@
 namespace wex {
 namespace {
 
+using test::ProgramRun;
+using test::SharedTextBuffer;
 using Bytes = std::vector<Byte>;
-
-struct ProgramRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-// Text written by the program that another thread may read as it grows.
-class SharedTextBuffer : public std::streambuf {
- public:
-  std::string text() const {
-    std::lock_guard lock(mutex_);
-    return text_;
-  }
-  bool waitFor(const std::string& part, std::chrono::seconds timeout = std::chrono::seconds(20)) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (text().find(part) != std::string::npos) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
-  }
-
- protected:
-  int_type overflow(int_type c) override {
-    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
-    std::lock_guard lock(mutex_);
-    text_.push_back(traits_type::to_char_type(c));
-    return c;
-  }
-  std::streamsize xsputn(const char* s, std::streamsize n) override {
-    std::lock_guard lock(mutex_);
-    text_.append(s, static_cast<size_t>(n));
-    return n;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::string text_;
-};
 
 // A client of the monitor's embedded services that plays another program.
 class Peer {

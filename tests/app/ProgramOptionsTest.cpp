@@ -11,31 +11,16 @@
 #include <string>
 #include <vector>
 
+#include "ProgramRun.h"
 #include "app/WexmidiProgram.h"
 
 namespace wex {
 namespace {
 
+using test::ProgramRun;
+using test::runInProcess;
+
 const std::string kExamples = std::string(WEX_SOURCE_DIR) + "/examples/";
-
-struct ProgramRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-ProgramRun runInProcess(std::vector<std::string> args) {
-  args.insert(args.begin(), "wexmidi");
-  std::vector<const char*> argv;
-  for (const auto& arg : args) argv.push_back(arg.c_str());
-  std::istringstream in;
-  std::ostringstream out, err;
-  ProgramRun run;
-  run.status = WexmidiProgram().run(static_cast<int>(argv.size()), argv.data(), in, out, err);
-  run.out = out.str();
-  run.err = err.str();
-  return run;
-}
 
 std::string readFile(const std::filesystem::path& path) {
   std::ifstream file(path);

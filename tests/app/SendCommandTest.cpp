@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "ProgramRun.h"
 #include "app/SendArguments.h"
 #include "app/WexmidiProgram.h"
 #include "support/SystemLog.h"
@@ -12,23 +13,12 @@
 namespace wex {
 namespace {
 
-struct ProgramRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using test::ProgramRun;
+using test::runInProcess;
 
 ProgramRun runSend(std::vector<std::string> args) {
-  args.insert(args.begin(), {"wexmidi", "--midi", "embedded", "send"});
-  std::vector<const char*> argv;
-  for (const auto& arg : args) argv.push_back(arg.c_str());
-  std::istringstream in;
-  std::ostringstream out, err;
-  ProgramRun run;
-  run.status = WexmidiProgram().run(static_cast<int>(argv.size()), argv.data(), in, out, err);
-  run.out = out.str();
-  run.err = err.str();
-  return run;
+  args.insert(args.begin(), {"--midi", "embedded", "send"});
+  return runInProcess(std::move(args));
 }
 
 std::string valuesOf(const SendArguments& read) {

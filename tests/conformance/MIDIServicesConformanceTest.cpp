@@ -298,6 +298,39 @@ TEST_P(MIDIServicesConformance, ClientsPortsAndVirtualEndpointsAreNamedAndListed
   EXPECT_TRUE(eventually([&] { return !listed(); }));
 }
 
+TEST_P(MIDIServicesConformance, ADestinationThatWentAwayIsOfflineAndWhatIsSentToItIsDropped) {
+  MIDIServices& s = services();
+  const MIDIClientRef sender = makeClient();
+  const MIDIPortRef out = makeOutputPort(sender);
+  const MIDIClientRef receiver = makeClient();
+  Reception& reception = receptions_.emplace_back();
+  const MIDIEndpointRef destination = makeDestination(receiver, reception);
+  const auto note = listOf({0x90, 0x3C, 0x64});
+  ASSERT_EQ(s.MIDISend(out, destination, note.list()), noErr);
+  ASSERT_TRUE(eventually([&] { return reception.received().size() == 3; }));
+
+  ASSERT_EQ(s.MIDIClientDispose(receiver), noErr);
+  forget(receiver);
+  auto listed = [&] {
+    for (ItemCount i = 0; i < s.MIDIGetNumberOfDestinations(); ++i) {
+      if (s.MIDIGetDestination(i) == destination) return true;
+    }
+    return false;
+  };
+  auto offline = [&] {
+    int32_t value = -1;
+    return s.MIDIObjectGetIntegerProperty(destination, kMIDIPropertyOffline, &value) == noErr &&
+           value == 1;
+  };
+  EXPECT_TRUE(eventually([&] { return !listed() && offline(); }));
+  std::optional<std::string> name;
+  EXPECT_EQ(s.MIDIObjectGetStringProperty(destination, kMIDIPropertyName, &name), noErr);
+  EXPECT_EQ(name, std::optional<std::string>("Conformance In"));
+  EXPECT_EQ(s.MIDISend(out, destination, note.list()), noErr);
+  EXPECT_TRUE(s.waitUntilDelivered(kDeliveryTimeout));
+  EXPECT_EQ(reception.received().size(), 3u) << "nothing reaches a disposed client";
+}
+
 TEST_P(MIDIServicesConformance, ListsArriveInOrderOneCallAtATimeOffTheRealtimeThread) {
   MIDIServices& s = services();
   const MIDIClientRef client = makeClient();

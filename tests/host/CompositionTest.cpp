@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <functional>
 #include <thread>
 
 #include "TestPatches.h"
@@ -122,6 +124,76 @@ TEST_F(CompositionTest, AConnectedInputChangesWheneverItsSourceIsAssignedEvenToA
   EXPECT_EQ(recorder.changed(), (std::vector<bool>{true, false, true}));
   EXPECT_EQ(recorder.seen(),
             (std::vector<Value>{Value::number(7), Value::number(7), Value::number(8)}));
+}
+
+// Every kind of graph change recompiles the feeds: each step changes the
+// graph, assigns sources, ticks, and checks what every input then holds.
+TEST_F(CompositionTest, AfterEveryKindOfGraphChangeEachInputIsFedFromItsOwnSource) {
+  auto& dynamic = add<DynamicPlugIn>("d", "DynamicPlugIn");
+  dynamic.setPortCount(2);
+  add<AdderPlugIn>("a", "AdderPlugIn");
+  add<AdderPlugIn>("b", "AdderPlugIn");
+  add<AdderPlugIn>("s", "AdderPlugIn");
+  auto& recorder = add<RecorderPlugIn>("r", "RecorderPlugIn");
+  connect("d.out1", "a.inputA");
+  connect("s.outputSum", "r.inputValue");
+  struct Step {
+    const char* change;
+    std::function<void()> apply;
+    std::vector<std::pair<const char*, double>> sources;   // inputs set before the tick
+    std::vector<std::pair<const char*, double>> expected;  // inputs checked after it
+  };
+  const std::vector<Step> steps{
+      {"the first connections",
+       [] {},
+       {{"s.inputA", 1}, {"d.in1", 5}},
+       {{"r.inputValue", 1}, {"a.inputA", 5}}},
+      {"ports added, as learning adds them",
+       [&] { dynamic.setPortCount(4); },
+       {{"d.in1", 6}, {"d.in3", 7}},
+       {{"a.inputA", 6}, {"r.inputValue", 1}}},
+      {"a connection to an added port",
+       [&] { connect("d.out3", "b.inputB"); },
+       {{"d.in3", 8}},
+       {{"b.inputB", 8}, {"a.inputA", 6}}},
+      {"a patch added and connected",
+       [&] {
+         add<AdderPlugIn>("c", "AdderPlugIn");
+         connect("a.outputSum", "c.inputB");
+       },
+       {{"d.in1", 2}},
+       {{"a.inputA", 2}, {"c.inputB", 2}}},
+      {"an input disconnected",
+       [&] {
+         composition_.disconnect({"a", "inputA"});
+       },
+       {{"d.in1", 9}},
+       {{"a.inputA", 2}}},
+      {"the input connected to another output",
+       [&] { connect("d.out2", "a.inputA"); },
+       {{"d.in2", 3}},
+       {{"a.inputA", 3}, {"c.inputB", 3}}},
+      {"a patch removed",
+       [&] { composition_.removePatch("c"); },
+       {{"d.in3", 4}, {"d.in2", 11}},
+       {{"b.inputB", 4}, {"a.inputA", 11}}},
+      {"ports removed under a connection",
+       [&] { dynamic.setPortCount(3); },
+       {{"d.in2", 12}},
+       {{"a.inputA", 12}, {"b.inputB", 4}}},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.change);
+    step.apply();
+    for (const auto& [input, value] : step.sources) set(input, Value::number(value));
+    composition_.evaluate(0);
+    for (const auto& [in, value] : step.expected) EXPECT_EQ(input(in), Value::number(value)) << in;
+  }
+  // The recorder's source was assigned once, in the first step: no graph
+  // change fed it again.
+  const auto changed = recorder.changed();
+  ASSERT_EQ(changed.size(), steps.size());
+  EXPECT_EQ(std::count(changed.begin(), changed.end(), true), 1);
 }
 
 struct ConversionCase {

@@ -265,9 +265,10 @@ TEST_F(EmbeddedMIDIServicesTest, ClientDisposeEndsItsPortsConnectionsAndVirtualE
   EXPECT_EQ(services.connectionCount(), 1u);
   EXPECT_EQ(services.MIDIGetNumberOfSources(), 2u);
   EXPECT_EQ(services.MIDIGetNumberOfDestinations(), 1u);
-  std::optional<std::string> name;
-  EXPECT_EQ(services.MIDIObjectGetStringProperty(source, kMIDIPropertyName, &name),
-            kMIDIObjectNotFound);
+  // Its virtual endpoints stay known, offline, as every endpoint that went away.
+  int32_t offline = 0;
+  EXPECT_EQ(services.MIDIObjectGetIntegerProperty(source, kMIDIPropertyOffline, &offline), noErr);
+  EXPECT_EQ(offline, 1);
 }
 
 struct BlockingTarget {

@@ -71,6 +71,10 @@ void EmbeddedMIDIServices::removeEndpointLocked(MIDIEndpointRef ref) {
   auto& order = it->second.source ? sources_ : destinations_;
   order.erase(std::remove(order.begin(), order.end(), ref), order.end());
   for (auto& [portRef, port] : ports_) port.connections.erase(ref);
+  Endpoint gone = std::move(it->second);
+  gone.readProc = nullptr;
+  gone.refCon = nullptr;
+  gone_.emplace(ref, std::move(gone));
   endpoints_.erase(it);
   notifySetupChangedLocked();
 }
@@ -201,52 +205,6 @@ OSStatus EmbeddedMIDIServices::MIDISourceCreate(MIDIClientRef client, const std:
   return createEndpoint(client, name, true, nullptr, nullptr, outSrc);
 }
 
-OSStatus EmbeddedMIDIServices::MIDIObjectGetStringProperty(MIDIObjectRef obj,
-                                                           const std::string& propertyID,
-                                                           std::optional<std::string>* str) {
-  if (auto status = fault("MIDIObjectGetStringProperty")) return *status;
-  if (!str) return kMIDINotPermitted;
-  std::lock_guard lock(mutex_);
-  const bool integerProperty = propertyID == kMIDIPropertyUniqueID ||
-                               propertyID == kMIDIPropertyPhysical ||
-                               propertyID == kMIDIPropertyOffline;
-  const bool known = endpoints_.count(obj) || clients_.count(obj) || ports_.count(obj);
-  if (!known) return kMIDIObjectNotFound;
-  if (integerProperty) return kMIDIWrongPropertyType;
-  if (propertyID != kMIDIPropertyName) return kMIDIUnknownProperty;
-  if (auto e = endpoints_.find(obj); e != endpoints_.end()) {
-    *str = e->second.name;
-  } else if (auto c = clients_.find(obj); c != clients_.end()) {
-    *str = c->second.name;
-  } else {
-    *str = ports_.at(obj).name;
-  }
-  return noErr;
-}
-
-OSStatus EmbeddedMIDIServices::MIDIObjectGetIntegerProperty(MIDIObjectRef obj,
-                                                            const std::string& propertyID,
-                                                            int32_t* outValue) {
-  if (auto status = fault("MIDIObjectGetIntegerProperty")) return *status;
-  if (!outValue) return kMIDINotPermitted;
-  std::lock_guard lock(mutex_);
-  auto it = endpoints_.find(obj);
-  if (it == endpoints_.end()) {
-    if (!clients_.count(obj) && !ports_.count(obj)) return kMIDIObjectNotFound;
-    return propertyID == kMIDIPropertyName ? kMIDIWrongPropertyType : kMIDIUnknownProperty;
-  }
-  if (propertyID == kMIDIPropertyUniqueID) {
-    *outValue = it->second.uniqueID;
-  } else if (propertyID == kMIDIPropertyPhysical) {
-    *outValue = it->second.owner == Owner::Device ? 1 : 0;
-  } else if (propertyID == kMIDIPropertyOffline) {
-    *outValue = 0;
-  } else {
-    return propertyID == kMIDIPropertyName ? kMIDIWrongPropertyType : kMIDIUnknownProperty;
-  }
-  return noErr;
-}
-
 ItemCount EmbeddedMIDIServices::MIDIGetNumberOfSources() {
   std::lock_guard lock(mutex_);
   return sources_.size();
@@ -305,7 +263,13 @@ OSStatus EmbeddedMIDIServices::MIDISend(MIDIPortRef portRef, MIDIEndpointRef des
   auto port = ports_.find(portRef);
   if (port == ports_.end() || port->second.input) return kMIDIInvalidPort;
   auto endpoint = endpoints_.find(dest);
-  if (endpoint == endpoints_.end()) return kMIDIUnknownEndpoint;
+  if (endpoint == endpoints_.end()) {
+    auto gone = gone_.find(dest);
+    if (gone == gone_.end()) return kMIDIUnknownEndpoint;
+    if (gone->second.source) return kMIDIWrongEndpointType;
+    ++droppedOffline_;
+    return noErr;
+  }
   if (endpoint->second.source) return kMIDIWrongEndpointType;
   deliverToDestinationLocked(endpoint->second, bytes);
   return noErr;
@@ -380,6 +344,11 @@ std::shared_ptr<EmbeddedDeviceRecording> EmbeddedMIDIServices::recording(
   std::lock_guard lock(mutex_);
   auto it = endpoints_.find(destination);
   return it == endpoints_.end() ? nullptr : it->second.recording;
+}
+
+uint64_t EmbeddedMIDIServices::droppedOffline() {
+  std::lock_guard lock(mutex_);
+  return droppedOffline_;
 }
 
 size_t EmbeddedMIDIServices::clientCount() {

@@ -82,6 +82,8 @@ class EmbeddedMIDIServices final : public MIDIServices {
   std::vector<std::string> clientNames();
   size_t portCount();
   size_t connectionCount();
+  // Packet lists sent to destinations that had gone away.
+  uint64_t droppedOffline();
 
  private:
   enum class Owner { Client, Device, Loopback };
@@ -129,9 +131,13 @@ class EmbeddedMIDIServices final : public MIDIServices {
   std::map<MIDIClientRef, Client> clients_;
   std::map<MIDIPortRef, Port> ports_;
   std::map<MIDIEndpointRef, Endpoint> endpoints_;
+  // Endpoints that went away (device removed, client disposed of): offline,
+  // no longer listed, with their properties; what is sent to them is dropped.
+  std::map<MIDIEndpointRef, Endpoint> gone_;
   std::vector<MIDIEndpointRef> sources_;       // creation order
   std::vector<MIDIEndpointRef> destinations_;  // creation order
   std::set<MIDIClientRef> notificationPending_;
+  uint64_t droppedOffline_ = 0;
   MIDIEndpointRef loopbackSource_ = 0;
   MIDIEndpointRef loopbackDestination_ = 0;
   // Declared last: their threads stop first, before the state above goes.
