@@ -274,7 +274,8 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{"SetOfANumberBeyondADouble",
                                 {"run", "EXAMPLE", "--set", "note.inputData1=1e400"},
                                 2,
-                                "the number 1e400 is beyond the range of a double"},
+                                "wexmidi run: --set note.inputData1=1e400: the number 1e400 is "
+                                "beyond the range of a double\n"},
                       UsageCase{
                           "SetOfAValueNestedTooDeep",
                           {"run", "EXAMPLE", "--set",
