@@ -207,6 +207,12 @@ bool FileReplacement::replace(const std::string& path, const std::string& conten
   struct stat old {};
   const bool replacing = ::stat(target.c_str(), &old) == 0;
   if (replacing && S_ISDIR(old.st_mode)) return failed(EISDIR);
+  // A device, a pipe or a socket would be replaced by a plain file (as root,
+  // even /dev/null): such a place is refused.
+  if (replacing && !S_ISREG(old.st_mode)) {
+    *reason = "not a regular file";
+    return false;
+  }
 
   IgnoreFileSizeSignal ignoreFileSize;
   removeLeftovers(directory, prefix);

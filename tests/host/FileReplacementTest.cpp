@@ -113,6 +113,17 @@ TEST_F(FileReplacementTest, PlacesThatCannotBeWrittenAreRefusedWithTheirReason) 
     EXPECT_FALSE(FileReplacement::replace(file, "new", &reason)) << file;
     EXPECT_EQ(reason, expected) << file;
   }
+  // A pipe (as a device would be) stays what it is, also through a link.
+  ASSERT_EQ(::mkfifo(path("pipe").c_str(), 0600), 0);
+  fs::create_symlink("pipe", directory_ / "to-pipe");
+  for (const auto& file : {path("pipe"), path("to-pipe")}) {
+    std::string reason;
+    EXPECT_FALSE(FileReplacement::replace(file, "new", &reason)) << file;
+    EXPECT_EQ(reason, "not a regular file") << file;
+  }
+  EXPECT_TRUE(fs::is_fifo(directory_ / "pipe"));
+  fs::remove(directory_ / "pipe");
+  fs::remove(directory_ / "to-pipe");
   fs::create_symlink("loop", directory_ / "loop");
   std::string reason;
   EXPECT_FALSE(FileReplacement::replace(path("loop"), "new", &reason));
