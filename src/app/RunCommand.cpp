@@ -198,7 +198,10 @@ int RunCommand::run(ProgramContext& context) {
     } else {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    while (auto line = reader.next()) {
+    // A stream of lines does not hold off the end of the run or Ctrl-C.
+    while (!InterruptWatch::interrupted() && Clock::now() < end) {
+      auto line = reader.next();
+      if (!line) break;
       ++lineNumber;
       if (!commands.performLine(*line, &reason)) {
         context.err() << "wexmidi run: standard input line " << lineNumber << ": " << reason
