@@ -299,8 +299,9 @@ TEST(SavingUnderHardConditionsTest, KilledSavesLeaveTheOldOrANewFileWholeAndNoth
     writeFile(out, "");
     const pid_t child =
         startProgram({kProgram, "--midi", "embedded", "run", source, "--rate", "1"}, in, out);
-    // Once the first save is done, the rest follow one after the other.
-    for (int wait = 0; wait < 3000 && readFile(out).find("\"saved\"") == std::string::npos;
+    // Once the first save is done, the rest follow one after the other (a
+    // sanitizer build may take long to load the composition).
+    for (int wait = 0; wait < 30000 && readFile(out).find("\"saved\"") == std::string::npos;
          ++wait) {
       ::usleep(2000);
     }
