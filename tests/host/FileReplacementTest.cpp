@@ -131,6 +131,19 @@ TEST_F(FileReplacementTest, PlacesThatCannotBeWrittenAreRefusedWithTheirReason) 
   EXPECT_EQ(entries(), 1u);
 }
 
+TEST_F(FileReplacementTest, AFileWithTheLongestNameAFolderAllowsIsReplaced) {
+  const std::string file = path(std::string(255, 'n'));
+  write(file, "old");
+  for (const bool unnamed : {true, false}) {
+    FileReplacement::setUnnamedFilesAllowed(unnamed);
+    std::string reason;
+    EXPECT_TRUE(FileReplacement::replace(file, "new", &reason)) << reason;
+  }
+  FileReplacement::setUnnamedFilesAllowed(true);
+  EXPECT_EQ(read(file), "new");
+  EXPECT_EQ(entries(), 1u);
+}
+
 TEST_F(FileReplacementTest, LeftoversOfKilledSavesAreRemovedByTheNextSaveAndNothingElseIs) {
   const std::string file = path("c.json");
   write(file, "old");
