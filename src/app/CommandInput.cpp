@@ -15,8 +15,10 @@ void CommandInput::start() {
   if (context_.interactiveInput()) reader_.start(context_.in());
 }
 
-void CommandInput::performWaiting() {
-  while (auto line = reader_.next()) {
+void CommandInput::performWaiting(const std::function<bool()>& stopNow) {
+  while (!stopNow || !stopNow()) {
+    auto line = reader_.next();
+    if (!line) break;
     ++lineNumber_;
     try {
       const auto answer = commands_.performLine(*line);

@@ -27,8 +27,9 @@ class CommandInput {
   void setRefusalHandler(RefusalHandler handler) { onRefusal_ = std::move(handler); }
   // Reads standard input on a thread of its own, when it is a stream of commands.
   void start();
-  // Performs the lines read so far (on the main thread).
-  void performWaiting();
+  // Performs the lines read so far (on the main thread), stopping early once
+  // `stopNow` says so, so that a flood of lines cannot hold off the end.
+  void performWaiting(const std::function<bool()>& stopNow = {});
   void stop();
 
  private:

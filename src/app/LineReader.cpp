@@ -22,7 +22,11 @@ void LineReader::start(std::istream& in) {
 }
 
 void LineReader::stop() {
-  stopping_ = true;
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  taken_.notify_all();
   if (thread_.joinable()) thread_.join();
 }
 
@@ -31,6 +35,8 @@ std::optional<std::string> LineReader::next() {
   if (lines_.empty()) return std::nullopt;
   std::string line = std::move(lines_.front());
   lines_.pop_front();
+  queuedBytes_ -= line.size();
+  taken_.notify_all();
   return line;
 }
 
@@ -42,7 +48,9 @@ void LineReader::push(std::string line) {
   }
   if (line.size() > kMaxLineLength) line.resize(kMaxLineLength + 1);
   if (!line.empty() && line.back() == '\r') line.pop_back();
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
+  taken_.wait(lock, [this] { return queuedBytes_ < kMaxQueuedBytes || stopping_; });
+  queuedBytes_ += line.size();
   lines_.push_back(std::move(line));
 }
 

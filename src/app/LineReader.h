@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <deque>
 #include <istream>
 #include <mutex>
@@ -19,6 +20,10 @@ class LineReader {
   // A longer line is delivered cut to one byte more than this, so that its
   // reader can tell, and the rest of it is dropped as it comes.
   static constexpr size_t kMaxLineLength = 1024 * 1024;
+  // Lines read but not yet taken, at most (a line more may come): past it
+  // reading waits, so that input flowing faster than it is used does not
+  // fill memory.
+  static constexpr size_t kMaxQueuedBytes = 4 * kMaxLineLength;
 
   LineReader() = default;
   ~LineReader();
@@ -39,7 +44,9 @@ class LineReader {
   std::thread thread_;
   std::atomic<bool> stopping_{false};
   std::mutex mutex_;
+  std::condition_variable taken_;
   std::deque<std::string> lines_;
+  size_t queuedBytes_ = 0;
 };
 
 }  // namespace wex

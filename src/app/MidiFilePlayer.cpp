@@ -113,10 +113,17 @@ void MidiFilePlayer::stop() {
 void MidiFilePlayer::play() {
   using Clock = std::chrono::steady_clock;
   const auto begin = Clock::now();
+  // The clock counts nanoseconds in 64 bits, about 292 years; an event later
+  // than this (a file may hold one thousands of years away) is never due.
+  constexpr double kLatestSeconds = 1e9;
   for (const Event& event : events_) {
+    std::unique_lock lock(mutex_);
+    if (event.seconds > kLatestSeconds) {
+      wake_.wait(lock, [this] { return stopping_; });
+      break;
+    }
     const auto due = begin + std::chrono::duration_cast<Clock::duration>(
                                  std::chrono::duration<double>(event.seconds));
-    std::unique_lock lock(mutex_);
     if (wake_.wait_until(lock, due, [this] { return stopping_; })) break;
     lock.unlock();
     publishEvent(event);

@@ -135,7 +135,8 @@ int RunCommand::run(ProgramContext& context) {
     } else {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    input.performWaiting();
+    // A stream of lines does not hold off the end of the run or Ctrl-C.
+    input.performWaiting([&] { return InterruptWatch::interrupted() || Clock::now() >= end; });
   }
   if (player) player->stop();
   composition.stop();

@@ -177,7 +177,7 @@ int ServeCommand::run(ProgramContext& context) {
     } else {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    input.performWaiting();
+    input.performWaiting([&] { return InterruptWatch::interrupted() || Clock::now() >= end; });
     monitor.update();
   }
   if (player) player->stop();

@@ -1,9 +1,13 @@
 #include "host/FileReplacement.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -13,6 +17,8 @@
 namespace wex {
 
 namespace {
+
+std::atomic<bool> unnamedFilesAllowed{true};
 
 std::string directoryOf(const std::string& path) {
   const size_t slash = path.rfind('/');
@@ -31,6 +37,41 @@ std::string randomSuffix() {
   std::string suffix;
   for (int i = 0; i < 12; ++i) suffix += kLetters[source() % (sizeof kLetters - 1)];
   return suffix;
+}
+
+bool isTemporaryName(const std::string& name, const std::string& prefix) {
+  if (name.size() < prefix.size() + 6 || name.size() > prefix.size() + 12) return false;
+  if (name.compare(0, prefix.size(), prefix) != 0) return false;
+  for (size_t i = prefix.size(); i < name.size(); ++i) {
+    if (!std::isalnum(static_cast<unsigned char>(name[i]))) return false;
+  }
+  return true;
+}
+
+// Removes the temporary files of saves of this file that were killed before
+// they could clean up. A save in progress holds a lock on its file, so only
+// files no living save holds are removed, and only regular files of our name.
+void removeLeftovers(const std::string& directory, const std::string& prefix) {
+  DIR* folder = ::opendir(directory.c_str());
+  if (!folder) return;
+  const int folderFd = ::dirfd(folder);
+  while (const dirent* entry = ::readdir(folder)) {
+    const std::string name = entry->d_name;
+    if (!isTemporaryName(name, prefix)) continue;
+    const int fd =
+        ::openat(folderFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat opened {
+    }, named{};
+    if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) &&
+        ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        ::fstatat(folderFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        named.st_dev == opened.st_dev && named.st_ino == opened.st_ino) {
+      ::unlinkat(folderFd, name.c_str(), 0);
+    }
+    ::close(fd);
+  }
+  ::closedir(folder);
 }
 
 // A write past RLIMIT_FSIZE must fail with EFBIG rather than end the program.
@@ -73,31 +114,35 @@ class TemporaryFile {
     if (!name_.empty()) ::unlink(name_.c_str());
   }
 
-  bool create(const std::string& base) {
-    fd_ = ::open(directory_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-    if (fd_ >= 0) {
-      unnamed_ = true;
-      return true;
+  // The file is locked from the start, so that other saves of the same file
+  // do not take it for a leftover.
+  bool create(const std::string& prefix) {
+    if (unnamedFilesAllowed) {
+      fd_ = ::open(directory_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+      if (fd_ >= 0) {
+        unnamed_ = true;
+        return ::flock(fd_, LOCK_EX) == 0;
+      }
+      if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
     }
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
-    std::string pattern = directory_ + "/." + base + ".XXXXXX";
+    std::string pattern = directory_ + "/" + prefix + "XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     fd_ = ::mkostemp(buffer.data(), O_CLOEXEC);
     if (fd_ < 0) return false;
     name_ = buffer.data();
-    return true;
+    return ::flock(fd_, LOCK_EX) == 0;
   }
 
   int fd() const { return fd_; }
 
   // Gives the unnamed file a name beside the target, then renames it over
   // the target.
-  bool moveTo(const std::string& target, const std::string& base) {
+  bool moveTo(const std::string& target, const std::string& prefix) {
     if (unnamed_) {
       const std::string self = "/proc/self/fd/" + std::to_string(fd_);
       while (true) {
-        const std::string name = directory_ + "/." + base + "." + randomSuffix();
+        const std::string name = directory_ + "/" + prefix + randomSuffix();
         if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
           name_ = name;
           break;
@@ -118,6 +163,16 @@ class TemporaryFile {
 };
 
 }  // namespace
+
+std::string FileReplacement::temporaryPrefix(const std::string& base) {
+  // Short enough that the whole name fits in a folder entry (255 bytes).
+  constexpr size_t kKeptOfBase = 200;
+  return "." + base.substr(0, kKeptOfBase) + ".wexmidi-save-";
+}
+
+void FileReplacement::setUnnamedFilesAllowed(bool allowed) {
+  unnamedFilesAllowed = allowed;
+}
 
 std::string FileReplacement::followLinks(const std::string& path, std::string* reason) {
   std::string current = path;
@@ -147,15 +202,22 @@ bool FileReplacement::replace(const std::string& path, const std::string& conten
   const std::string target = followLinks(path, reason);
   if (target.empty()) return false;
   const std::string directory = directoryOf(target);
-  const std::string base = baseOf(target);
+  const std::string prefix = temporaryPrefix(baseOf(target));
 
   struct stat old {};
   const bool replacing = ::stat(target.c_str(), &old) == 0;
   if (replacing && S_ISDIR(old.st_mode)) return failed(EISDIR);
+  // A device, a pipe or a socket would be replaced by a plain file (as root,
+  // even /dev/null): such a place is refused.
+  if (replacing && !S_ISREG(old.st_mode)) {
+    *reason = "not a regular file";
+    return false;
+  }
 
   IgnoreFileSizeSignal ignoreFileSize;
+  removeLeftovers(directory, prefix);
   TemporaryFile file(directory);
-  if (!file.create(base)) return failed(errno);
+  if (!file.create(prefix)) return failed(errno);
   if (replacing) {
     // Only the superuser may give a file away; others keep their own. The
     // mode comes after: a change of owner clears set-id bits.
@@ -167,7 +229,7 @@ bool FileReplacement::replace(const std::string& path, const std::string& conten
     if (::fchmod(file.fd(), 0666 & ~mask) != 0) return failed(errno);
   }
   if (!writeAll(file.fd(), contents) || ::fsync(file.fd()) != 0) return failed(errno);
-  if (!file.moveTo(target, base)) return failed(errno);
+  if (!file.moveTo(target, prefix)) return failed(errno);
   const int directoryFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (directoryFd >= 0) {
     ::fsync(directoryFd);

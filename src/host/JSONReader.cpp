@@ -47,8 +47,8 @@ class Builder {
 
   bool parse_error(size_t, const std::string& lastToken, const nlohmann::detail::exception& error) {
     if (error.id == 406) {
-      throw JSONReadError(path() + (frames_.empty() ? "" : ": ") + "the number " +
-                          shortened(lastToken) + " is beyond the range of a double");
+      throw JSONReadError(where() + "the number " + shortened(lastToken) +
+                          " is beyond the range of a double");
     }
     std::string detail = error.what();
     const size_t prefixEnd = detail.find("] ");
@@ -89,8 +89,7 @@ class Builder {
 
   bool open(Json container) {
     if (frames_.size() >= maxDepth_) {
-      throw JSONReadError(path() + (frames_.empty() ? "" : ": ") + "nested deeper than " +
-                          std::to_string(maxDepth_) + " levels");
+      throw JSONReadError(where() + "nested deeper than " + std::to_string(maxDepth_) + " levels");
     }
     const bool isObject = container.is_object();
     Json* where = put(std::move(container));
@@ -119,6 +118,9 @@ class Builder {
     }
     return text.empty() ? "top level" : text;
   }
+
+  // The path and a colon before an error, nothing for the value at the top.
+  std::string where() const { return frames_.empty() ? "" : path() + ": "; }
 
   std::string pathTo(const std::string& key) {
     std::string saved = std::move(frames_.back().key);

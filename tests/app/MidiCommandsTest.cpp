@@ -188,6 +188,46 @@ TEST(MidiFilePlayer, PublishesTheEventsInOrderFromItsOwnSource) {
   std::filesystem::remove(path);
 }
 
+TEST(MidiFilePlayer, AnEventCenturiesAwayIsNeverDueAndStoppingStillEndsThePlay) {
+  SystemLog::Capture log;
+  auto services = std::make_shared<EmbeddedMIDIServices>(false);
+  installMIDIServices(services);
+  const std::string path = temporaryPath("far");
+  // One tick a quarter note of 16.7 s: each of the longest delta times is
+  // about 140 years, and the second note comes after three of them (empty
+  // text events between).
+  const Bytes far = {0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0x01, 0x00};
+  Bytes track = {0x00, 0xFF, 0x51, 0x03, 0xFF, 0xFF, 0xFF, 0x00, 0x90, 60, 100};
+  for (int i = 0; i < 3; ++i) track.insert(track.end(), far.begin(), far.end());
+  track.insert(track.end(), {0x00, 0x90, 61, 100, 0x00, 0xFF, 0x2F, 0x00});
+  Bytes file = {'M', 'T', 'h', 'd', 0,   0,   0,   6, 0, 0, 0,
+                1,   0,   1,   'M', 'T', 'r', 'k', 0, 0, 0, static_cast<Byte>(track.size())};
+  file.insert(file.end(), track.begin(), track.end());
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+  std::string reason;
+  std::vector<std::string> warnings;
+  auto player = MidiFilePlayer::load(path, false, &reason, &warnings);
+  ASSERT_NE(player, nullptr) << reason;
+  ASSERT_GT(player->duration(), 1e10);
+  ASSERT_TRUE(player->publish(&reason)) << reason;
+  RecordingNodeDelegate delegate;
+  auto node = OrvMIDINode::initReceiverWithEndpoint(services->MIDIGetSource(0));
+  ASSERT_NE(node, nullptr);
+  node->setDelegate(&delegate);
+  player->start();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_TRUE(services->waitUntilDelivered(10));
+  EXPECT_EQ(delegate.received(), (std::vector<Bytes>{{0x90, 60, 100}}));
+  EXPECT_FALSE(player->finished());
+  player->stop();
+  EXPECT_TRUE(player->finished());
+  node.reset();
+  player.reset();
+  installMIDIServices(nullptr);
+  std::filesystem::remove(path);
+}
+
 // The last value each watched port showed, from run's JSON lines.
 std::map<std::string, nlohmann::json> lastValues(const std::string& out) {
   std::map<std::string, nlohmann::json> last;

@@ -1,12 +1,17 @@
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <random>
+#include <set>
 #include <sstream>
+#include <vector>
 
 #include "host/FileReplacement.h"
 
@@ -108,11 +113,114 @@ TEST_F(FileReplacementTest, PlacesThatCannotBeWrittenAreRefusedWithTheirReason) 
     EXPECT_FALSE(FileReplacement::replace(file, "new", &reason)) << file;
     EXPECT_EQ(reason, expected) << file;
   }
+  // A pipe (as a device would be) stays what it is, also through a link.
+  ASSERT_EQ(::mkfifo(path("pipe").c_str(), 0600), 0);
+  fs::create_symlink("pipe", directory_ / "to-pipe");
+  for (const auto& file : {path("pipe"), path("to-pipe")}) {
+    std::string reason;
+    EXPECT_FALSE(FileReplacement::replace(file, "new", &reason)) << file;
+    EXPECT_EQ(reason, "not a regular file") << file;
+  }
+  EXPECT_TRUE(fs::is_fifo(directory_ / "pipe"));
+  fs::remove(directory_ / "pipe");
+  fs::remove(directory_ / "to-pipe");
   fs::create_symlink("loop", directory_ / "loop");
   std::string reason;
   EXPECT_FALSE(FileReplacement::replace(path("loop"), "new", &reason));
   EXPECT_EQ(reason, "Too many levels of symbolic links");
   EXPECT_EQ(entries(), 1u);
+}
+
+TEST_F(FileReplacementTest, AFileWithTheLongestNameAFolderAllowsIsReplaced) {
+  const std::string file = path(std::string(255, 'n'));
+  write(file, "old");
+  for (const bool unnamed : {true, false}) {
+    FileReplacement::setUnnamedFilesAllowed(unnamed);
+    std::string reason;
+    EXPECT_TRUE(FileReplacement::replace(file, "new", &reason)) << reason;
+  }
+  FileReplacement::setUnnamedFilesAllowed(true);
+  EXPECT_EQ(read(file), "new");
+  EXPECT_EQ(entries(), 1u);
+}
+
+TEST_F(FileReplacementTest, LeftoversOfKilledSavesAreRemovedByTheNextSaveAndNothingElseIs) {
+  const std::string file = path("c.json");
+  write(file, "old");
+  const std::string prefix = FileReplacement::temporaryPrefix("c.json");
+  write(path(prefix + "Ab12Cd"), "killed save");
+  write(path(prefix + "x9Y8z7w6V5u4"), "killed save");
+  // Kept: a save in progress (it holds the lock), names that are not ours, a
+  // symbolic link and a folder with our name.
+  const std::string inProgress = path(prefix + "Live00");
+  write(inProgress, "a save under way");
+  const int lock = ::open(inProgress.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(lock, 0);
+  ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+  const std::vector<std::string> kept = {prefix + "Live00",
+                                         ".c.json.swp",
+                                         prefix + "abc",
+                                         prefix + "abc-def",
+                                         ".d.json.wexmidi-save-Ab12Cd",
+                                         prefix + "Link00",
+                                         prefix + "Fold00",
+                                         "victim"};
+  for (const auto& name : {std::string(".c.json.swp"), prefix + "abc", prefix + "abc-def",
+                           std::string(".d.json.wexmidi-save-Ab12Cd"), std::string("victim")}) {
+    write(path(name), "keep");
+  }
+  fs::create_symlink("victim", directory_ / (prefix + "Link00"));
+  fs::create_directory(directory_ / (prefix + "Fold00"));
+
+  std::string reason;
+  ASSERT_TRUE(FileReplacement::replace(file, "new", &reason)) << reason;
+  ::close(lock);
+  EXPECT_EQ(read(file), "new");
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(directory_)) {
+    names.insert(entry.path().filename().string());
+  }
+  std::set<std::string> expected(kept.begin(), kept.end());
+  expected.insert("c.json");
+  EXPECT_EQ(names, expected);
+  EXPECT_EQ(read(path("victim")), "keep");
+}
+
+// Saves killed at random moments, on both ways of writing the new file: the
+// file is always the old or the new contents whole, and what a killed save
+// leaves is gone after the next one.
+TEST_F(FileReplacementTest, KilledSavesLeaveTheOldOrTheNewFileWholeAndNoTemporaryFileForLong) {
+  const std::string file = path("c.json");
+  const std::string old = "old contents";
+  const std::string first(2 << 20, 'a'), second(3 << 20, 'b');
+  std::mt19937 random(12345);
+  for (const bool unnamed : {true, false}) {
+    write(file, old);
+    size_t leftovers = 0;
+    for (int kill = 0; kill < 15; ++kill) {
+      const pid_t child = ::fork();
+      if (child == 0) {
+        FileReplacement::setUnnamedFilesAllowed(unnamed);
+        std::string reason;
+        for (int i = 0;; ++i) FileReplacement::replace(file, i % 2 ? second : first, &reason);
+      }
+      ::usleep(std::uniform_int_distribution<useconds_t>(1000, 40000)(random));
+      ::kill(child, SIGKILL);
+      int status = 0;
+      ASSERT_EQ(::waitpid(child, &status, 0), child);
+      const std::string now = read(file);
+      EXPECT_TRUE(now == old || now == first || now == second)
+          << (unnamed ? "unnamed" : "named") << ": " << now.size() << " bytes";
+      leftovers += entries() - 1;
+    }
+    std::string reason;
+    FileReplacement::setUnnamedFilesAllowed(unnamed);
+    ASSERT_TRUE(FileReplacement::replace(file, old, &reason)) << reason;
+    FileReplacement::setUnnamedFilesAllowed(true);
+    EXPECT_EQ(entries(), 1u) << (unnamed ? "unnamed" : "named") << ": " << leftovers
+                             << " leftovers seen between kills";
+    EXPECT_EQ(read(file), old);
+  }
 }
 
 }  // namespace
