@@ -148,6 +148,7 @@ int runPassesForCallgrind(int rounds) {
 int main(int argc, char** argv) {
   wex::bench::registerParsingBenchmarks();
   wex::bench::registerOutputBenchmarks();
+  wex::bench::registerDecodeBenchmarks();
   if (hasOption(argc, argv, "--instructions")) return runPassesForCallgrind(5);
   std::vector<char*> args(argv, argv + argc);
   char repetitions[] = "--benchmark_repetitions=10";
@@ -165,7 +166,6 @@ int main(int argc, char** argv) {
   wex::bench::registerReceiverBenchmarks();
   wex::bench::registerSenderBenchmarks();
   wex::bench::registerCompositionBenchmarks();
-  wex::bench::registerDecodeBenchmarks();
   wex::bench::registerLoadingBenchmarks();
   printConditions("start");
   MedianReporter reporter;
