@@ -90,12 +90,12 @@ void expectTheSequencesTiming(const std::vector<Line>& lines) {
   ASSERT_GE(noteLengths.size(), 3u);
   std::sort(periods.begin(), periods.end());
   std::sort(noteLengths.begin(), noteLengths.end());
-  // JACK's times: never faster than the sample rate says, though a server
-  // on a busy machine may run its cycles late; and each note off after its
-  // note on, well within the period (medians).
+  // JACK's times, near what the sample rate says (a server on a busy machine
+  // runs cycles late and then catches up), each note off after its note on
+  // and well within the period (medians).
   const double period = periods[periods.size() / 2];
   const double noteLength = noteLengths[noteLengths.size() / 2];
-  EXPECT_GE(period, 0.095);
+  EXPECT_GT(period, 0.05);
   EXPECT_LT(period, 0.5);
   EXPECT_GT(noteLength, 0.5 * period * 1000 / 4800);
   EXPECT_LT(noteLength, 0.5 * period);
