@@ -176,6 +176,7 @@ int runPassesForCallgrind(int rounds, const char* only) {
 int main(int argc, char** argv) {
   wex::bench::registerParsingBenchmarks();
   wex::bench::registerOutputBenchmarks();
+  wex::bench::registerDecodeBenchmarks();
   if (const char* instructions = option(argc, argv, "--instructions")) {
     const char* only = std::strchr(instructions, '=');
     return runPassesForCallgrind(5, only ? only + 1 : "");
@@ -196,7 +197,6 @@ int main(int argc, char** argv) {
   wex::bench::registerReceiverBenchmarks();
   wex::bench::registerSenderBenchmarks();
   wex::bench::registerCompositionBenchmarks();
-  wex::bench::registerDecodeBenchmarks();
   wex::bench::registerLoadingBenchmarks();
   wex::bench::registerTickBenchmarks();
   printConditions("start");

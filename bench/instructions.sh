@@ -41,4 +41,5 @@ Parse/NoSysex/Project Parse/NoSysex/Minimal
 Parse/Sysex/Project Parse/Sysex/Minimal
 Parse/Single/Project Parse/Single/Minimal
 Output/NoSysex/Project Output/NoSysex/ALSA
+Decode/Mixed/Project Decode/Mixed/Minimal
 PAIRS

@@ -2,9 +2,11 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <iostream>
 #include <nlohmann/json.hpp>
+#include <string_view>
 
 #include "app/HexReader.h"
 #include "app/MessageFormat.h"
@@ -47,7 +49,9 @@ class DecodeSession : public OrvMIDISysexStateTarget, public HexReader::Sink {
   // Delivers what was given after the last list ended.
   void finish() { endList(); }
 
-  std::string& printed() { return printed_; }
+  // What was printed since the last takePrinted().
+  std::string_view printed() const { return {printed_.data(), printedLength_}; }
+  void takePrinted() { printedLength_ = 0; }
 
  private:
   static constexpr size_t kMaxPacketLength = 0xFFFF;
@@ -80,14 +84,45 @@ class DecodeSession : public OrvMIDISysexStateTarget, public HexReader::Sink {
     ++callbackIndex_;
   }
 
+  // Room for `length` more characters at the end of what was printed.
+  char* room(size_t length) {
+    if (printed_.size() - printedLength_ < length) {
+      printed_.resize(std::max(printed_.size() * 2, printedLength_ + length));
+    }
+    return printed_.data() + printedLength_;
+  }
+  void append(std::string_view text) {
+    text.copy(room(text.size()), text.size());
+    printedLength_ += text.size();
+  }
+
+  // Writes the message's line in place; false when `write` does not take it.
+  bool printWith(size_t longest, char* (*write)(char*, const OrvMIDIMessage&),
+                 const OrvMIDIMessage& message) {
+    char* const start = room(longest + 1);
+    char* end = write(start, message);
+    if (!end) return false;
+    *end++ = '\n';
+    printedLength_ += static_cast<size_t>(end - start);
+    return true;
+  }
+
   void print(const OrvMIDIMessage& message) {
-    if (!json_) {
-      MessageFormat::appendValue(printed_, message);
-      printed_ += '\t';
-      MessageFormat::appendText(printed_, message);
-      printed_ += '\n';
+    if (json_) return printJSON(message);
+    if (printWith(MessageFormat::kMaxPlainLength, MessageFormat::writePlain, message)) return;
+    if (printWith(MessageFormat::maxSysexLength(message), MessageFormat::writeSysex, message)) {
       return;
     }
+    // A type without a text of its own, or a sysex without bytes: rare.
+    std::string line;
+    MessageFormat::appendValue(line, message);
+    line += '\t';
+    MessageFormat::appendText(line, message);
+    line += '\n';
+    append(line);
+  }
+
+  void printJSON(const OrvMIDIMessage& message) {
     std::string value, text;
     MessageFormat::appendValue(value, message);
     MessageFormat::appendText(text, message);
@@ -103,8 +138,8 @@ class DecodeSession : public OrvMIDISysexStateTarget, public HexReader::Sink {
     line["data2"] = message.data2();
     if (const auto* sysex = message.sysexArray()) line["sysex"] = *sysex;
     line["text"] = text;
-    printed_ += line.dump();
-    printed_ += '\n';
+    append(line.dump());
+    append("\n");
   }
 
   bool json_;
@@ -113,14 +148,17 @@ class DecodeSession : public OrvMIDISysexStateTarget, public HexReader::Sink {
   std::vector<size_t> packetEnds_;
   MIDIPacketListBuffer buffer_{1024};
   size_t callbackIndex_ = 0;
-  std::string printed_;
+  // Printed text, the first printedLength_ characters of printed_.
+  std::string printed_ = std::string(kReadBlock, '\0');
+  size_t printedLength_ = 0;
 };
 
 // Writes what was printed; false once nobody reads the output any more.
-bool writeOut(std::ostream& out, std::string& printed) {
+bool writeOut(std::ostream& out, DecodeSession& session) {
+  const std::string_view printed = session.printed();
   if (!printed.empty()) {
     out.write(printed.data(), static_cast<std::streamsize>(printed.size()));
-    printed.clear();
+    session.takePrinted();
   }
   out.flush();
   return static_cast<bool>(out);
@@ -173,11 +211,11 @@ int DecodeCommand::run(ProgramContext& context) {
     std::string block(kReadBlock, '\0');
     while (const size_t count = readBlock(context.in(), block.data())) {
       if (!reader.feed(block.data(), count)) {
-        writeOut(context.out(), session.printed());
+        writeOut(context.out(), session);
         context.err() << "wexmidi decode: line " << reader.line() << ": " << reader.error() << '\n';
         return 2;
       }
-      if (!writeOut(context.out(), session.printed())) return 0;
+      if (!writeOut(context.out(), session)) return 0;
     }
     if (!reader.finish()) {
       context.err() << "wexmidi decode: line " << reader.line() << ": " << reader.error() << '\n';
@@ -185,7 +223,7 @@ int DecodeCommand::run(ProgramContext& context) {
     }
   }
   session.finish();
-  writeOut(context.out(), session.printed());
+  writeOut(context.out(), session);
   return 0;
 }
 

@@ -27,9 +27,21 @@ bool HexReader::feed(const char* text, size_t size) {
   const char* at = text;
   while (at < end) {
     const char c = *at;
+    // Most words are one byte of two digits: read at once, with the space
+    // after it (a line end is left to the loop).
+    if (end - at > 2 && word_.empty() && !inComment_ && (isSpace(at[2]) || at[2] == '\n')) {
+      const int high = kDigitValues[static_cast<unsigned char>(c)];
+      const int low = kDigitValues[static_cast<unsigned char>(at[1])];
+      if ((high | low) >= 0) {
+        push(static_cast<Byte>(high * 16 + low));
+        at += at[2] == '\n' ? 2 : 3;
+        continue;
+      }
+    }
     if (c == '\n') {
       if (!endWord()) return false;
       inComment_ = false;
+      flush();
       sink_.lineEnd();
       ++line_;
       ++at;
@@ -55,11 +67,14 @@ bool HexReader::feed(const char* text, size_t size) {
       at = stop;
     }
   }
+  flush();
   return true;
 }
 
 bool HexReader::finish() {
-  return endWord();
+  const bool read = endWord();
+  flush();
+  return read;
 }
 
 bool HexReader::endWord() {
@@ -71,10 +86,12 @@ bool HexReader::endWord() {
 
 bool HexReader::readWord(const char* word, size_t size) {
   if (size == 1 && word[0] == '/') {
+    flush();
     sink_.slash();
     return true;
   }
   if (size == 2 && word[0] == '/' && word[1] == '/') {
+    flush();
     sink_.doubleSlash();
     return true;
   }
@@ -88,21 +105,21 @@ bool HexReader::readWord(const char* word, size_t size) {
     error_ = "ends in a lone nibble (give each byte as two hex digits)";
     return false;
   }
-  Byte bytes[64];
-  size_t count = 0;
   for (size_t i = 0; i < size; i += 2) {
-    bytes[count++] = static_cast<Byte>(kDigitValues[static_cast<unsigned char>(word[i])] * 16 +
-                                       kDigitValues[static_cast<unsigned char>(word[i + 1])]);
-    if (count == sizeof bytes) {
-      sink_.bytes(bytes, count);
-      count = 0;
-    }
+    push(static_cast<Byte>(kDigitValues[static_cast<unsigned char>(word[i])] * 16 +
+                           kDigitValues[static_cast<unsigned char>(word[i + 1])]));
   }
-  if (count > 0) sink_.bytes(bytes, count);
   return true;
 }
 
+void HexReader::flush() {
+  if (pendingCount_ == 0) return;
+  sink_.bytes(pending_, pendingCount_);
+  pendingCount_ = 0;
+}
+
 bool HexReader::fail(std::string reason) {
+  flush();
   std::string shown =
       word_.size() > kLongestWordShown ? word_.substr(0, kLongestWordShown) + "..." : word_;
   error_ = "\"" + shown + "\" " + reason;

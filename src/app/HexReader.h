@@ -26,7 +26,9 @@ class HexReader {
   explicit HexReader(Sink& sink) : sink_(sink) {}
 
   // False at the first word that is none of the above; error() then says
-  // which and why. Nothing of that word reaches the sink.
+  // which and why. Nothing of that word reaches the sink; everything before
+  // it has. Bytes reach the sink in runs, each before the next "/", "//" or
+  // line end and by the time feed() returns.
   bool feed(const char* text, size_t size);
   // The end of the input: ends the last word (not the line).
   bool finish();
@@ -42,8 +44,18 @@ class HexReader {
   bool readWord(const char* word, size_t size);
   // Puts the word kept in word_ before the reason.
   bool fail(std::string reason);
+  void push(Byte byte) {
+    pending_[pendingCount_++] = byte;
+    if (pendingCount_ == kPendingCapacity) flush();
+  }
+  // Hands the bytes read so far to the sink.
+  void flush();
+
+  static constexpr size_t kPendingCapacity = 1024;
 
   Sink& sink_;
+  Byte pending_[kPendingCapacity];
+  size_t pendingCount_ = 0;
   std::string word_;
   bool inComment_ = false;
   size_t line_ = 1;

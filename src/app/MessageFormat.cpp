@@ -2,74 +2,144 @@
 
 #include <array>
 #include <charconv>
+#include <cstring>
+#include <string_view>
 
 namespace wex {
 
 namespace {
 
-void appendSigned(std::string& line, long number) {
-  std::array<char, 24> digits;
-  const auto result = std::to_chars(digits.data(), digits.data() + digits.size(), number);
-  line.append(digits.data(), result.ptr);
+using namespace std::string_view_literals;
+
+char* writeNumber(char* at, uint32_t number) {
+  return std::to_chars(at, at + 16, number).ptr;
 }
 
-// "LABEL, ch.C, NAME1.D1" and ", NAME2.D2" when a second name is given.
-void appendChannelText(std::string& line, const char* label, const OrvMIDIMessage& message,
-                       const char* name1, long value1, const char* name2 = nullptr,
-                       long value2 = 0) {
-  line += label;
-  line += ", ch.";
-  appendSigned(line, message.channel());
-  line += ", ";
-  line += name1;
-  line += '.';
-  appendSigned(line, value1);
-  if (name2) {
-    line += ", ";
-    line += name2;
-    line += '.';
-    appendSigned(line, value2);
+char* writeText(char* at, std::string_view text) {
+  std::memcpy(at, text.data(), text.size());
+  return at + text.size();
+}
+
+struct ChannelText {
+  std::string_view label;  // "NoteOn, ch."
+  std::string_view name1;  // ", note."
+  bool second;             // ", val." and data2 follow
+};
+
+// By the high nibble of a channel status, 0x8 to 0xE.
+constexpr std::array<ChannelText, 7> kChannelTexts{{
+    {"NoteOff, ch."sv, ", note."sv, true},
+    {"NoteOn, ch."sv, ", note."sv, true},
+    {"AfterTouch, ch."sv, ", note."sv, true},
+    {"Ctrl, ch."sv, ", ctrl."sv, true},
+    {"PgmChange, ch."sv, ", pgm."sv, false},
+    {"ChannelPressure, ch."sv, ", val."sv, false},
+    {"PitchWheel, ch."sv, ", val."sv, false},
+}};
+
+// "LABEL, ch.C, NAME1.D1" and ", val.D2" for the types with two data bytes;
+// a pitch wheel shows its two data bytes as one 14-bit value.
+char* writeChannelText(char* at, const OrvMIDIMessage& message) {
+  const ChannelText& text = kChannelTexts[(message.type() >> 4) - 8];
+  at = writeNumber(writeText(at, text.label), message.channel());
+  at = writeText(at, text.name1);
+  if (message.type() == kMIDIPitchBend) {
+    return writeNumber(at, uint32_t(message.data2()) << 7 | message.data1());
+  }
+  at = writeNumber(at, message.data1());
+  if (!text.second) return at;
+  return writeNumber(writeText(at, ", val."sv), message.data2());
+}
+
+// The text of each system status, F1 to FF, that has one of its own; the
+// song position and quarter frame add their value. Empty for sysex and F7.
+constexpr std::array<std::string_view, 16> kSystemTexts{
+    ""sv,
+    "Quarter-Frame: "sv,
+    "Song Pos'n ptr: "sv,
+    "Song Select: "sv,
+    "Undefined common"sv,
+    "Undefined common 2"sv,
+    "Tune Request"sv,
+    ""sv,
+    "Clock"sv,
+    "Tick"sv,
+    "Start"sv,
+    "Continue"sv,
+    "Stop"sv,
+    "Undefined Realtime"sv,
+    "Active Sense"sv,
+    "MIDI Reset"sv,
+};
+
+// The text of a message other than a sysex; null for a type without one.
+char* writeMessageText(char* at, const OrvMIDIMessage& message) {
+  const uint8_t type = message.type();
+  if (type < kMIDIFirstSystem) {
+    return type >= kMIDINoteOff ? writeChannelText(at, message) : nullptr;
+  }
+  const std::string_view text = kSystemTexts[type - kMIDIFirstSystem];
+  if (text.empty()) return nullptr;
+  at = writeText(at, text);
+  switch (type) {
+    case kMIDIQuarterFrame:
+    case kMIDISongSelect:
+      return writeNumber(at, message.data1());
+    case kMIDISongPosition:
+      return writeNumber(at, uint32_t(message.data2()) << 7 | message.data1());
+    default:
+      return at;
   }
 }
 
-void appendList(std::string& line, const std::vector<int32_t>* array, const char* separator) {
+char* writeMessageNumber(char* at, const OrvMIDIMessage& message) {
+  const uint32_t status = (message.type() | message.channel()) & 0xFF;
+  return writeNumber(at, status * 65536u + message.data1() * 256u + message.data2());
+}
+
+void appendList(std::string& line, const std::vector<int32_t>* array, std::string_view separator) {
   if (!array) return;
   for (size_t i = 0; i < array->size(); ++i) {
     if (i > 0) line += separator;
-    appendSigned(line, (*array)[i]);
-  }
-}
-
-const char* fixedText(uint8_t type) {
-  switch (type) {
-    case 0xF4:
-      return "Undefined common";
-    case 0xF5:
-      return "Undefined common 2";
-    case 0xF6:
-      return "Tune Request";
-    case 0xF8:
-      return "Clock";
-    case 0xF9:
-      return "Tick";
-    case 0xFA:
-      return "Start";
-    case 0xFB:
-      return "Continue";
-    case 0xFC:
-      return "Stop";
-    case 0xFD:
-      return "Undefined Realtime";
-    case 0xFE:
-      return "Active Sense";
-    case 0xFF:
-      return "MIDI Reset";
-    default:
-      return nullptr;
+    std::array<char, 16> digits;
+    line.append(digits.data(),
+                std::to_chars(digits.data(), digits.data() + digits.size(), (*array)[i]).ptr);
   }
 }
 
 }  // namespace
+
+char* MessageFormat::writePlain(char* at, const OrvMIDIMessage& message) {
+  if (message.type() == kMIDISysexStart) return nullptr;
+  char* text = writeMessageNumber(at, message);
+  *text++ = '\t';
+  return writeMessageText(text, message);
+}
+
+size_t MessageFormat::maxSysexLength(const OrvMIDIMessage& message) {
+  // Each element at most 11 characters and a separator of two, twice.
+  const auto* sysex = message.sysexArray();
+  return 32 + (sysex ? sysex->size() * 26 : 0);
+}
+
+char* MessageFormat::writeSysex(char* at, const OrvMIDIMessage& message) {
+  const auto* sysex = message.sysexArray();
+  if (message.type() != kMIDISysexStart || !sysex) return nullptr;
+  char* const value = at;
+  for (size_t i = 0; i < sysex->size(); ++i) {
+    if (i > 0) *at++ = ',';
+    at = std::to_chars(at, at + 11, (*sysex)[i]).ptr;
+  }
+  const size_t valueLength = static_cast<size_t>(at - value);
+  at = writeText(at, "\tSysex: ("sv);
+  // The text repeats the value with a space after each comma.
+  for (const char* c = value; c != value + valueLength; ++c) {
+    *at++ = *c;
+    if (*c == ',') *at++ = ' ';
+  }
+  *at++ = ')';
+  return at;
+}
 
 void MessageFormat::appendNumber(std::string& line, uint64_t number) {
   std::array<char, 24> digits;
@@ -78,57 +148,29 @@ void MessageFormat::appendNumber(std::string& line, uint64_t number) {
 }
 
 void MessageFormat::appendValue(std::string& line, const OrvMIDIMessage& message) {
-  if (message.type() == 0xF0) {
-    appendList(line, message.sysexArray(), ",");
+  if (message.type() == kMIDISysexStart) {
+    appendList(line, message.sysexArray(), ","sv);
     return;
   }
-  const uint32_t status = (message.type() | message.channel()) & 0xFF;
-  appendNumber(line, status * 65536u + message.data1() * 256u + message.data2());
+  std::array<char, 16> digits;
+  line.append(digits.data(), writeMessageNumber(digits.data(), message));
 }
 
 void MessageFormat::appendText(std::string& line, const OrvMIDIMessage& message) {
-  const long data1 = message.data1();
-  const long data2 = message.data2();
-  const long fourteenBits = (data2 << 7) | data1;
-  switch (message.type()) {
-    case 0x80:
-      return appendChannelText(line, "NoteOff", message, "note", data1, "val", data2);
-    case 0x90:
-      return appendChannelText(line, "NoteOn", message, "note", data1, "val", data2);
-    case 0xA0:
-      return appendChannelText(line, "AfterTouch", message, "note", data1, "val", data2);
-    case 0xB0:
-      return appendChannelText(line, "Ctrl", message, "ctrl", data1, "val", data2);
-    case 0xC0:
-      return appendChannelText(line, "PgmChange", message, "pgm", data1);
-    case 0xD0:
-      return appendChannelText(line, "ChannelPressure", message, "val", data1);
-    case 0xE0:
-      return appendChannelText(line, "PitchWheel", message, "val", fourteenBits);
-    case 0xF0:
-      line += "Sysex: ";
-      if (!message.sysexArray()) {
-        line += "(null)";
-        return;
-      }
-      line += '(';
-      appendList(line, message.sysexArray(), ", ");
-      line += ')';
+  if (message.type() == kMIDISysexStart) {
+    line += "Sysex: ";
+    if (!message.sysexArray()) {
+      line += "(null)";
       return;
-    case 0xF1:
-      line += "Quarter-Frame: ";
-      return appendSigned(line, data1);
-    case 0xF2:
-      line += "Song Pos'n ptr: ";
-      return appendSigned(line, fourteenBits);
-    case 0xF3:
-      line += "Song Select: ";
-      return appendSigned(line, data1);
-    default:
-      break;
+    }
+    line += '(';
+    appendList(line, message.sysexArray(), ", "sv);
+    line += ')';
+    return;
   }
-  if (const char* text = fixedText(message.type())) {
-    line += text;
+  std::array<char, kMaxPlainLength> text;
+  if (char* end = writeMessageText(text.data(), message)) {
+    line.append(text.data(), end);
     return;
   }
   line += message.description();  // a type without a text of its own: rare

@@ -1,5 +1,6 @@
 #include "app/MonitorCommand.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -35,8 +36,12 @@ class MessagePrinter {
   MessagePrinter(std::ostream& out, std::ostream& err, LineOptions options, MessageFilter filter)
       : out_(out), err_(err), options_(options), filter_(std::move(filter)) {}
 
-  void print(const std::string& source, const OrvMIDIMessageList& messages) {
-    const double time = std::chrono::duration<double>(Clock::now() - start_).count();
+  // `arrival`: when the services say the messages arrived (nanoseconds of
+  // Clock), 0 for now.
+  void print(const std::string& source, const OrvMIDIMessageList& messages, uint64_t arrival) {
+    const Clock::time_point at =
+        arrival ? Clock::time_point(std::chrono::nanoseconds(arrival)) : Clock::now();
+    const double time = std::max(0.0, std::chrono::duration<double>(at - start_).count());
     std::lock_guard lock(mutex_);
     for (const auto& message : messages) {
       if (message && filter_.passes(*message)) printLine(source, *message, time);
@@ -128,7 +133,8 @@ CLI::App* MonitorCommand::add(CLI::App& program) {
                     "data2 (or sysex), hex (with --hex), text");
   command->add_flag("--time", time_,
                     "Start each line with the time the message arrived, in seconds since the "
-                    "monitor started (to the microsecond)");
+                    "monitor started (to the microsecond): on JACK the time JACK gives its "
+                    "event, elsewhere the time the monitor received it");
   command->add_flag("--hex", hex_,
                     "Show the bytes of each message in hex, as decode reads them, after its value");
   command
@@ -164,9 +170,8 @@ int MonitorCommand::run(ProgramContext& context) {
   if (!services) return 1;
   MessagePrinter printer(context.out(), context.err(), {json_, time_, hex_}, std::move(filter));
   SourceFollower follower(
-      *services, [&printer](const std::string& source, const OrvMIDIMessageList& messages) {
-        printer.print(source, messages);
-      });
+      *services, [&printer](const std::string& source, const OrvMIDIMessageList& messages,
+                            uint64_t arrival) { printer.print(source, messages, arrival); });
   std::string reason;
   if (!follower.open(&reason)) {
     context.err() << "wexmidi monitor: " << reason << "\n";

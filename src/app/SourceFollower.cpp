@@ -2,6 +2,7 @@
 
 #include "midi/OrvMIDIReadProc.h"
 #include "midi/OrvMIDISysexStateTarget.h"
+#include "services/MIDIPacketListBuffer.h"
 #include "services/MIDIServices.h"
 
 namespace wex {
@@ -9,16 +10,64 @@ namespace wex {
 // One source's parser state, and its name for the lines printed.
 class SourceFollower::Listener : public OrvMIDISysexStateTarget {
  public:
-  Listener(SourceFollower& follower, std::string name)
-      : follower_(follower), name_(std::move(name)) {}
+  Listener(SourceFollower& follower, std::string name, bool arrivalTimes)
+      : follower_(follower), name_(std::move(name)), arrivalTimes_(arrivalTimes) {}
   void receivedMIDI(const OrvMIDIMessageList& messages) override {
-    follower_.onMessages_(name_, messages);
+    follower_.onMessages_(name_, messages, arrival_);
   }
   const std::string& name() const { return name_; }
 
+  // Parses the list; where packets carry arrival times, each run of packets
+  // that arrived together is parsed on its own, so that its messages get
+  // their time.
+  void read(const MIDIPacketList* list) {
+    if (!arrivalTimes_ || sameTime(list)) {
+      myMIDIReadProc(list, static_cast<OrvMIDIReadTarget*>(this), nullptr);
+      return;
+    }
+    MIDIPacketIterator packets(list);
+    MIDIPacketView packet;
+    run_.clear();
+    while (packets.next(packet)) {
+      if (run_.packetCount() > 0 && packet.timeStamp != arrival_) parseRun();
+      const ByteCount needed = kMIDIPacketListHeaderSize + kMIDIPacketHeaderSize + packet.length;
+      if (run_.capacity() < needed) {
+        parseRun();
+        run_ = MIDIPacketListBuffer(needed);
+      }
+      if (!run_.addPacket(packet.data, packet.length, packet.timeStamp)) {
+        parseRun();
+        run_.addPacket(packet.data, packet.length, packet.timeStamp);
+      }
+      arrival_ = packet.timeStamp;
+    }
+    parseRun();
+  }
+
  private:
+  // Whether every packet arrived at one time, which then stands for all.
+  bool sameTime(const MIDIPacketList* list) {
+    MIDIPacketIterator packets(list);
+    MIDIPacketView packet;
+    bool first = true;
+    while (packets.next(packet)) {
+      if (!first && packet.timeStamp != arrival_) return false;
+      arrival_ = packet.timeStamp;
+      first = false;
+    }
+    return true;
+  }
+  void parseRun() {
+    if (run_.packetCount() == 0) return;
+    myMIDIReadProc(run_.list(), static_cast<OrvMIDIReadTarget*>(this), nullptr);
+    run_.clear();
+  }
+
   SourceFollower& follower_;
   const std::string name_;
+  const bool arrivalTimes_;
+  uint64_t arrival_ = 0;
+  MIDIPacketListBuffer run_{1024};
 };
 
 SourceFollower::SourceFollower(MIDIServices& services, MessageHandler onMessages)
@@ -91,7 +140,7 @@ void SourceFollower::update() {
 }
 
 void SourceFollower::connect(MIDIEndpointRef source, const std::string& name) {
-  auto listener = std::make_unique<Listener>(*this, name);
+  auto listener = std::make_unique<Listener>(*this, name, services_.stampsArrivalTimes());
   // The connection's own pointer tells the read callback whose bytes came.
   if (services_.MIDIPortConnectSource(port_, source, listener.get()) != noErr) return;
   listeners_[source] = std::move(listener);
@@ -104,8 +153,7 @@ std::string SourceFollower::nameOf(MIDIEndpointRef source) {
 }
 
 void SourceFollower::readProc(const MIDIPacketList* list, void* /*refCon*/, void* connRefCon) {
-  auto* target = static_cast<OrvMIDIReadTarget*>(static_cast<Listener*>(connRefCon));
-  if (target) myMIDIReadProc(list, target, nullptr);
+  if (auto* listener = static_cast<Listener*>(connRefCon)) listener->read(list);
 }
 
 void SourceFollower::notifyProc(const MIDINotification* message, void* refCon) {

@@ -22,9 +22,11 @@ class MIDIServices;
 // and go while it runs.
 class SourceFollower {
  public:
-  // On the services' reading thread: the source's name and its messages.
-  using MessageHandler =
-      std::function<void(const std::string& source, const OrvMIDIMessageList& messages)>;
+  // On the services' reading thread: the source's name, its messages and
+  // when they arrived (nanoseconds of std::chrono::steady_clock; 0 when the
+  // services do not say).
+  using MessageHandler = std::function<void(const std::string& source,
+                                            const OrvMIDIMessageList& messages, uint64_t arrival)>;
   // On the thread calling update(): "NAME" came (true) or went (false).
   using ChangeHandler = std::function<void(const std::string& source, bool came)>;
 

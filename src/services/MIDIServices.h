@@ -102,6 +102,11 @@ class MIDIServices {
   // Blocks until everything sent so far has been delivered (or has left the
   // process), or until the timeout passes; false on timeout.
   virtual bool waitUntilDelivered(double timeoutSeconds) = 0;
+
+  // Whether the packets handed to read callbacks carry the time each one
+  // arrived, in nanoseconds of std::chrono::steady_clock. Otherwise their
+  // time stamps are whatever the sender wrote.
+  virtual bool stampsArrivalTimes() const { return false; }
 };
 
 // The process-wide current MIDI services. The program installs the backend it

@@ -24,6 +24,12 @@ TEST(MessageFormat, PrintsWhatTheMessageItselfDescribesForEveryStatus) {
         EXPECT_EQ(value, written.isString()
                              ? written.asString()
                              : std::to_string(static_cast<uint64_t>(written.toDouble())));
+        char plain[MessageFormat::kMaxPlainLength];
+        if (char* end = MessageFormat::writePlain(plain, *message)) {
+          EXPECT_EQ(std::string(plain, static_cast<size_t>(end - plain)), value + "\t" + text);
+        } else {
+          EXPECT_TRUE(type == 0xF0 || !message->lengthyDescription()) << status;
+        }
       }
     }
   }
@@ -35,6 +41,19 @@ TEST(MessageFormat, PrintsWhatTheMessageItselfDescribesForEveryStatus) {
   EXPECT_EQ(text, *sysex->lengthyDescription());
   EXPECT_EQ(value, MessageValue::write(*sysex).asString());
   EXPECT_EQ(hex, "F0 7E 00 7F F7");
+  for (const auto& bytes : {std::vector<int32_t>{}, std::vector<int32_t>{5},
+                            std::vector<int32_t>{126, 0, 127, 100, 9, 10}}) {
+    auto message = OrvMIDIMessage::createWithSysexArray(&bytes);
+    if (!message) continue;  // an empty list makes no message
+    std::string line;
+    MessageFormat::appendValue(line, *message);
+    line += '\t';
+    MessageFormat::appendText(line, *message);
+    std::string written(MessageFormat::maxSysexLength(*message), '\0');
+    char* end = MessageFormat::writeSysex(written.data(), *message);
+    ASSERT_NE(end, nullptr);
+    EXPECT_EQ(written.substr(0, static_cast<size_t>(end - written.data())), line);
+  }
 }
 
 }  // namespace

@@ -69,26 +69,26 @@ void writeMidiFile(const std::string& path, const std::vector<MidiFilePlayer::Ev
 // channel 1 that the example's distributors leave alone.
 std::vector<MidiFilePlayer::Event> demoSong() {
   return {
-      {0.000, {0xB0, 7, 100}},
-      {0.000, {0xB0, 74, 20}},
-      {0.125, {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}},
-      {0.250, {0x90, 60, 100}},
-      {0.500, {0xB0, 74, 40}},
-      {0.750, {0xB0, 74, 60}},
-      {1.000, {0x90, 64, 90}},
-      {1.000, {0xB0, 74, 80}},
-      {1.250, {0xB0, 74, 100}},
-      {1.250, {0x91, 48, 100}},
-      {1.500, {0x90, 67, 80}},
-      {1.500, {0xB0, 74, 120}},
-      {2.000, {0x80, 60, 64}},
-      {2.000, {0x80, 64, 64}},
-      {2.000, {0x80, 67, 64}},
-      {2.125, {0x81, 48, 0}},
-      {2.250, {0xB0, 1, 64}},
-      {2.500, {0x90, 72, 110}},
-      {3.000, {0x80, 72, 40}},
-      {3.000, {0xB0, 1, 0}},
+      {0.000, {0xB0, 7, 100}},  // control change channel 1 controller 7 value 100
+      {0.000, {0xB0, 74, 20}},  // control change channel 1 controller 74 value 20
+      {0.125, {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}},  // sysex: identity request
+      {0.250, {0x90, 60, 100}},                       // note on channel 1 C4 velocity 100
+      {0.500, {0xB0, 74, 40}},   // control change channel 1 controller 74 value 40
+      {0.750, {0xB0, 74, 60}},   // control change channel 1 controller 74 value 60
+      {1.000, {0x90, 64, 90}},   // note on channel 1 E4 velocity 90
+      {1.000, {0xB0, 74, 80}},   // control change channel 1 controller 74 value 80
+      {1.250, {0xB0, 74, 100}},  // control change channel 1 controller 74 value 100
+      {1.250, {0x91, 48, 100}},  // note on channel 2 C3 velocity 100
+      {1.500, {0x90, 67, 80}},   // note on channel 1 G4 velocity 80
+      {1.500, {0xB0, 74, 120}},  // control change channel 1 controller 74 value 120
+      {2.000, {0x80, 60, 64}},   // note off channel 1 C4 velocity 64
+      {2.000, {0x80, 64, 64}},   // note off channel 1 E4 velocity 64
+      {2.000, {0x80, 67, 64}},   // note off channel 1 G4 velocity 64
+      {2.125, {0x81, 48, 0}},    // note off channel 2 C3 velocity 0
+      {2.250, {0xB0, 1, 64}},    // control change channel 1 controller 1 value 64
+      {2.500, {0x90, 72, 110}},  // note on channel 1 C5 velocity 110
+      {3.000, {0x80, 72, 40}},   // note off channel 1 C5 velocity 40
+      {3.000, {0xB0, 1, 0}},     // control change channel 1 controller 1 value 0
   };
 }
 

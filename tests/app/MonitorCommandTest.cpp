@@ -91,8 +91,8 @@ ProgramRun monitorWhile(std::vector<std::string> args,
   return run;
 }
 
-const Bytes kNoteOn = {0x90, 0x3C, 0x64};
-const Bytes kIdentityRequest = {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7};
+const Bytes kNoteOn = {0x90, 0x3C, 0x64};  // note on channel 1 C4 velocity 100
+const Bytes kIdentityRequest = {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7};  // sysex: identity request
 
 TEST(Monitor, PrintsEachMessageWithItsSourceAsDecodeDoes) {
   const ProgramRun run = monitorWhile({"--for", "1"}, [](Peer& peer, SharedTextBuffer&) {

@@ -43,6 +43,8 @@ MIDIPacketListBuffer listOf(const Bytes& bytes) {
 struct Reception {
   std::mutex mutex;
   Bytes bytes;
+  std::vector<MIDITimeStamp> stamps;    // of each packet
+  std::vector<MIDITimeStamp> calledAt;  // steady clock, for each stamp
   std::atomic<int> inside{0};
   std::atomic<bool> overlapped{false};
   std::atomic<bool> realtime{false};
@@ -57,8 +59,12 @@ struct Reception {
       std::lock_guard lock(self->mutex);
       MIDIPacketIterator packets(list);
       MIDIPacketView packet;
+      const auto now = std::chrono::steady_clock::now().time_since_epoch();
       while (packets.next(packet)) {
         self->bytes.insert(self->bytes.end(), packet.data, packet.data + packet.length);
+        self->stamps.push_back(packet.timeStamp);
+        self->calledAt.push_back(static_cast<MIDITimeStamp>(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
       }
     }
     std::this_thread::yield();
@@ -348,6 +354,7 @@ TEST_P(MIDIServicesConformance, ListsArriveInOrderOneCallAtATimeOffTheRealtimeTh
 
   constexpr int kLists = 300;
   constexpr int kPerList = 4;
+  const auto sentFrom = std::chrono::steady_clock::now().time_since_epoch();
   for (int i = 0; i < kLists; ++i) {
     const auto list = listOf(countingMessages(i * kPerList, kPerList));
     ASSERT_EQ(s.MIDISend(out, destination, list.list()), noErr);
@@ -360,6 +367,21 @@ TEST_P(MIDIServicesConformance, ListsArriveInOrderOneCallAtATimeOffTheRealtimeTh
     EXPECT_EQ(reception->received(), expected);
     EXPECT_FALSE(reception->overlapped.load());
     EXPECT_FALSE(reception->realtime.load());
+    if (!s.stampsArrivalTimes()) continue;
+    // Arrival times: in order, and within a cycle or so of the sending and
+    // of the callback (a JACK event's time is where its frame falls in the
+    // cycle, which may end after the callback).
+    std::lock_guard lock(reception->mutex);
+    const auto earliest = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                              sentFrom - std::chrono::milliseconds(50))
+                              .count();
+    for (size_t i = 0; i < reception->stamps.size(); ++i) {
+      EXPECT_GE(reception->stamps[i], static_cast<MIDITimeStamp>(earliest));
+      EXPECT_LE(reception->stamps[i], reception->calledAt[i] + 50'000'000);
+      if (i > 0) {
+        EXPECT_GE(reception->stamps[i], reception->stamps[i - 1]);
+      }
+    }
   }
 }
 

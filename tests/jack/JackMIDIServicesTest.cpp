@@ -159,7 +159,7 @@ TEST_F(JackServicesTest, MessagesSentToJackMidiDumpArriveByteForByte) {
   const MIDIPortRef port = makeOutputPort(makeClient());
   // The port is there a moment before jack_midi_dump runs, and what comes in
   // between is lost: knock (active sensing) until it answers.
-  const Bytes knock{0xFE};
+  const Bytes knock{0xFE};  // active sensing
   MIDIPacketListBuffer knockList;
   knockList.addPacket(knock);
   ASSERT_TRUE(waitUntil(
@@ -169,21 +169,21 @@ TEST_F(JackServicesTest, MessagesSentToJackMidiDumpArriveByteForByte) {
       },
       kJackWait));
 
-  const std::vector<Bytes> shortMessages{{0x91, 0x3C, 0x64},
-                                         {0x81, 0x3C, 0x00},
-                                         {0x97, 0x40, 0x00},
+  const std::vector<Bytes> shortMessages{{0x91, 0x3C, 0x64},  // note on channel 2 C4 velocity 100
+                                         {0x81, 0x3C, 0x00},  // note off channel 2 C4 velocity 0
+                                         {0x97, 0x40, 0x00},  // note on channel 8 E4 velocity 0
                                          {0xB2, 0x07, 0x7F},
-                                         {0xC3, 0x05},
-                                         {0xD4, 0x33},
-                                         {0xE5, 0x00, 0x40},
-                                         {0xA6, 0x3C, 0x10},
-                                         {0xF2, 0x10, 0x20},
-                                         {0xF3, 0x05},
-                                         {0xF6},
-                                         {0xF8},
-                                         {0xFA},
-                                         {0xFC},
-                                         {0xFF}};
+                                         {0xC3, 0x05},        // program change channel 4 program 5
+                                         {0xD4, 0x33},        // channel pressure channel 5 value 51
+                                         {0xE5, 0x00, 0x40},  // pitch bend channel 6 8192 (centre)
+                                         {0xA6, 0x3C, 0x10},  // poly pressure channel 7 C4 value 16
+                                         {0xF2, 0x10, 0x20},  // song position 4112
+                                         {0xF3, 0x05},        // song select 5
+                                         {0xF6},              // tune request
+                                         {0xF8},              // clock
+                                         {0xFA},              // start
+                                         {0xFC},              // stop
+                                         {0xFF}};             // system reset
   MIDIPacketListBuffer list;
   for (const Bytes& message : shortMessages) ASSERT_TRUE(list.add(message.data(), message.size()));
   ASSERT_EQ(services_->MIDISend(port, destination, list.list()), noErr);
@@ -280,7 +280,7 @@ TEST_F(JackServicesTest, OwnVirtualEndpointsAreListedButConnectionPortsAreNot) {
   ASSERT_EQ(services_->MIDIPortConnectSource(in, virtualSource, nullptr), noErr);
   const MIDIPortRef out = makeOutputPort(client);
   MIDIPacketListBuffer list;
-  const Bytes note{0x92, 0x40, 0x7F};
+  const Bytes note{0x92, 0x40, 0x7F};  // note on channel 3 E4 velocity 127
   list.addPacket(note);
   ASSERT_EQ(services_->MIDISend(out, virtualDestination, list.list()), noErr);
 
@@ -318,10 +318,10 @@ TEST_F(JackServicesTest,
 
   MIDIPacketListBuffer published;
   published.add(Bytes{0xB0, 0x01, 0x02}.data(), 3);
-  published.add(Bytes{0xF8}.data(), 1);
+  published.add(Bytes{0xF8}.data(), 1);  // clock
   ASSERT_EQ(services_->MIDIReceived(virtualSource, published.list()), noErr);
   MIDIPacketListBuffer sent;
-  sent.addPacket(Bytes{0x9F, 0x10, 0x20});
+  sent.addPacket(Bytes{0x9F, 0x10, 0x20});  // note on channel 16 E0 velocity 32
   ASSERT_EQ(services_->MIDISend(makeOutputPort(client), virtualDestination, sent.list()), noErr);
 
   EXPECT_TRUE(services_->waitUntilDelivered(5));
@@ -460,7 +460,7 @@ TEST_F(JackServicesTest, ADestinationWhoseClientComesBackBetweenTwoListingsIsCon
   ASSERT_NE(destination, 0u);
   const MIDIPortRef port = makeOutputPort(makeClient());
   MIDIPacketListBuffer list;
-  list.addPacket(Bytes{0x90, 0x3C, 0x64});
+  list.addPacket(Bytes{0x90, 0x3C, 0x64});  // note on channel 1 C4 velocity 100
   ASSERT_EQ(services_->MIDISend(port, destination, list.list()), noErr);
   ASSERT_TRUE(waitUntil([&] { return !recorder->events().empty(); }, kJackWait));
 
@@ -497,7 +497,7 @@ TEST_F(JackServicesTest, DisposingOfAClientWaitsForItsRunningReadCallback) {
                                              &destination),
             noErr);
   MIDIPacketListBuffer list;
-  list.addPacket(Bytes{0xF8});
+  list.addPacket(Bytes{0xF8});  // clock
   ASSERT_EQ(services_->MIDISend(makeOutputPort(makeClient()), destination, list.list()), noErr);
   ASSERT_TRUE(waitUntil([&] { return held.entered.load(); }, kJackWait));
 

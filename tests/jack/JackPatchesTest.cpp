@@ -263,7 +263,7 @@ TEST_F(JackPatchesTest, ADestinationSwitchedOffInTheSendersPanelReceivesNothingW
   driver_->setEnabled(kSender, offName + ":input", false);
   const Bytes sysex = sysexOfLength(300);
   driver_->send({messageNumber(0x92, 0x40, 0x7F), sysexString(sysex)});
-  const std::vector<Bytes> sent{{0x92, 0x40, 0x7F}, sysex};
+  const std::vector<Bytes> sent{{0x92, 0x40, 0x7F}, sysex};  // note on channel 3 E4 velocity 127
   ASSERT_TRUE(waitUntil([&] { return afterKnocks(on->output()) == sent; }, kJackWait))
       << on->output();
 
@@ -312,7 +312,7 @@ TEST(JackPatchesServerRestart, MIDIFlowsThroughThePatchesAgainAfterTheServerIsKi
     driver.addSender();
     driver.start();
     // Sent at every evaluation, for as long as the test runs.
-    const Bytes note{0x95, 0x30, 0x31};
+    const Bytes note{0x95, 0x30, 0x31};  // note on channel 6 C3 velocity 49
     driver.send({messageNumber(0x95, 0x30, 0x31)}, true);
     EXPECT_TRUE(waitUntil([&] { return driver.receivedCount() > 0; }, kJackWait));
     EXPECT_TRUE(waitUntil([&] { return wasDumped(dump->output(), note); }, kJackWait))

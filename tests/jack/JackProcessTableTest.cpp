@@ -51,7 +51,7 @@ TEST(JackProcessTable, AnOutputRingIsLeftAloneWhileItsHoldLastsAndEmptiedOnceItE
     table.publish(std::move(contents));
     ASSERT_TRUE(client.activate());
 
-    const std::array<Byte, 3> note{0x90, 0x3C, 0x64};
+    const std::array<Byte, 3> note{0x90, 0x3C, 0x64};  // note on channel 1 C4 velocity 100
     ASSERT_TRUE(ring.writeFrame(note.data(), note.size()));
     ASSERT_TRUE(waitForCycles(table, 4));
     EXPECT_EQ(ring.nextFrameLength(), 3u);

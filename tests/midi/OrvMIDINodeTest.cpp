@@ -193,26 +193,26 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         WireCase{"NoteOn",
                  [] { return OrvMIDIMessage::createFromVals(0x90, 1, 60, 100); },
-                 {0x91, 0x3C, 0x64}},
+                 {0x91, 0x3C, 0x64}},  // note on channel 2 C4 velocity 100
         WireCase{"ProgramChange",
                  [] { return OrvMIDIMessage::createFromVals(0xC0, 1, 5, 0); },
-                 {0xC1, 0x05}},
+                 {0xC1, 0x05}},  // program change channel 2 program 5
         WireCase{"ChannelPressure",
                  [] { return OrvMIDIMessage::createFromVals(0xD0, 2, 9, 0); },
-                 {0xD2, 0x09}},
+                 {0xD2, 0x09}},  // channel pressure channel 3 value 9
         WireCase{"ParsedClock", [] { return OrvMIDIMessage::createWithType(0xF8, 0); }, {0xF8}},
         WireCase{"SongPosition",
                  [] { return OrvMIDIMessage::createFromVals(0xF2, 0, 0, 0x40); },
-                 {0xF2, 0x00, 0x40}},
+                 {0xF2, 0x00, 0x40}},  // song position 8192
         WireCase{
             "Sysex",
             [] {
               return OrvMIDIMessage::createWithSysexArray(std::vector<int32_t>{126, 127, 6, 1});
             },
-            {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}},
+            {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}},  // sysex: identity request
         WireCase{"SysexTypeWithoutList",
                  [] { return OrvMIDIMessage::createFromVals(0xF0, 0, 0, 0); },
-                 {0xF0, 0xF7}}),
+                 {0xF0, 0xF7}}),  // empty sysex
     [](const auto& info) { return std::string(info.param.testName); });
 
 class NodeSending : public EmbeddedServicesFixture {
@@ -254,7 +254,7 @@ TEST_F(NodeSending, AfterAFailedAddTheNextCallSendsOnlyItsOwnMessage) {
   EXPECT_EQ(log.lines(), Lines{"\terr adding new sysex packet"});
   node->sendMsg(noteOff);
   ASSERT_EQ(packets().size(), 1u);
-  EXPECT_EQ(packets()[0].bytes, (Bytes{0x80, 60, 0}));
+  EXPECT_EQ(packets()[0].bytes, (Bytes{0x80, 60, 0}));  // note off channel 1 C4 velocity 0
 }
 
 TEST_F(NodeSending, ShortMessagesThatDoNotFitAreRefusedWithTheirLogLine) {
@@ -270,7 +270,7 @@ TEST_F(NodeSending, AfterAFailedSendTheNextCallSendsOnlyItsOwnMessage) {
   EXPECT_EQ(log.lines(), Lines{"\t\terr -7 at MIDISend A"});
   node->sendMsg(noteOff);
   ASSERT_EQ(packets().size(), 1u);
-  EXPECT_EQ(packets()[0].bytes, (Bytes{0x80, 60, 0}));
+  EXPECT_EQ(packets()[0].bytes, (Bytes{0x80, 60, 0}));  // note off channel 1 C4 velocity 0
 }
 
 TEST_F(NodeSending, TwoCallsInARowEachSendOnlyTheirOwnMessage) {
@@ -285,8 +285,8 @@ TEST_F(NodeSending, SendMsgsPutsANoteAndAFramedSysexIntoOnePacketList) {
   EXPECT_EQ(lists(), 1u);
   const auto sent = packets();
   ASSERT_EQ(sent.size(), 2u);
-  EXPECT_EQ(sent[0].bytes, (Bytes{0x90, 60, 100}));
-  EXPECT_EQ(sent[1].bytes, (Bytes{0xF0, 1, 2, 0xF7}));
+  EXPECT_EQ(sent[0].bytes, (Bytes{0x90, 60, 100}));     // note on channel 1 C4 velocity 100
+  EXPECT_EQ(sent[1].bytes, (Bytes{0xF0, 1, 2, 0xF7}));  // sysex of 2 data bytes
 }
 
 TEST_F(NodeSending, DisabledNodesReceiversNullsAndEmptyListsSendNothingAndLogNothing) {
@@ -409,7 +409,7 @@ TEST_F(NodeReceiving, DisabledNodeParsesAndKeepsItsSysexStateButDeliversNothing)
   EXPECT_TRUE(delegate.lists().empty());
 
   node->setEnabled(true);
-  feed({0xF0, 0x01, 0xF7});
+  feed({0xF0, 0x01, 0xF7});  // sysex of 1 data byte
   EXPECT_EQ(delegate.wireMessages(), (std::vector<Bytes>{{0xF0, 0x01, 0xF7}}));
 }
 
@@ -434,7 +434,7 @@ TEST_F(NodeReceiving, DelegateThatOnlyCaresForSetupChangesGetsNoMessagesAndNoErr
     void setupChanged() override { ++changes; }
   } setupOnly;
   node->setDelegate(&setupOnly);
-  feed({0x90, 0x3C, 0x64});
+  feed({0x90, 0x3C, 0x64});  // note on channel 1 C4 velocity 100
   const MIDINotification setupChanged{kMIDIMsgSetupChanged, sizeof(MIDINotification)};
   myMIDINotificationProc(&setupChanged, node.get());
   EXPECT_EQ(setupOnly.changes, 1);

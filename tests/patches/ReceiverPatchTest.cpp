@@ -49,8 +49,8 @@ class ReceiverPatchTest : public PatchCompositionFixture {
 TEST_F(ReceiverPatchTest, OutputsWhatArrivedOldestFirstThenAnEmptyStructureOnceThenNothing) {
   const auto keys = services->createDeviceSource("Keys");
   addReceiver();
-  feed(keys, {0x90, 0x3C, 0x64});
-  feed(keys, {0xB3, 0x07, 0x7F});
+  feed(keys, {0x90, 0x3C, 0x64});  // note on channel 1 C4 velocity 100
+  feed(keys, {0xB3, 0x07, 0x7F});  // control change channel 4 controller 7 value 127
   tick();
   EXPECT_EQ(messages(), (Texts{"9452644", "11732863"}));
   tick();
@@ -79,9 +79,9 @@ TEST_F(ReceiverPatchTest, MessagesOfSeveralSourcesAreOutputInArrivalOrder) {
   const auto keys = services->createDeviceSource("Keys");
   const auto pads = services->createDeviceSource("Pads");
   addReceiver();
-  feed(pads, {0x99, 0x24, 0x40});
-  feed(keys, {0x90, 0x3C, 0x64});
-  feed(pads, {0x89, 0x24, 0x00});
+  feed(pads, {0x99, 0x24, 0x40});  // note on channel 10 C2 velocity 64
+  feed(keys, {0x90, 0x3C, 0x64});  // note on channel 1 C4 velocity 100
+  feed(pads, {0x89, 0x24, 0x00});  // note off channel 10 C2 velocity 0
   tick();
   EXPECT_EQ(messages(), (Texts{"10036288", "9452644", "8987648"}));
 }
@@ -96,13 +96,13 @@ TEST_F(ReceiverPatchTest, SourceSwitchedOffInThePanelIsNotHeardUntilSwitchedOnAg
   edit(panel, "enabled", 1, Value::index(0));
   EXPECT_EQ(cell(panel, "enabled", 1), Value::index(0));
 
-  feed(pads, {0x99, 0x24, 0x40});
-  feed(keys, {0x90, 0x3C, 0x64});
+  feed(pads, {0x99, 0x24, 0x40});  // note on channel 10 C2 velocity 64
+  feed(keys, {0x90, 0x3C, 0x64});  // note on channel 1 C4 velocity 100
   tick();
   EXPECT_EQ(messages(), Texts{"9452644"});
 
   edit(panel, "enabled", 1, Value::index(1));
-  feed(pads, {0x89, 0x24, 0x00});
+  feed(pads, {0x89, 0x24, 0x00});  // note off channel 10 C2 velocity 0
   tick();
   EXPECT_EQ(messages(), Texts{"8987648"});
 }
@@ -135,7 +135,7 @@ TEST_F(ReceiverPatchTest, SourceNamedPooIsNeitherListedNorHeard) {
   auto& panel = openPanel();
   ASSERT_EQ(rows(panel), 1u);
   EXPECT_EQ(cell(panel, "name", 0), text("Keys"));
-  feed(poo, {0x90, 0x3C, 0x64});
+  feed(poo, {0x90, 0x3C, 0x64});  // note on channel 1 C4 velocity 100
   tick();
   EXPECT_EQ(assignments("rx", "outputMessages"), 0u);
 }
@@ -144,12 +144,12 @@ TEST_F(ReceiverPatchTest, SourceConnectedLaterIsHeardOnlyAfterThePanelIsOpened) 
   addReceiver();
   const auto late = services->createDeviceSource("Late Keys");
   ASSERT_TRUE(services->waitUntilNotified(10));
-  feed(late, {0x90, 0x3C, 0x64});
+  feed(late, {0x90, 0x3C, 0x64});  // note on channel 1 C4 velocity 100
   tick();
   EXPECT_EQ(assignments("rx", "outputMessages"), 0u);
 
   openPanel();
-  feed(late, {0x90, 0x3C, 0x64});
+  feed(late, {0x90, 0x3C, 0x64});  // note on channel 1 C4 velocity 100
   tick();
   EXPECT_EQ(messages(), Texts{"9452644"});
 }
@@ -159,7 +159,7 @@ TEST_F(ReceiverPatchTest, SourceThatDisappearedLeavesTheListWhenThePanelIsOpened
   const auto pads = services->createDeviceSource("Pads");
   addReceiver();
   ASSERT_EQ(services->removeDevice(keys), noErr);
-  feed(pads, {0x99, 0x24, 0x40});
+  feed(pads, {0x99, 0x24, 0x40});  // note on channel 10 C2 velocity 64
   tick();
   EXPECT_EQ(messages(), Texts{"10036288"});
   auto& panel = openPanel();
@@ -195,7 +195,7 @@ TEST_F(ReceiverPatchTest, ArrivingMessagesAskTheHostForAnEvaluationAtOnce) {
   // One tick at the start, the next a thousand seconds later unless asked.
   composition->start(0.001);
   while (composition->tickCount() == 0) std::this_thread::yield();
-  feed(keys, {0x90, 0x3C, 0x64});
+  feed(keys, {0x90, 0x3C, 0x64});  // note on channel 1 C4 velocity 100
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (assignments("rx", "outputMessages") == 0 && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));

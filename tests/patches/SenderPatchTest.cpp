@@ -80,7 +80,7 @@ INSTANTIATE_TEST_SUITE_P(
                     KeyedCase{"KeyThatIsNoPosition", {{"a", Value::number(9452644)}}, {}},
                     KeyedCase{"GapEndsBeforeTheLastKey",
                               {{"0", Value::number(9452644)}, {"2", Value::number(11732863)}},
-                              {0x90, 0x3C, 0x64}},
+                              {0x90, 0x3C, 0x64}},  // note on channel 1 C4 velocity 100
                     KeyedCase{"LeadingZeroIsNoPosition",
                               {{"00", Value::number(9452644)}, {"1", Value::number(11732863)}},
                               {0xB3, 0x07, 0x7F}}),
@@ -89,11 +89,11 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(SenderPatchTest, SendsAnUnchangedStructureAgainOnlyWhileResendIsOn) {
   addSender();
   const Value messages = list({number(9452644)});
-  EXPECT_EQ(send(messages), (Bytes{0x90, 0x3C, 0x64}));
+  EXPECT_EQ(send(messages), (Bytes{0x90, 0x3C, 0x64}));  // note on channel 1 C4 velocity 100
   EXPECT_EQ(send(messages), Bytes{});
   set("tx", "inputResend", Value::boolean(true));
-  EXPECT_EQ(send(messages), (Bytes{0x90, 0x3C, 0x64}));
-  EXPECT_EQ(send(messages), (Bytes{0x90, 0x3C, 0x64}));
+  EXPECT_EQ(send(messages), (Bytes{0x90, 0x3C, 0x64}));  // note on channel 1 C4 velocity 100
+  EXPECT_EQ(send(messages), (Bytes{0x90, 0x3C, 0x64}));  // note on channel 1 C4 velocity 100
 }
 
 TEST_F(SenderPatchTest, DestinationSwitchedOffInThePanelReceivesNothing) {

@@ -172,7 +172,7 @@ TEST_F(EmbeddedMIDIServicesTest, DisconnectedPortGetsNothingMore) {
   ASSERT_EQ(services.MIDIPortConnectSource(port, device, nullptr), noErr);
   ASSERT_EQ(services.MIDIPortDisconnectSource(port, device), noErr);
   EXPECT_EQ(services.MIDIPortDisconnectSource(port, device), kMIDINoConnection);
-  services.feedSourceBytes(device, {0xF8});
+  services.feedSourceBytes(device, {0xF8});  // clock
   ASSERT_TRUE(services.waitUntilDelivered(10));
   EXPECT_TRUE(inbox.received().empty());
 }
@@ -183,7 +183,7 @@ TEST_F(EmbeddedMIDIServicesTest, WhatIsSentToTheLoopbackDestinationComesOutOfIts
   ASSERT_EQ(services.MIDIPortConnectSource(makeInputPort(client, inbox), services.loopbackSource(),
                                            nullptr),
             noErr);
-  auto list = listOf({0xB0, 7, 99});
+  auto list = listOf({0xB0, 7, 99});  // control change channel 1 controller 7 value 99
   ASSERT_EQ(services.MIDISend(makeOutputPort(client), services.loopbackDestination(), list.list()),
             noErr);
   ASSERT_TRUE(services.waitUntilDelivered(10));
@@ -193,10 +193,10 @@ TEST_F(EmbeddedMIDIServicesTest, WhatIsSentToTheLoopbackDestinationComesOutOfIts
 TEST_F(EmbeddedMIDIServicesTest, SentListIsCopiedSoLaterChangesOfTheCallersListDoNotArrive) {
   const MIDIEndpointRef device = services.createDeviceDestination("Synth");
   const MIDIPortRef out = makeOutputPort(makeClient());
-  auto list = listOf({0x90, 60, 100});
+  auto list = listOf({0x90, 60, 100});  // note on channel 1 C4 velocity 100
   ASSERT_EQ(services.MIDISend(out, device, list.list()), noErr);
   list.clear();
-  const Byte other[] = {0x80, 1, 2};
+  const Byte other[] = {0x80, 1, 2};  // note off channel 1 C#-1 velocity 2
   list.add(other, 3);
   ASSERT_TRUE(services.waitUntilDelivered(10));
   EXPECT_EQ(services.recording(device)->bytes(), (std::vector<Byte>{0x90, 60, 100}));
@@ -214,13 +214,13 @@ TEST_F(EmbeddedMIDIServicesTest, VirtualEndpointsCarryTrafficBothWays) {
       services.MIDIPortConnectSource(makeInputPort(makeClient(), fromSource), source, nullptr),
       noErr);
 
-  auto toList = listOf({0xC1, 5});
+  auto toList = listOf({0xC1, 5});  // program change channel 2 program 5
   ASSERT_EQ(services.MIDISend(makeOutputPort(makeClient()), destination, toList.list()), noErr);
-  auto fromList = listOf({0xFA});
+  auto fromList = listOf({0xFA});  // start
   ASSERT_EQ(services.MIDIReceived(source, fromList.list()), noErr);
   ASSERT_TRUE(services.waitUntilDelivered(10));
   EXPECT_EQ(atDestination.received(), (std::vector<std::vector<Byte>>{{0xC1, 5}}));
-  EXPECT_EQ(fromSource.received(), (std::vector<std::vector<Byte>>{{0xFA}}));
+  EXPECT_EQ(fromSource.received(), (std::vector<std::vector<Byte>>{{0xFA}}));  // start
 }
 
 TEST_F(EmbeddedMIDIServicesTest, WrongKindsOfObjectAreRefused) {
@@ -230,7 +230,7 @@ TEST_F(EmbeddedMIDIServicesTest, WrongKindsOfObjectAreRefused) {
   const MIDIPortRef out = makeOutputPort(client);
   const MIDIEndpointRef deviceSource = services.createDeviceSource("S");
   const MIDIEndpointRef deviceDest = services.createDeviceDestination("D");
-  auto list = listOf({0xF8});
+  auto list = listOf({0xF8});  // clock
   EXPECT_EQ(services.MIDISend(in, deviceDest, list.list()), kMIDIInvalidPort);
   EXPECT_EQ(services.MIDISend(out, deviceSource, list.list()), kMIDIWrongEndpointType);
   EXPECT_EQ(services.MIDIReceived(deviceSource, list.list()), kMIDINotPermitted);
@@ -292,7 +292,7 @@ TEST_F(EmbeddedMIDIServicesTest, ClientDisposeReturnsOnlyAfterItsRunningCallback
             noErr);
   const MIDIEndpointRef device = services.createDeviceSource("Keys");
   ASSERT_EQ(services.MIDIPortConnectSource(port, device, nullptr), noErr);
-  services.feedSourceBytes(device, {0xF8});
+  services.feedSourceBytes(device, {0xF8});  // clock
   services.feedSourceBytes(device, {0xF8});  // queued behind the first, dropped by the dispose
   while (!target.entered) std::this_thread::yield();
 
@@ -325,7 +325,7 @@ TEST_F(EmbeddedMIDIServicesTest, ClientDisposeInsideItsOwnCallbackDoesNotWaitFor
   ASSERT_EQ(services.MIDIDestinationCreate(self.client, "To", &SelfDisposer::readProc, &self,
                                            &destination),
             noErr);
-  auto list = listOf({0xF8});
+  auto list = listOf({0xF8});  // clock
   ASSERT_EQ(services.MIDISend(makeOutputPort(makeClient()), destination, list.list()), noErr);
   ASSERT_TRUE(services.waitUntilDelivered(10));
   EXPECT_EQ(self.status.load(), noErr);
@@ -354,7 +354,7 @@ TEST_F(EmbeddedMIDIServicesTest, ReadCallbacksOfOnePortNeverOverlapWhenSeveralTh
   for (int i = 0; i < 3; ++i) {
     senders.emplace_back([&] {
       const MIDIPortRef out = makeOutputPort(makeClient());
-      auto list = listOf({0xF8});
+      auto list = listOf({0xF8});  // clock
       for (int n = 0; n < 200; ++n) services.MIDISend(out, destination, list.list());
     });
   }
@@ -404,7 +404,7 @@ TEST_F(EmbeddedMIDIServicesTest, InjectedFaultsFailTheNextCallsOrEveryCallOfTheN
   EXPECT_EQ(services.MIDIOutputPortCreate(client, "out", &port), noErr);
 
   services.faults().failNext("MIDISend", -7, 2);
-  auto list = listOf({0xF8});
+  auto list = listOf({0xF8});  // clock
   const MIDIEndpointRef device = services.createDeviceDestination("D");
   EXPECT_EQ(services.MIDISend(port, device, list.list()), -7);
   EXPECT_EQ(services.MIDISend(port, device, list.list()), -7);
@@ -440,7 +440,7 @@ TEST(EmbeddedMIDIServicesLifetime, ServicesDestroyedWithTrafficAndClientsLeftSto
               noErr);
     MIDIPortRef out = 0;
     ASSERT_EQ(services.MIDIOutputPortCreate(client, "out", &out), noErr);
-    auto list = listOf({0xF8});
+    auto list = listOf({0xF8});  // clock
     for (int i = 0; i < 500; ++i) services.MIDISend(out, destination, list.list());
     services.createDeviceSource("Keys");
   }

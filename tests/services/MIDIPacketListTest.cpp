@@ -66,8 +66,8 @@ TEST_P(MIDIPacketListCases, AddsEventsAsExpectedIntoA1024ByteList) {
   EXPECT_EQ(MIDIPacketListCount(list), c.packets.size());
 }
 
-const Bytes kNote{0x90, 0x3C, 0x64};
-const Bytes kClock{0xF8};
+const Bytes kNote{0x90, 0x3C, 0x64};  // note on channel 1 C4 velocity 100
+const Bytes kClock{0xF8};             // clock
 
 Bytes withNote(Bytes bytes) {
   bytes.insert(bytes.end(), kNote.begin(), kNote.end());

@@ -81,6 +81,7 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   OSStatus MIDISend(MIDIPortRef port, MIDIEndpointRef dest, const MIDIPacketList* pktlist) override;
   OSStatus MIDIReceived(MIDIEndpointRef src, const MIDIPacketList* pktlist) override;
   bool waitUntilDelivered(double timeoutSeconds) override;
+  bool stampsArrivalTimes() const override { return true; }
 
   // Our JACK client's name, empty while the server is away.
   std::string jackClientName();

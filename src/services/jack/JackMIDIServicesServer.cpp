@@ -139,6 +139,7 @@ void JackMIDIServices::onPropertyChange(jack_uuid_t, const char*, jack_property_
 }
 
 bool JackMIDIServices::installCallbacksAndActivate(jack_client_t* jack) {
+  processTable_.setClient(jack);
   jack_set_process_callback(jack, &JackProcessTable::processCallback, &processTable_);
   jack_on_shutdown(jack, &onPlainShutdown, this);
   jack_on_info_shutdown(jack, &onShutdown, this);

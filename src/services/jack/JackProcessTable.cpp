@@ -3,6 +3,7 @@
 #include <jack/midiport.h>
 
 #include <algorithm>
+#include <cstring>
 
 namespace wex {
 
@@ -23,7 +24,8 @@ int JackProcessTable::process(jack_nframes_t nframes) {
   const Table* table = current_.load();
   if (table) {
     bool arrived = false;
-    for (const Input& input : table->inputs) moveInput(input, nframes, arrived);
+    const CycleTimes times = table->inputs.empty() ? CycleTimes{} : cycleTimes();
+    for (const Input& input : table->inputs) moveInput(input, nframes, times, arrived);
     const uint64_t completed = cycles_.load();
     for (const Output& output : table->outputs) moveOutput(output, nframes, completed);
     if (arrived) inputArrived_.notify();
@@ -34,7 +36,21 @@ int JackProcessTable::process(jack_nframes_t nframes) {
   return 0;
 }
 
-void JackProcessTable::moveInput(const Input& input, jack_nframes_t nframes, bool& arrived) {
+JackProcessTable::CycleTimes JackProcessTable::cycleTimes() const {
+  jack_client_t* client = client_.load(std::memory_order_relaxed);
+  jack_nframes_t firstFrame = 0;
+  CycleTimes times;
+  float periodUsecs = 0;
+  if (!client ||
+      jack_get_cycle_times(client, &firstFrame, &times.first, &times.next, &periodUsecs) != 0 ||
+      times.next < times.first) {
+    times.first = times.next = jack_get_time();
+  }
+  return times;
+}
+
+void JackProcessTable::moveInput(const Input& input, jack_nframes_t nframes, CycleTimes times,
+                                 bool& arrived) {
   void* buffer = jack_port_get_buffer(input.port, nframes);
   if (!buffer) return;
   // Events the server could not put in this buffer count as dropped too.
@@ -43,7 +59,13 @@ void JackProcessTable::moveInput(const Input& input, jack_nframes_t nframes, boo
   for (uint32_t i = 0; i < count; ++i) {
     jack_midi_event_t event;
     if (jack_midi_event_get(&event, buffer, i) != 0 || event.size == 0) continue;
-    if (input.ring->writeFrame(event.buffer, static_cast<uint32_t>(event.size))) {
+    // Placed within the cycle by its frame, as JACK maps frames to time.
+    const jack_time_t arrival = times.first + (times.next - times.first) * event.time /
+                                                  std::max<jack_nframes_t>(nframes, 1);
+    Byte head[kArrivalTimeSize];
+    std::memcpy(head, &arrival, sizeof head);
+    if (input.ring->writeFrame(head, sizeof head, event.buffer,
+                               static_cast<uint32_t>(event.size))) {
       arrived = true;
     } else {
       input.dropped->fetch_add(1, std::memory_order_relaxed);

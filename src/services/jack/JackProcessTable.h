@@ -51,6 +51,13 @@ class JackProcessTable {
 
   // The JACK process callback; `arg` is the table.
   static int processCallback(jack_nframes_t nframes, void* arg);
+  // The client whose cycles the callback runs, for their times; set before
+  // the callback is installed.
+  void setClient(jack_client_t* client) { client_.store(client); }
+
+  // Each input frame starts with the event's arrival time, microseconds of
+  // JACK's clock (jack_get_time), and goes on with the event's bytes.
+  static constexpr uint32_t kArrivalTimeSize = sizeof(jack_time_t);
 
   // Where the cycles stood when a table was replaced.
   struct Replaced {
@@ -81,13 +88,21 @@ class JackProcessTable {
     Replaced replaced;
   };
 
+  // When this cycle's first frame and the one after its last were due.
+  struct CycleTimes {
+    jack_time_t first = 0;
+    jack_time_t next = 0;
+  };
+
   int process(jack_nframes_t nframes);
-  void moveInput(const Input& input, jack_nframes_t nframes, bool& arrived);
+  CycleTimes cycleTimes() const;
+  void moveInput(const Input& input, jack_nframes_t nframes, CycleTimes times, bool& arrived);
   void moveOutput(const Output& output, jack_nframes_t nframes, uint64_t completedCycles);
   bool unused(Replaced replaced) const;
   void freeUnused();
 
   JackWakeSignal& inputArrived_;
+  std::atomic<jack_client_t*> client_{nullptr};
   std::atomic<Table*> current_{nullptr};
   std::atomic<bool> inCycle_{false};
   std::atomic<uint64_t> cycles_{0};

@@ -1,6 +1,10 @@
 #include "services/jack/JackReader.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "services/jack/JackProcessTable.h"
 
 #include "support/RealtimeThreads.h"
 
@@ -9,6 +13,7 @@ namespace wex {
 namespace {
 
 constexpr size_t kMaxPacketLength = 0xFFFF;
+// Room for a whole ring of events, each a packet of its own.
 constexpr ByteCount kPacketListCapacity = 4 + JackInputStream::kRingCapacity * 2;
 
 }  // namespace
@@ -17,7 +22,11 @@ JackReader::JackReader(JackWakeSignal& inputArrived, CallbackGate& gate, Streams
     : inputArrived_(inputArrived),
       gate_(gate),
       streams_(std::move(streams)),
-      packets_(kPacketListCapacity) {}
+      packets_(kPacketListCapacity) {
+  const auto now = std::chrono::steady_clock::now().time_since_epoch();
+  jackClockOffset_ = std::chrono::duration_cast<std::chrono::nanoseconds>(now).count() -
+                     static_cast<int64_t>(jack_get_time()) * 1000;
+}
 
 JackReader::~JackReader() {
   stop();
@@ -49,20 +58,30 @@ void JackReader::run() {
 }
 
 void JackReader::drain(JackInputStream& stream) {
+  constexpr uint32_t kHead = JackProcessTable::kArrivalTimeSize;
   packets_.clear();
   for (uint32_t length = stream.ring.nextFrameLength(); length != 0;
        length = stream.ring.nextFrameLength()) {
     frame_.resize(length);
     stream.ring.readFrame(frame_.data());
-    for (size_t offset = 0; offset < length; offset += kMaxPacketLength) {
+    if (length <= kHead) continue;
+    const MIDITimeStamp time = arrivalTime(frame_.data());
+    for (size_t offset = kHead; offset < length; offset += kMaxPacketLength) {
       const size_t chunk = std::min(kMaxPacketLength, length - offset);
-      if (!packets_.addPacket(frame_.data() + offset, chunk)) {
+      if (!packets_.addPacket(frame_.data() + offset, chunk, time)) {
         deliver(stream);
-        packets_.addPacket(frame_.data() + offset, chunk);
+        packets_.addPacket(frame_.data() + offset, chunk, time);
       }
     }
   }
   deliver(stream);
+}
+
+MIDITimeStamp JackReader::arrivalTime(const Byte* frame) const {
+  jack_time_t jackTime = 0;
+  std::memcpy(&jackTime, frame, sizeof jackTime);
+  const int64_t time = static_cast<int64_t>(jackTime) * 1000 + jackClockOffset_;
+  return time > 0 ? static_cast<MIDITimeStamp>(time) : 1;
 }
 
 void JackReader::deliver(JackInputStream& stream) {

@@ -18,7 +18,8 @@ namespace wex {
 // into packet lists and calls the read callbacks. There is one reader, so the
 // callbacks of one port never overlap; each JACK event becomes one packet, so
 // a sysex that JACK delivers in several events reaches the parser as
-// consecutive packets.
+// consecutive packets. Each packet's time stamp is its event's arrival time
+// in nanoseconds of std::chrono::steady_clock.
 class JackReader {
  public:
   using Streams = std::function<std::vector<std::shared_ptr<JackInputStream>>()>;
@@ -41,12 +42,17 @@ class JackReader {
   void run();
   void drain(JackInputStream& stream);
   void deliver(JackInputStream& stream);
+  // The arrival time of a frame of JACK's clock (microseconds) on ours.
+  MIDITimeStamp arrivalTime(const Byte* frame) const;
 
   JackWakeSignal& inputArrived_;
   CallbackGate& gate_;
   Streams streams_;
   MIDIPacketListBuffer packets_;
   std::vector<Byte> frame_;
+  // Our clock's nanoseconds less JACK's microseconds times 1000: taken once,
+  // so that the times given stay in the order JACK gave them.
+  int64_t jackClockOffset_ = 0;
   std::atomic<bool> stopping_{false};
   std::atomic<bool> busy_{false};
   JackProgressSignal passes_;

@@ -37,16 +37,23 @@ void JackRingBuffer::copyOut(size_t position, Byte* out, size_t length) const {
 }
 
 bool JackRingBuffer::writeFrame(const Byte* data, uint32_t length) {
-  if (length == 0) return true;
+  return writeFrame(nullptr, 0, data, length);
+}
+
+bool JackRingBuffer::writeFrame(const Byte* head, uint32_t headLength, const Byte* data,
+                                uint32_t length) {
+  const uint32_t frameLength = headLength + length;
+  if (frameLength == 0) return true;
   const size_t write = writePosition_.load(std::memory_order_relaxed);
   const size_t read = readPosition_.load(std::memory_order_acquire);
   const size_t free = capacity_ - (write - read);
-  if (free < kLengthSize + length) return false;
+  if (free < kLengthSize + frameLength) return false;
   Byte header[kLengthSize];
-  std::memcpy(header, &length, kLengthSize);
+  std::memcpy(header, &frameLength, kLengthSize);
   copyIn(write, header, kLengthSize);
-  copyIn(write + kLengthSize, data, length);
-  writePosition_.store(write + kLengthSize + length, std::memory_order_release);
+  if (headLength > 0) copyIn(write + kLengthSize, head, headLength);
+  copyIn(write + kLengthSize + headLength, data, length);
+  writePosition_.store(write + kLengthSize + frameLength, std::memory_order_release);
   return true;
 }
 

@@ -25,6 +25,8 @@ class JackRingBuffer {
 
   // Producer side. False, with nothing written, when the frame does not fit.
   bool writeFrame(const Byte* data, uint32_t length);
+  // One frame of `head` followed by `data`, written whole or not at all.
+  bool writeFrame(const Byte* head, uint32_t headLength, const Byte* data, uint32_t length);
 
   // Consumer side: the length of the next frame, 0 when there is none.
   uint32_t nextFrameLength() const;

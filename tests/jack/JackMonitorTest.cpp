@@ -1,0 +1,210 @@
+// `wexmidi monitor` on a real JACK server, as a user runs it: the lines name
+// the JACK client that played each message, and --time gives the times JACK
+// says the events arrived, for a client that appears and goes while the
+// monitor runs.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "app/WexmidiProgram.h"
+#include "jack/JackServicesFixture.h"
+
+namespace wex::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Error text that the test reads while the monitor writes it.
+class SharedText : public std::streambuf {
+ public:
+  std::string text() const {
+    std::lock_guard lock(mutex_);
+    return text_;
+  }
+  bool waitFor(const std::string& part) {
+    return waitUntil([&] { return text().find(part) != std::string::npos; }, kJackWait);
+  }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    std::lock_guard lock(mutex_);
+    text_.push_back(traits_type::to_char_type(c));
+    return c;
+  }
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    std::lock_guard lock(mutex_);
+    text_.append(s, static_cast<size_t>(n));
+    return n;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::string text_;
+};
+
+// jack_midiseq plays every 4800 samples (100 ms at 48 kHz): note on 62
+// (90 3E 40) at once and its note off (80 3E 40) 1000 samples later.
+std::vector<std::string> sequencerCommand(const std::string& name) {
+  return {"jack_midiseq", name, "4800", "0", "62", "1000"};
+}
+constexpr const char* kNoteOnValue = "9453120";   // note on channel 1 D4 velocity 64
+constexpr const char* kNoteOffValue = "8404544";  // note off channel 1 D4 velocity 64
+
+struct Line {
+  double time;
+  std::string source;
+  std::string value;
+};
+
+// "TIME\tSOURCE\tVALUE\tHEX\tTEXT" lines of `monitor --time --hex`.
+std::vector<Line> parseLines(const std::string& out) {
+  std::vector<Line> lines;
+  std::istringstream in(out);
+  const std::regex shape("([0-9]+\\.[0-9]{6})\t([^\t]+)\t([0-9,]+)\t[0-9A-F ]+\t.+");
+  for (std::string text; std::getline(in, text);) {
+    std::smatch match;
+    EXPECT_TRUE(std::regex_match(text, match, shape)) << text;
+    if (!match.empty()) lines.push_back({std::stod(match[1]), match[2], match[3]});
+  }
+  return lines;
+}
+
+// The time from each note on to the next, and from each note on to its note off.
+void expectTheSequencesTiming(const std::vector<Line>& lines) {
+  std::vector<double> periods, noteLengths;
+  const Line* lastOn = nullptr;
+  for (const Line& line : lines) {
+    if (line.value == kNoteOnValue) {
+      if (lastOn) periods.push_back(line.time - lastOn->time);
+      lastOn = &line;
+    } else if (line.value == kNoteOffValue && lastOn) {
+      noteLengths.push_back(line.time - lastOn->time);
+    }
+  }
+  ASSERT_GE(periods.size(), 3u);
+  ASSERT_GE(noteLengths.size(), 3u);
+  std::sort(periods.begin(), periods.end());
+  std::sort(noteLengths.begin(), noteLengths.end());
+  // JACK's times, near what the sample rate says (a server on a busy machine
+  // runs cycles late and then catches up), each note off after its note on
+  // and well within the period (medians).
+  const double period = periods[periods.size() / 2];
+  const double noteLength = noteLengths[noteLengths.size() / 2];
+  EXPECT_GT(period, 0.05);
+  EXPECT_LT(period, 0.5);
+  EXPECT_GT(noteLength, 0.5 * period * 1000 / 4800);
+  EXPECT_LT(noteLength, 0.5 * period);
+}
+
+struct MonitorRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs `wexmidi --midi jack monitor ARGS` on a thread and `act` once it listens.
+MonitorRun monitorWhile(std::vector<std::string> args,
+                        const std::function<void(SharedText&)>& act) {
+  args.insert(args.begin(), {"wexmidi", "--midi", "jack", "monitor"});
+  MonitorRun run;
+  SharedText errText;
+  std::ostringstream out;
+  std::thread monitor([&] {
+    std::vector<const char*> argv;
+    for (const auto& arg : args) argv.push_back(arg.c_str());
+    std::istringstream in;
+    std::ostream err(&errText);
+    run.status = WexmidiProgram().run(static_cast<int>(argv.size()), argv.data(), in, out, err);
+  });
+  if (errText.waitFor("listening to")) {
+    act(errText);
+  } else {
+    ADD_FAILURE() << "the monitor never listened: " << errText.text();
+  }
+  monitor.join();
+  run.out = out.str();
+  run.err = errText.text();
+  return run;
+}
+
+class JackMonitor : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!JackMIDIServices::serverRunning()) {
+      GTEST_SKIP() << "no JACK server is reachable (start one and set JACK_DEFAULT_SERVER)";
+    }
+  }
+};
+
+// The name after `notice` on the first line of `text` that has both it and `part`.
+std::string noticed(const std::string& text, const std::string& notice, const std::string& part) {
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    const size_t at = line.find(notice);
+    if (at != std::string::npos && line.find(part, at) != std::string::npos) {
+      return line.substr(at + notice.size());
+    }
+  }
+  return "";
+}
+
+TEST_F(JackMonitor, NamesAClientThatAppearsAndGoesAndTimesItsMessagesAsJackDid) {
+  const std::string name = uniqueName("monseq");
+  std::string appeared;
+  const MonitorRun run = monitorWhile({"--time", "--hex", "--for", "8"}, [&](SharedText& err) {
+    JackClientProcess sequencer(name, sequencerCommand(name), jackEnvironment());
+    ASSERT_TRUE(waitUntil(
+        [&] { return !(appeared = noticed(err.text(), "source appeared: ", name)).empty(); },
+        kJackWait))
+        << err.text();
+    std::this_thread::sleep_for(1s);
+    sequencer.stop();
+    EXPECT_TRUE(err.waitFor("source went away: " + appeared)) << err.text();
+  });
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::vector<Line> lines = parseLines(run.out);
+  ASSERT_FALSE(lines.empty()) << run.err;
+  double previous = 0;
+  for (const Line& line : lines) {
+    EXPECT_EQ(line.source, appeared);
+    EXPECT_GE(line.time, previous) << "times go back";
+    EXPECT_LT(line.time, 8.5);
+    previous = line.time;
+  }
+  expectTheSequencesTiming(lines);
+}
+
+TEST_F(JackMonitor, JsonLinesNameTheChosenSourceAndCarryJacksTimes) {
+  const std::string name = uniqueName("monseq");
+  JackClientProcess sequencer(name, sequencerCommand(name), jackEnvironment());
+  {
+    // Listed once the services see it.
+    std::string error;
+    auto services = JackMIDIServices::open(uniqueName("wextest"), &error);
+    ASSERT_TRUE(services) << error;
+    ASSERT_NE(waitForEndpoint(*services, true, name + ":out"), 0u) << sequencer.output();
+  }
+  const MonitorRun run =
+      monitorWhile({"--json", "--source", name, "--for", "1.5"}, [](SharedText&) {});
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::istringstream in(run.out);
+  double previous = 0;
+  size_t count = 0;
+  for (std::string text; std::getline(in, text); ++count) {
+    const auto line = nlohmann::json::parse(text);
+    EXPECT_NE(line["source"].get<std::string>().find(name), std::string::npos) << text;
+    EXPECT_TRUE(line["value"] == 9453120 || line["value"] == 8404544) << text;
+    EXPECT_GE(line["time"].get<double>(), previous) << text;
+    previous = line["time"].get<double>();
+  }
+  EXPECT_GE(count, 10u) << run.err;
+  EXPECT_LT(previous, 2.0);
+}
+
+}  // namespace
+}  // namespace wex::test
