@@ -193,8 +193,6 @@ void OrvMIDINode::refuseMessage(const OrvMIDIMessage& msg) {
   msg.writeWireBytes(at);
   return true;
 }
-  return false;
-}
 
 bool OrvMIDINode::sendPacketList() {
   const MIDIPacketList* list = appender_.list();

@@ -28,11 +28,10 @@ namespace wex {
 // - An endpoint that has gone away (its device or program gone, or its
 //   client disposed of) stays known for the life of the services: it is no
 //   longer listed, kMIDIPropertyOffline is 1 and its other properties still
-//   answer. MIDISend to it returns noErr and drops the list, so that a sender
-//   whose device was unplugged goes on quietly rather than failing each list
-//   it sends. Backends that recognise the endpoint when it comes back (JACK
-//   and ALSA, by its port's name) give it the same reference again, and what
-//   is sent from then on reaches it.
+//   answer. MIDISend to it returns kMIDIUnknownEndpoint and sends nothing, so
+//   that a sender can say what it could not send. Backends that recognise the
+//   endpoint when it comes back (JACK and ALSA, by its port's name) give it the
+//   same reference again, and what is sent from then on reaches it.
 // - No callback is called while the backend holds a lock of its own, so every
 //   operation may be called from inside a callback, except waitUntilDelivered
 //   (which would wait for that very callback: it returns false on timeout).
@@ -89,8 +88,8 @@ class MIDIServices {
   // The list goes to the destination now. Unknown port or an input port:
   // kMIDIInvalidPort; unknown endpoint: kMIDIUnknownEndpoint; a source:
   // kMIDIWrongEndpointType; null list (or one that cannot go out):
-  // kMIDIMessageSendErr; a destination that has gone away: noErr, the list
-  // dropped.
+  // kMIDIMessageSendErr; a destination that has gone away:
+  // kMIDIUnknownEndpoint, nothing sent.
   virtual OSStatus MIDISend(MIDIPortRef port, MIDIEndpointRef dest,
                             const MIDIPacketList* pktlist) = 0;
   // The list is published on the client's own virtual source now. Unknown

@@ -100,8 +100,6 @@ void AlsaMIDIServices::reportDrops() {
          "\tALSA MIDI input overflowed %llu times and lost events: the reader fell behind");
   report(sender_.dropped(), droppedReported_,
          "\tALSA MIDI output dropped %llu events: the sequencer did not take them");
-  report(sender_.droppedOffline(), droppedOfflineReported_,
-         "\tALSA MIDI output dropped %llu packets to destinations that are offline");
 }
 
 // --- the rest hold mutex_ ---------------------------------------------------
@@ -323,10 +321,7 @@ OSStatus AlsaMIDIServices::MIDISend(MIDIPortRef portRef, MIDIEndpointRef dest,
     if (!endpoint) return kMIDIUnknownEndpoint;
     if (endpoint->isSource) return kMIDIWrongEndpointType;
     if (!pktlist) return kMIDIMessageSendErr;
-    if (!endpoint->present) {
-      sender_.dropOffline(pktlist);
-      return noErr;
-    }
+    if (!endpoint->present) return kMIDIUnknownEndpoint;
     address = endpoint->address;
   }
   return sender_.send({portRef, dest}, controlPort_, address, false, pktlist);

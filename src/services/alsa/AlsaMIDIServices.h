@@ -107,7 +107,6 @@ class AlsaMIDIServices final : public MIDIServices, private AlsaReader::Owner {
   AlsaEndpointTable endpoints_;
   std::string notifiedSignature_;
   uint64_t droppedReported_ = 0;
-  uint64_t droppedOfflineReported_ = 0;
   uint64_t overrunsReported_ = 0;
 
   CallbackGate gate_;

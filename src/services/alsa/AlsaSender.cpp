@@ -49,14 +49,6 @@ OSStatus AlsaSender::send(const Stream& stream, int fromPort, const snd_seq_addr
   return status;
 }
 
-void AlsaSender::dropOffline(const MIDIPacketList* pktlist) {
-  MIDIPacketIterator packets(pktlist);
-  MIDIPacketView packet;
-  uint64_t count = 0;
-  while (packets.next(packet)) ++count;
-  droppedOffline_.fetch_add(count);
-}
-
 void AlsaSender::forget(MIDIObjectRef ref) {
   std::lock_guard lock(mutex_);
   for (auto it = coders_.begin(); it != coders_.end();) {

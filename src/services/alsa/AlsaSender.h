@@ -30,21 +30,16 @@ class AlsaSender {
   // not be sent (it and the rest of the list are counted as dropped).
   OSStatus send(const Stream& stream, int fromPort, const snd_seq_addr_t& to, bool toSubscribers,
                 const MIDIPacketList* pktlist);
-  // Counts the events of a list that has nowhere to go (its destination is
-  // offline).
-  void dropOffline(const MIDIPacketList* pktlist);
   // Forgets the coders of streams from or to `ref`.
   void forget(MIDIObjectRef ref);
 
   uint64_t dropped() const { return dropped_.load(); }
-  uint64_t droppedOffline() const { return droppedOffline_.load(); }
 
  private:
   AlsaSequencer& sequencer_;
   std::mutex mutex_;
   std::map<Stream, std::unique_ptr<AlsaEventCoder>> coders_;
   std::atomic<uint64_t> dropped_{0};
-  std::atomic<uint64_t> droppedOffline_{0};
   uint64_t mayReachUs_ = 0;  // events sent that may come back to our own ports
 };
 

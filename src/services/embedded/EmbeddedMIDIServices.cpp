@@ -266,9 +266,7 @@ OSStatus EmbeddedMIDIServices::MIDISend(MIDIPortRef portRef, MIDIEndpointRef des
   if (endpoint == endpoints_.end()) {
     auto gone = gone_.find(dest);
     if (gone == gone_.end()) return kMIDIUnknownEndpoint;
-    if (gone->second.source) return kMIDIWrongEndpointType;
-    ++droppedOffline_;
-    return noErr;
+    return gone->second.source ? kMIDIWrongEndpointType : kMIDIUnknownEndpoint;
   }
   if (endpoint->second.source) return kMIDIWrongEndpointType;
   deliverToDestinationLocked(endpoint->second, bytes);
@@ -344,11 +342,6 @@ std::shared_ptr<EmbeddedDeviceRecording> EmbeddedMIDIServices::recording(
   std::lock_guard lock(mutex_);
   auto it = endpoints_.find(destination);
   return it == endpoints_.end() ? nullptr : it->second.recording;
-}
-
-uint64_t EmbeddedMIDIServices::droppedOffline() {
-  std::lock_guard lock(mutex_);
-  return droppedOffline_;
 }
 
 size_t EmbeddedMIDIServices::clientCount() {

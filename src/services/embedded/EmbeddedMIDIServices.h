@@ -82,8 +82,6 @@ class EmbeddedMIDIServices final : public MIDIServices {
   std::vector<std::string> clientNames();
   size_t portCount();
   size_t connectionCount();
-  // Packet lists sent to destinations that had gone away.
-  uint64_t droppedOffline();
 
  private:
   enum class Owner { Client, Device, Loopback };
@@ -137,7 +135,6 @@ class EmbeddedMIDIServices final : public MIDIServices {
   std::vector<MIDIEndpointRef> sources_;       // creation order
   std::vector<MIDIEndpointRef> destinations_;  // creation order
   std::set<MIDIClientRef> notificationPending_;
-  uint64_t droppedOffline_ = 0;
   MIDIEndpointRef loopbackSource_ = 0;
   MIDIEndpointRef loopbackDestination_ = 0;
   // Declared last: their threads stop first, before the state above goes.

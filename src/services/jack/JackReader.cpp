@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "services/jack/JackProcessTable.h"
-
 #include "support/RealtimeThreads.h"
 
 namespace wex {
