@@ -7,9 +7,8 @@ namespace wex {
 
 PageMonitor::PageMonitor(MIDIServices& services, CompositionServer& server)
     : server_(server),
-      follower_(services, [this](const std::string& source, const OrvMIDIMessageList& messages) {
-        received(source, messages);
-      }) {}
+      follower_(services, [this](const std::string& source, const OrvMIDIMessageList& messages,
+                                 uint64_t arrival) { received(source, messages, arrival); }) {}
 
 bool PageMonitor::start(std::string* reason) {
   if (!follower_.open(reason)) return false;
@@ -20,9 +19,14 @@ bool PageMonitor::start(std::string* reason) {
 }
 
 // On the services' reading thread: the page's queues never wait for a client.
-void PageMonitor::received(const std::string& source, const OrvMIDIMessageList& messages) {
+void PageMonitor::received(const std::string& source, const OrvMIDIMessageList& messages,
+                           uint64_t arrival) {
   if (server_.events().clientCount() == 0) return;
-  const std::chrono::duration<double> time = std::chrono::steady_clock::now() - startedAt_;
+  using Clock = std::chrono::steady_clock;
+  // The services' arrival time where they give one, else now.
+  const Clock::time_point at =
+      arrival ? Clock::time_point(std::chrono::nanoseconds(arrival)) : Clock::now();
+  const std::chrono::duration<double> time = at - startedAt_;
   for (const auto& message : messages) {
     server_.events().publishEvent("midi", MidiTools::describe(*message, source, time.count()));
   }

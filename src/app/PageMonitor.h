@@ -23,7 +23,7 @@ class PageMonitor {
   void update() { follower_.update(); }
 
  private:
-  void received(const std::string& source, const OrvMIDIMessageList& messages);
+  void received(const std::string& source, const OrvMIDIMessageList& messages, uint64_t arrival);
 
   CompositionServer& server_;
   const std::chrono::steady_clock::time_point startedAt_ = std::chrono::steady_clock::now();

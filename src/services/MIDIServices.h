@@ -17,7 +17,9 @@ namespace wex {
 //
 // What every backend guarantees:
 // - Read callbacks for one port (or virtual destination) never overlap, arrive
-//   in the order the lists were sent, and never run on a real-time thread.
+//   in the order the lists were sent, and never run on the server's audio
+//   thread (a reader thread may run at a realtime priority below it, so a
+//   callback should return promptly and never wait for a slow lock).
 // - MIDIClientDispose ends the client's ports, connections and virtual
 //   endpoints, and returns only when none of the client's callbacks is running
 //   any more (unless it is called from inside one of them).
