@@ -143,7 +143,7 @@ const SavePath kSavePaths[] = {
        return kProgram + " --midi embedded serve " + target +
               " --listen 127.0.0.1:0 --for 0.5 --set note.inputData2=77";
      },
-     "{\"save\": true}\n", "wexmidi serve: ", false},
+     "{\"save\": true}\n", "wexmidi serve: standard input line 1: ", false},
 };
 
 void checkEverySavePath(const fs::path& folder, const std::string& reason,
