@@ -393,6 +393,7 @@ TEST_F(JackServicesTest, EndpointsAreNamedByPrettyNameThenAliasThenPortNameAndMa
 }
 
 TEST_F(JackServicesTest, WexmidiListOnJackMarksHardwarePorts) {
+  if (onPipeWire()) GTEST_SKIP() << kPipeWireAfterOthersSkipReason;
   const std::string name = uniqueName("hardware");
   NamedPortsClient other(name);
   ASSERT_TRUE(other.ok());
