@@ -2,6 +2,7 @@
 #include <exception>
 #include <iostream>
 
+#include "app/ControlEscapingBuffer.h"
 #include "app/WexmidiProgram.h"
 #include "support/MainThread.h"
 
@@ -12,12 +13,16 @@ int main(int argc, char** argv) {
   // A closed standard output (a reader such as `head` that has had enough)
   // shows as a failed write, which ends the printing commands quietly.
   std::signal(SIGPIPE, SIG_IGN);
+  wex::ControlEscapingBuffer escaping(std::cerr.rdbuf());
+  std::cerr.rdbuf(&escaping);
+  int status = 1;
   try {
-    return wex::WexmidiProgram().run(argc, argv);
+    status = wex::WexmidiProgram().run(argc, argv);
   } catch (const std::exception& error) {
     std::cerr << "wexmidi: " << error.what() << "\n";
   } catch (...) {
     std::cerr << "wexmidi: an unexpected failure\n";
   }
-  return 1;
+  std::cerr.rdbuf(escaping.target());
+  return status;
 }
