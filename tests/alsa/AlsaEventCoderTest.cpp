@@ -41,9 +41,24 @@ Bytes sysexOf(size_t dataBytes) {
 
 TEST(AlsaEventCoder, EveryKindOfMessageComesBackAsTheSameBytes) {
   const std::vector<Bytes> messages = {
-      {0x90, 60, 100}, {0x80, 60, 0}, {0xA3, 1, 2}, {0xB0, 7, 127}, {0xC5, 12}, {0xDF, 64},
-      {0xE0, 0, 64},   {0xF1, 0x35},  {0xF2, 1, 2}, {0xF3, 5},      {0xF6},     {0xF8},
-      {0xFA},          {0xFB},        {0xFC},       {0xFE},         {0xFF},     {0xF0, 1, 0xF7}};
+      {0x90, 60, 100},   // note on channel 1 C4 velocity 100
+      {0x80, 60, 0},     // note off channel 1 C4 velocity 0
+      {0xA3, 1, 2},      // poly pressure channel 4 C#-1 value 2
+      {0xB0, 7, 127},    // control change channel 1 controller 7 value 127
+      {0xC5, 12},        // program change channel 6 program 12
+      {0xDF, 64},        // channel pressure channel 16 value 64
+      {0xE0, 0, 64},     // pitch bend channel 1 8192 (centre)
+      {0xF1, 0x35},      // quarter frame 53
+      {0xF2, 1, 2},      // song position 257
+      {0xF3, 5},         // song select 5
+      {0xF6},            // tune request
+      {0xF8},            // clock
+      {0xFA},            // start
+      {0xFB},            // continue
+      {0xFC},            // stop
+      {0xFE},            // active sensing
+      {0xFF},            // system reset
+      {0xF0, 1, 0xF7}};  // sysex of 1 data byte
   for (const Bytes& message : messages) {
     const auto events = roundTrip({message});
     ASSERT_EQ(events.size(), 1u) << "status " << int(message[0]);
@@ -52,6 +67,8 @@ TEST(AlsaEventCoder, EveryKindOfMessageComesBackAsTheSameBytes) {
 }
 
 TEST(AlsaEventCoder, RunningStatusAndMessagesCutAcrossListsGoOutWhole) {
+  // note on channel 1 C4 velocity 100, D4 velocity 101 by running status, control change
+  // channel 1 controller 7 value 90: cut across four lists
   const auto events = roundTrip({{0x90, 60}, {100, 62, 101}, {0xB0, 7}, {90}});
   const std::vector<Bytes> expected = {{0x90, 60, 100}, {0x90, 62, 101}, {0xB0, 7, 90}};
   EXPECT_EQ(events, expected);

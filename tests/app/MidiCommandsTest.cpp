@@ -164,8 +164,9 @@ TEST(MidiFilePlayer, PublishesTheEventsInOrderFromItsOwnSource) {
   auto services = std::make_shared<EmbeddedMIDIServices>(false);
   installMIDIServices(services);
   const std::string path = temporaryPath("player");
-  writeMidiFile(path,
-                {{0.0, {0x90, 60, 100}}, {0.01, {0xF0, 0x01, 0x02, 0xF7}}, {0.02, {0x80, 60, 64}}});
+  writeMidiFile(path, {{0.0, {0x90, 60, 100}},            // note on channel 1 C4 velocity 100
+                       {0.01, {0xF0, 0x01, 0x02, 0xF7}},  // sysex of 2 data bytes
+                       {0.02, {0x80, 60, 64}}});          // note off channel 1 C4 velocity 64
   std::string reason;
   std::vector<std::string> warnings;
   auto player = MidiFilePlayer::load(path, false, &reason, &warnings);
@@ -180,6 +181,7 @@ TEST(MidiFilePlayer, PublishesTheEventsInOrderFromItsOwnSource) {
   player->start();
   while (!player->finished()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   ASSERT_TRUE(services->waitUntilDelivered(10));
+  // the note on, the sysex and the note off, in order
   EXPECT_EQ(delegate.received(),
             (std::vector<Bytes>{{0x90, 60, 100}, {0xF0, 0x01, 0x02, 0xF7}, {0x80, 60, 64}}));
   node.reset();

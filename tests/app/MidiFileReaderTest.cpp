@@ -68,8 +68,12 @@ TEST(MidiFileReader, ReadsRunningStatusSysexPiecesEscapesAndTempoChangesAcrossTr
   const auto result = read(join({header(1, 2), track(tempoTrack), track(notes)}));
   EXPECT_TRUE(result.damages.empty()) << result.damages.front();
   const std::vector<std::pair<double, Bytes>> expected = {
-      {0.0, {0x90, 60, 100}},           {1.0, {0x90, 62, 100}},     {1.0, {0xF0, 0x7E, 0x01}},
-      {1.0 + 16.0 / 480, {0x02, 0xF7}}, {1.0 + 16.0 / 480, {0xF8}}, {3.0, {0x80, 60, 0}}};
+      {0.0, {0x90, 60, 100}},            // note on channel 1 C4 velocity 100
+      {1.0, {0x90, 62, 100}},            // note on channel 1 D4 velocity 100
+      {1.0, {0xF0, 0x7E, 0x01}},         // the sysex's first piece
+      {1.0 + 16.0 / 480, {0x02, 0xF7}},  // its last piece
+      {1.0 + 16.0 / 480, {0xF8}},        // clock
+      {3.0, {0x80, 60, 0}}};             // note off channel 1 C4 velocity 0
   ASSERT_EQ(result.events.size(), expected.size());
   for (size_t i = 0; i < expected.size(); ++i) {
     EXPECT_NEAR(result.events[i].seconds, expected[i].first, 1e-9) << i;

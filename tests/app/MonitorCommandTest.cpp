@@ -142,8 +142,14 @@ TEST(Monitor, JsonNamesTheSourceAndGivesTheFieldsOfEachMessage) {
 
 TEST(Monitor, FiltersByChannelAsMusiciansCountAndByKind) {
   const std::vector<Bytes> stream = {
-      {0x90, 0x3C, 0x64}, {0x91, 0x3E, 0x64}, {0xF8},      {0xB1, 0x07, 0x10}, {0xFE},
-      {0xC1, 0x05},       {0xE1, 0x00, 0x40}, {0xD1, 0x22}};
+      {0x90, 0x3C, 0x64},  // note on channel 1 C4 velocity 100
+      {0x91, 0x3E, 0x64},  // note on channel 2 D4 velocity 100
+      {0xF8},              // clock
+      {0xB1, 0x07, 0x10},  // control change channel 2 controller 7 value 16
+      {0xFE},              // active sensing
+      {0xC1, 0x05},        // program change channel 2 program 5
+      {0xE1, 0x00, 0x40},  // pitch bend channel 2 8192 (centre)
+      {0xD1, 0x22}};       // channel pressure channel 2 value 34
   auto values = [&](std::vector<std::string> args) {
     args.insert(args.end(), {"--for", "1"});
     const ProgramRun run =

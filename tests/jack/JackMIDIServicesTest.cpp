@@ -144,8 +144,10 @@ TEST_F(JackServicesTest, NotesOfJackMidiseqReachTheReadCallbackWithTheirBytes) {
   ASSERT_EQ(services_->MIDIPortConnectSource(port, source, nullptr), noErr);
   ASSERT_TRUE(waitUntil([&] { return collector.count() >= 8; }, kJackWait));
 
-  const std::vector<Bytes> expected{
-      {0x90, 0x3C, 0x40}, {0x80, 0x3C, 0x40}, {0x90, 0x40, 0x40}, {0x80, 0x40, 0x40}};
+  const std::vector<Bytes> expected{{0x90, 0x3C, 0x40},   // note on channel 1 C4 velocity 64
+                                    {0x80, 0x3C, 0x40},   // note off channel 1 C4 velocity 64
+                                    {0x90, 0x40, 0x40},   // note on channel 1 E4 velocity 64
+                                    {0x80, 0x40, 0x40}};  // note off channel 1 E4 velocity 64
   const auto packets = collector.packets();
   for (const Bytes& packet : packets) EXPECT_TRUE(contains(expected, packet));
   for (const Bytes& message : expected) EXPECT_TRUE(contains(packets, message));
@@ -169,21 +171,22 @@ TEST_F(JackServicesTest, MessagesSentToJackMidiDumpArriveByteForByte) {
       },
       kJackWait));
 
-  const std::vector<Bytes> shortMessages{{0x91, 0x3C, 0x64},  // note on channel 2 C4 velocity 100
-                                         {0x81, 0x3C, 0x00},  // note off channel 2 C4 velocity 0
-                                         {0x97, 0x40, 0x00},  // note on channel 8 E4 velocity 0
-                                         {0xB2, 0x07, 0x7F},
-                                         {0xC3, 0x05},        // program change channel 4 program 5
-                                         {0xD4, 0x33},        // channel pressure channel 5 value 51
-                                         {0xE5, 0x00, 0x40},  // pitch bend channel 6 8192 (centre)
-                                         {0xA6, 0x3C, 0x10},  // poly pressure channel 7 C4 value 16
-                                         {0xF2, 0x10, 0x20},  // song position 4112
-                                         {0xF3, 0x05},        // song select 5
-                                         {0xF6},              // tune request
-                                         {0xF8},              // clock
-                                         {0xFA},              // start
-                                         {0xFC},              // stop
-                                         {0xFF}};             // system reset
+  const std::vector<Bytes> shortMessages{
+      {0x91, 0x3C, 0x64},  // note on channel 2 C4 velocity 100
+      {0x81, 0x3C, 0x00},  // note off channel 2 C4 velocity 0
+      {0x97, 0x40, 0x00},  // note on channel 8 E4 velocity 0
+      {0xB2, 0x07, 0x7F},  // control change channel 3 controller 7 value 127
+      {0xC3, 0x05},        // program change channel 4 program 5
+      {0xD4, 0x33},        // channel pressure channel 5 value 51
+      {0xE5, 0x00, 0x40},  // pitch bend channel 6 8192 (centre)
+      {0xA6, 0x3C, 0x10},  // poly pressure channel 7 C4 value 16
+      {0xF2, 0x10, 0x20},  // song position 4112
+      {0xF3, 0x05},        // song select 5
+      {0xF6},              // tune request
+      {0xF8},              // clock
+      {0xFA},              // start
+      {0xFC},              // stop
+      {0xFF}};             // system reset
   MIDIPacketListBuffer list;
   for (const Bytes& message : shortMessages) ASSERT_TRUE(list.add(message.data(), message.size()));
   ASSERT_EQ(services_->MIDISend(port, destination, list.list()), noErr);
@@ -216,7 +219,9 @@ TEST_F(JackServicesTest, MessagesSentAtOnceThroughTheConnectionTheFirstOfThemMak
   ASSERT_NE(destination, 0u);
   const MIDIPortRef port = makeOutputPort(makeClient());
 
-  const std::vector<Bytes> notes{{0x90, 0x3C, 0x64}, {0x90, 0x40, 0x64}, {0x80, 0x3C, 0x00}};
+  const std::vector<Bytes> notes{{0x90, 0x3C, 0x64},   // note on channel 1 C4 velocity 100
+                                 {0x90, 0x40, 0x64},   // note on channel 1 E4 velocity 100
+                                 {0x80, 0x3C, 0x00}};  // note off channel 1 C4 velocity 0
   for (const Bytes& note : notes) {
     MIDIPacketListBuffer list;
     list.addPacket(note);
@@ -317,6 +322,7 @@ TEST_F(JackServicesTest,
   ASSERT_EQ(services_->MIDIPortConnectSource(in, virtualSource, nullptr), noErr);
 
   MIDIPacketListBuffer published;
+  // control change channel 1 controller 1 value 2
   published.add(Bytes{0xB0, 0x01, 0x02}.data(), 3);
   published.add(Bytes{0xF8}.data(), 1);  // clock
   ASSERT_EQ(services_->MIDIReceived(virtualSource, published.list()), noErr);
@@ -325,7 +331,7 @@ TEST_F(JackServicesTest,
   ASSERT_EQ(services_->MIDISend(makeOutputPort(client), virtualDestination, sent.list()), noErr);
 
   EXPECT_TRUE(services_->waitUntilDelivered(5));
-  EXPECT_EQ(atPort.packets(), (std::vector<Bytes>{{0xB0, 0x01, 0x02}, {0xF8}}));
+  EXPECT_EQ(atPort.packets(), (std::vector<Bytes>{{0xB0, 0x01, 0x02}, {0xF8}}));  // as published
   EXPECT_EQ(atDestination.packets(), (std::vector<Bytes>{{0x9F, 0x10, 0x20}}));
 }
 
@@ -359,6 +365,8 @@ TEST_F(JackServicesTest, ASysexSentInPiecesGoesOutAsOneMessage) {
                                              &received, &destination),
             noErr);
   const MIDIPortRef out = makeOutputPort(client);
+  // An identity request in three pieces, the last followed by note on channel 1
+  // C4 velocity 1.
   for (const Bytes& piece :
        {Bytes{0xF0, 0x7E, 0x7F}, Bytes{0x06, 0x01}, Bytes{0xF7, 0x90, 0x3C, 0x01}}) {
     MIDIPacketListBuffer list;

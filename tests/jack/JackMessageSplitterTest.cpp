@@ -41,19 +41,23 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, JackMessageSplitterTable,
     ::testing::Values(
         SplitCase{"channel messages of one packet",
+                  // note on channel 1 C4 velocity 100, program change channel 2 program 5,
+                  // control change channel 1 controller 7 value 127
                   {{0x90, 0x3C, 0x64, 0xC1, 0x05, 0xB0, 0x07, 0x7F}},
                   {{0x90, 0x3C, 0x64}, {0xC1, 0x05}, {0xB0, 0x07, 0x7F}}},
         SplitCase{"running status",
+                  // note on channel 1 C4 velocity 100, then D4 velocity 0 by running status
                   {{0x90, 0x3C, 0x64, 0x3E, 0x00}},
                   {{0x90, 0x3C, 0x64}, {0x90, 0x3E, 0x00}}},
         SplitCase{"system common and realtime",
+                  // song position 8192, song select 5, tune request, clock, start
                   {{0xF2, 0x00, 0x40, 0xF3, 0x05, 0xF6, 0xF8, 0xFA}},
                   {{0xF2, 0x00, 0x40}, {0xF3, 0x05}, {0xF6}, {0xF8}, {0xFA}}},
         SplitCase{"a sysex over three packets",
                   {{0xF0, 0x7E}, {0x7F, 0x06}, {0x01, 0xF7}},
                   {{0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}}},  // sysex: identity request
         SplitCase{"a clock inside a sysex goes out first",
-                  {{0xF0, 0x01, 0xF8, 0x02, 0xF7}},
+                  {{0xF0, 0x01, 0xF8, 0x02, 0xF7}},  // sysex of 2 data bytes, clock between them
                   {{0xF8}, {0xF0, 0x01, 0x02, 0xF7}}},
         SplitCase{"an empty sysex", {{0xF0, 0xF7}}, {{0xF0, 0xF7}}},
         SplitCase{"a sysex cut short by a status is dropped",

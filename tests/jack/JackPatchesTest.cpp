@@ -222,8 +222,10 @@ TEST_F(JackPatchesTest, ANoteLeftSoundingIsReleasedWhenItsDestinationIsSwitchedO
   driver_.reset();
   ASSERT_TRUE(dumpedAfterKnocks(4)) << dump->output();
   EXPECT_EQ(afterKnocks(dump->output()),
-            (std::vector<Bytes>{
-                {0x92, 0x40, 0x50}, {0x82, 0x40, 0x40}, {0x93, 0x41, 0x50}, {0x83, 0x41, 0x40}}));
+            (std::vector<Bytes>{{0x92, 0x40, 0x50},     // note on channel 3 E4 velocity 80
+                                {0x82, 0x40, 0x40},     // note off channel 3 E4 velocity 64
+                                {0x93, 0x41, 0x50},     // note on channel 4 F4 velocity 80
+                                {0x83, 0x41, 0x40}}));  // note off channel 4 F4 velocity 64
 }
 
 TEST_F(JackPatchesTest, ClientsThatAppearLaterAreListedHeardAndSentToOnceThePanelsAreOpened) {

@@ -164,8 +164,11 @@ class SendingManagerTest : public OrvMIDIManagerTest {
 
   MIDIEndpointRef synth = 0, drums = 0;
   std::shared_ptr<ListingManager> manager;
+  // note on channel 1 C4 velocity 100
   OrvMIDIMessagePtr a = OrvMIDIMessage::createFromVals(0x90, 0, 60, 100);
+  // note off channel 1 C4 velocity 0
   OrvMIDIMessagePtr b = OrvMIDIMessage::createFromVals(0x80, 0, 60, 0);
+  // control change channel 1 controller 7 value 1
   OrvMIDIMessagePtr c = OrvMIDIMessage::createFromVals(0xB0, 0, 7, 1);
 };
 
@@ -173,14 +176,14 @@ TEST_F(SendingManagerTest, MessageReachesExactlyTheEnabledDestinations) {
   manager->findDestNodeNamed("Drums")->setEnabled(false);
   manager->sendMsg(a);
   manager->sendMsg(nullptr);
-  EXPECT_EQ(received(synth), (Bytes{0x90, 60, 100}));
+  EXPECT_EQ(received(synth), (Bytes{0x90, 60, 100}));  // a
   EXPECT_TRUE(received(drums).empty());
 }
 
 TEST_F(SendingManagerTest, ListOfThreeReachesEachDestinationOnceInOnePacketList) {
   manager->sendMsgs({a, b, c});
   manager->sendMsgs({});
-  const Bytes all{0x90, 60, 100, 0x80, 60, 0, 0xB0, 7, 1};
+  const Bytes all{0x90, 60, 100, 0x80, 60, 0, 0xB0, 7, 1};  // a, b, c
   EXPECT_EQ(received(synth), all);
   EXPECT_EQ(received(drums), all);
   EXPECT_EQ(services->recording(synth)->listCount(), 1u);
@@ -214,6 +217,7 @@ TEST_F(SendingManagerTest, SendsRacingRebuildsOnlyEverSeeWholeLists) {
     const Bytes bytes = received(device);
     ASSERT_GE(bytes.size(), 3u);
     ASSERT_EQ(bytes.size() % 3, 0u);
+    // a every time, then c
     for (size_t i = 0; i + 3 < bytes.size(); i += 3) {
       EXPECT_EQ(Bytes(bytes.begin() + i, bytes.begin() + i + 3), (Bytes{0x90, 60, 100}));
     }
@@ -268,7 +272,7 @@ TEST_F(BaseManagerTest, SendingAnEmptyListReachesNotEvenTheVirtualSource) {
   ASSERT_EQ(listener->name(), "From OrvMIDI");
   listener->setDelegate(&delegate);
   manager->sendMsgs({});
-  manager->sendMsg(OrvMIDIMessage::createFromVals(0xFA, 0, 0, 0));
+  manager->sendMsg(OrvMIDIMessage::createFromVals(0xFA, 0, 0, 0));  // start
   waitForDelivery();
   EXPECT_EQ(delegate.wireMessages(), (std::vector<Bytes>{{0xFA}}));
 }

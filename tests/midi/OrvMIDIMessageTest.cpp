@@ -66,7 +66,7 @@ INSTANTIATE_TEST_SUITE_P(
                     TextCase{0x85, 0, 1, 2, nullptr}, TextCase{0x3C, 0, 1, 2, nullptr}));
 
 TEST(OrvMIDIMessage, SysexMessageKeepsItsOwnCopyOfTheBytesAndPrintsThem) {
-  std::vector<int32_t> bytes{126, 127, 6, 1};
+  std::vector<int32_t> bytes{126, 127, 6, 1};  // identity request
   auto message = OrvMIDIMessage::createWithSysexArray(bytes);
   ASSERT_NE(message, nullptr);
   bytes[0] = 5;

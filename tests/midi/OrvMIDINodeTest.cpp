@@ -233,6 +233,7 @@ class NodeSending : public EmbeddedServicesFixture {
 
   MIDIEndpointRef device = 0;
   std::shared_ptr<OrvMIDINode> node;
+  // note on channel 1 C4 velocity 100, and its note off with velocity 0
   const OrvMIDIMessagePtr noteOn = OrvMIDIMessage::createFromVals(0x90, 0, 60, 100);
   const OrvMIDIMessagePtr noteOff = OrvMIDIMessage::createFromVals(0x80, 0, 60, 0);
 };
@@ -277,6 +278,7 @@ TEST_F(NodeSending, TwoCallsInARowEachSendOnlyTheirOwnMessage) {
   node->sendMsg(noteOn);
   node->sendMsg(noteOff);
   EXPECT_EQ(lists(), 2u);
+  // note on channel 1 C4 velocity 100, note off channel 1 C4 velocity 0
   EXPECT_EQ(services->recording(device)->bytes(), (Bytes{0x90, 60, 100, 0x80, 60, 0}));
 }
 
@@ -313,7 +315,7 @@ TEST_F(NodeSending, VirtualSenderPublishesOnItsSourceAndLogsAFailedPublish) {
   EXPECT_EQ(log.lines(), Lines{"\t\terr -9 at MIDIReceived A"});
   publisher->sendMsg(noteOff);
   waitForDelivery();
-  EXPECT_EQ(delegate.wireMessages(), (std::vector<Bytes>{{0x80, 60, 0}}));
+  EXPECT_EQ(delegate.wireMessages(), (std::vector<Bytes>{{0x80, 60, 0}}));  // the note off
 }
 
 // A sysex of `count` data bytes that differ from their neighbours, so that a
@@ -358,6 +360,7 @@ TEST_F(NodeSending, PiecesOfALongSysexArriveAsTheWholeMessageThroughTheLoopback)
   sender->sendMsgInPieces(sysex);
   sender->sendMsgInPieces(noteOn);
   waitForDelivery();
+  // the sysex whole, then the note on
   EXPECT_EQ(delegate.wireMessages(), (std::vector<Bytes>{wireBytesOf(*sysex), {0x90, 60, 100}}));
 }
 
@@ -389,7 +392,7 @@ class NodeReceiving : public EmbeddedServicesFixture {
 };
 
 TEST_F(NodeReceiving, EnabledNodeHandsTheParsedMessagesToItsDelegate) {
-  feed({0x90, 0x3C, 0x64, 0xF8});
+  feed({0x90, 0x3C, 0x64, 0xF8});  // note on channel 1 C4 velocity 100, clock
   const auto lists = delegate.lists();
   ASSERT_EQ(lists.size(), 1u);
   ASSERT_EQ(lists[0].size(), 2u);
@@ -401,10 +404,10 @@ TEST_F(NodeReceiving, EnabledNodeHandsTheParsedMessagesToItsDelegate) {
 
 TEST_F(NodeReceiving, DisabledNodeParsesAndKeepsItsSysexStateButDeliversNothing) {
   node->setEnabled(false);
-  feed({0xF0, 0x7E, 0x7F});
+  feed({0xF0, 0x7E, 0x7F});  // sysex start and 2 data bytes
   EXPECT_TRUE(node->processingSysex());
   EXPECT_EQ(node->sysexArray(), (std::vector<int32_t>{0x7E, 0x7F}));
-  feed({0x06, 0xF7, 0x90, 1, 2});
+  feed({0x06, 0xF7, 0x90, 1, 2});  // last data byte, sysex end, note on channel 1 C#-1 velocity 2
   EXPECT_FALSE(node->processingSysex());
   EXPECT_TRUE(delegate.lists().empty());
 
@@ -450,6 +453,7 @@ TEST_F(OrvMIDINodeTest, VirtualReceiverGetsWhatIsSentToItsDestinationAndHearsSet
   const auto sender = OrvMIDINode::initSenderWithEndpoint(services->MIDIGetDestination(1));
   ASSERT_TRUE(sender);
   EXPECT_EQ(sender->name(), "to wex MIDI");
+  // control change channel 4 controller 7 value 99
   sender->sendMsg(OrvMIDIMessage::createFromVals(0xB0, 3, 7, 99));
   waitForDelivery();
   EXPECT_EQ(delegate.wireMessages(), (std::vector<Bytes>{{0xB3, 7, 99}}));
@@ -469,10 +473,11 @@ TEST_F(OrvMIDINodeTest, SenderNodeToTheLoopbackBusReachesAReceiverNodeOnItsSourc
   receiver->setDelegate(&delegate);
 
   const OrvMIDIMessageList sent = {
-      OrvMIDIMessage::createFromVals(0x90, 0, 60, 100),
-      OrvMIDIMessage::createFromVals(0xE0, 15, 0, 0x40),
+      OrvMIDIMessage::createFromVals(0x90, 0, 60, 100),   // note on channel 1 C4 velocity 100
+      OrvMIDIMessage::createFromVals(0xE0, 15, 0, 0x40),  // pitch bend channel 16 8192 (centre)
+      // sysex: identity request
       OrvMIDIMessage::createWithSysexArray(std::vector<int32_t>{126, 127, 6, 1}),
-      OrvMIDIMessage::createFromVals(0xC0, 4, 12, 0),
+      OrvMIDIMessage::createFromVals(0xC0, 4, 12, 0),  // program change channel 5 program 12
   };
   sender->sendMsg(sent[0]);
   sender->sendMsgs({sent[1], sent[2]});

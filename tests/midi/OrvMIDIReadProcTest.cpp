@@ -97,65 +97,74 @@ TEST_P(ReadProcCases, DeliversTheExpectedMessagesPerCallback) {
 INSTANTIATE_TEST_SUITE_P(
     ByteStreams, ReadProcCases,
     testing::Values(
-        ParseCase{"NoteOn", {{{0x90, 0x3C, 0x64}}}, {std::vector<Msg>{{0x90, 0, 60, 100}}}},
+        ParseCase{"NoteOn",
+                  {{{0x90, 0x3C, 0x64}}},  // note on channel 1 C4 velocity 100
+                  {std::vector<Msg>{{0x90, 0, 60, 100}}}},
         ParseCase{"NoteOnWithVelocity0IsANoteOff",
-                  {{{0x93, 0x3C, 0x00}}},
+                  {{{0x93, 0x3C, 0x00}}},  // note on channel 4 C4 velocity 0
                   {std::vector<Msg>{{0x80, 3, 60, 0}}}},
-        ParseCase{
-            "NoteOffStaysNoteOff", {{{0x80, 0x3C, 0x00}}}, {std::vector<Msg>{{0x80, 0, 60, 0}}}},
+        ParseCase{"NoteOffStaysNoteOff",
+                  {{{0x80, 0x3C, 0x00}}},  // note off channel 1 C4 velocity 0
+                  {std::vector<Msg>{{0x80, 0, 60, 0}}}},
         ParseCase{"ProgramChangeKeepsTheSecondMarker",
-                  {{{0xC5, 0x07}}},
+                  {{{0xC5, 0x07}}},  // program change channel 6 program 7
                   {std::vector<Msg>{{0xC0, 5, 7, kNone2}}}},
         ParseCase{"NoRunningStatus",
+                  // note on channel 1 C4 velocity 100, then D4 velocity 100 left to running status
                   {{{0x90, 0x3C, 0x64, 0x3E, 0x64}}},
                   {std::vector<Msg>{{0x90, 0, 60, 100}}}},
         ParseCase{"AMessageContinuesIntoTheNextPacketOfTheList",
-                  {{{0x90}, {0x3C, 0x64}}},
+                  {{{0x90}, {0x3C, 0x64}}},  // note on channel 1 C4 velocity 100
                   {std::vector<Msg>{{0x90, 0, 60, 100}}}},
         ParseCase{"AMessageDoesNotContinueIntoTheNextCallback",
-                  {{{0x90}}, {{0x3C, 0x64}}},
+                  {{{0x90}}, {{0x3C, 0x64}}},  // note on channel 1 C4 velocity 100
                   {std::vector<Msg>{{0x90, 0, kNone1, kNone2}}, kNothing}},
         ParseCase{"SystemCommonTakesItsDataBytes",
+                  // song position 8192, tune request, quarter frame 53
                   {{{0xF2, 0x00, 0x40, 0xF6, 0xF1, 0x35}}},
                   {std::vector<Msg>{
                       {0xF2, 0, 0, 0x40}, {0xF6, 0, kNone1, kNone2}, {0xF1, 0, 0x35, kNone2}}}},
         ParseCase{"DataBytesThatBelongToNothingAreDropped", {{{0x3C, 0x64}}}, {kNothing}},
         ParseCase{"SysexInOnePacket",
-                  {{{0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}}},
+                  {{{0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}}},  // sysex: identity request
                   {std::vector<Msg>{Msg::sysexOf({126, 127, 6, 1})}}},
         ParseCase{"SysexAcrossCallbacks",
-                  {{{0xF0, 0x7E}}, {{0x7F, 0x06}, {0x01, 0xF7}}},
+                  {{{0xF0, 0x7E}}, {{0x7F, 0x06}, {0x01, 0xF7}}},  // sysex: identity request
                   {kNothing, std::vector<Msg>{Msg::sysexOf({126, 127, 6, 1})}}},
         ParseCase{"RealtimeInsideSysexComesFirstAndDoesNotJoinIt",
-                  {{{0xF0, 0x01, 0xF8, 0x02, 0xF7}}},
+                  {{{0xF0, 0x01, 0xF8, 0x02, 0xF7}}},  // sysex of 2 data bytes, clock between them
                   {std::vector<Msg>{{0xF8, 0, kNone1, kNone2}, Msg::sysexOf({1, 2})}}},
         ParseCase{"RealtimeBetweenTheBytesOfANoteLeavesTheNoteWhole",
+                  // note on channel 1 C4 velocity 100, a clock after its status
                   {{{0x90, 0xF8, 0x3C, 0x64}}},
                   {std::vector<Msg>{{0x90, 0, 60, 100}, {0xF8, 0, kNone1, kNone2}}}},
         ParseCase{"RealtimeTakesNoDataBytes",
-                  {{{0xF8, 0x3C, 0x64}}},
+                  {{{0xF8, 0x3C, 0x64}}},  // clock, then two data bytes
                   {std::vector<Msg>{{0xF8, 0, kNone1, kNone2}}}},
         ParseCase{"EmptySysexDeliversNothingAndLogs", {{{0xF0, 0xF7}}}, {kNothing}, {kBail}},
         ParseCase{"DataBytesAfterASysexEndAreDropped",
-                  {{{0xF0, 0x01, 0xF7, 0x3C, 0x64}}},
+                  {{{0xF0, 0x01, 0xF7, 0x3C, 0x64}}},  // sysex of 1 data byte, then two data bytes
                   {std::vector<Msg>{Msg::sysexOf({1})}}},
         ParseCase{"StrayEndAfterACompletedSysexDeliversNothing",
+                  // sysex of 1 data byte and a second end; then an end alone
                   {{{0xF0, 0x01, 0xF7, 0xF7}}, {{0xF7}}},
                   {std::vector<Msg>{Msg::sysexOf({1})}, kNothing}},
         ParseCase{"ChannelStatusAbandonsAnOpenSysex",
+                  // sysex start, 2 data bytes, note on channel 1 C4 velocity 100, sysex end
                   {{{0xF0, 0x01, 0x02, 0x90, 0x3C, 0x64, 0xF7}}},
                   {std::vector<Msg>{{0x90, 0, 60, 100}}}},
         ParseCase{"SystemCommonStatusAbandonsAnOpenSysex",
-                  {{{0xF0, 0x01}}, {{0xF3, 0x05, 0xF7}}},
+                  {{{0xF0, 0x01}}, {{0xF3, 0x05, 0xF7}}},  // sysex start; song select 5, sysex end
                   {kNothing, std::vector<Msg>{{0xF3, 0, 5, kNone2}}}},
         ParseCase{"ANewSysexStartReplacesAnOpenOne",
+                  // sysex start and 1 data byte, then a whole sysex of 1 data byte
                   {{{0xF0, 0x01, 0xF0, 0x02, 0xF7}}},
                   {std::vector<Msg>{Msg::sysexOf({2})}}}),
     [](const testing::TestParamInfo<ParseCase>& info) { return std::string(info.param.name); });
 
 TEST(ReadProc, SysexStateIsKeptOnTheNodeBetweenCallbacks) {
   RecordingNode node;
-  node.callback({{0xF0, 0x7E}});
+  node.callback({{0xF0, 0x7E}});  // sysex start and one data byte
   EXPECT_TRUE(node.processingSysex());
   EXPECT_EQ(node.processingSysexIterationCount(), 0);
   EXPECT_EQ(node.sysexArray(), (std::vector<int32_t>{0x7E}));
@@ -164,7 +173,7 @@ TEST(ReadProc, SysexStateIsKeptOnTheNodeBetweenCallbacks) {
   EXPECT_TRUE(node.processingSysex());
   EXPECT_EQ(node.processingSysexIterationCount(), 1);
 
-  node.callback({{0x01, 0xF7}});
+  node.callback({{0x01, 0xF7}});  // last data byte and sysex end
   EXPECT_FALSE(node.processingSysex());
   EXPECT_EQ(node.processingSysexIterationCount(), 0);
   ASSERT_EQ(node.deliveries_.size(), 1u);

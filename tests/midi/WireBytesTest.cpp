@@ -69,13 +69,27 @@ TEST_P(WireBytes, BytesParseBackIntoAMessageThatGoesOutTheSame) {
 INSTANTIATE_TEST_SUITE_P(
     Messages, WireBytes,
     testing::Values(
-        WireCase{"NoteOn", vals(0x90, 1, 60, 100), {0x91, 0x3C, 0x64}},
-        WireCase{"NoteOff", vals(0x80, 15, 60, 0), {0x8F, 0x3C, 0x00}},
-        WireCase{"PolyAftertouch", vals(0xA0, 2, 61, 9), {0xA2, 0x3D, 0x09}},
-        WireCase{"ControlChange", vals(0xB0, 3, 7, 127), {0xB3, 0x07, 0x7F}},
-        WireCase{"ProgramChangeHasOneDataByte", vals(0xC0, 1, 5, 0), {0xC1, 0x05}},
-        WireCase{"ChannelPressureHasOneDataByte", vals(0xD0, 0, 64, 0), {0xD0, 0x40}},
-        WireCase{"PitchWheel", vals(0xE0, 0, 0, 0x40), {0xE0, 0x00, 0x40}},
+        WireCase{"NoteOn",
+                 vals(0x90, 1, 60, 100),
+                 {0x91, 0x3C, 0x64}},  // note on channel 2 C4 velocity 100
+        WireCase{"NoteOff",
+                 vals(0x80, 15, 60, 0),
+                 {0x8F, 0x3C, 0x00}},  // note off channel 16 C4 velocity 0
+        WireCase{"PolyAftertouch",
+                 vals(0xA0, 2, 61, 9),
+                 {0xA2, 0x3D, 0x09}},  // poly pressure channel 3 C#4 value 9
+        WireCase{"ControlChange",
+                 vals(0xB0, 3, 7, 127),
+                 {0xB3, 0x07, 0x7F}},  // control change channel 4 controller 7 value 127
+        WireCase{"ProgramChangeHasOneDataByte",
+                 vals(0xC0, 1, 5, 0),
+                 {0xC1, 0x05}},  // program change channel 2 program 5
+        WireCase{"ChannelPressureHasOneDataByte",
+                 vals(0xD0, 0, 64, 0),
+                 {0xD0, 0x40}},  // channel pressure channel 1 value 64
+        WireCase{"PitchWheel",
+                 vals(0xE0, 0, 0, 0x40),
+                 {0xE0, 0x00, 0x40}},  // pitch bend channel 1 8192 (centre)
         WireCase{"QuarterFrame", vals(0xF1, 0, 0x35, 0xFE), {0xF1, 0x35}},
         WireCase{"SongPositionPointer", vals(0xF2, 0, 0, 0x40), {0xF2, 0x00, 0x40}},
         WireCase{"SongSelect", vals(0xF3, 0, 9, 0xFE), {0xF3, 0x09}},
@@ -84,11 +98,13 @@ INSTANTIATE_TEST_SUITE_P(
         WireCase{"Reset", OrvMIDIMessage::createWithType(0xFF, 0), {0xFF}},
         WireCase{"SysexIsFramed",
                  OrvMIDIMessage::createWithSysexArray(std::vector<int32_t>{126, 127, 6, 1}),
-                 {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}}),
+                 {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7}}),  // sysex: identity request
     [](const testing::TestParamInfo<WireCase>& info) { return std::string(info.param.name); });
 
 TEST(WireBytesOfShortMessages, AbsentByteMarkersNeverReachTheWireAsStatusBytes) {
-  // A note on that never received its data bytes holds 0xFF and 0xFE.
+  // A note on that never received its data bytes holds 0xFF and 0xFE: they go
+  // out as note on channel 3 G9 velocity 126. A program change holding
+  // program 0x85 goes out as program change channel 1 program 5.
   EXPECT_EQ(wireOf(*OrvMIDIMessage::createWithType(0x90, 2)), (Bytes{0x92, 0x7F, 0x7E}));
   EXPECT_EQ(wireOf(*vals(0xC0, 0, 0x85, 0)), (Bytes{0xC0, 0x05}));
 }

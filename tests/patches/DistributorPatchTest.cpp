@@ -127,6 +127,8 @@ TEST_F(CCDistributorTest, PortThatReceivesNothingKeepsItsLastValue) {
 
 TEST_F(CCDistributorTest, LearningAddsThePortsOfTheControllersSeenOnTheChannelInAscendingOrder) {
   switchLearning(true);
+  // control changes: channel 1 controllers 74, 10 and 74, channel 2 controller 20, channel 1
+  // controller 0
   feed({message(0xB0, 74, 1), message(0xB0, 10, 2), message(0xB0, 74, 3), message(0xB1, 20, 4),
         message(0xB0, 0, 9)});
   EXPECT_EQ(dynamicOutputs("cc"), Keys{"controller0"});
@@ -362,6 +364,7 @@ TEST_F(NoteDistributorTest, LearningGivesEachPlayedNoteBothPortsInAscendingOrder
   auto& panel = openPanel();
   panel.learnNotes(*panel.learnSwitch());  // the switch is off: nothing learned, nothing added
   panel.learnSwitch()->userSetState(true);
+  // channel 1: note on G4, note off C4, note on E4; channel 2: note on A#4
   feed({message(0x90, 67, 1), message(0x80, 60, 0), message(0x90, 64, 1), message(0x91, 70, 1)});
   EXPECT_TRUE(gate(60).isNone());
   panel.learnSwitch()->userSetState(false);

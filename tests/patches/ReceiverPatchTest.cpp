@@ -70,6 +70,7 @@ TEST_F(ReceiverPatchTest, FirstEvaluationWithNothingReceivedLeavesThePortAlone) 
 TEST_F(ReceiverPatchTest, NoteOnAndSysexBecomeAMessageNumberAndASysexString) {
   const auto keys = services->createDeviceSource("Keys");
   addReceiver();
+  // note on channel 1 C4 velocity 100, sysex of 2 data bytes
   feed(keys, {0x90, 0x3C, 0x64, 0xF0, 0x01, 0x02, 0xF7});
   tick();
   EXPECT_EQ(messages(), (Texts{"9452644", "'1,2'"}));

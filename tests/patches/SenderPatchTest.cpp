@@ -45,6 +45,8 @@ TEST_F(SenderPatchTest, SendsTheElementsOfAnOrderedStructureInOrderEachInItsOwnL
   set("tx", "inputMessages", list({number(9452644), text("1,2,3"), number(11732863)}));
   tick();
   ASSERT_TRUE(services->waitUntilDelivered(10));
+  // note on channel 1 C4 velocity 100, sysex of 3 data bytes, control change channel 4
+  // controller 7 value 127
   EXPECT_EQ(services->recording(synth)->bytes(),
             (Bytes{0x90, 0x3C, 0x64, 0xF0, 0x01, 0x02, 0x03, 0xF7, 0xB3, 0x07, 0x7F}));
   EXPECT_EQ(services->recording(synth)->listCount(), 3u);
@@ -54,6 +56,7 @@ TEST_F(SenderPatchTest, SendsTheElementsOfAnOrderedStructureInOrderEachInItsOwnL
 TEST_F(SenderPatchTest, SkipsElementsThatYieldNoMessageAndSendsTheOthers) {
   addSender();
   const Value nested = list({number(9452644)});
+  // note on channel 1 C4 velocity 100, sysex of 1 data byte, program change channel 2 program 5
   EXPECT_EQ(send(list({number(9452644), text("300"), nested, text("5"), number(12649982)})),
             (Bytes{0x90, 0x3C, 0x64, 0xF0, 0x05, 0xF7, 0xC1, 0x05}));
 }

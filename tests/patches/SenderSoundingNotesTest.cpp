@@ -73,6 +73,7 @@ INSTANTIATE_TEST_SUITE_P(
         SoundingCase{"SameNoteOnTwoChannelsAndTwiceOnOne",
                      {S::noteValue(0x93, 64, 1), S::noteValue(0x90, 60, 100),
                       S::noteValue(0x90, 60, 90), S::noteValue(0x9F, 127, 127)},
+                     // note offs velocity 64: channel 1 C4, channel 4 E4, channel 16 G9
                      {0x80, 60, 64, 0x83, 64, 64, 0x8F, 127, 64}},
         SoundingCase{
             "AllNotesOffClearsOnlyItsChannel",
