@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -203,7 +204,12 @@ class RawMidiEcho {
  public:
   explicit RawMidiEcho(const std::string& device)
       : fd_(::open(device.c_str(), O_RDWR | O_CLOEXEC)) {
-    if (fd_ >= 0) thread_ = std::thread([this] { run(); });
+    if (fd_ < 0) return;
+    // The card passes events on to a reader only once it has read or polled:
+    // what it is sent before is dropped.
+    pollfd ready{fd_, POLLIN, 0};
+    ::poll(&ready, 1, 0);
+    thread_ = std::thread([this] { run(); });
   }
   ~RawMidiEcho() {
     stop_ = true;
@@ -244,8 +250,8 @@ TEST_F(AlsaPatchesGuest, WhatTheSenderSendsToVirmidiComesBackFromItIntoTheReceiv
   loadVirmidi();
   const Virmidi card = waitForVirmidi(true);
   ASSERT_FALSE(card.name.empty());
-  RawMidiEcho echo(card.device);
-  ASSERT_TRUE(echo.open()) << card.device;
+  auto echo = std::make_unique<RawMidiEcho>(card.device);
+  ASSERT_TRUE(echo->open()) << card.device;
   composition_->addReceiver();
   composition_->addSender();
   // The card's port is both a source and a destination of the same name.
@@ -269,16 +275,31 @@ TEST_F(AlsaPatchesGuest, WhatTheSenderSendsToVirmidiComesBackFromItIntoTheReceiv
 
   ASSERT_TRUE(waitFor([&] { return composition_->received().size() >= sent.size(); }))
       << "received " << composition_->received().size() << " of " << sent.size()
-      << ", the card was sent " << echo.echoed().size() << " bytes";
+      << ", the card was sent " << echo->echoed().size() << " bytes";
   const std::vector<Value> received = composition_->received();
   EXPECT_EQ(std::vector<Value>(received.begin(), received.begin() + sent.size()), sent);
   Bytes expected;
   for (const Bytes& part : {Bytes{0x91, 0x3C, 0x64, 0xB2, 0x07, 0x7F}, sysex,
                             Bytes{0xE5, 0x00, 0x40, 0x81, 0x3C, 0x00}})
     expected.insert(expected.end(), part.begin(), part.end());
-  const Bytes echoed = echo.echoed();
+  const Bytes echoed = echo->echoed();
   ASSERT_GE(echoed.size(), expected.size());
   EXPECT_EQ(Bytes(echoed.begin(), echoed.begin() + expected.size()), expected);
+
+  // Unplugged and loaded again, the card is sent to and heard from again
+  // (its device has to be closed first: unplugging waits for that).
+  echo.reset();
+  unplugVirmidi();
+  waitForVirmidi(false);
+  loadVirmidi();
+  const Virmidi back = waitForVirmidi(true);
+  ASSERT_EQ(back.name, card.name);
+  echo = std::make_unique<RawMidiEcho>(back.device);
+  ASSERT_TRUE(echo->open()) << back.device;
+  const Value again = messageNumber(0x92, 0x40, 0x50);
+  composition_->send({again});
+  EXPECT_TRUE(waitFor([&] { return contains(composition_->received(), again); }))
+      << "the card was sent " << echo->echoed().size() << " bytes";
 }
 
 }  // namespace
