@@ -106,6 +106,8 @@ void AlsaMIDIServices::reportDrops() {
 
 void AlsaMIDIServices::refreshEndpoints() {
   endpoints_.refresh(sequencer_->ports(), sequencer_->clientId(), ownNames_);
+  // A destination that went and came back lost our subscription with it.
+  destinationsInUse_.clear();
   for (auto& stream : inputs_) {
     if (stream->inputPort != 0) link(*stream);
   }
@@ -130,6 +132,18 @@ void AlsaMIDIServices::link(AlsaInputStream& stream) {
   }
   stream.linked = sequencer_->subscribe(source->address, ours);
   stream.linkedTo = source->address;
+}
+
+// Kernel clients take events only while someone is subscribed to their port:
+// virmidi drops them, and a hardware port opens its device on subscription.
+// So our sending port subscribes to each destination it sends to (once; the
+// subscription goes with the destination or with our client).
+void AlsaMIDIServices::useDestination(const snd_seq_addr_t& address) {
+  if (address.client == sequencer_->clientId()) return;
+  if (!destinationsInUse_.insert({address.client, address.port}).second) return;
+  const snd_seq_addr_t ours{static_cast<unsigned char>(sequencer_->clientId()),
+                            static_cast<unsigned char>(controlPort_)};
+  sequencer_->subscribe(ours, address);
 }
 
 void AlsaMIDIServices::removeInputs(const std::vector<std::shared_ptr<AlsaInputStream>>& taken) {
@@ -323,6 +337,7 @@ OSStatus AlsaMIDIServices::MIDISend(MIDIPortRef portRef, MIDIEndpointRef dest,
     if (!pktlist) return kMIDIMessageSendErr;
     if (!endpoint->present) return kMIDIUnknownEndpoint;
     address = endpoint->address;
+    useDestination(address);
   }
   return sender_.send({portRef, dest}, controlPort_, address, false, pktlist);
 }

@@ -4,7 +4,9 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "services/CallbackGate.h"
@@ -26,8 +28,9 @@ namespace wex {
 // shows them; our virtual sources and destinations are public ports of ours.
 // Receiving uses one private port per connection, subscribed to the source;
 // sending goes straight to the destination's port from one private port of
-// ours. Private ports cannot be subscribed to, so no other program lists them.
-// System:Announce tells of clients and ports that come and go.
+// ours, which is subscribed to every destination it sends to (kernel clients
+// take nothing from a port that is not). Private ports cannot be subscribed to, so no other program
+// lists them. System:Announce tells of clients and ports that come and go.
 class AlsaMIDIServices final : public MIDIServices, private AlsaReader::Owner {
  public:
   // True when the machine has an ALSA sequencer.
@@ -93,6 +96,7 @@ class AlsaMIDIServices final : public MIDIServices, private AlsaReader::Owner {
   // The rest hold mutex_.
   void refreshEndpoints();
   void link(AlsaInputStream& stream);
+  void useDestination(const snd_seq_addr_t& address);
   void removeInputs(const std::vector<std::shared_ptr<AlsaInputStream>>& taken);
   MIDIObjectRef newRef() { return clients_.newRef(); }
 
@@ -103,7 +107,8 @@ class AlsaMIDIServices final : public MIDIServices, private AlsaReader::Owner {
   ClientTable clients_;
   std::vector<std::shared_ptr<AlsaInputStream>> inputs_;
   std::vector<VirtualSource> virtualSources_;
-  std::map<int, std::string> ownNames_;  // our virtual endpoints by port number
+  std::map<int, std::string> ownNames_;              // our virtual endpoints by port number
+  std::set<std::pair<int, int>> destinationsInUse_;  // subscribed to by controlPort_
   AlsaEndpointTable endpoints_;
   std::string notifiedSignature_;
   uint64_t droppedReported_ = 0;
