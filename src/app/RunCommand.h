@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/Command.h"
+#include "app/RunOptions.h"
 
 namespace wex {
 
@@ -16,25 +17,12 @@ namespace wex {
 // unless --for says otherwise.
 class RunCommand : public Command {
  public:
-  // --for at most (about 31 years): beyond, the end time would overflow.
-  static constexpr double kMaxSeconds = 1e9;
-
-  // Checks of --for and --rate, shared with serve: a finite number within
-  // bounds, refused with the bounds.
-  static CLI::Validator finiteRange(double low, double high, const std::string& what);
-
   CLI::App* add(CLI::App& program) override;
   int run(ProgramContext& context) override;
 
  private:
   std::string file_;
-  double seconds_ = -1;  // below 0: until interrupted
-  double rate_ = 60;
-  std::vector<std::string> sets_;
-  std::vector<std::string> watches_;
-  std::string saveFile_;
-  std::string playFile_;
-  bool lenient_ = false;
+  RunOptions options_{"run"};
 };
 
 }  // namespace wex

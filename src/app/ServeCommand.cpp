@@ -12,8 +12,6 @@
 #include "app/PageMonitor.h"
 #include "app/PortWatcher.h"
 #include "app/ProgramContext.h"
-#include "app/RunCommand.h"
-#include "host/CompositionFile.h"
 #include "server/CompositionCommands.h"
 #include "server/CompositionServer.h"
 #include "server/MidiTools.h"
@@ -58,20 +56,8 @@ CLI::App* ServeCommand::add(CLI::App& program) {
   command->add_option("--token", token_,
                       "The token every request must bring (made up when listening off the "
                       "loopback without one)");
-  command->add_option("--for", seconds_, "Stop after this many seconds (default: until Ctrl-C)")
-      ->check(RunCommand::finiteRange(0, RunCommand::kMaxSeconds, "a number of seconds"));
-  command->add_option("--rate", rate_, "Evaluations per second (default 60)")
-      ->check(RunCommand::finiteRange(0.001, 10000.0, "a number of evaluations per second"));
-  command->add_option("--set", sets_, "Set an input first: ID.PORT=VALUE (VALUE in JSON)");
-  command->add_option("--watch", watches_, "Print each assignment of ID.PORT, or of ID.*");
-  command->add_option("--save", saveFile_, "Write the composition, settings included, at the end")
-      ->check(CLI::Validator(
-          [](std::string& text) { return text.empty() ? "expected a file name" : ""; }, "FILE"));
-  command->add_option("--play", playFile_,
-                      "Play this Standard MIDI File in real time from the source \"wexmidi "
-                      "Player\"");
-  command->add_flag("--lenient", lenient_,
-                    "Play what can be read of a damaged MIDI file (each damage is reported)");
+  options_.add(command,
+               "Play this Standard MIDI File in real time from the source \"wexmidi Player\"");
   command->add_option("--web", webRoot_,
                       "The folder of the built page (default: the installed one)");
   return command;
@@ -108,38 +94,13 @@ int ServeCommand::run(ProgramContext& context) {
   options.webRoot = webRoot_.empty() ? defaultWebRoot() : webRoot_;
 
   std::unique_ptr<MidiFilePlayer> player;
-  if (!playFile_.empty()) {
-    std::vector<std::string> warnings;
-    player = MidiFilePlayer::load(playFile_, lenient_, &reason, &warnings);
-    if (!player) {
-      context.err() << "wexmidi serve: --play " << reason << "\n";
-      return 1;
-    }
-    for (const auto& warning : warnings)
-      context.err() << "wexmidi serve: --play " << warning << "\n";
-    if (!context.startMIDIServices()) return 1;
-    if (!player->publish(&reason)) {
-      context.err() << "wexmidi serve: --play: " << reason << "\n";
-      return 1;
-    }
-  }
+  if (!options_.preparePlayer(context, &player)) return 1;
   auto session = CompositionSession::openOrCreate(context, "serve", file_);
   if (!session) return 1;
   Composition& composition = session->composition();
-  for (const auto& assignment : sets_) {
-    if (!session->applySetting(assignment, &reason)) {
-      context.err() << "wexmidi serve: --set " << assignment << ": " << reason << "\n";
-      return 2;
-    }
-  }
   JsonLineOutput output(context.out());
   PortWatcher watcher(composition, output);
-  for (const auto& spec : watches_) {
-    if (!watcher.add(spec, &reason)) {
-      context.err() << "wexmidi serve: --watch " << spec << ": " << reason << "\n";
-      return 2;
-    }
-  }
+  if (const int status = options_.applySetsAndWatches(context, *session, watcher)) return status;
 
   MidiTools tools;
   CompositionCommands::Options scope;
@@ -166,10 +127,8 @@ int ServeCommand::run(ProgramContext& context) {
   });
   input.start();
   using Clock = std::chrono::steady_clock;
-  const auto end = seconds_ < 0 ? Clock::time_point::max()
-                                : Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                                     std::chrono::duration<double>(seconds_));
-  composition.start(rate_);
+  const auto end = options_.endTime();
+  composition.start(options_.rate());
   if (player) player->start();
   while (!InterruptWatch::interrupted() && Clock::now() < end) {
     if (isMainThread()) {
@@ -187,15 +146,7 @@ int ServeCommand::run(ProgramContext& context) {
   composition.setTickObserver(nullptr);
   composition.closeAllPanels();
 
-  if (!saveFile_.empty()) {
-    try {
-      CompositionFile::save(composition, saveFile_);
-    } catch (const CompositionFileError& error) {
-      context.err() << "wexmidi serve: " << error.what() << "\n";
-      return 1;
-    }
-  }
-  return 0;
+  return options_.saveAtEnd(context, composition);
 }
 
 }  // namespace wex

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/Command.h"
+#include "app/RunOptions.h"
 
 namespace wex {
 
@@ -22,13 +23,7 @@ class ServeCommand : public Command {
   bool parseListen(std::string* host, int* port, std::string* reason) const;
 
   std::string file_;
-  double seconds_ = -1;  // below 0: until interrupted
-  double rate_ = 60;
-  std::vector<std::string> sets_;
-  std::vector<std::string> watches_;
-  std::string saveFile_;
-  std::string playFile_;
-  bool lenient_ = false;
+  RunOptions options_{"serve"};
   std::string listen_ = "127.0.0.1:8760";
   std::string token_;
   std::string webRoot_;

@@ -1,0 +1,102 @@
+#include "app/RunOptions.h"
+
+#include <cmath>
+#include <iomanip>
+#include <sstream>
+
+#include "app/CompositionSession.h"
+#include "app/MidiFilePlayer.h"
+#include "app/PortWatcher.h"
+#include "app/ProgramContext.h"
+#include "host/CompositionFile.h"
+
+namespace wex {
+
+CLI::Validator RunOptions::finiteRange(double low, double high, const std::string& what) {
+  return CLI::Validator(
+      [=](std::string& text) -> std::string {
+        char* end = nullptr;
+        const double value = std::strtod(text.c_str(), &end);
+        const bool number = !text.empty() && end == text.c_str() + text.size();
+        if (number && std::isfinite(value) && value >= low && value <= high) return "";
+        std::ostringstream bounds;
+        bounds << std::setprecision(12);
+        bounds << low << " to " << high;
+        return "expected " + what + " from " + bounds.str();
+      },
+      "NUMBER");
+}
+
+void RunOptions::add(CLI::App* command, const std::string& playHelp) {
+  command->add_option("--for", seconds_, "Stop after this many seconds (default: until Ctrl-C)")
+      ->check(finiteRange(0, kMaxSeconds, "a number of seconds"));
+  command->add_option("--rate", rate_, "Evaluations per second (default 60)")
+      ->check(finiteRange(0.001, 10000.0, "a number of evaluations per second"));
+  command->add_option("--set", sets_, "Set an input first: ID.PORT=VALUE (VALUE in JSON)");
+  command->add_option("--watch", watches_, "Print each assignment of ID.PORT, or of ID.*");
+  command->add_option("--save", saveFile_, "Write the composition, settings included, at the end")
+      ->check(CLI::Validator(
+          [](std::string& text) { return text.empty() ? "expected a file name" : ""; }, "FILE"));
+  command->add_option("--play", playFile_, playHelp);
+  command->add_flag("--lenient", lenient_,
+                    "Play what can be read of a damaged MIDI file (each damage is reported)");
+}
+
+bool RunOptions::preparePlayer(ProgramContext& context,
+                               std::unique_ptr<MidiFilePlayer>* player) const {
+  if (playFile_.empty()) return true;
+  std::string problem;
+  std::vector<std::string> warnings;
+  *player = MidiFilePlayer::load(playFile_, lenient_, &problem, &warnings);
+  if (!*player) {
+    context.err() << "wexmidi " << command_ << ": --play " << problem << "\n";
+    return false;
+  }
+  for (const auto& warning : warnings) {
+    context.err() << "wexmidi " << command_ << ": --play " << warning << "\n";
+  }
+  if (!context.startMIDIServices()) return false;
+  if (!(*player)->publish(&problem)) {
+    context.err() << "wexmidi " << command_ << ": --play: " << problem << "\n";
+    return false;
+  }
+  return true;
+}
+
+int RunOptions::applySetsAndWatches(ProgramContext& context, CompositionSession& session,
+                                    PortWatcher& watcher) const {
+  std::string reason;
+  for (const auto& assignment : sets_) {
+    if (!session.applySetting(assignment, &reason)) {
+      context.err() << "wexmidi " << command_ << ": --set " << assignment << ": " << reason << "\n";
+      return 2;
+    }
+  }
+  for (const auto& spec : watches_) {
+    if (!watcher.add(spec, &reason)) {
+      context.err() << "wexmidi " << command_ << ": --watch " << spec << ": " << reason << "\n";
+      return 2;
+    }
+  }
+  return 0;
+}
+
+std::chrono::steady_clock::time_point RunOptions::endTime() const {
+  using Clock = std::chrono::steady_clock;
+  if (seconds_ < 0) return Clock::time_point::max();
+  return Clock::now() +
+         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds_));
+}
+
+int RunOptions::saveAtEnd(ProgramContext& context, Composition& composition) const {
+  if (saveFile_.empty()) return 0;
+  try {
+    CompositionFile::save(composition, saveFile_);
+  } catch (const CompositionFileError& error) {
+    context.err() << "wexmidi " << command_ << ": " << error.what() << "\n";
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace wex
