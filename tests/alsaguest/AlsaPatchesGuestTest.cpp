@@ -18,32 +18,16 @@
 #include <thread>
 #include <vector>
 
-#include "alsaguest/GuestComposition.h"
-#include "host/ValueJSON.h"
 #include "services/alsa/AlsaMIDIServices.h"
-
-namespace wex {
-
-// Values in test failures: their JSON.
-inline void PrintTo(const Value& value, std::ostream* out) {
-  *out << ValueJSON::toJSON(value).dump();
-}
-
-}  // namespace wex
+#include "shared/CompositionDriver.h"
 
 namespace wex::test {
 namespace {
 
 using namespace std::chrono_literals;
-using Bytes = std::vector<Byte>;
 
-constexpr const char* kReceiver = GuestComposition::kReceiver;
-constexpr const char* kSender = GuestComposition::kSender;
-
-// A message value as the patches carry it: (type|channel)<<16 | data1<<8 | data2.
-Value messageNumber(unsigned status, unsigned data1 = 0, unsigned data2 = 0) {
-  return Value::number(status << 16 | data1 << 8 | data2);
-}
+constexpr const char* kReceiver = CompositionDriver::kReceiver;
+constexpr const char* kSender = CompositionDriver::kSender;
 
 template <typename Done>
 bool waitFor(Done done, std::chrono::milliseconds timeout = 3000ms) {
@@ -53,10 +37,6 @@ bool waitFor(Done done, std::chrono::milliseconds timeout = 3000ms) {
     std::this_thread::sleep_for(10ms);
   }
   return true;
-}
-
-bool contains(const std::vector<std::string>& names, const std::string& name) {
-  return std::find(names.begin(), names.end(), name) != names.end();
 }
 
 bool contains(const std::vector<Value>& values, const Value& value) {
@@ -115,7 +95,7 @@ bool writeRaw(const std::string& device, const Bytes& bytes) {
 
 // Plays a note on the card until the receiver puts it out (a write before the
 // receiver's subscription is made again reaches nobody).
-bool playUntilReceived(GuestComposition& composition, const std::string& device, Byte note) {
+bool playUntilReceived(CompositionDriver& composition, const std::string& device, Byte note) {
   const Value heard = messageNumber(0x90, note, 100);
   return waitFor(
       [&] {
@@ -132,14 +112,12 @@ class AlsaPatchesGuest : public ::testing::Test {
     std::string error;
     services_ = AlsaMIDIServices::open("wexmidi", &error);
     ASSERT_TRUE(services_) << error;
-    installMIDIServices(services_);
-    composition_ = std::make_unique<GuestComposition>();
+    composition_ = std::make_unique<CompositionDriver>(services_);
   }
   void TearDown() override {
     // The patches' subscriptions go with them, and with them the module's
     // users.
     composition_.reset();
-    installMIDIServices(nullptr);
     services_.reset();
     std::system("rmmod snd_virmidi 2>/dev/null");
   }
@@ -156,7 +134,7 @@ class AlsaPatchesGuest : public ::testing::Test {
   }
 
   std::shared_ptr<AlsaMIDIServices> services_;
-  std::unique_ptr<GuestComposition> composition_;
+  std::unique_ptr<CompositionDriver> composition_;
 };
 
 TEST_F(AlsaPatchesGuest, TheReceiverFollowsVirmidiLoadedUnpluggedAndLoadedAgainWhileItRuns) {
@@ -167,7 +145,7 @@ TEST_F(AlsaPatchesGuest, TheReceiverFollowsVirmidiLoadedUnpluggedAndLoadedAgainW
   loadVirmidi();
   Virmidi card = waitForVirmidi(true);
   ASSERT_FALSE(card.name.empty());
-  EXPECT_TRUE(contains(composition_->panelNames(kReceiver), card.name));
+  EXPECT_TRUE(composition_->panelLists(kReceiver, card.name));
   composition_->closePanel(kReceiver);
   ASSERT_TRUE(playUntilReceived(*composition_, card.device, 60)) << card.device;
 
@@ -187,12 +165,12 @@ TEST_F(AlsaPatchesGuest, TheReceiverFollowsVirmidiLoadedUnpluggedAndLoadedAgainW
   unplugVirmidi();
   const std::string name = card.name;
   waitForVirmidi(false);
-  EXPECT_FALSE(contains(composition_->panelNames(kReceiver), name));
+  EXPECT_FALSE(composition_->panelLists(kReceiver, name));
   composition_->closePanel(kReceiver);
   loadVirmidi();
   card = waitForVirmidi(true);
   EXPECT_EQ(card.name, name);
-  EXPECT_TRUE(contains(composition_->panelNames(kReceiver), card.name));
+  EXPECT_TRUE(composition_->panelLists(kReceiver, card.name));
   composition_->closePanel(kReceiver);
   EXPECT_TRUE(playUntilReceived(*composition_, card.device, 62)) << card.device;
 }
@@ -261,15 +239,9 @@ TEST_F(AlsaPatchesGuest, WhatTheSenderSendsToVirmidiComesBackFromItIntoTheReceiv
   composition_->closePanel(kSender);
   composition_->start();
 
-  Bytes sysex{0xF0};
-  std::string sysexText;
-  for (int i = 1; i <= 1000; ++i) {
-    sysex.push_back(Byte(i * 7 & 0x7F));
-    sysexText += (i > 1 ? "," : "") + std::to_string(sysex.back());
-  }
-  sysex.push_back(0xF7);
+  const Bytes sysex = sysexOfLength(1002);
   const std::vector<Value> sent{messageNumber(0x91, 0x3C, 0x64), messageNumber(0xB2, 0x07, 0x7F),
-                                Value::string(sysexText), messageNumber(0xE5, 0x00, 0x40),
+                                sysexString(sysex), messageNumber(0xE5, 0x00, 0x40),
                                 messageNumber(0x81, 0x3C, 0x00)};
   composition_->send(sent);
 

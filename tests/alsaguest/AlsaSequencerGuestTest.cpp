@@ -3,6 +3,7 @@
 // (snd-virmidi) clients, where the test is free to load and unload modules.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -19,6 +20,7 @@
 #include "services/alsa/AlsaEndpointTable.h"
 #include "services/alsa/AlsaEventCoder.h"
 #include "services/alsa/AlsaMIDIServices.h"
+#include "support/OwnerName.h"
 
 namespace wex {
 namespace {
@@ -162,6 +164,43 @@ TEST_F(AlsaSequencerGuest, ANoteLoopsBackThroughMidiThrough) {
 TEST_F(AlsaSequencerGuest, ASysexOf3000BytesGoesOutAndComesBackWhole) {
   const Bytes sysex = sysexOfLength(3000);
   EXPECT_EQ(loop(sysex), sysex);
+}
+
+// The names of our client's ports, as another client of the sequencer sees them.
+std::vector<std::string> portNamesOf(int client) {
+  std::string error;
+  auto lister = AlsaSequencer::open("Guest Lister", &error);
+  EXPECT_TRUE(lister) << error;
+  std::vector<std::string> names;
+  if (lister) {
+    for (const AlsaPortInfo& port : lister->ports())
+      if (port.client == client) names.push_back(port.portName);
+  }
+  return names;
+}
+
+TEST_F(AlsaSequencerGuest, APrivatePortIsNamedAfterItsOwnerAndSourceCutBetweenCharacters) {
+  const MIDIEndpointRef source = findEndpoint(*services_, true, kThrough);
+  ASSERT_NE(source, 0u);
+  MIDIClientRef longOwner = 0;
+  {
+    OwnerName::Scope owner(std::string(62, 'o') + "\xC3\xA9");  // é: bytes 63 and 64
+    ASSERT_EQ(services_->MIDIClientCreate("long", nullptr, nullptr, &longOwner), noErr);
+  }
+  Received received;
+  MIDIPortRef in = 0;
+  MIDIPortRef longIn = 0;
+  ASSERT_EQ(services_->MIDIInputPortCreate(client_, "in", &Received::readProc, &received, &in),
+            noErr);
+  ASSERT_EQ(
+      services_->MIDIInputPortCreate(longOwner, "in", &Received::readProc, &received, &longIn),
+      noErr);
+  ASSERT_EQ(services_->MIDIPortConnectSource(in, source, nullptr), noErr);
+  ASSERT_EQ(services_->MIDIPortConnectSource(longIn, source, nullptr), noErr);
+  const std::vector<std::string> names = portNamesOf(services_->clientId());
+  EXPECT_EQ(std::count(names.begin(), names.end(), "test from " + std::string(kThrough)), 1);
+  EXPECT_EQ(std::count(names.begin(), names.end(), std::string(62, 'o')), 1);
+  services_->MIDIClientDispose(longOwner);
 }
 
 TEST_F(AlsaSequencerGuest, OurVirtualSourceReachesOurVirtualDestinationThroughASubscription) {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "ProgramRun.h"
 #include "app/WexmidiProgram.h"
+#include "shared/ProgramRun.h"
 #include "support/SystemLog.h"
 
 namespace wex {

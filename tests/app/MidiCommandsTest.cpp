@@ -11,13 +11,13 @@
 #include <sstream>
 #include <thread>
 
-#include "ProgramRun.h"
 #include "app/MidiFilePlayer.h"
 #include "app/WexmidiProgram.h"
 #include "midi/OrvMIDINode.h"
 #include "server/EndpointChooser.h"
 #include "services/MIDIPacketListBuffer.h"
 #include "services/embedded/EmbeddedMIDIServices.h"
+#include "shared/ProgramRun.h"
 #include "support/SystemLog.h"
 
 namespace wex {

@@ -2,16 +2,13 @@
 
 #include <chrono>
 #include <functional>
-#include <mutex>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
-#include <thread>
 
-#include "ProgramRun.h"
-#include "app/WexmidiProgram.h"
 #include "services/MIDIPacketListBuffer.h"
 #include "services/embedded/EmbeddedMIDIServices.h"
+#include "shared/ProgramRun.h"
 
 namespace wex {
 namespace {
@@ -58,37 +55,25 @@ class Peer {
   MIDIPortRef port_ = 0;
 };
 
-// Runs `wexmidi monitor ARGS` on a thread; once it listens, `act` plays the
-// other programs on its embedded services. The monitor then ends by --for.
+// Runs `wexmidi --midi embedded monitor ARGS` on a thread; once it listens,
+// `act` plays the other programs on its embedded services. The monitor then
+// ends by --for.
 ProgramRun monitorWhile(std::vector<std::string> args,
                         const std::function<void(Peer&, SharedTextBuffer&)>& act,
-                        std::ostream* outOverride = nullptr) {
-  args.insert(args.begin(), {"wexmidi", "--midi", "embedded", "monitor"});
-  ProgramRun run;
-  SharedTextBuffer errText;
-  std::ostringstream out;
-  std::thread monitor([&] {
-    std::vector<const char*> argv;
-    for (const auto& arg : args) argv.push_back(arg.c_str());
-    std::istringstream in;
-    std::ostream err(&errText);
-    run.status = WexmidiProgram().run(static_cast<int>(argv.size()), argv.data(), in,
-                                      outOverride ? *outOverride : out, err);
-  });
-  std::shared_ptr<EmbeddedMIDIServices> services;
-  if (errText.waitFor("listening to")) {
-    services = std::dynamic_pointer_cast<EmbeddedMIDIServices>(currentMIDIServicesShared());
-  }
-  if (services) {
-    Peer peer(*services);
-    act(peer, errText);
-  } else {
-    ADD_FAILURE() << "the monitor never listened: " << errText.text();
-  }
-  monitor.join();
-  run.out = out.str();
-  run.err = errText.text();
-  return run;
+                        std::ostream* out = nullptr) {
+  return test::monitorWhile(
+      "embedded", std::move(args),
+      [&](SharedTextBuffer& err) {
+        auto services =
+            std::dynamic_pointer_cast<EmbeddedMIDIServices>(currentMIDIServicesShared());
+        if (!services) {
+          ADD_FAILURE() << "the monitor does not run on embedded services";
+          return;
+        }
+        Peer peer(*services);
+        act(peer, err);
+      },
+      out);
 }
 
 const Bytes kNoteOn = {0x90, 0x3C, 0x64};  // note on channel 1 C4 velocity 100
@@ -205,15 +190,11 @@ struct RefusalCase {
 class MonitorRefusal : public testing::TestWithParam<RefusalCase> {};
 
 TEST_P(MonitorRefusal, NamesWhatIsWrongBeforeListening) {
-  std::vector<std::string> args = {"wexmidi", "--midi", "embedded", "monitor", "--for", "0"};
+  std::vector<std::string> args = {"--midi", "embedded", "monitor", "--for", "0"};
   args.insert(args.end(), GetParam().args.begin(), GetParam().args.end());
-  std::vector<const char*> argv;
-  for (const auto& arg : args) argv.push_back(arg.c_str());
-  std::istringstream in;
-  std::ostringstream out, err;
-  const int status = WexmidiProgram().run(static_cast<int>(argv.size()), argv.data(), in, out, err);
-  EXPECT_EQ(status, GetParam().status);
-  EXPECT_NE(err.str().find(GetParam().named), std::string::npos) << err.str();
+  const ProgramRun run = test::runInProcess(args);
+  EXPECT_EQ(run.status, GetParam().status);
+  EXPECT_NE(run.err.find(GetParam().named), std::string::npos) << run.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "ProgramRun.h"
 #include "app/WexmidiProgram.h"
+#include "shared/ProgramRun.h"
 
 namespace wex {
 namespace {

@@ -5,9 +5,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "ProgramRun.h"
 #include "app/SendArguments.h"
 #include "app/WexmidiProgram.h"
+#include "shared/ProgramRun.h"
 #include "support/SystemLog.h"
 
 namespace wex {

@@ -10,42 +10,13 @@
 #include <sstream>
 #include <thread>
 
-#include "app/WexmidiProgram.h"
 #include "jack/JackServicesFixture.h"
+#include "shared/ProgramRun.h"
 
 namespace wex::test {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Error text that the test reads while the monitor writes it.
-class SharedText : public std::streambuf {
- public:
-  std::string text() const {
-    std::lock_guard lock(mutex_);
-    return text_;
-  }
-  bool waitFor(const std::string& part) {
-    return waitUntil([&] { return text().find(part) != std::string::npos; }, kJackWait);
-  }
-
- protected:
-  int_type overflow(int_type c) override {
-    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
-    std::lock_guard lock(mutex_);
-    text_.push_back(traits_type::to_char_type(c));
-    return c;
-  }
-  std::streamsize xsputn(const char* s, std::streamsize n) override {
-    std::lock_guard lock(mutex_);
-    text_.append(s, static_cast<size_t>(n));
-    return n;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::string text_;
-};
 
 // jack_midiseq plays every 4800 samples (100 ms at 48 kHz): note on 62
 // (90 3E 40) at once and its note off (80 3E 40) 1000 samples later.
@@ -101,37 +72,6 @@ void expectTheSequencesTiming(const std::vector<Line>& lines) {
   EXPECT_LT(noteLength, 0.5 * period);
 }
 
-struct MonitorRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-// Runs `wexmidi --midi jack monitor ARGS` on a thread and `act` once it listens.
-MonitorRun monitorWhile(std::vector<std::string> args,
-                        const std::function<void(SharedText&)>& act) {
-  args.insert(args.begin(), {"wexmidi", "--midi", "jack", "monitor"});
-  MonitorRun run;
-  SharedText errText;
-  std::ostringstream out;
-  std::thread monitor([&] {
-    std::vector<const char*> argv;
-    for (const auto& arg : args) argv.push_back(arg.c_str());
-    std::istringstream in;
-    std::ostream err(&errText);
-    run.status = WexmidiProgram().run(static_cast<int>(argv.size()), argv.data(), in, out, err);
-  });
-  if (errText.waitFor("listening to")) {
-    act(errText);
-  } else {
-    ADD_FAILURE() << "the monitor never listened: " << errText.text();
-  }
-  monitor.join();
-  run.out = out.str();
-  run.err = errText.text();
-  return run;
-}
-
 class JackMonitor : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -156,16 +96,17 @@ std::string noticed(const std::string& text, const std::string& notice, const st
 TEST_F(JackMonitor, NamesAClientThatAppearsAndGoesAndTimesItsMessagesAsJackDid) {
   const std::string name = uniqueName("monseq");
   std::string appeared;
-  const MonitorRun run = monitorWhile({"--time", "--hex", "--for", "8"}, [&](SharedText& err) {
-    JackClientProcess sequencer(name, sequencerCommand(name), jackEnvironment());
-    ASSERT_TRUE(waitUntil(
-        [&] { return !(appeared = noticed(err.text(), "source appeared: ", name)).empty(); },
-        kJackWait))
-        << err.text();
-    std::this_thread::sleep_for(1s);
-    sequencer.stop();
-    EXPECT_TRUE(err.waitFor("source went away: " + appeared)) << err.text();
-  });
+  const ProgramRun run =
+      monitorWhile("jack", {"--time", "--hex", "--for", "8"}, [&](SharedTextBuffer& err) {
+        JackClientProcess sequencer(name, sequencerCommand(name), jackEnvironment());
+        ASSERT_TRUE(waitUntil(
+            [&] { return !(appeared = noticed(err.text(), "source appeared: ", name)).empty(); },
+            kJackWait))
+            << err.text();
+        std::this_thread::sleep_for(1s);
+        sequencer.stop();
+        EXPECT_TRUE(err.waitFor("source went away: " + appeared)) << err.text();
+      });
   ASSERT_EQ(run.status, 0) << run.err;
   const std::vector<Line> lines = parseLines(run.out);
   ASSERT_FALSE(lines.empty()) << run.err;
@@ -190,8 +131,8 @@ TEST_F(JackMonitor, JsonLinesNameTheChosenSourceAndCarryJacksTimes) {
     ASSERT_TRUE(services) << error;
     ASSERT_NE(waitForEndpoint(*services, true, name + ":out"), 0u) << sequencer.output();
   }
-  const MonitorRun run =
-      monitorWhile({"--json", "--source", name, "--for", "1.5"}, [](SharedText&) {});
+  const ProgramRun run =
+      monitorWhile("jack", {"--json", "--source", name, "--for", "1.5"}, [](SharedTextBuffer&) {});
   ASSERT_EQ(run.status, 0) << run.err;
   std::istringstream in(run.out);
   double previous = 0;

@@ -1,38 +1,18 @@
 #include <algorithm>
 #include <thread>
 
-#include "host/ValueJSON.h"
-#include "jack/JackCompositionDriver.h"
 #include "jack/JackServicesFixture.h"
-#include "services/MIDIServices.h"
-
-namespace wex {
-
-// Values in test failures: their JSON.
-inline void PrintTo(const Value& value, std::ostream* out) {
-  *out << ValueJSON::toJSON(value).dump();
-}
-
-}  // namespace wex
+#include "shared/CompositionDriver.h"
 
 namespace wex::test {
 namespace {
 
 using namespace std::chrono_literals;
 
-constexpr const char* kReceiver = JackCompositionDriver::kReceiver;
-constexpr const char* kSender = JackCompositionDriver::kSender;
-
-// A message value as the patches carry it: (type|channel)<<16 | data1<<8 | data2.
-Value messageNumber(unsigned status, unsigned data1 = 0, unsigned data2 = 0) {
-  return Value::number(status << 16 | data1 << 8 | data2);
-}
+constexpr const char* kReceiver = CompositionDriver::kReceiver;
+constexpr const char* kSender = CompositionDriver::kSender;
 
 const Bytes kKnock{0xFE};  // active sensing
-
-bool contains(const std::vector<std::string>& names, const std::string& name) {
-  return std::find(names.begin(), names.end(), name) != names.end();
-}
 
 // jack_midiseq plays, every 100 ms: note on 62 at once, its note off 1000
 // samples later, note on 67 at 2400 samples and its note off at 3400, all on
@@ -57,24 +37,6 @@ std::vector<Bytes> afterKnocks(const std::string& output) {
   return events;
 }
 
-// A system exclusive message of `length` bytes, framing included.
-Bytes sysexOfLength(size_t length) {
-  Bytes sysex{0xF0};
-  while (sysex.size() < length - 1) sysex.push_back(static_cast<Byte>(sysex.size() * 7 & 0x7F));
-  sysex.push_back(0xF7);
-  return sysex;
-}
-
-// Its sysex string: the bytes between the framing, in decimal, comma separated.
-Value sysexString(const Bytes& sysex) {
-  std::string text;
-  for (size_t i = 1; i + 1 < sysex.size(); ++i) {
-    if (i > 1) text += ',';
-    text += std::to_string(sysex[i]);
-  }
-  return Value::string(text);
-}
-
 // The receiver and sender patches in a composition on the JACK MIDI services
 // of the server the environment names (shared with other tests, so each test
 // ticks in the panels only the endpoints of the clients it started).
@@ -82,14 +44,11 @@ class JackPatchesTest : public JackServicesTest {
  protected:
   void SetUp() override {
     JackServicesTest::SetUp();
-    if (!services_) return;
-    installMIDIServices(services_);
-    driver_ = std::make_unique<JackCompositionDriver>();
+    if (services_) driver_ = std::make_unique<CompositionDriver>(services_);
   }
 
   void TearDown() override {
     driver_.reset();
-    if (services_) installMIDIServices(nullptr);
     JackServicesTest::TearDown();
   }
 
@@ -137,7 +96,7 @@ class JackPatchesTest : public JackServicesTest {
     return driver_->received();
   }
 
-  std::unique_ptr<JackCompositionDriver> driver_;
+  std::unique_ptr<CompositionDriver> driver_;
 };
 
 TEST_F(JackPatchesTest, NotesOfJackMidiseqLeaveTheReceiverAsTheirMessageNumbersInPlayingOrder) {
@@ -164,7 +123,7 @@ TEST_F(JackPatchesTest, WhatTheSenderSendsReachesJackMidiDumpByteForByte) {
   const std::string name = uniqueName("dump");
   auto dump = startDump(name);
   driver_->addSender();
-  ASSERT_TRUE(contains(driver_->panelNames(kSender), name + ":input"));
+  ASSERT_TRUE(driver_->panelLists(kSender, name + ":input"));
   driver_->enableOnly(kSender, {name + ":input"});
   driver_->start();
   ASSERT_TRUE(knockUntilAnswered({dump.get()})) << dump->output();
@@ -233,15 +192,15 @@ TEST_F(JackPatchesTest, ClientsThatAppearLaterAreListedHeardAndSentToOnceThePane
   driver_->addSender();
   const std::string sequencerName = uniqueName("lateseq");
   const std::string dumpName = uniqueName("latedump");
-  ASSERT_FALSE(contains(driver_->panelNames(kReceiver), sequencerName + ":out"));
-  ASSERT_FALSE(contains(driver_->panelNames(kSender), dumpName + ":input"));
+  ASSERT_FALSE(driver_->panelLists(kReceiver, sequencerName + ":out"));
+  ASSERT_FALSE(driver_->panelLists(kSender, dumpName + ":input"));
   driver_->closePanel(kReceiver);
   driver_->closePanel(kSender);
 
   auto sequencer = startSequencer(sequencerName);
   auto dump = startDump(dumpName);
-  EXPECT_TRUE(contains(driver_->panelNames(kReceiver), sequencerName + ":out"));
-  EXPECT_TRUE(contains(driver_->panelNames(kSender), dumpName + ":input"));
+  EXPECT_TRUE(driver_->panelLists(kReceiver, sequencerName + ":out"));
+  EXPECT_TRUE(driver_->panelLists(kSender, dumpName + ":input"));
 
   driver_->enableOnly(kReceiver, {sequencerName + ":out"});
   driver_->enableOnly(kSender, {dumpName + ":input"});
@@ -279,15 +238,6 @@ TEST_F(JackPatchesTest, ADestinationSwitchedOffInTheSendersPanelReceivesNothingW
   EXPECT_EQ(afterKnocks(off->output()), sentNext);
 }
 
-// Installs the services for the life of the object.
-class ScopedMIDIServices {
- public:
-  explicit ScopedMIDIServices(std::shared_ptr<MIDIServices> services) {
-    installMIDIServices(std::move(services));
-  }
-  ~ScopedMIDIServices() { installMIDIServices(nullptr); }
-};
-
 // Runs against a server of its own, since it kills it; only where the
 // environment allows that (see ownJackServersAllowed).
 TEST(JackPatchesServerRestart, MIDIFlowsThroughThePatchesAgainAfterTheServerIsKilledAndRestarted) {
@@ -308,8 +258,7 @@ TEST(JackPatchesServerRestart, MIDIFlowsThroughThePatchesAgainAfterTheServerIsKi
   ASSERT_NE(waitForEndpoint(*services, false, "dump:input"), 0u) << dump->output();
 
   {
-    ScopedMIDIServices installed(services);
-    JackCompositionDriver driver;
+    CompositionDriver driver(services);
     driver.addReceiver();
     driver.addSender();
     driver.start();

@@ -221,7 +221,7 @@ OSStatus AlsaMIDIServices::MIDIPortConnectSource(MIDIPortRef portRef, MIDIEndpoi
   stream->refCon = port->refCon;
   stream->connRefCon = connRefCon;
   stream->peer = source;
-  stream->alsaPort = sequencer_->createPort("in " + std::to_string(nextPrivatePort_++),
+  stream->alsaPort = sequencer_->createPort(port->portOwner + " from " + endpoint->name,
                                             kPrivateInputCaps, kPortType);
   if (stream->alsaPort < 0) return kMIDINotPermitted;
   inputs_.push_back(stream);

@@ -26,7 +26,8 @@ namespace wex {
 // Sources are the readable ports of other clients, destinations their
 // writable ones (never the System client's), named "client:port" as aconnect
 // shows them; our virtual sources and destinations are public ports of ours.
-// Receiving uses one private port per connection, subscribed to the source;
+// Receiving uses one private port per connection, subscribed to the source
+// and named after its owner and the source ("keys from Midi Through:Port-0");
 // sending goes straight to the destination's port from one private port of
 // ours, which is subscribed to every destination it sends to (kernel clients
 // take nothing from a port that is not). Private ports cannot be subscribed to, so no other program
@@ -103,7 +104,6 @@ class AlsaMIDIServices final : public MIDIServices, private AlsaReader::Owner {
   std::unique_ptr<AlsaSequencer> sequencer_;
   int controlPort_ = -1;
   std::mutex mutex_;
-  unsigned nextPrivatePort_ = 1;
   ClientTable clients_;
   std::vector<std::shared_ptr<AlsaInputStream>> inputs_;
   std::vector<VirtualSource> virtualSources_;

@@ -56,9 +56,19 @@ std::string AlsaSequencer::clientName() {
   return snd_seq_client_info_get_name(info);
 }
 
+std::string fitPortName(const std::string& name) {
+  constexpr size_t kMaxBytes = 63;  // and the terminating NUL
+  if (name.size() <= kMaxBytes) return name;
+  size_t end = kMaxBytes;
+  // name[end] is the first byte left out: a continuation byte there means its
+  // character began before the cut, and goes with it.
+  while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
+  return name.substr(0, end);
+}
+
 int AlsaSequencer::createPort(const std::string& name, unsigned capability, unsigned type) {
   std::lock_guard lock(mutex_);
-  return snd_seq_create_simple_port(seq_, name.c_str(), capability, type);
+  return snd_seq_create_simple_port(seq_, fitPortName(name).c_str(), capability, type);
 }
 
 void AlsaSequencer::deletePort(int port) {

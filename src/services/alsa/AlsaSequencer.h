@@ -21,6 +21,10 @@ struct AlsaPortInfo {
   unsigned type = 0;
 };
 
+// The sequencer keeps 63 bytes of a port's name: a longer name is cut there,
+// or just before, so that no UTF-8 character is cut in half.
+std::string fitPortName(const std::string& name);
+
 // The process's one client of the ALSA sequencer. Every call but the input
 // ones may come from any thread (they share one lock, as the library keeps
 // state in the handle); input is read by one thread only.
@@ -36,7 +40,8 @@ class AlsaSequencer {
   int clientId() const { return clientId_; }
   std::string clientName();
 
-  // A port of ours; its number, or -1.
+  // A port of ours; its number, or -1. The name is cut to what the sequencer
+  // keeps (see fitPortName).
   int createPort(const std::string& name, unsigned capability, unsigned type);
   void deletePort(int port);
   bool subscribe(const snd_seq_addr_t& sender, const snd_seq_addr_t& dest);

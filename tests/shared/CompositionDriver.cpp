@@ -1,11 +1,42 @@
-#include "jack/JackCompositionDriver.h"
+#include "shared/CompositionDriver.h"
+
+#include <algorithm>
 
 #include "host/Structure.h"
+#include "host/ValueJSON.h"
 #include "patches/EndpointSettingsController.h"
 #include "patches/WexPatches.h"
 #include "support/MainThread.h"
 
+namespace wex {
+
+void PrintTo(const Value& value, std::ostream* out) {
+  *out << ValueJSON::toJSON(value).dump();
+}
+
+}  // namespace wex
+
 namespace wex::test {
+
+Value messageNumber(unsigned status, unsigned data1, unsigned data2) {
+  return Value::number(status << 16 | data1 << 8 | data2);
+}
+
+Bytes sysexOfLength(size_t length) {
+  Bytes sysex{0xF0};
+  while (sysex.size() < length - 1) sysex.push_back(static_cast<Byte>(sysex.size() * 7 & 0x7F));
+  sysex.push_back(0xF7);
+  return sysex;
+}
+
+Value sysexString(const Bytes& sysex) {
+  std::string text;
+  for (size_t i = 1; i + 1 < sysex.size(); ++i) {
+    if (i > 1) text += ',';
+    text += std::to_string(sysex[i]);
+  }
+  return Value::string(text);
+}
 
 namespace {
 
@@ -33,32 +64,35 @@ void tick(QCPlugInViewController& panel, const TableView& table, size_t row, boo
 
 }  // namespace
 
-JackCompositionDriver::JackCompositionDriver() {
+CompositionDriver::CompositionDriver(std::shared_ptr<MIDIServices> services) {
+  installMIDIServices(std::move(services));
   registerWexPatches(registry_);
   composition_ = std::make_unique<Composition>(registry_);
 }
 
-JackCompositionDriver::~JackCompositionDriver() {
+CompositionDriver::~CompositionDriver() {
   // The evaluation thread's observer reads composition_: end that thread
-  // before the composition goes (which closes the panels, then the patches).
+  // before the composition goes (which closes the panels, then the patches,
+  // and with them their clients of the services).
   composition_->stop();
   composition_.reset();
+  installMIDIServices(nullptr);
 }
 
-void JackCompositionDriver::addReceiver() {
+void CompositionDriver::addReceiver() {
   composition_->addPatch(kReceiver, "MIDI_ReceiverPlugIn");
 }
 
-void JackCompositionDriver::addSender() {
+void CompositionDriver::addSender() {
   composition_->addPatch(kSender, "MIDI_SenderPlugIn");
 }
 
-void JackCompositionDriver::start() {
+void CompositionDriver::start() {
   composition_->setTickObserver([this](double) { collectReceiverOutput(); });
   composition_->start(kTicksPerSecond);
 }
 
-std::vector<std::string> JackCompositionDriver::panelNames(const std::string& patchId) {
+std::vector<std::string> CompositionDriver::panelNames(const std::string& patchId) {
   std::vector<std::string> names;
   withPanel(*composition_, patchId, [&](QCPlugInViewController& panel, const TableView& table) {
     for (size_t row = 0; row < panel.numberOfRowsInTableView(table); ++row) {
@@ -69,8 +103,12 @@ std::vector<std::string> JackCompositionDriver::panelNames(const std::string& pa
   return names;
 }
 
-void JackCompositionDriver::enableOnly(const std::string& patchId,
-                                       const std::set<std::string>& names) {
+bool CompositionDriver::panelLists(const std::string& patchId, const std::string& name) {
+  const std::vector<std::string> names = panelNames(patchId);
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+void CompositionDriver::enableOnly(const std::string& patchId, const std::set<std::string>& names) {
   withPanel(*composition_, patchId, [&](QCPlugInViewController& panel, const TableView& table) {
     for (size_t row = 0; row < panel.numberOfRowsInTableView(table); ++row) {
       const Value name = nameOf(panel, table, row);
@@ -79,8 +117,8 @@ void JackCompositionDriver::enableOnly(const std::string& patchId,
   });
 }
 
-void JackCompositionDriver::setEnabled(const std::string& patchId, const std::string& name,
-                                       bool enabled) {
+void CompositionDriver::setEnabled(const std::string& patchId, const std::string& name,
+                                   bool enabled) {
   withPanel(*composition_, patchId, [&](QCPlugInViewController& panel, const TableView& table) {
     for (size_t row = 0; row < panel.numberOfRowsInTableView(table); ++row) {
       if (nameOf(panel, table, row) == Value::string(name)) tick(panel, table, row, enabled);
@@ -88,11 +126,11 @@ void JackCompositionDriver::setEnabled(const std::string& patchId, const std::st
   });
 }
 
-void JackCompositionDriver::closePanel(const std::string& patchId) {
+void CompositionDriver::closePanel(const std::string& patchId) {
   composition_->closePanel(patchId);
 }
 
-void JackCompositionDriver::send(const std::vector<Value>& messages, bool resend) {
+void CompositionDriver::send(const std::vector<Value>& messages, bool resend) {
   // "Resend" goes first: once it is off, the old messages are never sent
   // again after the new ones.
   setResend(resend);
@@ -100,26 +138,26 @@ void JackCompositionDriver::send(const std::vector<Value>& messages, bool resend
                               Value::structure(Structure::makeList(messages)));
 }
 
-void JackCompositionDriver::setResend(bool resend) {
+void CompositionDriver::setResend(bool resend) {
   composition_->setInputValue({kSender, "inputResend"}, Value::boolean(resend));
 }
 
-std::vector<Value> JackCompositionDriver::received() const {
+std::vector<Value> CompositionDriver::received() const {
   std::lock_guard lock(receivedMutex_);
   return received_;
 }
 
-size_t JackCompositionDriver::receivedCount() const {
+size_t CompositionDriver::receivedCount() const {
   std::lock_guard lock(receivedMutex_);
   return received_.size();
 }
 
-void JackCompositionDriver::clearReceived() {
+void CompositionDriver::clearReceived() {
   std::lock_guard lock(receivedMutex_);
   received_.clear();
 }
 
-void JackCompositionDriver::collectReceiverOutput() {
+void CompositionDriver::collectReceiverOutput() {
   auto receiver = composition_->patch(kReceiver);
   if (!receiver) return;
   const auto port = receiver->portTable().port(QCPortDirection::Output, "outputMessages");

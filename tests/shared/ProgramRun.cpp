@@ -1,4 +1,6 @@
-#include "ProgramRun.h"
+#include "shared/ProgramRun.h"
+
+#include <gtest/gtest.h>
 
 #include <sstream>
 #include <thread>
@@ -7,16 +9,47 @@
 
 namespace wex::test {
 
-ProgramRun runInProcess(std::vector<std::string> args, const std::string& input) {
+namespace {
+
+int runProgram(std::vector<std::string> args, std::istream& in, std::ostream& out,
+               std::ostream& err) {
   args.insert(args.begin(), "wexmidi");
   std::vector<const char*> argv;
   for (const auto& arg : args) argv.push_back(arg.c_str());
+  return WexmidiProgram().run(static_cast<int>(argv.size()), argv.data(), in, out, err);
+}
+
+}  // namespace
+
+ProgramRun runInProcess(std::vector<std::string> args, const std::string& input) {
   std::istringstream in(input);
   std::ostringstream out, err;
   ProgramRun run;
-  run.status = WexmidiProgram().run(static_cast<int>(argv.size()), argv.data(), in, out, err);
+  run.status = runProgram(std::move(args), in, out, err);
   run.out = out.str();
   run.err = err.str();
+  return run;
+}
+
+ProgramRun monitorWhile(const std::string& backend, std::vector<std::string> args,
+                        const std::function<void(SharedTextBuffer& err)>& act, std::ostream* out) {
+  args.insert(args.begin(), {"--midi", backend, "monitor"});
+  ProgramRun run;
+  SharedTextBuffer errText;
+  std::ostringstream ownOut;
+  std::thread monitor([&] {
+    std::istringstream in;
+    std::ostream err(&errText);
+    run.status = runProgram(args, in, out ? *out : ownOut, err);
+  });
+  if (errText.waitFor("listening to")) {
+    act(errText);
+  } else {
+    ADD_FAILURE() << "the monitor never listened: " << errText.text();
+  }
+  monitor.join();
+  run.out = ownOut.str();
+  run.err = errText.text();
   return run;
 }
 

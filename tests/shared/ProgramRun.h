@@ -3,7 +3,9 @@
 // Runs the wexmidi program inside the test process, as the app tests do.
 
 #include <chrono>
+#include <functional>
 #include <mutex>
+#include <ostream>
 #include <streambuf>
 #include <string>
 #include <vector>
@@ -34,5 +36,12 @@ class SharedTextBuffer : public std::streambuf {
   mutable std::mutex mutex_;
   std::string text_;
 };
+
+// Runs `wexmidi --midi BACKEND monitor ARGS` on a thread and, once it listens,
+// `act` with its growing error text; then waits for it to end (by --for).
+// What it writes goes to `out` when given, else into the run's `out`.
+ProgramRun monitorWhile(const std::string& backend, std::vector<std::string> args,
+                        const std::function<void(SharedTextBuffer& err)>& act,
+                        std::ostream* out = nullptr);
 
 }  // namespace wex::test

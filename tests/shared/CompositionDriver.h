@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -10,31 +11,51 @@
 #include "host/Composition.h"
 #include "host/PlugInRegistry.h"
 #include "host/Value.h"
+#include "services/MIDIServices.h"
+
+namespace wex {
+
+// Values in test failures: their JSON.
+void PrintTo(const Value& value, std::ostream* out);
+
+}  // namespace wex
 
 namespace wex::test {
 
-// A composition with this system's patches on the MIDI services installed
-// now, handled as a user would: it evaluates on its own thread, and panels
-// are opened, read and edited on the main thread. It keeps every message
-// value the receiver patch "rx" puts out, in the order put out.
-class JackCompositionDriver {
+using Bytes = std::vector<Byte>;
+
+// A message value as the patches carry it: (type|channel)<<16 | data1<<8 | data2.
+Value messageNumber(unsigned status, unsigned data1 = 0, unsigned data2 = 0);
+// A system exclusive message of `length` bytes, framing included.
+Bytes sysexOfLength(size_t length);
+// Its value as the patches carry it: the bytes between the framing, in
+// decimal, comma separated.
+Value sysexString(const Bytes& sysex);
+
+// A composition with this system's patches on real MIDI services, installed
+// for the driver's life, handled as a user would: it evaluates on its own
+// thread, and panels are opened, read and edited on the main thread. It keeps
+// every message value the receiver patch "rx" puts out, in the order put out.
+class CompositionDriver {
  public:
   static constexpr const char* kReceiver = "rx";
   static constexpr const char* kSender = "tx";
 
-  JackCompositionDriver();
-  ~JackCompositionDriver();
-  JackCompositionDriver(const JackCompositionDriver&) = delete;
-  JackCompositionDriver& operator=(const JackCompositionDriver&) = delete;
+  explicit CompositionDriver(std::shared_ptr<MIDIServices> services);
+  ~CompositionDriver();
+  CompositionDriver(const CompositionDriver&) = delete;
+  CompositionDriver& operator=(const CompositionDriver&) = delete;
 
   void addReceiver();
   void addSender();
   // Evaluates at 100 ticks a second (and at once when the receiver asks).
   void start();
+  uint64_t tickCount() const { return composition_->tickCount(); }
 
   // The names listed in the patch's panel, which is opened (and so rescans)
   // if it is not open yet.
   std::vector<std::string> panelNames(const std::string& patchId);
+  bool panelLists(const std::string& patchId, const std::string& name);
   // Ticks, in the patch's panel, exactly the endpoints named.
   void enableOnly(const std::string& patchId, const std::set<std::string>& names);
   void setEnabled(const std::string& patchId, const std::string& name, bool enabled);
