@@ -15,7 +15,8 @@ const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 const loopbackRow = (panel) => panel.tables[0].rows.find((cells) => cells[0] === LOOPBACK);
 
 async function waitForPanel(id, done) {
-  for (let i = 0; i < 100; i++) {
+  // Up to about 10 s: a loaded machine evaluates the composition late.
+  for (let i = 0; i < 200; i++) {
     if (done(await server.get(`api/patches/${id}/panel`))) return;
     await sleep(50);
   }
@@ -101,8 +102,13 @@ test("learning adds the new controllers' ports to the box", async () => {
   await waitForPanel("cc", (panel) => panel.switches[0].state === "on");
   await server.post({ send: [cc(21, 11), cc(22, 12)], to: [LOOPBACK] });
   await sleep(300);
-  await page.waitForFunction((l) => document.querySelector(l)?.checked, {}, learn);
-  await page.$eval(learn, (input) => input.click());
+  // Clicked once it shows learning, in the same step as the redraw-proof find.
+  await page.waitForFunction((l) => {
+    const box = document.querySelector(l);
+    if (!box?.checked) return false;
+    box.click();
+    return true;
+  }, {}, learn);
   await waitForPanel("cc", (panel) => panel.switches[0].state === "off");
   await page.waitForSelector('[data-port="cc.controller21"]', { timeout: 5000 });
   await page.waitForSelector('[data-port="cc.controller22"]', { timeout: 5000 });
