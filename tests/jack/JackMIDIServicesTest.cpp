@@ -64,7 +64,12 @@ class NamedPortsClient {
     if (!client_) return;
     // The server keeps a port's metadata after the port is gone and hands
     // its identifier to the next port; a tidy client removes what it set.
-    if (prettySet_) runJackProperty({"--port", "-d", name_ + ":pretty"});
+    // PipeWire's JACK removes nothing, so the name is made empty first.
+    if (prettySet_) {
+      jack_set_property(client_, jack_port_uuid(pretty_), JACK_METADATA_PRETTY_NAME, "",
+                        "text/plain");
+      runJackProperty({"--port", "-d", name_ + ":pretty"});
+    }
     jack_client_close(client_);
   }
   bool ok() const { return client_ && plain_ && aliased_ && pretty_ && prettySet_; }
@@ -401,7 +406,6 @@ TEST_F(JackServicesTest, EndpointsAreNamedByPrettyNameThenAliasThenPortNameAndMa
 }
 
 TEST_F(JackServicesTest, WexmidiListOnJackMarksHardwarePorts) {
-  if (onPipeWire()) GTEST_SKIP() << kPipeWireAfterOthersSkipReason;
   const std::string name = uniqueName("hardware");
   NamedPortsClient other(name);
   ASSERT_TRUE(other.ok());

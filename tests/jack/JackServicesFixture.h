@@ -179,13 +179,6 @@ inline constexpr const char* kOwnJackServersSkipReason =
 // Whether the JACK library in use is PipeWire's (run through pw-jack).
 bool onPipeWire();
 
-// For the tests that pass alone on PipeWire's JACK but not after the other
-// JACK tests against the same daemon: a port of a client that has just
-// appeared goes unlisted there.
-inline constexpr const char* kPipeWireAfterOthersSkipReason =
-    "on PipeWire's JACK it passes alone but not after the other JACK tests against the same "
-    "daemon (a new client's port goes unlisted; cause not found yet)";
-
 // A JACK server of the test's own (for tests that kill it), on the dummy
 // driver. Stopping it gives it time to close properly: a server killed
 // outright keeps its place in JACK's small table of servers. On PipeWire's

@@ -125,6 +125,7 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   jack_port_t* registerJackPort(const std::string& wanted, bool isInput, bool isPrivate,
                                 const std::string& displayName, std::string* shortName);
   void unregister(jack_port_t*& port);
+  void forgetProperties(jack_uuid_t uuid);
   JackProcessTable::Replaced publishProcessTable();
   // Streams already taken out of inputs_ and outputs_ leave the process table;
   // their ports are unregistered once no cycle uses them. `lock` holds mutex_

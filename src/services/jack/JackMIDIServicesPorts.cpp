@@ -73,12 +73,27 @@ template bool JackMIDIServices::registerPort(JackOutputStream&);
 
 void JackMIDIServices::unregister(jack_port_t*& port) {
   if (jack_ && port) {
-    // The server keeps metadata after the port is gone, and its identifier
-    // goes to the next port registered.
-    jack_remove_properties(jack_, jack_port_uuid(port));
+    forgetProperties(jack_port_uuid(port));
     jack_port_unregister(jack_, port);
   }
   port = nullptr;
+}
+
+// The server keeps a port's metadata after the port is gone, and hands its
+// identifier to a later port of any client, which would then show our name.
+// PipeWire's JACK library takes jack_remove_properties and jack_remove_property
+// without removing anything, so each property we set is first made empty, which
+// every listing takes for no name at all.
+void JackMIDIServices::forgetProperties(jack_uuid_t uuid) {
+  for (const char* key : {JACK_METADATA_PRETTY_NAME, JackEndpointTable::kPrivatePortKey}) {
+    char* value = nullptr;
+    char* type = nullptr;
+    if (jack_get_property(uuid, key, &value, &type) != 0) continue;
+    jack_free(value);
+    jack_free(type);
+    jack_set_property(jack_, uuid, key, "", "text/plain");
+  }
+  jack_remove_properties(jack_, uuid);
 }
 
 JackProcessTable::Replaced JackMIDIServices::publishProcessTable() {
