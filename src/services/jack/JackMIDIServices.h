@@ -116,6 +116,7 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   void serverLost() override;
   bool reconnect() override;
   void setupMayHaveChanged() override;
+  bool linksPending() override;
   void reportDrops() override;  // JackMIDIServicesDrops.cpp
 
   // Port registration and naming, the process table (JackMIDIServicesPorts.cpp);
@@ -163,6 +164,8 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   OutputStreams outputs_;
   JackEndpointTable endpoints_;
   std::string notifiedSignature_;
+  // A connection to a listed peer was refused since the last listing.
+  bool linksPending_ = false;
   std::atomic<uint64_t> droppedWhileAway_{0};
   uint64_t droppedWhileAwayReported_ = 0;
 

@@ -204,6 +204,11 @@ void JackMIDIServices::setupMayHaveChanged() {
   ClientTable::notifySetupChanged(listeners, gate_);
 }
 
+bool JackMIDIServices::linksPending() {
+  std::lock_guard lock(mutex_);
+  return jack_ && linksPending_;
+}
+
 std::string JackMIDIServices::jackClientName() {
   std::lock_guard lock(mutex_);
   return jack_ ? jack_get_client_name(jack_) : std::string();
