@@ -64,11 +64,11 @@ class NamedPortsClient {
     if (!client_) return;
     // The server keeps a port's metadata after the port is gone and hands
     // its identifier to the next port; a tidy client removes what it set.
-    // PipeWire's JACK removes nothing, so the name is made empty first.
-    if (prettySet_) {
+    // PipeWire's JACK removes nothing, so the name is made empty there.
+    if (prettySet_) runJackProperty({"--port", "-d", name_ + ":pretty"});
+    if (prettySet_ && onPipeWire()) {
       jack_set_property(client_, jack_port_uuid(pretty_), JACK_METADATA_PRETTY_NAME, "",
                         "text/plain");
-      runJackProperty({"--port", "-d", name_ + ":pretty"});
     }
     jack_client_close(client_);
   }
