@@ -48,6 +48,8 @@ if [ "${1:-}" = "--inside" ]; then
   unset PIPEWIRE_REMOTE JACK_DEFAULT_SERVER DBUS_SESSION_BUS_ADDRESS
   # Under AddressSanitizer: what PipeWire's JACK library keeps to the end.
   export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$PWD/scripts/pipewire-lsan.supp"
+  # Under ThreadSanitizer, the program too: what PipeWire's JACK library syncs.
+  export TSAN_OPTIONS="${TSAN_OPTIONS:+$TSAN_OPTIONS:}suppressions=$PWD/scripts/pipewire-tsan.supp"
   # The tests that stop and restart the daemon start it with this config.
   export WEX_PIPEWIRE_CONFIG="$PWD/scripts/pipewire-tests.conf"
   pipewire_pid=""

@@ -14,6 +14,7 @@ namespace {
 // JACK services carry them as events that fit a cycle, and the receiving side
 // gets every byte in order.
 TEST_F(JackServicesTest, ASysexOf20000BytesSentByWexmidiSendArrivesWhole) {
+  if (slowFirstCyclesLoseOnPipeWire()) GTEST_SKIP() << kSlowFirstCyclesSkipReason;
   PacketCollector& collector = newCollector();
   const std::string name = uniqueName("wex long sysex");
   MIDIEndpointRef destination = 0;
@@ -38,7 +39,8 @@ TEST_F(JackServicesTest, ASysexOf20000BytesSentByWexmidiSendArrivesWhole) {
   std::filesystem::remove(file);
   ASSERT_EQ(status, 0) << err.str();
   EXPECT_EQ(err.str(), "wexmidi send: sent 1 message to " + name + "\n");
-  EXPECT_TRUE(waitUntil([&] { return collector.allBytes().size() >= sysex.size(); }, kJackWait));
+  EXPECT_TRUE(waitUntil([&] { return collector.allBytes().size() >= sysex.size(); }, kJackWait))
+      << collector.allBytes().size() << " bytes arrived in " << collector.count() << " packets";
   EXPECT_EQ(collector.allBytes(), sysex);
 }
 

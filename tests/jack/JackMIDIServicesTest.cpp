@@ -64,7 +64,12 @@ class NamedPortsClient {
     if (!client_) return;
     // The server keeps a port's metadata after the port is gone and hands
     // its identifier to the next port; a tidy client removes what it set.
+    // PipeWire's JACK removes nothing, so the name is made empty there.
     if (prettySet_) runJackProperty({"--port", "-d", name_ + ":pretty"});
+    if (prettySet_ && onPipeWire()) {
+      jack_set_property(client_, jack_port_uuid(pretty_), JACK_METADATA_PRETTY_NAME, "",
+                        "text/plain");
+    }
     jack_client_close(client_);
   }
   bool ok() const { return client_ && plain_ && aliased_ && pretty_ && prettySet_; }
@@ -212,6 +217,7 @@ TEST_F(JackServicesTest, MessagesSentToJackMidiDumpArriveByteForByte) {
 }
 
 TEST_F(JackServicesTest, MessagesSentAtOnceThroughTheConnectionTheFirstOfThemMakesAllArrive) {
+  if (slowFirstCyclesLoseOnPipeWire()) GTEST_SKIP() << kSlowFirstCyclesSkipReason;
   const std::string name = uniqueName("recorder");
   RecordingClient recorder(name);
   ASSERT_TRUE(recorder.ok());
@@ -401,7 +407,6 @@ TEST_F(JackServicesTest, EndpointsAreNamedByPrettyNameThenAliasThenPortNameAndMa
 }
 
 TEST_F(JackServicesTest, WexmidiListOnJackMarksHardwarePorts) {
-  if (onPipeWire()) GTEST_SKIP() << kPipeWireAfterOthersSkipReason;
   const std::string name = uniqueName("hardware");
   NamedPortsClient other(name);
   ASSERT_TRUE(other.ok());
@@ -462,6 +467,7 @@ struct HeldCallback {
 };
 
 TEST_F(JackServicesTest, ADestinationWhoseClientComesBackBetweenTwoListingsIsConnectedAgain) {
+  if (slowFirstCyclesLoseOnPipeWire()) GTEST_SKIP() << kSlowFirstCyclesSkipReason;
   const std::string name = uniqueName("comeback");
   auto recorder = std::make_unique<RecordingClient>(name);
   ASSERT_TRUE(recorder->ok());

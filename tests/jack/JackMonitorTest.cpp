@@ -121,7 +121,6 @@ TEST_F(JackMonitor, NamesAClientThatAppearsAndGoesAndTimesItsMessagesAsJackDid) 
 }
 
 TEST_F(JackMonitor, JsonLinesNameTheChosenSourceAndCarryJacksTimes) {
-  if (onPipeWire()) GTEST_SKIP() << kPipeWireAfterOthersSkipReason;
   const std::string name = uniqueName("monseq");
   JackClientProcess sequencer(name, sequencerCommand(name), jackEnvironment());
   {

@@ -116,6 +116,7 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   void serverLost() override;
   bool reconnect() override;
   void setupMayHaveChanged() override;
+  bool linksPending() override;
   void reportDrops() override;  // JackMIDIServicesDrops.cpp
 
   // Port registration and naming, the process table (JackMIDIServicesPorts.cpp);
@@ -125,6 +126,7 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   jack_port_t* registerJackPort(const std::string& wanted, bool isInput, bool isPrivate,
                                 const std::string& displayName, std::string* shortName);
   void unregister(jack_port_t*& port);
+  void forgetProperties(jack_uuid_t uuid);
   JackProcessTable::Replaced publishProcessTable();
   // Streams already taken out of inputs_ and outputs_ leave the process table;
   // their ports are unregistered once no cycle uses them. `lock` holds mutex_
@@ -162,6 +164,8 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   OutputStreams outputs_;
   JackEndpointTable endpoints_;
   std::string notifiedSignature_;
+  // A connection to a listed peer was refused since the last listing.
+  bool linksPending_ = false;
   std::atomic<uint64_t> droppedWhileAway_{0};
   uint64_t droppedWhileAwayReported_ = 0;
 

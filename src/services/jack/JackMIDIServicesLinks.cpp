@@ -10,6 +10,7 @@ void JackMIDIServices::link(JackInputStream& stream) {
   if (!jack_ || !stream.port || !source || !source->present || stream.linked) return;
   const int result = jack_connect(jack_, source->jackName.c_str(), jack_port_name(stream.port));
   stream.linked = result == 0 || result == EEXIST;
+  if (!stream.linked) linksPending_ = true;
 }
 
 void JackMIDIServices::link(JackOutputStream& stream) {
@@ -18,6 +19,7 @@ void JackMIDIServices::link(JackOutputStream& stream) {
   const int result =
       jack_connect(jack_, jack_port_name(stream.port), destination->jackName.c_str());
   stream.linked = result == 0 || result == EEXIST;
+  if (!stream.linked) linksPending_ = true;
   // The server takes a new connection into the graph when a cycle begins; the
   // cycle running now may still have the old graph, and what it took from the
   // ring would go nowhere. So the ring waits for that cycle to end, and nobody
@@ -44,6 +46,7 @@ void JackMIDIServices::refreshEndpoints() {
   for (const auto& stream : inputs_) note(stream);
   for (const auto& stream : outputs_) note(stream);
   endpoints_.refresh(jack_, privatePorts, ownNames);
+  linksPending_ = false;
 
   auto relink = [&](auto& stream) {
     if (!stream->isPrivate) return;

@@ -73,12 +73,28 @@ template bool JackMIDIServices::registerPort(JackOutputStream&);
 
 void JackMIDIServices::unregister(jack_port_t*& port) {
   if (jack_ && port) {
-    // The server keeps metadata after the port is gone, and its identifier
-    // goes to the next port registered.
-    jack_remove_properties(jack_, jack_port_uuid(port));
+    forgetProperties(jack_port_uuid(port));
     jack_port_unregister(jack_, port);
   }
   port = nullptr;
+}
+
+// The server keeps a port's metadata after the port is gone, and hands its
+// identifier to a later port of any client, which would then show our name.
+// PipeWire's JACK library takes jack_remove_properties without removing
+// anything, so what is still there afterwards is made empty, which every
+// listing takes for no name at all (jackd refuses empty values, but removes).
+void JackMIDIServices::forgetProperties(jack_uuid_t uuid) {
+  jack_remove_properties(jack_, uuid);
+  for (const char* key : {JACK_METADATA_PRETTY_NAME, JackEndpointTable::kPrivatePortKey}) {
+    char* value = nullptr;
+    char* type = nullptr;
+    if (jack_get_property(uuid, key, &value, &type) != 0) continue;
+    const bool empty = !value || *value == '\0';
+    jack_free(value);
+    jack_free(type);
+    if (!empty) jack_set_property(jack_, uuid, key, "", "text/plain");
+  }
 }
 
 JackProcessTable::Replaced JackMIDIServices::publishProcessTable() {

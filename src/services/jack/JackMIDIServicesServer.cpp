@@ -42,6 +42,10 @@ jack_client_t* JackMIDIServices::openJackClient(const std::string& name) {
     jack_set_error_function(printJackError);
     jack_set_info_function(dropJackInfo);
   });
+  // PipeWire's JACK library looks up the user with getpwuid, which is not
+  // safe on two threads at once: our clients are opened one at a time.
+  static std::mutex opening;
+  std::lock_guard lock(opening);
   tJackQuiet = true;
   jack_status_t status{};
   jack_client_t* client = jack_client_open(name.c_str(), JackNoStartServer, &status);
@@ -202,6 +206,11 @@ void JackMIDIServices::setupMayHaveChanged() {
     listeners = clients_.listeners();
   }
   ClientTable::notifySetupChanged(listeners, gate_);
+}
+
+bool JackMIDIServices::linksPending() {
+  std::lock_guard lock(mutex_);
+  return jack_ && linksPending_;
 }
 
 std::string JackMIDIServices::jackClientName() {

@@ -58,7 +58,8 @@ void JackSetupWatcher::run() {
       away = false;
       dirty_ = true;
     }
-    if (!away && dirty_.exchange(false)) {
+    // A refused connection is tried again at every wake, once a second at least.
+    if (!away && (dirty_.exchange(false) || owner_.linksPending())) {
       std::this_thread::sleep_for(kSettleTime);
       dirty_ = false;
       owner_.setupMayHaveChanged();

@@ -22,6 +22,10 @@ class JackSetupWatcher {
     virtual bool reconnect() = 0;
     // Rebuild the endpoint list and notify the clients if it changed.
     virtual void setupMayHaveChanged() = 0;
+    // Whether a connection to a listed peer could not be made: the server
+    // refused it (a busy or starting server, a peer not active yet), and no
+    // change of the graph may come to make us try again.
+    virtual bool linksPending() = 0;
     // Called about once a second.
     virtual void reportDrops() = 0;
   };
