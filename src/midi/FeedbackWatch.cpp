@@ -58,7 +58,6 @@ void FeedbackWatch::sent(const std::string& destination, const uint64_t* ring, s
     const size_t piece = std::min({left, kSendsKept - from, kSendsKept - nextSend_});
     std::memcpy(&sendPrints_[nextSend_], ring + from, piece * sizeof(uint64_t));
     std::memset(&sendBatches_[nextSend_], batch, piece);
-    std::memset(&answered_[nextSend_], false, piece);
     from = (from + piece) % kSendsKept;
     nextSend_ = (nextSend_ + piece) % kSendsKept;
     left -= piece;
@@ -74,8 +73,7 @@ void FeedbackWatch::received(const std::string& source, const OrvMIDIMessage& ms
   // The oldest unanswered identical send within the window.
   for (size_t step = 0; step < kSendsKept; ++step) {
     const size_t slot = (nextSend_ + step) % kSendsKept;
-    if (!answered_[slot] && sendPrints_[slot] == print &&
-        now - batches_[sendBatches_[slot]].at <= kEchoWindow) {
+    if (sendPrints_[slot] == print && now - batches_[sendBatches_[slot]].at <= kEchoWindow) {
       echoed = slot;
       break;
     }
@@ -85,7 +83,7 @@ void FeedbackWatch::received(const std::string& source, const OrvMIDIMessage& ms
     streak.echoes = 0;
     return;
   }
-  answered_[echoed] = true;
+  sendPrints_[echoed] = kAnswered;
   const size_t destination = batches_[sendBatches_[echoed]].destination;
   if (streak.destination != destination) streak = Streak{source, destination, 0, {}, 0};
   const auto& recent = streak.recentEchoes;
@@ -107,7 +105,6 @@ void FeedbackWatch::reset() {
   destinations_.clear();
   sendPrints_ = {};
   sendBatches_ = {};
-  answered_.fill(true);
   nextSend_ = 0;
   batches_ = {};
   nextBatch_ = 0;

@@ -33,11 +33,11 @@ class FeedbackWatch {
   static constexpr size_t kSendsKept = 256;
 
   static FeedbackWatch& shared();
-  FeedbackWatch() { answered_.fill(true); }
 
   // What identifies a message among those sent and received: its fields()
-  // word, and for a system exclusive message a hash of its bytes as well
-  // (with the top bit set, so that it never equals a word of fields).
+  // word (never 0: a message's type is a status byte), and for a system
+  // exclusive message a hash of its bytes as well (with the top bit set, so
+  // that it never equals a word of fields).
   static uint64_t fingerprint(const OrvMIDIMessage& msg) {
     return msg.type() == kMIDISysexStart ? sysexFingerprint(msg) : msg.fields();
   }
@@ -78,13 +78,13 @@ class FeedbackWatch {
 
   std::mutex mutex_;  // guards everything below
   std::vector<std::string> destinations_;
-  // The sends, oldest first from nextSend_ on: a fingerprint, its batch (a
+  // The sends, oldest first from nextSend_ on: a fingerprint, kAnswered
+  // once an arrival matched it (and in an unused slot), and its batch (a
   // batch has at least one send, so the last kSendsKept batches hold every
-  // send kept), and whether an arrival matched it already (or the slot is
-  // unused).
+  // send kept).
+  static constexpr uint64_t kAnswered = 0;  // no message's fingerprint
   std::array<uint64_t, kSendsKept> sendPrints_{};
   std::array<uint8_t, kSendsKept> sendBatches_{};
-  std::array<bool, kSendsKept> answered_{};
   size_t nextSend_ = 0;
   std::array<Batch, kSendsKept> batches_{};
   size_t nextBatch_ = 0;

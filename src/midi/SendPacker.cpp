@@ -81,7 +81,9 @@ const OrvMIDIMessage* SendPacker::pack(const OrvMIDIMessagePtr* begin, const Orv
     // Real-time messages too: the watch never matches them, and leaving
     // them in spares a test per message.
     prints_[prints++ % prints_.size()] = print;
-    if (kConcernsNotes[type]) noteWires_[notes++] = wire;
+    // Written always and kept when it concerns them: no branch.
+    noteWires_[notes] = wire;
+    notes += kConcernsNotes[type];
   }
   if (!refused) appender.endRun(run);
   noteMessages_ = notes;

@@ -32,7 +32,7 @@ class SendPacker {
   // After the list went out: its messages' notes, and its messages to the
   // feedback watch.
   void noteSent(SoundingNotes& notes) const {
-    for (size_t i = 0; i < noteMessages_; ++i) notes.noteWentOut(noteWires_[i]);
+    notes.notesWentOut(noteWires_.data(), noteMessages_);
   }
   void reportSent(const std::string& destination) const {
     FeedbackWatch::shared().sent(destination, prints_.data(), printsWritten_);
@@ -46,7 +46,8 @@ class SendPacker {
                                            MIDIPacketListAppender& appender);
 
   size_t noteMessages_ = 0;
-  std::array<uint32_t, kMaxEvents> noteWires_;  // their wire bytes
+  // Their wire bytes, and one more entry that the packing loop may write.
+  std::array<uint32_t, kMaxEvents + 1> noteWires_;
   size_t printsWritten_ = 0;
   std::array<uint64_t, FeedbackWatch::kSendsKept> prints_;
 };

@@ -29,19 +29,21 @@ class SoundingNotes {
     return type == 0x80 || type == 0x90 || type == 0xB0;
   }
 
-  // Called after a message of one of those types went out, with its wire
-  // bytes from the lowest byte up (status, data1, data2). A note on or off
-  // is one store, at the status's channel and data1's note.
-  void noteWentOut(uint32_t wire) {
-    const uint32_t kind = wire & 0xF0;
-    if (kind == 0xB0) {
-      const uint32_t controller = (wire >> 8) & 0x7F;
-      if (controller == kAllSoundOff || controller == kAllNotesOff) clearChannel(wire & 0x0F);
-      return;
+  // Called after messages of those types went out, with their wire bytes
+  // each from the lowest byte up (status, data1, data2). A note on or off is
+  // one store, at the status's channel and data1's note.
+  void notesWentOut(const uint32_t* wires, size_t count) {
+    bool* flags = sounding_.get();
+    for (size_t i = 0; i < count; ++i) {
+      const uint32_t wire = wires[i];
+      if ((wire & 0xF0) == 0xB0) [[unlikely]] {
+        const uint32_t controller = (wire >> 8) & 0x7F;
+        if (controller == kAllSoundOff || controller == kAllNotesOff) clearChannel(wire & 0x0F);
+        continue;
+      }
+      // A note on with a velocity: a note on's bit 4, a velocity's bits.
+      flags[wire & kIndexMask] = (wire & 0x10) != 0 && (wire & 0x7F0000) != 0;
     }
-    // A note on with a velocity: a note on's bit 4, a velocity's bits.
-    const bool on = (wire & 0x10) != 0 && (wire & 0x7F0000) != 0;
-    sounding_[wire & kIndexMask] = on;
   }
   // Adds the notes of `other` (a sender's node made again for the same
   // destination takes over what the old one left sounding).
