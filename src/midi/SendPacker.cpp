@@ -9,7 +9,7 @@ namespace wex {
 
 namespace {
 
-// What packing needs to know of a message by its type, in three tables, so
+// What packing needs to know of a message by its type, in two tables, so
 // that each takes one instruction with the type as index. The bytes a short
 // message takes on the wire; more than any run's room for a sysex, whose
 // length is its own, so that it takes the ordinary way.
