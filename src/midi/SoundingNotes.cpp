@@ -2,10 +2,15 @@
 
 namespace wex {
 
-SoundingNotes::SoundingNotes() : sounding_(std::make_unique<bool[]>(kFlags)) {}
+bool* SoundingNotes::allocate() {
+  sounding_ = std::make_unique<bool[]>(kFlags);
+  return sounding_.get();
+}
 
 void SoundingNotes::add(const SoundingNotes& other) {
-  for (size_t i = 0; i < kFlags; ++i) sounding_[i] = sounding_[i] || other.sounding_[i];
+  if (!other.sounding_) return;
+  bool* flags = sounding_ ? sounding_.get() : allocate();
+  for (size_t i = 0; i < kFlags; ++i) flags[i] = flags[i] || other.sounding_[i];
 }
 
 void SoundingNotes::clearChannel(uint32_t channel) {
@@ -16,6 +21,7 @@ void SoundingNotes::clearChannel(uint32_t channel) {
 
 std::vector<std::array<Byte, 3>> SoundingNotes::takeNoteOffs() {
   std::vector<std::array<Byte, 3>> noteOffs;
+  if (!sounding_) return noteOffs;
   for (uint32_t channel = 0; channel < 16; ++channel) {
     for (uint32_t note = 0; note < 128; ++note) {
       bool& sounding = sounding_[index(channel, note)];
@@ -29,6 +35,7 @@ std::vector<std::array<Byte, 3>> SoundingNotes::takeNoteOffs() {
 }
 
 bool SoundingNotes::empty() const {
+  if (!sounding_) return true;
   for (size_t i = 0; i < kFlags; ++i) {
     if (sounding_[i]) return false;
   }

@@ -19,7 +19,7 @@ class SoundingNotes {
  public:
   static constexpr uint8_t kNoteOffVelocity = 64;
 
-  SoundingNotes();
+  SoundingNotes() = default;
   SoundingNotes(SoundingNotes&&) noexcept = default;
   SoundingNotes& operator=(SoundingNotes&&) noexcept = default;
 
@@ -33,7 +33,8 @@ class SoundingNotes {
   // each from the lowest byte up (status, data1, data2). A note on or off is
   // one store, at the status's channel and data1's note.
   void notesWentOut(const uint32_t* wires, size_t count) {
-    bool* flags = sounding_.get();
+    if (count == 0) return;
+    bool* flags = sounding_ ? sounding_.get() : allocate();
     for (size_t i = 0; i < count; ++i) {
       const uint32_t wire = wires[i];
       if ((wire & 0xF0) == 0xB0) [[unlikely]] {
@@ -62,9 +63,12 @@ class SoundingNotes {
   static constexpr size_t kFlags = kIndexMask + 1;
   static constexpr size_t index(uint32_t channel, uint32_t note) { return note << 8 | channel; }
 
+  // The flags, made on the first note: a node that never sends a note
+  // keeps none.
+  [[gnu::cold]] bool* allocate();
   void clearChannel(uint32_t channel);
 
-  std::unique_ptr<bool[]> sounding_;
+  std::unique_ptr<bool[]> sounding_;  // null while no note was sent
 };
 
 }  // namespace wex
