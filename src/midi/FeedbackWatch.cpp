@@ -1,6 +1,7 @@
 #include "midi/FeedbackWatch.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "support/SystemLog.h"
 
@@ -11,20 +12,17 @@ FeedbackWatch& FeedbackWatch::shared() {
   return watch;
 }
 
-uint64_t FeedbackWatch::fingerprint(const OrvMIDIMessage& msg) {
-  // The four fields packed into one word and spread by an odd multiplier (no
-  // two messages without sysex share a fingerprint); sysex bytes folded in
-  // after them, FNV-1a style.
-  const uint64_t fields = uint64_t{msg.type()} | uint64_t{msg.channel()} << 8 |
-                          uint64_t{msg.data1()} << 16 | uint64_t{msg.data2()} << 24;
-  uint64_t hash = fields * 0x9E3779B97F4A7C15ull;
+uint64_t FeedbackWatch::sysexFingerprint(const OrvMIDIMessage& msg) {
+  // The fields spread by an odd multiplier, then the bytes folded in,
+  // FNV-1a style.
+  uint64_t hash = msg.fields() * 0x9E3779B97F4A7C15ull;
   if (const auto* sysex = msg.sysexArray()) {
     for (auto byte : *sysex) {
       hash ^= static_cast<uint64_t>(byte);
       hash *= 1099511628211ull;
     }
   }
-  return hash;
+  return hash | uint64_t{1} << 63;
 }
 
 size_t FeedbackWatch::destinationIndex(const std::string& destination) {
@@ -43,41 +41,51 @@ FeedbackWatch::Streak& FeedbackWatch::streakOf(const std::string& source) {
   return streaks_.back();
 }
 
-void FeedbackWatch::sent(const std::string& destination, const OrvMIDIMessagePtr* begin,
-                         const OrvMIDIMessagePtr* end) {
+static_assert(FeedbackWatch::kSendsKept <= 256, "a send keeps its batch in one byte");
+
+void FeedbackWatch::sent(const std::string& destination, const uint64_t* ring, size_t written) {
+  if (written == 0) return;
   const auto now = Clock::now();
   std::lock_guard lock(mutex_);
-  const size_t index = destinationIndex(destination);
-  for (const OrvMIDIMessagePtr* msg = begin; msg != end; ++msg) {
-    if (!*msg || !watched(**msg)) continue;
-    sends_[nextSend_] = Send{fingerprint(**msg), now, index, false};
-    nextSend_ = (nextSend_ + 1) % sends_.size();
+  const auto batch = static_cast<uint8_t>(nextBatch_);
+  batches_[batch] = Batch{now, destinationIndex(destination)};
+  nextBatch_ = (nextBatch_ + 1) % kSendsKept;
+  const size_t kept = std::min(written, kSendsKept);
+  // In order, oldest first: from the ring's oldest kept entry to its end,
+  // then from its start, each piece copied at once.
+  size_t from = (written - kept) % kSendsKept;
+  for (size_t left = kept; left > 0;) {
+    const size_t piece = std::min({left, kSendsKept - from, kSendsKept - nextSend_});
+    std::memcpy(&sendPrints_[nextSend_], ring + from, piece * sizeof(uint64_t));
+    std::memset(&sendBatches_[nextSend_], batch, piece);
+    from = (from + piece) % kSendsKept;
+    nextSend_ = (nextSend_ + piece) % kSendsKept;
+    left -= piece;
   }
 }
 
 void FeedbackWatch::received(const std::string& source, const OrvMIDIMessage& msg) {
-  if (!watched(msg)) return;
+  if (!watched(msg.type())) return;
   const uint64_t print = fingerprint(msg);
   const auto now = Clock::now();
   std::lock_guard lock(mutex_);
-  Send* echoed = nullptr;
+  size_t echoed = kSendsKept;
   // The oldest unanswered identical send within the window.
-  for (size_t step = 0; step < sends_.size(); ++step) {
-    Send& send = sends_[(nextSend_ + step) % sends_.size()];
-    if (!send.answered && send.fingerprint == print && now - send.at <= kEchoWindow) {
-      echoed = &send;
+  for (size_t step = 0; step < kSendsKept; ++step) {
+    const size_t slot = (nextSend_ + step) % kSendsKept;
+    if (sendPrints_[slot] == print && now - batches_[sendBatches_[slot]].at <= kEchoWindow) {
+      echoed = slot;
       break;
     }
   }
   Streak& streak = streakOf(source);
-  if (!echoed) {
+  if (echoed == kSendsKept) {
     streak.echoes = 0;
     return;
   }
-  echoed->answered = true;
-  if (streak.destination != echoed->destination) {
-    streak = Streak{source, echoed->destination, 0, {}, 0};
-  }
+  sendPrints_[echoed] = kAnswered;
+  const size_t destination = batches_[sendBatches_[echoed]].destination;
+  if (streak.destination != destination) streak = Streak{source, destination, 0, {}, 0};
   const auto& recent = streak.recentEchoes;
   if (std::find(recent.begin(), recent.end(), print) == recent.end()) {
     streak.recentEchoes[streak.nextRecent] = print;
@@ -85,18 +93,21 @@ void FeedbackWatch::received(const std::string& source, const OrvMIDIMessage& ms
     return;
   }
   if (++streak.echoes < kEchoesForALoop) return;
-  if (!reported_.insert({source, echoed->destination}).second) return;
+  if (!reported_.insert({source, destination}).second) return;
   SystemLog::writef(
       "feedback loop: what is sent to \"%s\" comes back from \"%s\", over and over; switch "
       "one of them off in the sender's or the receiver's panel",
-      destinations_[echoed->destination].c_str(), source.c_str());
+      destinations_[destination].c_str(), source.c_str());
 }
 
 void FeedbackWatch::reset() {
   std::lock_guard lock(mutex_);
   destinations_.clear();
-  sends_ = {};
+  sendPrints_ = {};
+  sendBatches_ = {};
   nextSend_ = 0;
+  batches_ = {};
+  nextBatch_ = 0;
   streaks_.clear();
   reported_.clear();
 }

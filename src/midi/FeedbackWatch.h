@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "midi/OrvMIDIMessage.h"
+#include "services/MIDIStatus.h"
 
 namespace wex {
 
@@ -28,13 +29,28 @@ class FeedbackWatch {
   // How long after a send an identical arrival counts as its echo.
   static constexpr std::chrono::milliseconds kEchoWindow{50};
 
+  // Sends remembered: the last this many messages sent, from all senders.
+  static constexpr size_t kSendsKept = 256;
+
   static FeedbackWatch& shared();
 
-  // After the messages [begin, end) went out to `destination` together
-  // (sender nodes, any thread); null pointers are skipped. One lock and one
-  // look at the clock for the lot.
-  void sent(const std::string& destination, const OrvMIDIMessagePtr* begin,
-            const OrvMIDIMessagePtr* end);
+  // What identifies a message among those sent and received: its fields()
+  // word (never 0: a message's type is a status byte), and for a system
+  // exclusive message a hash of its bytes as well (with the top bit set, so
+  // that it never equals a word of fields).
+  static uint64_t fingerprint(const OrvMIDIMessage& msg) {
+    return msg.type() == kMIDISysexStart ? sysexFingerprint(msg) : msg.fields();
+  }
+  // System real-time messages (clock, active sensing) repeat by nature and
+  // are left out.
+  static constexpr bool watched(uint8_t type) { return type < kMIDIFirstRealtime; }
+
+  // After messages went out to `destination` together (sender nodes, any
+  // thread): `written` fingerprints, kept in `ring` of
+  // kSendsKept entries, the i-th at i % kSendsKept, so that only the last
+  // kSendsKept are there; those of real-time messages are never matched.
+  // One lock and one look at the clock for the lot.
+  void sent(const std::string& destination, const uint64_t* ring, size_t written);
   // When `msg` arrived from `source` (receiver nodes, any thread).
   void received(const std::string& source, const OrvMIDIMessage& msg);
   // Forgets everything, reports included.
@@ -42,11 +58,10 @@ class FeedbackWatch {
 
  private:
   using Clock = std::chrono::steady_clock;
-  struct Send {
-    uint64_t fingerprint = 0;
+  // The messages of one call of sent().
+  struct Batch {
     Clock::time_point at{};
     size_t destination = 0;  // in destinations_
-    bool answered = true;    // an arrival matched it already (or the slot is unused)
   };
   // Per source: the echoes in a row of messages that had come back before.
   struct Streak {
@@ -57,15 +72,22 @@ class FeedbackWatch {
     size_t nextRecent = 0;
   };
 
-  static uint64_t fingerprint(const OrvMIDIMessage& msg);
-  static bool watched(const OrvMIDIMessage& msg) { return msg.type() < 0xF8; }
+  static uint64_t sysexFingerprint(const OrvMIDIMessage& msg);
   size_t destinationIndex(const std::string& destination);
   Streak& streakOf(const std::string& source);
 
   std::mutex mutex_;  // guards everything below
   std::vector<std::string> destinations_;
-  std::array<Send, 256> sends_{};
+  // The sends, oldest first from nextSend_ on: a fingerprint, kAnswered
+  // once an arrival matched it (and in an unused slot), and its batch (a
+  // batch has at least one send, so the last kSendsKept batches hold every
+  // send kept).
+  static constexpr uint64_t kAnswered = 0;  // no message's fingerprint
+  std::array<uint64_t, kSendsKept> sendPrints_{};
+  std::array<uint8_t, kSendsKept> sendBatches_{};
   size_t nextSend_ = 0;
+  std::array<Batch, kSendsKept> batches_{};
+  size_t nextBatch_ = 0;
   std::vector<Streak> streaks_;
   std::set<std::pair<std::string, size_t>> reported_;
 };

@@ -139,12 +139,25 @@ void OrvMIDIManager::loadMIDIOutputDestinations() {
   loadList(destArray_, false);
 }
 
+std::map<std::string, SoundingNotes> OrvMIDIManager::takeSoundingNotes(
+    const std::vector<std::shared_ptr<OrvMIDINode>>& nodes) {
+  std::map<std::string, SoundingNotes> sounding;
+  for (const auto& node : nodes) {
+    if (!node->sender() || !node->name()) continue;
+    SoundingNotes notes = node->takeSoundingNotes();
+    if (!notes.empty()) sounding[*node->name()].add(notes);
+  }
+  return sounding;
+}
+
 // Rebuilds the list from nothing: one new node per endpoint, leaving out the
 // manager's own virtual endpoints (known by the hook names).
 void OrvMIDIManager::loadList(MutLockArray<OrvMIDINode>& list, bool sources) {
   if (tornDown()) return;
   OwnerName::Scope owner(ownerName_);
-  list.lockRemoveAllObjects();
+  // Out of the list, the old nodes get no more sends: what they left sounding
+  // goes to the new nodes of their destinations, to be released later.
+  const auto sounding = takeSoundingNotes(list.lockTakeAllObjects());
   const std::string ownName = sources ? sendingNodeName() : receivingNodeName();
   const ItemCount count = sources ? MIDIGetNumberOfSources() : MIDIGetNumberOfDestinations();
   for (ItemCount i = 0; i < count; ++i) {
@@ -152,6 +165,10 @@ void OrvMIDIManager::loadList(MutLockArray<OrvMIDINode>& list, bool sources) {
     auto node = sources ? makeReceivingNode(endpoint) : makeSendingNode(endpoint);
     if (!node || node->name() == ownName) continue;
     node->setDelegate(this);
+    if (node->name()) {
+      const auto carried = sounding.find(*node->name());
+      if (carried != sounding.end()) node->addSoundingNotes(carried->second);
+    }
     list.lockAddObject(std::move(node));
   }
 }

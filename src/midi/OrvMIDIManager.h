@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -105,6 +106,9 @@ class OrvMIDIManager : public OrvMIDIDelegateProtocol {
   // releases the lists and then the virtual nodes.
   void tearDown();
   void loadList(MutLockArray<OrvMIDINode>& list, bool sources);
+  // The notes the sender nodes left sounding, by destination name.
+  static std::map<std::string, SoundingNotes> takeSoundingNotes(
+      const std::vector<std::shared_ptr<OrvMIDINode>>& nodes);
   static std::shared_ptr<OrvMIDINode> findNodeNamed(const MutLockArray<OrvMIDINode>& list,
                                                     const std::string& name);
 

@@ -91,6 +91,12 @@ class OrvMIDIMessage {
   uint8_t channel() const { return channel_; }
   uint8_t data1() const { return data1_; }
   uint8_t data2() const { return data2_; }
+  // The four fields in one word: type, channel, data1 and data2 from the
+  // lowest byte up (what a sender reads of a short message, in one load).
+  uint32_t fields() const {
+    return uint32_t{type_} | uint32_t{channel_} << 8 | uint32_t{data1_} << 16 |
+           uint32_t{data2_} << 24;
+  }
   void setType(uint8_t type) { type_ = type; }
   void setData1(uint8_t data1) { data1_ = data1; }
   void setData2(uint8_t data2) { data2_ = data2; }

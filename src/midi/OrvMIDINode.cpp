@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "midi/FeedbackWatch.h"
 #include "midi/OrvMIDIReadProc.h"
@@ -31,6 +32,9 @@ bool succeeded(OSStatus status, const char* format) {
 constexpr const char* kCauseNoRoom = "no room";
 
 }  // namespace
+
+static_assert(OrvMIDINode::kPacketListSize <= SendPacker::kMaxEvents,
+              "the packer keeps an entry for every event a list can hold");
 
 OrvMIDINode::OrvMIDINode(Key) {}
 
@@ -154,7 +158,7 @@ void OrvMIDINode::allocatePacketList() {
   packetList_ = std::make_unique<Byte[]>(kPacketListSize);
   appender_ =
       MIDIPacketListAppender(reinterpret_cast<MIDIPacketList*>(packetList_.get()), kPacketListSize);
-  soundingNotes_ = std::make_shared<SoundingNotes>();
+  packer_ = std::make_unique<SendPacker>();
 }
 
 void OrvMIDINode::emptyPacketList() {
@@ -181,17 +185,6 @@ void OrvMIDINode::refuseMessage(const OrvMIDIMessage& msg) {
   SystemLog::write(msg.type() == kMIDISysexStart ? "\terr adding new sysex packet"
                                                  : "\t\terror adding new packet");
   explainUnsent(reason);
-}
-
-// The common case, a short message joining the open packet, takes no call.
-[[gnu::always_inline]] inline bool OrvMIDINode::addToPacketList(const OrvMIDIMessage& msg) {
-  Byte* at = appender_.reserveEvent(0, msg.wireLength(), msg.type() == kMIDISysexStart);
-  if (!at) {
-    refuseMessage(msg);
-    return false;
-  }
-  msg.writeWireBytes(at);
-  return true;
 }
 
 bool OrvMIDINode::sendPacketList() {
@@ -229,39 +222,26 @@ std::string OrvMIDINode::lastUnsentReason() {
   return lastUnsentReason_;
 }
 
-// Whatever happens, the list is empty again when a call ends, so nothing of a
-// failed call goes out with a later one.
 void OrvMIDINode::sendMsg(const OrvMIDIMessagePtr& msg) {
-  if (!enabled_.load() || !sender_ || !msg) return;
-  std::lock_guard lock(sendingLock_);
-  // Switched off meanwhile: its notes were released, none may start now.
-  if (!enabled_.load()) return;
-  if (addToPacketList(*msg) && sendPacketList()) {
-    soundingNotes_->noteSent(*msg);
-    if (name_) FeedbackWatch::shared().sent(*name_, &msg, &msg + 1);
-  }
-  emptyPacketList();
+  if (msg) sendRange(&msg, &msg + 1);
 }
 
 void OrvMIDINode::sendMsgs(const OrvMIDIMessageList& msgs) {
-  if (!enabled_.load() || !sender_ || msgs.empty()) return;
+  sendRange(msgs.data(), msgs.data() + msgs.size());
+}
+
+// Whatever happens, the list is empty again when a call ends, so nothing of a
+// failed call goes out with a later one.
+void OrvMIDINode::sendRange(const OrvMIDIMessagePtr* begin, const OrvMIDIMessagePtr* end) {
+  if (!enabled_.load() || !sender_ || begin == end) return;
   std::lock_guard lock(sendingLock_);
+  // Switched off meanwhile: its notes were released, none may start now.
   if (!enabled_.load()) return;
-  bool allAdded = true;
-  bool anyAdded = false;
-  for (const auto& msg : msgs) {
-    if (!msg) continue;
-    if (!addToPacketList(*msg)) {
-      allAdded = false;
-      break;
-    }
-    anyAdded = true;
-  }
-  if (allAdded && anyAdded && sendPacketList()) {
-    for (const auto& msg : msgs) {
-      if (msg) soundingNotes_->noteSent(*msg);
-    }
-    if (name_) FeedbackWatch::shared().sent(*name_, msgs.data(), msgs.data() + msgs.size());
+  if (const OrvMIDIMessage* refused = packer_->pack(begin, end, appender_)) {
+    refuseMessage(*refused);
+  } else if (!appender_.empty() && sendPacketList()) {
+    packer_->noteSent(soundingNotes_);
+    if (name_) packer_->reportSent(*name_);
   }
   emptyPacketList();
 }
@@ -285,7 +265,10 @@ void OrvMIDINode::sendMsgInPieces(const OrvMIDIMessagePtr& msg) {
     sent = sendPacketList();
   }
   emptyPacketList();
-  if (sent && name_) FeedbackWatch::shared().sent(*name_, &msg, &msg + 1);
+  if (sent && name_) {
+    const uint64_t print = FeedbackWatch::fingerprint(*msg);
+    FeedbackWatch::shared().sent(*name_, &print, 1);
+  }
 }
 
 void OrvMIDINode::setEnabled(bool enabled) {
@@ -307,7 +290,7 @@ void OrvMIDINode::releaseSoundingNotes() {
 // logged by sendPacketList and the rest still go out.
 void OrvMIDINode::sendNoteOffs() {
   emptyPacketList();
-  for (auto& noteOff : soundingNotes_->takeNoteOffs()) {
+  for (auto& noteOff : soundingNotes_.takeNoteOffs()) {
     if (!appender_.add(0, noteOff.data(), noteOff.size())) {
       sendPacketList();
       emptyPacketList();
@@ -318,15 +301,15 @@ void OrvMIDINode::sendNoteOffs() {
   emptyPacketList();
 }
 
-std::shared_ptr<SoundingNotes> OrvMIDINode::soundingNotes() {
+SoundingNotes OrvMIDINode::takeSoundingNotes() {
   std::lock_guard lock(sendingLock_);
-  return soundingNotes_;
+  return std::exchange(soundingNotes_, SoundingNotes());
 }
 
-void OrvMIDINode::adoptSoundingNotes(std::shared_ptr<SoundingNotes> notes) {
-  if (!sender_ || !notes) return;
+void OrvMIDINode::addSoundingNotes(const SoundingNotes& notes) {
+  if (!sender_) return;
   std::lock_guard lock(sendingLock_);
-  soundingNotes_ = std::move(notes);
+  soundingNotes_.add(notes);
 }
 
 std::string OrvMIDINode::description() const {

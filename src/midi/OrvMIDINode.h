@@ -14,6 +14,7 @@
 #include "midi/OrvMIDIMessage.h"
 #include "midi/OrvMIDISysexStateTarget.h"
 #include "midi/SendFailures.h"
+#include "midi/SendPacker.h"
 #include "midi/SoundingNotes.h"
 #include "services/MIDIPacketListAppender.h"
 #include "services/MIDITypes.h"
@@ -67,10 +68,11 @@ class OrvMIDINode final : public OrvMIDISysexStateTarget {
   // A sender sends a note off for every note it left sounding (note on sent,
   // its note off not), so that no note hangs on the destination.
   void releaseSoundingNotes();
-  // The notes this sender left sounding; a node made again for the same
-  // destination takes them over, so that they are still released later.
-  std::shared_ptr<SoundingNotes> soundingNotes();
-  void adoptSoundingNotes(std::shared_ptr<SoundingNotes> notes);
+  // The notes this sender left sounding, which it forgets; a node made again
+  // for the same destination adds them to its own, so that they are still
+  // released later.
+  SoundingNotes takeSoundingNotes();
+  void addSoundingNotes(const SoundingNotes& notes);
 
   bool sender() const { return sender_; }
   bool receiver() const { return !sender_; }
@@ -105,11 +107,8 @@ class OrvMIDINode final : public OrvMIDISysexStateTarget {
   void loadProperties();
   void allocatePacketList();
 
-  // Writes the message's bytes into the list as one event at time 0; false
-  // (with its log line) when the list has no room. Called with sendingLock_
-  // held. Inline, so that the sending loop keeps a short message's way free
-  // of calls; the refusal is out of line.
-  bool addToPacketList(const OrvMIDIMessage& msg);
+  // Sends the messages in order in one packet list; null ones are skipped.
+  void sendRange(const OrvMIDIMessagePtr* begin, const OrvMIDIMessagePtr* end);
   // Hands the list to the MIDI services; false (logged) when they refuse it.
   // Called with sendingLock_ held.
   bool sendPacketList();
@@ -134,9 +133,10 @@ class OrvMIDINode final : public OrvMIDISysexStateTarget {
   bool virtualSender_ = false;
   std::atomic<bool> enabled_{true};
   std::mutex sendingLock_;
-  std::shared_ptr<SoundingNotes> soundingNotes_;  // senders; guarded by sendingLock_
-  std::string lastUnsentReason_;                  // guarded by sendingLock_
-  std::shared_ptr<SendFailures> sendFailures_;    // guarded by sendingLock_
+  SoundingNotes soundingNotes_;                 // guarded by sendingLock_
+  std::unique_ptr<SendPacker> packer_;          // senders; guarded by sendingLock_
+  std::string lastUnsentReason_;                // guarded by sendingLock_
+  std::shared_ptr<SendFailures> sendFailures_;  // guarded by sendingLock_
   std::atomic<uint64_t> unsentCount_{0};
   std::unique_ptr<Byte[]> packetList_;
   MIDIPacketListAppender appender_;  // over packetList_; the open packet and the room left

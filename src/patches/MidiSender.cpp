@@ -1,23 +1,12 @@
 #include "patches/MidiSender.h"
 
-#include <map>
 #include <memory>
 
 namespace wex {
 
-// The rebuild makes new nodes; each takes over the sounding notes of the old
-// node of its destination, so that they are still released later.
+// The rebuild hands the notes the old nodes left sounding to the new ones.
 void MidiSender::setupChanged() {
-  std::map<std::string, std::shared_ptr<SoundingNotes>> sounding;
-  for (const auto& node : destArray().readLocked()) {
-    if (node->name()) sounding[*node->name()] = node->soundingNotes();
-  }
   loadMIDIOutputDestinations();
-  for (const auto& node : destArray().readLocked()) {
-    if (!node->name()) continue;
-    auto carried = sounding.find(*node->name());
-    if (carried != sounding.end()) node->adoptSoundingNotes(carried->second);
-  }
   if (OrvMIDIDelegateProtocol* listener = delegate()) listener->setupChanged();
 }
 

@@ -51,6 +51,34 @@ class MIDIPacketListAppender {
     return reservePacket(time, length, sysex);
   }
 
+  // A run of short events joining the open packet, for a loop that appends
+  // many: where the next event goes and the room for it, as plain values
+  // that stay in registers while the loop writes bytes. Each event of
+  // `length` <= room is written at `at`, after which the caller adds length
+  // to `at` and takes it from `room`; it may write up to kRunSlack bytes
+  // past the event, which the room keeps free inside the list. No other call
+  // may come between beginRun and endRun. Room 0 when events at `time` do
+  // not join the open packet.
+  struct Run {
+    Byte* at;
+    ByteCount room;
+  };
+  static constexpr ByteCount kRunSlack = 3;
+  Run beginRun(MIDITimeStamp time) const {
+    Byte* at = list_ + end_;
+    if (time != openTime_ || openRoom_ <= kRunSlack) return {at, 0};
+    return {at, openRoom_ - kRunSlack};
+  }
+  // Takes the events the run wrote into the open packet.
+  void endRun(const Run& run) {
+    const auto used = static_cast<ByteCount>(run.at - (list_ + end_));
+    if (used == 0) return;
+    end_ += used;
+    openRoom_ -= used;
+    openLength_ = static_cast<uint16_t>(openLength_ + used);
+    std::memcpy(open_ + kLengthOffset, &openLength_, sizeof openLength_);
+  }
+
   // Like reserveEvent, but the event always starts a packet of its own.
   Byte* reservePacket(MIDITimeStamp time, ByteCount length, bool sysex);
 

@@ -35,12 +35,13 @@ class MutLockArray {
 
   // Empties the list under its lock. The elements are released after the lock
   // is let go, so their teardown never runs while the list is locked.
-  void lockRemoveAllObjects() {
+  void lockRemoveAllObjects() { (void)lockTakeAllObjects(); }
+  // Empties the list under its lock and hands its elements over.
+  [[nodiscard]] std::vector<Element> lockTakeAllObjects() {
     std::vector<Element> removed;
-    {
-      std::unique_lock lock(mutex_);
-      removed.swap(array_);
-    }
+    std::unique_lock lock(mutex_);
+    removed.swap(array_);
+    return removed;
   }
 
   // The read lock, held from construction to destruction, and the contents

@@ -274,6 +274,16 @@ TEST_F(NodeSending, AfterAFailedSendTheNextCallSendsOnlyItsOwnMessage) {
   EXPECT_EQ(packets()[0].bytes, (Bytes{0x80, 60, 0}));  // note off channel 1 C4 velocity 0
 }
 
+TEST_F(NodeSending, NotesOfAListRefusedOrNotSentAreNotReleasedLater) {
+  services->faults().failNext("MIDISend", -7);
+  node->sendMsg(noteOn);
+  OrvMIDIMessageList tooMany(400, OrvMIDIMessage::createFromVals(0x90, 1, 61, 100));
+  node->sendMsgs(tooMany);
+  EXPECT_EQ(lists(), 0u);
+  node->releaseSoundingNotes();
+  EXPECT_EQ(lists(), 0u);
+}
+
 TEST_F(NodeSending, TwoCallsInARowEachSendOnlyTheirOwnMessage) {
   node->sendMsg(noteOn);
   node->sendMsg(noteOff);
