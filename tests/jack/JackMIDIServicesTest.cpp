@@ -217,7 +217,6 @@ TEST_F(JackServicesTest, MessagesSentToJackMidiDumpArriveByteForByte) {
 }
 
 TEST_F(JackServicesTest, MessagesSentAtOnceThroughTheConnectionTheFirstOfThemMakesAllArrive) {
-  if (slowFirstCyclesLoseOnPipeWire()) GTEST_SKIP() << kSlowFirstCyclesSkipReason;
   const std::string name = uniqueName("recorder");
   RecordingClient recorder(name);
   ASSERT_TRUE(recorder.ok());
@@ -467,7 +466,6 @@ struct HeldCallback {
 };
 
 TEST_F(JackServicesTest, ADestinationWhoseClientComesBackBetweenTwoListingsIsConnectedAgain) {
-  if (slowFirstCyclesLoseOnPipeWire()) GTEST_SKIP() << kSlowFirstCyclesSkipReason;
   const std::string name = uniqueName("comeback");
   auto recorder = std::make_unique<RecordingClient>(name);
   ASSERT_TRUE(recorder->ok());

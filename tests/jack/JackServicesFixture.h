@@ -179,25 +179,6 @@ inline constexpr const char* kOwnJackServersSkipReason =
 // Whether the JACK library in use is PipeWire's (run through pw-jack).
 bool onPipeWire();
 
-// Whether the tests are built for ThreadSanitizer, which slows every thread.
-#if defined(__SANITIZE_THREAD__)
-inline constexpr bool kUnderThreadSanitizer = true;
-#elif defined(__has_feature)
-inline constexpr bool kUnderThreadSanitizer = __has_feature(thread_sanitizer);
-#else
-inline constexpr bool kUnderThreadSanitizer = false;
-#endif
-
-// For the tests that send at once over a connection just made: on PipeWire's
-// JACK, with our threads slowed by ThreadSanitizer, what went out in the first
-// cycles of the connection never arrived, in every run.
-inline bool slowFirstCyclesLoseOnPipeWire() {
-  return kUnderThreadSanitizer && onPipeWire();
-}
-inline constexpr const char* kSlowFirstCyclesSkipReason =
-    "on PipeWire's JACK under ThreadSanitizer, what is sent in the first cycles of a new "
-    "connection is lost";
-
 // A JACK server of the test's own (for tests that kill it), on the dummy
 // driver. Stopping it gives it time to close properly: a server killed
 // outright keeps its place in JACK's small table of servers. On PipeWire's
