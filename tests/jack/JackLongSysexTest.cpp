@@ -14,7 +14,7 @@ namespace {
 // JACK services carry them as events that fit a cycle, and the receiving side
 // gets every byte in order.
 TEST_F(JackServicesTest, ASysexOf20000BytesSentByWexmidiSendArrivesWhole) {
-  if (slowFirstCyclesLoseOnPipeWire()) GTEST_SKIP() << kSlowFirstCyclesSkipReason;
+  if (slowCyclesLoseOnPipeWire()) GTEST_SKIP() << kSlowCyclesSkipReason;
   PacketCollector& collector = newCollector();
   const std::string name = uniqueName("wex long sysex");
   MIDIEndpointRef destination = 0;

@@ -217,7 +217,7 @@ TEST_F(JackServicesTest, MessagesSentToJackMidiDumpArriveByteForByte) {
 }
 
 TEST_F(JackServicesTest, MessagesSentAtOnceThroughTheConnectionTheFirstOfThemMakesAllArrive) {
-  if (slowFirstCyclesLoseOnPipeWire()) GTEST_SKIP() << kSlowFirstCyclesSkipReason;
+  if (slowCyclesLoseOnPipeWire()) GTEST_SKIP() << kSlowCyclesSkipReason;
   const std::string name = uniqueName("recorder");
   RecordingClient recorder(name);
   ASSERT_TRUE(recorder.ok());
@@ -467,7 +467,7 @@ struct HeldCallback {
 };
 
 TEST_F(JackServicesTest, ADestinationWhoseClientComesBackBetweenTwoListingsIsConnectedAgain) {
-  if (slowFirstCyclesLoseOnPipeWire()) GTEST_SKIP() << kSlowFirstCyclesSkipReason;
+  if (slowCyclesLoseOnPipeWire()) GTEST_SKIP() << kSlowCyclesSkipReason;
   const std::string name = uniqueName("comeback");
   auto recorder = std::make_unique<RecordingClient>(name);
   ASSERT_TRUE(recorder->ok());

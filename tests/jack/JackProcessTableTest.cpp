@@ -43,11 +43,14 @@ TEST(JackProcessTable, AnOutputRingIsLeftAloneWhileItsHoldLastsAndEmptiedOnceItE
   JackRingBuffer ring(4096);
   std::atomic<uint64_t> dropped{0};
   std::atomic<uint64_t> heldUntil{std::numeric_limits<uint64_t>::max()};
+  std::atomic<jack_time_t> awaitConnectedUntil{0};
+  std::atomic<uint64_t> unconfirmed{0};
   {
     TableClient client(table);
     ASSERT_TRUE(client.ok());
     auto contents = std::make_unique<JackProcessTable::Table>();
-    contents->outputs.push_back({client.port(), &ring, &dropped, &heldUntil});
+    contents->outputs.push_back(
+        {client.port(), &ring, &dropped, &heldUntil, &awaitConnectedUntil, &unconfirmed});
     table.publish(std::move(contents));
     ASSERT_TRUE(client.activate());
 
@@ -59,6 +62,17 @@ TEST(JackProcessTable, AnOutputRingIsLeftAloneWhileItsHoldLastsAndEmptiedOnceItE
     heldUntil = table.cycles() + 1;
     EXPECT_TRUE(waitUntil([&] { return ring.empty(); }, kJackWait));
     EXPECT_EQ(dropped.load(), 0u);
+
+    // The port is connected to nothing: after its hold, the ring waits for a
+    // connection to show until the wait runs out, which is counted.
+    awaitConnectedUntil = jack_get_time() + 60'000'000;
+    ASSERT_TRUE(ring.writeFrame(note.data(), note.size()));
+    ASSERT_TRUE(waitForCycles(table, 4));
+    EXPECT_EQ(ring.nextFrameLength(), 3u);
+    awaitConnectedUntil = jack_get_time();
+    EXPECT_TRUE(waitUntil([&] { return ring.empty(); }, kJackWait));
+    EXPECT_EQ(unconfirmed.load(), 1u);
+    EXPECT_EQ(awaitConnectedUntil.load(), 0u);
   }
   table.clearAfterClose();
 }

@@ -27,9 +27,17 @@ void JackMIDIServices::reportDrops() {
   }
   for (auto& stream : outputs_) {
     const uint64_t dropped = stream->dropped.load();
-    if (dropped == stream->droppedReported) continue;
+    const uint64_t unconfirmed = stream->unconfirmedConnections.load();
+    if (dropped == stream->droppedReported && unconfirmed == stream->unconfirmedReported) continue;
     const JackEndpoint* destination = endpoints_.find(stream->peer);
     const std::string name = destination ? destination->name : stream->displayName;
+    if (unconfirmed != stream->unconfirmedReported) {
+      SystemLog::writef(
+          "\tJACK MIDI output to \"%s\" went out %llu times before the server showed its new "
+          "connection",
+          name.c_str(), sinceLastReport(unconfirmed, stream->unconfirmedReported));
+    }
+    if (dropped == stream->droppedReported) continue;
     SystemLog::writef("\tJACK MIDI output to \"%s\" dropped %llu messages", name.c_str(),
                       sinceLastReport(dropped, stream->droppedReported));
   }

@@ -5,6 +5,14 @@
 
 namespace wex {
 
+namespace {
+
+// How long a new connection's output waits at most for the port to show as
+// connected in the process callback.
+constexpr jack_time_t kConnectionWaitMicroseconds = 200'000;
+
+}  // namespace
+
 void JackMIDIServices::link(JackInputStream& stream) {
   const JackEndpoint* source = endpoints_.find(stream.peer);
   if (!jack_ || !stream.port || !source || !source->present || stream.linked) return;
@@ -22,9 +30,13 @@ void JackMIDIServices::link(JackOutputStream& stream) {
   if (!stream.linked) linksPending_ = true;
   // The server takes a new connection into the graph when a cycle begins; the
   // cycle running now may still have the old graph, and what it took from the
-  // ring would go nowhere. So the ring waits for that cycle to end, and nobody
-  // waits here: senders (and the reader, behind our lock) carry on at once.
-  if (result == 0) stream.heldUntilCycle.store(processTable_.cycles() + 1);
+  // ring would go nowhere. So the ring waits for that cycle to end, and for
+  // the port to show as connected in the callback, and nobody waits here:
+  // senders (and the reader, behind our lock) carry on at once.
+  if (result == 0) {
+    stream.awaitConnectedUntil.store(jack_get_time() + kConnectionWaitMicroseconds);
+    stream.heldUntilCycle.store(processTable_.cycles() + 1);
+  }
 }
 
 // Lists the endpoints again, then links every private stream whose peer is

@@ -106,8 +106,9 @@ JackProcessTable::Replaced JackMIDIServices::publishProcessTable() {
   }
   for (auto& stream : outputs_) {
     if (stream->port) {
-      table->outputs.push_back(
-          {stream->port, &stream->ring, &stream->dropped, &stream->heldUntilCycle});
+      table->outputs.push_back({stream->port, &stream->ring, &stream->dropped,
+                                &stream->heldUntilCycle, &stream->awaitConnectedUntil,
+                                &stream->unconfirmedConnections});
     }
   }
   return processTable_.publish(std::move(table));

@@ -30,6 +30,12 @@ class JackOutputStream {
   // The process callback leaves the ring alone until this many cycles have
   // completed: a connection just made carries nothing before then.
   std::atomic<uint64_t> heldUntilCycle{0};
+  // After that, it also waits until the port shows as connected in the
+  // process callback (PipeWire makes a link live some cycles after
+  // jack_connect returns), but only until this JACK time; 0: no wait.
+  std::atomic<jack_time_t> awaitConnectedUntil{0};
+  std::atomic<uint64_t> unconfirmedConnections{0};  // waits that ran out
+  uint64_t unconfirmedReported = 0;                 // read by the drop report only
 
   // Serialises the writers; guards the splitters. A sysex cut over several
   // sends of one port is put back together per port.

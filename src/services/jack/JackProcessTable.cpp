@@ -80,7 +80,7 @@ void JackProcessTable::moveOutput(const Output& output, jack_nframes_t nframes,
   jack_midi_clear_buffer(buffer);
   if (output.ring->nextFrameLength() == 0) return;
   // Read after the ring: a hold set before the bytes were written is seen.
-  if (completedCycles < output.heldUntilCycle->load()) return;
+  if (completedCycles < output.heldUntilCycle->load() || !connectionLive(output)) return;
   // Well under what the buffer takes: a server may drop a whole cycle's
   // buffer it cannot convert (PipeWire does), so what does not fit in this
   // cycle's budget waits for the next.
@@ -104,6 +104,24 @@ void JackProcessTable::moveOutput(const Output& output, jack_nframes_t nframes,
     wroteAny = true;
   }
   output.dropped->fetch_add(jack_midi_get_lost_event_count(buffer), std::memory_order_relaxed);
+}
+
+// Whether a connection just made carries what goes into the port now: on
+// PipeWire, events written before the port shows as connected here are lost.
+// The wait is bounded, so that a server that never shows it delays but loses
+// nothing it would have delivered anyway.
+bool JackProcessTable::connectionLive(const Output& output) {
+  jack_time_t until = output.awaitConnectedUntil->load();
+  if (until == 0) return true;
+  if (jack_port_connected(output.port) <= 0) {
+    if (jack_get_time() < until) return false;
+    if (output.awaitConnectedUntil->compare_exchange_strong(until, 0)) {
+      output.unconfirmedConnections->fetch_add(1, std::memory_order_relaxed);
+    }
+    return true;
+  }
+  output.awaitConnectedUntil->compare_exchange_strong(until, 0);
+  return true;
 }
 
 JackProcessTable::Replaced JackProcessTable::publish(std::unique_ptr<Table> table) {

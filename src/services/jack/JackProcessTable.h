@@ -37,6 +37,8 @@ class JackProcessTable {
     JackRingBuffer* ring;
     std::atomic<uint64_t>* dropped;
     const std::atomic<uint64_t>* heldUntilCycle;
+    std::atomic<jack_time_t>* awaitConnectedUntil;
+    std::atomic<uint64_t>* unconfirmedConnections;
   };
   struct Table {
     std::vector<Input> inputs;
@@ -98,6 +100,7 @@ class JackProcessTable {
   CycleTimes cycleTimes() const;
   void moveInput(const Input& input, jack_nframes_t nframes, CycleTimes times, bool& arrived);
   void moveOutput(const Output& output, jack_nframes_t nframes, uint64_t completedCycles);
+  static bool connectionLive(const Output& output);
   bool unused(Replaced replaced) const;
   void freeUnused();
 
