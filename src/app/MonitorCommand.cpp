@@ -187,18 +187,19 @@ int MonitorCommand::run(ProgramContext& context) {
     }
     rows.insert(rows.end(), matched.begin(), matched.end());
   }
+  // Said once connected, so that what is sent after the notice is heard.
   std::string listening;
   if (sources_.empty()) {
     for (const auto& name : names) listening += (listening.empty() ? "" : ", ") + name;
-    printer.notice("listening to " + (listening.empty() ? "no sources" : listening) +
-                   ", and to the sources that appear");
     follower.followAll([&printer](const std::string& source, bool came) {
       printer.notice((came ? "source appeared: " : "source went away: ") + source);
     });
+    printer.notice("listening to " + (listening.empty() ? "no sources" : listening) +
+                   ", and to the sources that appear");
   } else {
     for (size_t row : rows) listening += (listening.empty() ? "" : ", ") + names[row];
-    printer.notice("listening to " + listening);
     follower.listenTo(rows);
+    printer.notice("listening to " + listening);
   }
 
   InterruptWatch interrupts;
