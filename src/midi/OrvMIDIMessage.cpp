@@ -49,11 +49,9 @@ std::string renderList(const std::vector<int32_t>* array) {
 }  // namespace
 
 OrvMIDIMessage::OrvMIDIMessage(Key, std::vector<int32_t> sysex)
-    : type_(kMIDISysexStart),
-      channel_(0xFF),
-      data1_(0xFF),
-      data2_(0xFF),
-      sysex_(std::move(sysex)) {}
+    : OrvMIDIMessage(Key(), kMIDISysexStart, 0xFF, 0xFF, 0xFF) {
+  sysex_ = std::move(sysex);
+}
 
 OrvMIDIMessagePtr OrvMIDIMessage::createWithSysexArray(const std::vector<int32_t>* array) {
   if (!array || array->empty() || !sysexElementsFit(*array)) {

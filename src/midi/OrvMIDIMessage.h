@@ -84,20 +84,24 @@ class OrvMIDIMessage {
   static OrvMIDIMessagePtr createWithParsedSysex(const std::vector<int32_t>& dataBytes);
 
   OrvMIDIMessage(Key, uint8_t type, uint8_t channel, uint8_t data1, uint8_t data2)
-      : type_(type), channel_(channel), data1_(data1), data2_(data2) {}
+      : status_(type | channel), data1_(data1), data2_(data2), type_(type), channel_(channel) {}
   OrvMIDIMessage(Key, std::vector<int32_t> sysex);
 
   uint8_t type() const { return type_; }
   uint8_t channel() const { return channel_; }
   uint8_t data1() const { return data1_; }
   uint8_t data2() const { return data2_; }
-  // The four fields in one word: type, channel, data1 and data2 from the
-  // lowest byte up (what a sender reads of a short message, in one load).
+  // What a sender reads of a short message, in one load: from the lowest
+  // byte up the status byte it goes out with (type | channel), data1, data2
+  // and the type. Its low three bytes masked with 0x7F7FFF are the wire bytes.
   uint32_t fields() const {
-    return uint32_t{type_} | uint32_t{channel_} << 8 | uint32_t{data1_} << 16 |
-           uint32_t{data2_} << 24;
+    return uint32_t{status_} | uint32_t{data1_} << 8 | uint32_t{data2_} << 16 |
+           uint32_t{type_} << 24;
   }
-  void setType(uint8_t type) { type_ = type; }
+  void setType(uint8_t type) {
+    type_ = type;
+    status_ = type | channel_;
+  }
   void setData1(uint8_t data1) { data1_ = data1; }
   void setData2(uint8_t data2) { data2_ = data2; }
 
@@ -122,7 +126,7 @@ class OrvMIDIMessage {
   size_t writeWireBytes(Byte* out) const {
     if (type_ == kMIDISysexStart) return writeSysexWireBytes(out);
     const size_t dataCount = wireDataCount();
-    out[0] = static_cast<Byte>(type_ | channel_);
+    out[0] = status_;
     // A data byte always goes out below 0x80: an absent-byte marker sent as it
     // is would reach the wire as a status byte (0xFF is a system reset).
     if (dataCount >= 1) out[1] = data1_ & kMIDIDataMask;
@@ -163,10 +167,12 @@ class OrvMIDIMessage {
   size_t wireDataCount() const { return midiDataByteCount(type_); }
   size_t writeSysexWireBytes(Byte* out) const;
 
-  uint8_t type_;
-  uint8_t channel_;
+  // In this order, so that fields() is one load.
+  uint8_t status_;
   uint8_t data1_;
   uint8_t data2_;
+  uint8_t type_;
+  uint8_t channel_;
   mutable std::atomic<uint32_t> owners_{1};
   std::optional<std::vector<int32_t>> sysex_;
 };

@@ -28,11 +28,11 @@ constexpr std::array<uint8_t, 256> kConcernsNotes = [] {
   return flags;
 }();
 
-// A short message's wire bytes, from the lowest byte up: the status (type |
-// channel), then data1 and data2 below 0x80 (an absent-byte marker sent as
-// it is would reach the wire as a status byte).
+// A short message's wire bytes, from the lowest byte up: the status, then
+// data1 and data2 below 0x80 (an absent-byte marker sent as it is would
+// reach the wire as a status byte).
 inline uint32_t shortWireBytes(uint32_t fields) {
-  return ((fields | fields >> 8) & 0xFF) | ((fields >> 8) & 0x7F7F00);
+  return fields & 0x7F7FFF;
 }
 
 // Writes them in one store, and after them a byte that the next event
@@ -61,7 +61,7 @@ const OrvMIDIMessage* SendPacker::pack(const OrvMIDIMessagePtr* begin, const Orv
     const OrvMIDIMessage* msg = it->get();
     if (!msg) continue;
     const uint32_t fields = msg->fields();
-    const uint8_t type = fields & 0xFF;
+    const uint8_t type = fields >> 24;
     const uint16_t length = kShortLengths[type];
     const uint32_t wire = shortWireBytes(fields);
     uint64_t print = fields;

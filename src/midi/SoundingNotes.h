@@ -35,6 +35,7 @@ class SoundingNotes {
   void notesWentOut(const uint32_t* wires, size_t count) {
     if (count == 0) return;
     bool* flags = sounding_ ? sounding_.get() : allocate();
+#pragma GCC unroll 4
     for (size_t i = 0; i < count; ++i) {
       const uint32_t wire = wires[i];
       if ((wire & 0xF0) == 0xB0) [[unlikely]] {
@@ -61,7 +62,9 @@ class SoundingNotes {
   // channel`, which takes one instruction to find.
   static constexpr uint32_t kIndexMask = 0x7F0F;
   static constexpr size_t kFlags = kIndexMask + 1;
-  static constexpr size_t index(uint32_t channel, uint32_t note) { return note << 8 | channel; }
+  static constexpr size_t index(uint32_t channel, uint32_t note) {
+    return note << 8 | channel;
+  }
 
   // The flags, made on the first note: a node that never sends a note
   // keeps none.

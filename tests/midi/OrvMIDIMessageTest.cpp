@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <vector>
 
 #include "midi/OrvMIDIMessage.h"
@@ -147,6 +148,9 @@ TEST(OrvMIDIMessage, SettersChangeOnlyTheirField) {
   message->setData2(0);
   message->setType(0x80);
   EXPECT_EQ(message->description(), "<OrvMIDIMessage: 0x80 : 2 : 60 : 0>");
+  std::array<Byte, 3> wire{};
+  message->writeWireBytes(wire.data());
+  EXPECT_EQ(wire, (std::array<Byte, 3>{0x82, 60, 0}));  // note off channel 3 C4 velocity 0
 }
 
 }  // namespace
