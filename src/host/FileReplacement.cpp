@@ -167,10 +167,7 @@ class TemporaryFile {
 std::string FileReplacement::temporaryPrefix(const std::string& base) {
   // Short enough that the whole name fits in a folder entry (255 bytes).
   constexpr size_t kKeptOfBase = 200;
-  // Built by insert rather than "." + ..., which GCC 12 at -O3 wrongly warns about (-Wrestrict).
-  std::string prefix = base.substr(0, kKeptOfBase);
-  prefix.insert(0, 1, '.');
-  return prefix + ".wexmidi-save-";
+  return "." + base.substr(0, kKeptOfBase) + ".wexmidi-save-";
 }
 
 void FileReplacement::setUnnamedFilesAllowed(bool allowed) {

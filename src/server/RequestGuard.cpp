@@ -4,9 +4,7 @@ namespace wex {
 
 RequestGuard::RequestGuard(const std::string& host, int port, std::string token)
     : token_(std::move(token)) {
-  // Built by insert rather than ":" + ..., which GCC 12 at -O3 wrongly warns about (-Wrestrict).
-  std::string suffix = std::to_string(port);
-  suffix.insert(0, 1, ':');
+  const std::string suffix = ":" + std::to_string(port);
   const bool ipv6 = host.find(':') != std::string::npos;
   hosts_.insert((ipv6 ? "[" + host + "]" : host) + suffix);
   if (isLoopback(host)) {

@@ -30,15 +30,9 @@ Bytes header(uint16_t format, uint16_t tracks, uint16_t division = 480) {
 // A track chunk of the given events; `length` overrides its length field.
 Bytes track(const Bytes& events, int64_t length = -1) {
   const auto size = static_cast<uint32_t>(length < 0 ? events.size() : length);
-  Bytes chunk{'M',
-              'T',
-              'r',
-              'k',
-              static_cast<uint8_t>(size >> 24),
-              static_cast<uint8_t>(size >> 16),
-              static_cast<uint8_t>(size >> 8),
-              static_cast<uint8_t>(size)};
-  chunk.insert(chunk.end(), events.begin(), events.end());
+  Bytes chunk = {'M', 'T', 'r', 'k'};
+  for (int shift = 24; shift >= 0; shift -= 8) chunk.push_back(static_cast<uint8_t>(size >> shift));
+  for (uint8_t byte : events) chunk.push_back(byte);
   return chunk;
 }
 

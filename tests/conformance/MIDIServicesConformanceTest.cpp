@@ -94,8 +94,9 @@ struct Notifications {
 Bytes countingMessages(int first, int count) {
   Bytes bytes;
   for (int i = first; i < first + count; ++i) {
-    bytes.insert(bytes.end(),
-                 {0xB0, static_cast<Byte>((i >> 7) & 0x7F), static_cast<Byte>(i & 0x7F)});
+    bytes.push_back(0xB0);
+    bytes.push_back(static_cast<Byte>((i >> 7) & 0x7F));
+    bytes.push_back(static_cast<Byte>(i & 0x7F));
   }
   return bytes;
 }

@@ -73,10 +73,8 @@ void AlsaEndpointTable::listPort(bool isSource, const AlsaPortInfo& port, const 
 
 std::string AlsaEndpointTable::signature() const {
   return EndpointTable::signature([](const AlsaEndpoint& endpoint) {
-    // Built by insert rather than "@" + ..., which GCC 12 at -O3 wrongly warns about (-Wrestrict).
-    std::string text = std::to_string(endpoint.address.client);
-    text.insert(0, 1, '@');
-    return text + ":" + std::to_string(endpoint.address.port) + endpoint.name;
+    return "@" + std::to_string(endpoint.address.client) + ":" +
+           std::to_string(endpoint.address.port) + endpoint.name;
   });
 }
 

@@ -37,9 +37,7 @@ jack_port_t* JackMIDIServices::registerJackPort(const std::string& wanted, bool 
   const size_t clientName = std::strlen(jack_get_client_name(jack_));
   const size_t room = static_cast<size_t>(jack_port_name_size()) - clientName - 2;
   for (int attempt = 1; attempt <= kNameAttempts; ++attempt) {
-    // Built by insert rather than " " + ..., which GCC 12 at -O3 wrongly warns about (-Wrestrict).
-    std::string suffix = attempt > 1 ? std::to_string(attempt) : "";
-    if (attempt > 1) suffix.insert(0, 1, ' ');
+    const std::string suffix = attempt > 1 ? " " + std::to_string(attempt) : "";
     const std::string candidate = fitted(wanted, room - suffix.size()) + suffix;
     jack_port_t* port =
         jack_port_register(jack_, candidate.c_str(), JACK_DEFAULT_MIDI_TYPE, flags, 0);
