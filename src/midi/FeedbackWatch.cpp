@@ -43,25 +43,22 @@ FeedbackWatch::Streak& FeedbackWatch::streakOf(const std::string& source) {
 
 static_assert(FeedbackWatch::kSendsKept <= 256, "a send keeps its batch in one byte");
 
-void FeedbackWatch::sent(const std::string& destination, const uint64_t* ring, size_t written) {
-  if (written == 0) return;
+void FeedbackWatch::sent(const std::string& destination, const uint64_t* prints, size_t count) {
+  if (count == 0) return;
   const auto now = Clock::now();
   std::lock_guard lock(mutex_);
   const auto batch = static_cast<uint8_t>(nextBatch_);
   batches_[batch] = Batch{now, destinationIndex(destination)};
   nextBatch_ = (nextBatch_ + 1) % kSendsKept;
-  const size_t kept = std::min(written, kSendsKept);
-  // In order, oldest first: from the ring's oldest kept entry to its end,
-  // then from its start, each piece copied at once.
-  size_t from = (written - kept) % kSendsKept;
-  for (size_t left = kept; left > 0;) {
-    const size_t piece = std::min({left, kSendsKept - from, kSendsKept - nextSend_});
-    std::memcpy(&sendPrints_[nextSend_], ring + from, piece * sizeof(uint64_t));
-    std::memset(&sendBatches_[nextSend_], batch, piece);
-    from = (from + piece) % kSendsKept;
-    nextSend_ = (nextSend_ + piece) % kSendsKept;
-    left -= piece;
-  }
+  const size_t kept = std::min(count, kSendsKept);
+  const uint64_t* from = prints + (count - kept);
+  // Into the ring up to its end, then from its start.
+  const size_t first = std::min(kept, kSendsKept - nextSend_);
+  std::memcpy(&sendPrints_[nextSend_], from, first * sizeof(uint64_t));
+  std::memset(&sendBatches_[nextSend_], batch, first);
+  std::memcpy(&sendPrints_[0], from + first, (kept - first) * sizeof(uint64_t));
+  std::memset(&sendBatches_[0], batch, kept - first);
+  nextSend_ = (nextSend_ + kept) % kSendsKept;
 }
 
 void FeedbackWatch::received(const std::string& source, const OrvMIDIMessage& msg) {

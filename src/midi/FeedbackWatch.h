@@ -46,11 +46,10 @@ class FeedbackWatch {
   static constexpr bool watched(uint8_t type) { return type < kMIDIFirstRealtime; }
 
   // After messages went out to `destination` together (sender nodes, any
-  // thread): `written` fingerprints, kept in `ring` of
-  // kSendsKept entries, the i-th at i % kSendsKept, so that only the last
-  // kSendsKept are there; those of real-time messages are never matched.
+  // thread): their `count` fingerprints in order, of which the last
+  // kSendsKept are kept; those of real-time messages are never matched.
   // One lock and one look at the clock for the lot.
-  void sent(const std::string& destination, const uint64_t* ring, size_t written);
+  void sent(const std::string& destination, const uint64_t* prints, size_t count);
   // When `msg` arrived from `source` (receiver nodes, any thread).
   void received(const std::string& source, const OrvMIDIMessage& msg);
   // Forgets everything, reports included.

@@ -80,7 +80,7 @@ const OrvMIDIMessage* SendPacker::pack(const OrvMIDIMessagePtr* begin, const Orv
     }
     // Real-time messages too: the watch never matches them, and leaving
     // them in spares a test per message.
-    prints_[prints++ % prints_.size()] = print;
+    prints_[prints++] = print;
     // Written always and kept when it concerns them: no branch.
     noteWires_[notes] = wire;
     notes += kConcernsNotes[type];

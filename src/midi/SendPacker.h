@@ -49,7 +49,8 @@ class SendPacker {
   // Their wire bytes, and one more entry that the packing loop may write.
   std::array<uint32_t, kMaxEvents + 1> noteWires_;
   size_t printsWritten_ = 0;
-  std::array<uint64_t, FeedbackWatch::kSendsKept> prints_;
+  // One per message packed.
+  std::array<uint64_t, kMaxEvents> prints_;
 };
 
 }  // namespace wex
