@@ -2,21 +2,26 @@
 
 namespace wex {
 
-bool* SoundingNotes::allocate() {
-  sounding_ = std::make_unique<bool[]>(kFlags);
+uint8_t* SoundingNotes::allocate() {
+  sounding_ = std::make_unique<uint8_t[]>(kBytes);
   return sounding_.get();
 }
 
 void SoundingNotes::add(const SoundingNotes& other) {
   if (!other.sounding_) return;
-  bool* flags = sounding_ ? sounding_.get() : allocate();
-  for (size_t i = 0; i < kFlags; ++i) flags[i] = flags[i] || other.sounding_[i];
+  uint8_t* velocities = sounding_ ? sounding_.get() : allocate();
+  for (uint32_t channel = 0; channel < 16; ++channel) {
+    for (uint32_t note = 0; note < 128; ++note) {
+      uint8_t& velocity = velocities[index(channel, note)];
+      if (!velocity) velocity = other.sounding_[index(channel, note)];
+    }
+  }
 }
 
 void SoundingNotes::clearChannel(uint32_t channel) {
-  bool* flags = sounding_.get() + channel;
+  uint8_t* velocities = sounding_.get() + channel;
 #pragma GCC unroll 16
-  for (uint32_t note = 0; note < 128; ++note) flags[index(0, note)] = false;
+  for (uint32_t note = 0; note < 128; ++note) velocities[index(0, note)] = 0;
 }
 
 std::vector<std::array<Byte, 3>> SoundingNotes::takeNoteOffs() {
@@ -24,9 +29,9 @@ std::vector<std::array<Byte, 3>> SoundingNotes::takeNoteOffs() {
   if (!sounding_) return noteOffs;
   for (uint32_t channel = 0; channel < 16; ++channel) {
     for (uint32_t note = 0; note < 128; ++note) {
-      bool& sounding = sounding_[index(channel, note)];
-      if (!sounding) continue;
-      sounding = false;
+      uint8_t& velocity = sounding_[index(channel, note)];
+      if (!velocity) continue;
+      velocity = 0;
       noteOffs.push_back(
           {static_cast<Byte>(0x80 | channel), static_cast<Byte>(note), kNoteOffVelocity});
     }
@@ -36,8 +41,10 @@ std::vector<std::array<Byte, 3>> SoundingNotes::takeNoteOffs() {
 
 bool SoundingNotes::empty() const {
   if (!sounding_) return true;
-  for (size_t i = 0; i < kFlags; ++i) {
-    if (sounding_[i]) return false;
+  for (uint32_t channel = 0; channel < 16; ++channel) {
+    for (uint32_t note = 0; note < 128; ++note) {
+      if (sounding_[index(channel, note)]) return false;
+    }
   }
   return true;
 }

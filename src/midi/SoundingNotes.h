@@ -9,9 +9,9 @@
 
 namespace wex {
 
-// The notes a sender left sounding on one destination, one flag per channel
-// and note: a note on with a velocity sets it; its note off, a note on with
-// velocity 0, and the channel's all sound off or all notes off clear it.
+// The notes a sender left sounding on one destination, one byte per channel
+// and note: a note on sets it to its velocity (none sounds at 0); its note
+// off and the channel's all sound off or all notes off set it to 0.
 // Plain memory: its owner guards it with the lock its sends already take, so
 // that keeping account costs a store per note message and no locked
 // instruction.
@@ -30,21 +30,26 @@ class SoundingNotes {
   }
 
   // Called after messages of those types went out, with their wire bytes
-  // each from the lowest byte up (status, data1, data2). A note on or off is
-  // one store, at the status's channel and data1's note.
+  // each from the lowest byte up (status, data1, data2; below 0x80). A note
+  // on or off, or a control change that is no channel mode message, is one
+  // store and no branch that depends on the message: a note's byte is at
+  // its status's channel and data1's note, and a control change's at a
+  // place no note has (bit 5 of the index, its status's bit 5), where what
+  // it writes is never read.
   void notesWentOut(const uint32_t* wires, size_t count) {
     if (count == 0) return;
-    bool* flags = sounding_ ? sounding_.get() : allocate();
+    uint8_t* velocities = sounding_ ? sounding_.get() : allocate();
 #pragma GCC unroll 4
     for (size_t i = 0; i < count; ++i) {
       const uint32_t wire = wires[i];
-      if ((wire & 0xF0) == 0xB0) [[unlikely]] {
+      if ((wire & kChannelModeMask) == kChannelMode) [[unlikely]] {
         const uint32_t controller = (wire >> 8) & 0x7F;
         if (controller == kAllSoundOff || controller == kAllNotesOff) clearChannel(wire & 0x0F);
         continue;
       }
-      // A note on with a velocity: a note on's bit 4, a velocity's bits.
-      flags[wire & kIndexMask] = (wire & 0x10) != 0 && (wire & 0x7F0000) != 0;
+      const uint32_t at = wire & (kIndexMask | 0x20);
+      // A note on's bit 4: its velocity; a note off's: 0.
+      velocities[at] = (wire & 0x10) ? static_cast<uint8_t>(wire >> 16) : 0;
     }
   }
   // Adds the notes of `other` (a sender's node made again for the same
@@ -58,20 +63,23 @@ class SoundingNotes {
  private:
   static constexpr uint8_t kAllSoundOff = 120;
   static constexpr uint8_t kAllNotesOff = 123;
-  // A note's flag is at its wire bytes' channel and note, `note << 8 |
+  // A control change of controller 120 or above.
+  static constexpr uint32_t kChannelModeMask = 0x78F0;
+  static constexpr uint32_t kChannelMode = 0x78B0;
+  // A note's byte is at its wire bytes' channel and note, `note << 8 |
   // channel`, which takes one instruction to find.
   static constexpr uint32_t kIndexMask = 0x7F0F;
-  static constexpr size_t kFlags = kIndexMask + 1;
+  static constexpr size_t kBytes = 0x8000;
   static constexpr size_t index(uint32_t channel, uint32_t note) {
     return note << 8 | channel;
   }
 
-  // The flags, made on the first note: a node that never sends a note
+  // The bytes, made on the first note: a node that never sends a note
   // keeps none.
-  [[gnu::cold]] bool* allocate();
+  [[gnu::cold]] uint8_t* allocate();
   void clearChannel(uint32_t channel);
 
-  std::unique_ptr<bool[]> sounding_;  // null while no note was sent
+  std::unique_ptr<uint8_t[]> sounding_;  // null while no note was sent
 };
 
 }  // namespace wex
