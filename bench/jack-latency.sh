@@ -21,6 +21,8 @@
 #   WEXMIDI_RT_PRIORITY=N  run the whole of wexmidi under `chrt -f N` (not
 #                        needed on a realtime server: wexmidi then raises its
 #                        reader and evaluation threads by itself)
+#   WEXMIDI_CPUS=LIST    run wexmidi under `taskset -c LIST`, all its threads
+#                        on those CPUs (e.g. 1)
 #   KEEP_LOGS=1          keep the directory of logs and print where it is
 #   FORCE=1              run even though another JACK server of yours runs
 #
@@ -199,6 +201,7 @@ measure_wexmidi() {
 
   local wrapper=()
   [[ -n "${WEXMIDI_RT_PRIORITY:-}" ]] && wrapper=(chrt -f "$WEXMIDI_RT_PRIORITY")
+  [[ -n "${WEXMIDI_CPUS:-}" ]] && wrapper=(taskset -c "$WEXMIDI_CPUS" "${wrapper[@]}")
   start "$logs/wexmidi-$period.log" "${wrapper[@]}" "$wexmidi" --midi jack run "$composition"
   local wexmidi_pid=$last_pid
   wait_connected jack_midi_latency_test:out || fail "wexmidi did not connect to the test"
