@@ -47,7 +47,7 @@ class SoundingNotes {
         if (controller == kAllSoundOff || controller == kAllNotesOff) clearChannel(wire & 0x0F);
         continue;
       }
-      const uint32_t at = wire & (kIndexMask | 0x20);
+      const uint32_t at = wire & (kIndexMask | kControlChangeBit);
       // A note on's bit 4: its velocity; a note off's: 0.
       velocities[at] = (wire & 0x10) ? static_cast<uint8_t>(wire >> 16) : 0;
     }
@@ -69,7 +69,10 @@ class SoundingNotes {
   // A note's byte is at its wire bytes' channel and note, `note << 8 |
   // channel`, which takes one instruction to find.
   static constexpr uint32_t kIndexMask = 0x7F0F;
+  // Set in a control change's status (0xB0) and in no note's (0x80, 0x90).
+  static constexpr uint32_t kControlChangeBit = 0x20;
   static constexpr size_t kBytes = 0x8000;
+  static_assert((kIndexMask | kControlChangeBit) < kBytes);
   static constexpr size_t index(uint32_t channel, uint32_t note) {
     return note << 8 | channel;
   }
