@@ -10,9 +10,9 @@ namespace wex {
 // the host's evaluation thread. Each enrolls itself for as long as it runs. A
 // backend whose server schedules its own work in realtime installs a scheduler
 // that raises the enrolled threads (and those that enroll later) to realtime
-// priority, so that busy processes beside us do not hold MIDI back, and lowers
-// them again when it withdraws. The host and the backends need not know each
-// other for it.
+// priority, so that busy processes beside us do not hold MIDI back, and may
+// place them on a CPU; it lowers them again when it withdraws. The host and
+// the backends need not know each other for it.
 //
 // When the system refuses realtime scheduling the threads keep their ordinary
 // scheduling, and the log gets one line for the whole process.

@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "services/jack/JackMIDIServices.h"
+#include "support/CpuPlacement.h"
 #include "support/RealtimeThreads.h"
 #include "support/SystemLog.h"
 
@@ -22,16 +23,24 @@ void dropJackInfo(const char*) {}
 
 // JACK's own clients run their process threads at `top`; ours go just below,
 // the reader above the evaluation thread it feeds, so that neither delays a
-// cycle and both run before any thread of ordinary scheduling.
-bool scheduleThread(int top, pthread_t thread, RealtimeThreads::Role role, bool realtime) {
-  if (!realtime) return jack_drop_real_time_scheduling(thread) == 0;
+// cycle and both run before any thread of ordinary scheduling. A thread that
+// runs realtime is kept on `cpu`, the one the process thread is kept on: a
+// message read in one cycle passes through all three before the next.
+bool scheduleThread(int top, int cpu, const CpuPlacement& everywhere, pthread_t thread,
+                    RealtimeThreads::Role role, bool realtime) {
+  if (!realtime) {
+    everywhere.release(thread);
+    return jack_drop_real_time_scheduling(thread) == 0;
+  }
   const int below = role == RealtimeThreads::Role::reader ? 1 : 2;
   // A refusal is expected where the user may not have realtime scheduling:
   // RealtimeThreads logs it once, libjack need not complain every time.
   tJackQuiet = true;
   const int status = jack_acquire_real_time_scheduling(thread, std::max(1, top - below));
   tJackQuiet = false;
-  return status == 0;
+  if (status != 0) return false;
+  CpuPlacement::pin(thread, cpu);
+  return true;
 }
 
 }  // namespace
@@ -195,11 +204,24 @@ bool JackMIDIServices::reconnect() {
   return true;
 }
 
+// The server is asked for its ports without mutex_ held: that can take
+// milliseconds, and the reader and every send take mutex_. Only this thread
+// closes the JACK client, so it stays open meanwhile. A listing made under
+// the lock in the meantime is newer than this one, which is then dropped.
 void JackMIDIServices::setupMayHaveChanged() {
+  jack_client_t* jack = nullptr;
+  uint64_t refreshes = 0;
+  {
+    std::lock_guard lock(mutex_);
+    jack = jack_;
+    refreshes = endpointRefreshes_;
+  }
+  const auto ports = jack ? JackEndpointTable::listServerPorts(jack)
+                          : std::vector<JackEndpointTable::ServerPort>{};
   std::vector<std::shared_ptr<ClientTable::Client>> listeners;
   {
     std::lock_guard lock(mutex_);
-    if (jack_) refreshEndpoints();
+    if (jack_ && jack_ == jack && endpointRefreshes_ == refreshes) refreshEndpoints(ports);
     const std::string signature = endpoints_.signature();
     if (signature == notifiedSignature_) return;
     notifiedSignature_ = signature;
@@ -229,10 +251,14 @@ void JackMIDIServices::scheduleRealtimeThreads(jack_client_t* jack) {
     RealtimeThreads::withdraw(this);
     return;
   }
-  RealtimeThreads::install(this,
-                           [top](pthread_t thread, RealtimeThreads::Role role, bool realtime) {
-                             return scheduleThread(top, thread, role, realtime);
-                           });
+  const CpuPlacement everywhere;
+  const int cpu = CpuPlacement::currentCpu();
+  const pthread_t processThread = jack_client_thread_id(jack);
+  if (processThread != pthread_t{}) CpuPlacement::pin(processThread, cpu);
+  RealtimeThreads::install(
+      this, [top, cpu, everywhere](pthread_t thread, RealtimeThreads::Role role, bool realtime) {
+        return scheduleThread(top, cpu, everywhere, thread, role, realtime);
+      });
 }
 
 }  // namespace wex
