@@ -26,7 +26,7 @@ bool onPipeWire() {
   return std::string(jack_get_version_string()).find("PipeWire") != std::string::npos;
 }
 
-std::unique_ptr<ChildProcess> startJackServer(const std::string& name) {
+std::unique_ptr<ChildProcess> startJackServer(const std::string& name, bool realtime) {
   if (onPipeWire()) {
     const char* config = std::getenv("WEX_PIPEWIRE_CONFIG");
     auto daemon = std::make_unique<ChildProcess>(
@@ -34,8 +34,9 @@ std::unique_ptr<ChildProcess> startJackServer(const std::string& name) {
     daemon->setStopGrace(std::chrono::milliseconds(15000));
     return daemon;
   }
-  auto server = std::make_unique<ChildProcess>(std::vector<std::string>{
-      "jackd", "-n", name, "--no-realtime", "-S", "-d", "dummy", "-r", "48000", "-p", "128"});
+  auto server = std::make_unique<ChildProcess>(
+      std::vector<std::string>{"jackd", "-n", name, realtime ? "--realtime" : "--no-realtime", "-S",
+                               "-d", "dummy", "-r", "48000", "-p", "128"});
   server->setStopGrace(std::chrono::milliseconds(15000));
   return server;
 }

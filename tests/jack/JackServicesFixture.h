@@ -203,8 +203,9 @@ inline constexpr const char* kSlowCyclesSkipReason =
 // outright keeps its place in JACK's small table of servers. On PipeWire's
 // JACK it is a PipeWire daemon started with the config WEX_PIPEWIRE_CONFIG
 // names (PipeWire's library ignores the server name and reaches the daemon
-// of XDG_RUNTIME_DIR).
-std::unique_ptr<ChildProcess> startJackServer(const std::string& name);
+// of XDG_RUNTIME_DIR). A `realtime` jackd schedules its cycles in realtime
+// where the system lets it.
+std::unique_ptr<ChildProcess> startJackServer(const std::string& name, bool realtime = false);
 // Waits until the server the environment names can be reached.
 bool jackServerUp();
 
