@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # The MIDI round trip through `wexmidi run examples/thru.wexcomp.json` beside
 # the round trip through wexmidi_thru_reference, the least a JACK MIDI thru can
-# do, measured by jack_midi_latency_test (Debian package jackd2) on JACK
-# servers of our own: dummy driver, synchronous mode, 48000 Hz, one server per
-# period size. Prints the test's figures for both loops, the messages lost and
-# the differences.
+# do, and through wexmidi_thru_handover, the least one can do that hands each
+# message through a reader and an evaluation thread as wexmidi does, measured
+# by jack_midi_latency_test (Debian package jackd2) on JACK servers of our own:
+# dummy driver, synchronous mode, 48000 Hz, one server per period size. Prints
+# the test's figures for the three loops, the messages lost and the
+# differences.
 #
 #   bash bench/jack-latency.sh [BUILD_DIR]      (default: build-bench)
 #
-# The build directory needs the targets wexmidi and wexmidi_thru_reference
-# (-DWEX_BENCH=ON -DWEX_JACK=ON). Settings from the environment:
+# The build directory needs the targets wexmidi, wexmidi_thru_reference and
+# wexmidi_thru_handover (-DWEX_BENCH=ON -DWEX_JACK=ON). Settings from the
+# environment:
 #   PERIODS="128 64"     period sizes in frames, one server each
 #   MESSAGES=1024        messages per loop
 #   SERVER_PREFIX=...    servers are named PREFIX<period> (default wexmidi-latency-<pid>-)
@@ -23,6 +26,7 @@
 #                        reader and evaluation threads by itself)
 #   WEXMIDI_CPUS=LIST    run wexmidi under `taskset -c LIST`, all its threads
 #                        on those CPUs (e.g. 1)
+#   HANDOVER_ANY_CPU=1   let wexmidi_thru_handover's threads run on any CPU
 #   KEEP_LOGS=1          keep the directory of logs and print where it is
 #   FORCE=1              run even though another JACK server of yours runs
 #
@@ -42,6 +46,7 @@ rate=48000
 composition="$root/examples/thru.wexcomp.json"
 wexmidi="$build/wexmidi"
 reference="$build/bench/wexmidi_thru_reference"
+handover="$build/bench/wexmidi_thru_handover"
 # Its JACK client is named after the command as typed: run it by this name.
 latency_test=jack_midi_latency_test
 
@@ -51,6 +56,7 @@ fail() {
 }
 [[ -x "$wexmidi" ]] || fail "no $wexmidi (build the target wexmidi in $build)"
 [[ -x "$reference" ]] || fail "no $reference (configure with -DWEX_BENCH=ON -DWEX_JACK=ON)"
+[[ -x "$handover" ]] || fail "no $handover (configure with -DWEX_BENCH=ON -DWEX_JACK=ON)"
 command -v "$latency_test" >/dev/null || fail "jack_midi_latency_test is missing (apt-get install jackd2)"
 command -v jackd >/dev/null || fail "jackd is missing (apt-get install jackd2)"
 # Every JACK server of a user shares one metadata database, and a server that
@@ -186,6 +192,16 @@ measure_reference() {
   stop_pid "$pid"
 }
 
+measure_handover() {
+  local out="$1" options=()
+  [[ "${HANDOVER_ANY_CPU:-0}" = 1 ]] && options=(--any-cpu)
+  start "$logs/handover-$period.log" "$handover" "${options[@]}" wexmidi_thru_handover
+  local pid=$last_pid
+  wait_port wexmidi_thru_handover:out || fail "the hand-over client did not start"
+  run_latency_test "$out" wexmidi_thru_handover:in wexmidi_thru_handover:out
+  stop_pid "$pid"
+}
+
 # The loop through wexmidi. Its receiver connects to every source present
 # when the composition loads and its sender to every destination, the sender
 # only when it first sends, and both connect again by themselves to an
@@ -259,12 +275,13 @@ for period in $periods; do
 
   start_busy
   measure_reference "$logs/latency-reference-$period.txt"
+  measure_handover "$logs/latency-handover-$period.txt"
   measure_wexmidi "$logs/latency-wexmidi-$period.txt"
   stop_busy
   stop_pid "$jackd_pid"
   started=()
 
-  for loop in reference wexmidi; do
+  for loop in reference handover wexmidi; do
     report="$logs/latency-$loop-$period.txt"
     sent="$(number 'Messages sent' "$report")"
     received="$(number 'Messages received' "$report")"
@@ -287,9 +304,10 @@ for period in $periods; do
   # Later than the reference's highest latency plus one period.
   late_limit="$(awk -v m="${max_reference:-0}" -v p="$period" -v r="$rate" \
     'BEGIN { printf "%.4f", (m + p) * 1000 / r }')"
+  late_handover="$(late_count "$logs/latency-handover-$period.txt" "$late_limit")"
   late_wexmidi="$(late_count "$logs/latency-wexmidi-$period.txt" "$late_limit")"
-  echo "  wexmidi messages more than one period later than the reference's highest" \
-    "(over $late_limit ms): $late_wexmidi of $messages"
+  echo "  messages more than one period later than the reference's highest" \
+    "(over $late_limit ms): hand-over $late_handover, wexmidi $late_wexmidi of $messages"
   verdict="$(awk -v p="$period" -v a="${avg_wexmidi:-inf}" -v b="${avg_reference:-0}" \
     -v c="${max_wexmidi:-inf}" -v d="${max_reference:-0}" -v lost="$lost_wexmidi" 'BEGIN {
       da = a - b; dm = c - d;
@@ -298,7 +316,7 @@ for period in $periods; do
       ok = (da <= p && dm <= p && lost == 0);
       printf "%s (at most one period, %d frames, longer and nothing lost)", ok ? "MET" : "MISSED", p }')"
   echo "  $verdict"
-  summary+=("period $period, $busy busy: reference avg ${avg_reference:-?} min ${min_reference:-?} max ${max_reference:-?} frames, lost ${lost_reference}; wexmidi avg ${avg_wexmidi:-?} min ${min_wexmidi:-?} max ${max_wexmidi:-?} frames, lost ${lost_wexmidi}, more than a period late ${late_wexmidi}")
+  summary+=("period $period, $busy busy: reference avg ${avg_reference:-?} min ${min_reference:-?} max ${max_reference:-?} frames, lost ${lost_reference}; hand-over avg ${avg_handover:-?} max ${max_handover:-?} frames, lost ${lost_handover}, more than a period late ${late_handover}; wexmidi avg ${avg_wexmidi:-?} min ${min_wexmidi:-?} max ${max_wexmidi:-?} frames, lost ${lost_wexmidi}, more than a period late ${late_wexmidi}")
 done
 
 echo "== summary"
