@@ -39,37 +39,46 @@ void JackEndpointTable::rename(MIDIEndpointRef ref, const std::string& jackName)
   found->jackName = jackName;
 }
 
-void JackEndpointTable::refresh(jack_client_t* client,
-                                const std::vector<std::string>& ownPrivatePorts,
-                                const std::map<std::string, std::string>& ownNames) {
-  serverAway_ = false;
-  beginListing();
-  refreshDirection(client, true, ownPrivatePorts, ownNames);
-  refreshDirection(client, false, ownPrivatePorts, ownNames);
+std::vector<JackEndpointTable::ServerPort> JackEndpointTable::listServerPorts(
+    jack_client_t* client) {
+  std::vector<ServerPort> ports;
+  listDirection(client, true, ports);
+  listDirection(client, false, ports);
+  return ports;
 }
 
-void JackEndpointTable::refreshDirection(jack_client_t* client, bool isSource,
-                                         const std::vector<std::string>& ownPrivatePorts,
-                                         const std::map<std::string, std::string>& ownNames) {
+void JackEndpointTable::listDirection(jack_client_t* client, bool isSource,
+                                      std::vector<ServerPort>& ports) {
   // Sources are the ports that send MIDI, JACK outputs.
   const char** names = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE,
                                       isSource ? JackPortIsOutput : JackPortIsInput);
   if (!names) return;
   for (const char** name = names; *name; ++name) {
     const std::string jackName = *name;
-    if (std::find(ownPrivatePorts.begin(), ownPrivatePorts.end(), jackName) !=
+    jack_port_t* port = jack_port_by_name(client, *name);
+    if (!port || isPrivatePort(port, jackName)) continue;
+    ports.push_back({isSource, jackName, displayName(port, jackName),
+                     (jack_port_flags(port) & JackPortIsPhysical) != 0});
+  }
+  jack_free(names);
+}
+
+void JackEndpointTable::refresh(const std::vector<ServerPort>& ports,
+                                const std::vector<std::string>& ownPrivatePorts,
+                                const std::map<std::string, std::string>& ownNames) {
+  serverAway_ = false;
+  beginListing();
+  for (const ServerPort& port : ports) {
+    if (std::find(ownPrivatePorts.begin(), ownPrivatePorts.end(), port.jackName) !=
         ownPrivatePorts.end()) {
       continue;
     }
-    jack_port_t* port = jack_port_by_name(client, *name);
-    if (!port || isPrivatePort(port, jackName)) continue;
-    JackEndpoint& endpoint = endpointNamed(isSource, jackName);
-    auto own = ownNames.find(jackName);
-    endpoint.name = own != ownNames.end() ? own->second : displayName(port, jackName);
-    endpoint.physical = (jack_port_flags(port) & JackPortIsPhysical) != 0;
+    JackEndpoint& endpoint = endpointNamed(port.isSource, port.jackName);
+    auto own = ownNames.find(port.jackName);
+    endpoint.name = own != ownNames.end() ? own->second : port.displayName;
+    endpoint.physical = port.physical;
     list(endpoint);
   }
-  jack_free(names);
 }
 
 bool JackEndpointTable::isPrivatePort(jack_port_t* port, const std::string& jackName) {

@@ -33,9 +33,23 @@ class JackEndpointTable : public EndpointTable<JackEndpoint> {
   // Moves an endpoint of ours to a new port name (our client was renamed).
   void rename(MIDIEndpointRef ref, const std::string& jackName);
 
-  // Lists the MIDI ports of the graph again. `ownPrivatePorts` are left
-  // out; `ownNames` gives the names of our own virtual endpoints by port name.
-  void refresh(jack_client_t* client, const std::vector<std::string>& ownPrivatePorts,
+  // A MIDI port of the graph as the server describes it.
+  struct ServerPort {
+    bool isSource;
+    std::string jackName;
+    std::string displayName;
+    bool physical;
+  };
+  // The MIDI ports of the graph, sources first, without the ports marked
+  // private (ours or another wexmidi process's). Asks the server only: call
+  // it without holding what guards the table, since it can take milliseconds.
+  static std::vector<ServerPort> listServerPorts(jack_client_t* client);
+
+  // Lists the MIDI ports of the graph again from `ports`. `ownPrivatePorts`
+  // are left out; `ownNames` gives the names of our own virtual endpoints by
+  // port name.
+  void refresh(const std::vector<ServerPort>& ports,
+               const std::vector<std::string>& ownPrivatePorts,
                const std::map<std::string, std::string>& ownNames);
   // The server went away: the endpoints stay listed, offline.
   void setServerAway(bool away) { serverAway_ = away; }
@@ -48,9 +62,7 @@ class JackEndpointTable : public EndpointTable<JackEndpoint> {
 
  private:
   JackEndpoint& endpointNamed(bool isSource, const std::string& jackName);
-  void refreshDirection(jack_client_t* client, bool isSource,
-                        const std::vector<std::string>& ownPrivatePorts,
-                        const std::map<std::string, std::string>& ownNames);
+  static void listDirection(jack_client_t* client, bool isSource, std::vector<ServerPort>& ports);
   static std::string displayName(jack_port_t* port, const std::string& jackName);
   static bool isPrivatePort(jack_port_t* port, const std::string& jackName);
 

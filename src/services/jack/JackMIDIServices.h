@@ -109,7 +109,8 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
                                void* arg);
   bool installCallbacksAndActivate(jack_client_t* jack);
   // On a server that runs realtime, the reader and the evaluation thread run
-  // realtime too, just below the server's own threads.
+  // realtime too, just below the server's own threads, and on one CPU with
+  // the client's process thread.
   void scheduleRealtimeThreads(jack_client_t* jack);
 
   // JackSetupWatcher::Owner, on the watcher's thread.
@@ -141,7 +142,10 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   // mutex_ held.
   void link(JackInputStream& stream);
   void link(JackOutputStream& stream);
+  // Lists the endpoints again, asking the server with mutex_ held.
   void refreshEndpoints();
+  // Lists the endpoints again from ports the server listed.
+  void refreshEndpoints(const std::vector<JackEndpointTable::ServerPort>& ports);
 
   // The contract's helpers (JackMIDIServices.cpp), with mutex_ held.
   template <typename Stream>
@@ -164,6 +168,8 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   OutputStreams outputs_;
   JackEndpointTable endpoints_;
   std::string notifiedSignature_;
+  // Counts the listings of the endpoints.
+  uint64_t endpointRefreshes_ = 0;
   // A connection to a listed peer was refused since the last listing.
   bool linksPending_ = false;
   std::atomic<uint64_t> droppedWhileAway_{0};

@@ -39,10 +39,15 @@ void JackMIDIServices::link(JackOutputStream& stream) {
   }
 }
 
+void JackMIDIServices::refreshEndpoints() {
+  if (jack_) refreshEndpoints(JackEndpointTable::listServerPorts(jack_));
+}
+
 // Lists the endpoints again, then links every private stream whose peer is
 // present and not linked (again: the server drops a connection with the port).
-void JackMIDIServices::refreshEndpoints() {
+void JackMIDIServices::refreshEndpoints(const std::vector<JackEndpointTable::ServerPort>& ports) {
   if (!jack_) return;
+  ++endpointRefreshes_;
   std::vector<std::string> privatePorts;
   std::map<std::string, std::string> ownNames;
   auto note = [&](const auto& stream) {
@@ -57,7 +62,7 @@ void JackMIDIServices::refreshEndpoints() {
   };
   for (const auto& stream : inputs_) note(stream);
   for (const auto& stream : outputs_) note(stream);
-  endpoints_.refresh(jack_, privatePorts, ownNames);
+  endpoints_.refresh(ports, privatePorts, ownNames);
   linksPending_ = false;
 
   auto relink = [&](auto& stream) {
