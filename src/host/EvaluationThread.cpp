@@ -58,6 +58,7 @@ void EvaluationThread::loop(double rate) {
   auto next = begin;
   auto earliestRequested = begin;
   while (true) {
+    bool wasRequested = false;
     {
       std::unique_lock lock(wakeMutex_);
       wake_.wait_until(lock, next, [this] { return stopping_ || requested_.load(); });
@@ -68,11 +69,14 @@ void EvaluationThread::loop(double rate) {
         wake_.wait_until(lock, std::min(earliestRequested, next), [this] { return stopping_; });
       }
       if (stopping_) break;
-      requested_.store(false);
+      wasRequested = requested_.exchange(false);
     }
     const auto now = Clock::now();
     tick_(std::chrono::duration<double>(now - begin).count());
-    earliestRequested = now + kMinimumRequestInterval;
+    // Only requested ticks count: a message that comes just after a
+    // scheduled tick is not held back (at a JACK period of 64 frames, the
+    // wait took most of the time left before the next cycle).
+    if (wasRequested) earliestRequested = now + kMinimumRequestInterval;
     if (next <= now) next = now + period;
   }
   loopFinished_ = true;
