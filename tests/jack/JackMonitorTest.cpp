@@ -61,15 +61,17 @@ void expectTheSequencesTiming(const std::vector<Line>& lines) {
   ASSERT_GE(noteLengths.size(), 3u);
   std::sort(periods.begin(), periods.end());
   std::sort(noteLengths.begin(), noteLengths.end());
-  // JACK's times, near what the sample rate says (a server on a busy machine
-  // runs cycles late and then catches up), each note off after its note on
-  // and well within the period (medians).
+  // JACK's times (medians). After the server has stalled, JACK's estimate of
+  // its cycles' times runs off the wall clock for seconds (seen: at half
+  // speed, recovering), so the period is held to a wide range; but notes and
+  // periods are measured on the same clock, and each note lasts 1000 of the
+  // 4800 frames of its period.
   const double period = periods[periods.size() / 2];
   const double noteLength = noteLengths[noteLengths.size() / 2];
-  EXPECT_GT(period, 0.05);
+  EXPECT_GT(period, 0.02);
   EXPECT_LT(period, 0.5);
-  EXPECT_GT(noteLength, 0.5 * period * 1000 / 4800);
-  EXPECT_LT(noteLength, 0.5 * period);
+  EXPECT_NEAR(noteLength / period, 1000.0 / 4800, 0.2 * 1000 / 4800)
+      << "note " << noteLength << " s, period " << period << " s";
 }
 
 class JackMonitor : public ::testing::Test {
