@@ -10,6 +10,7 @@
 
 #include "app/WexmidiProgram.h"
 #include "jack/JackServicesFixture.h"
+#include "services/jack/JackClientLedger.h"
 #include "support/SystemLog.h"
 
 namespace wex::test {
@@ -48,7 +49,7 @@ constexpr const char* kPipeWireMetadataSkipReason =
 class NamedPortsClient {
  public:
   explicit NamedPortsClient(const std::string& name) : name_(name) {
-    client_ = jack_client_open(name.c_str(), JackNoStartServer, nullptr);
+    client_ = JackClientLedger::open(name);
     if (!client_) return;
     plain_ = jack_port_register(client_, "plain", JACK_DEFAULT_MIDI_TYPE,
                                 JackPortIsOutput | JackPortIsPhysical, 0);
@@ -70,7 +71,7 @@ class NamedPortsClient {
       jack_set_property(client_, jack_port_uuid(pretty_), JACK_METADATA_PRETTY_NAME, "",
                         "text/plain");
     }
-    jack_client_close(client_);
+    JackClientLedger::close(client_);
   }
   bool ok() const { return client_ && plain_ && aliased_ && pretty_ && prettySet_; }
 
@@ -90,14 +91,14 @@ class RecordingClient {
   static constexpr size_t kCapacity = 16;
 
   explicit RecordingClient(const std::string& name) {
-    client_ = jack_client_open(name.c_str(), JackNoStartServer, nullptr);
+    client_ = JackClientLedger::open(name);
     if (!client_) return;
     port_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
     jack_set_process_callback(client_, &RecordingClient::process, this);
     active_ = jack_activate(client_) == 0;
   }
   ~RecordingClient() {
-    if (client_) jack_client_close(client_);
+    if (client_) JackClientLedger::close(client_);
   }
   bool ok() const { return client_ && port_ && active_; }
 

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "jack/JackServicesFixture.h"
+#include "services/jack/JackClientLedger.h"
 #include "services/jack/JackProcessTable.h"
 
 namespace wex::test {
@@ -13,13 +14,13 @@ namespace {
 class TableClient {
  public:
   explicit TableClient(JackProcessTable& table) {
-    client_ = jack_client_open(uniqueName("table").c_str(), JackNoStartServer, nullptr);
+    client_ = JackClientLedger::open(uniqueName("table"));
     if (!client_) return;
     port_ = jack_port_register(client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
     jack_set_process_callback(client_, &JackProcessTable::processCallback, &table);
   }
   ~TableClient() {
-    if (client_) jack_client_close(client_);
+    if (client_) JackClientLedger::close(client_);
   }
   bool ok() const { return client_ && port_; }
   jack_port_t* port() const { return port_; }

@@ -1,6 +1,7 @@
 #include <jack/jack.h>
 
 #include "jack/JackServicesFixture.h"
+#include "services/jack/JackClientLedger.h"
 
 namespace wex::test {
 namespace {
@@ -11,11 +12,11 @@ using namespace std::chrono_literals;
 bool waitForJackPorts(const std::vector<std::string>& names) {
   return waitUntil(
       [&] {
-        jack_client_t* probe = jack_client_open("wextest-probe", JackNoStartServer, nullptr);
+        jack_client_t* probe = JackClientLedger::open("wextest-probe");
         if (!probe) return false;
         bool all = true;
         for (const auto& name : names) all = all && jack_port_by_name(probe, name.c_str());
-        jack_client_close(probe);
+        JackClientLedger::close(probe);
         return all;
       },
       kJackWait);

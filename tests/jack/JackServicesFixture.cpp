@@ -6,6 +6,8 @@
 #include <cctype>
 #include <sstream>
 
+#include "services/jack/JackClientLedger.h"
+
 namespace wex::test {
 
 namespace {
@@ -26,17 +28,18 @@ bool onPipeWire() {
   return std::string(jack_get_version_string()).find("PipeWire") != std::string::npos;
 }
 
+// The server is told to end with the test process: one left behind by a test
+// that crashed would take the place of every server started after it.
 std::unique_ptr<ChildProcess> startJackServer(const std::string& name, bool realtime) {
+  std::vector<std::string> command{"setpriv", "--pdeathsig", "TERM"};
   if (onPipeWire()) {
     const char* config = std::getenv("WEX_PIPEWIRE_CONFIG");
-    auto daemon = std::make_unique<ChildProcess>(
-        std::vector<std::string>{"pipewire", "-c", config ? config : "pipewire.conf"});
-    daemon->setStopGrace(std::chrono::milliseconds(15000));
-    return daemon;
+    command.insert(command.end(), {"pipewire", "-c", config ? config : "pipewire.conf"});
+  } else {
+    command.insert(command.end(), {"jackd", "-n", name, realtime ? "--realtime" : "--no-realtime",
+                                   "-S", "-d", "dummy", "-r", "48000", "-p", "128"});
   }
-  auto server = std::make_unique<ChildProcess>(
-      std::vector<std::string>{"jackd", "-n", name, realtime ? "--realtime" : "--no-realtime", "-S",
-                               "-d", "dummy", "-r", "48000", "-p", "128"});
+  auto server = std::make_unique<ChildProcess>(command);
   server->setStopGrace(std::chrono::milliseconds(15000));
   return server;
 }
@@ -47,7 +50,7 @@ bool jackServerUp() {
 }
 
 bool waitUntilJackClientGone(const std::string& clientName) {
-  jack_client_t* probe = jack_client_open("wextest-probe", JackNoStartServer, nullptr);
+  jack_client_t* probe = JackClientLedger::open("wextest-probe");
   if (!probe) return false;
   const std::string pattern = "^" + clientName + ":";
   const bool gone = waitUntil(
@@ -58,13 +61,13 @@ bool waitUntilJackClientGone(const std::string& clientName) {
         return none;
       },
       kJackWait);
-  jack_client_close(probe);
+  JackClientLedger::close(probe);
   return gone;
 }
 
 std::vector<std::string> jackPortsOf(const std::string& clientName) {
   std::vector<std::string> names;
-  jack_client_t* probe = jack_client_open("wextest-probe", JackNoStartServer, nullptr);
+  jack_client_t* probe = JackClientLedger::open("wextest-probe");
   if (!probe) return names;
   // A regular expression: the client's name is taken literally.
   std::string pattern = "^";
@@ -78,7 +81,7 @@ std::vector<std::string> jackPortsOf(const std::string& clientName) {
     names.push_back(std::string(ports[i]).substr(clientName.size() + 1));
   }
   jack_free(ports);
-  jack_client_close(probe);
+  JackClientLedger::close(probe);
   std::sort(names.begin(), names.end());
   return names;
 }

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "services/jack/JackClientLedger.h"
 #include "services/jack/JackMIDIServices.h"
 #include "support/CpuPlacement.h"
 #include "support/RealtimeThreads.h"
@@ -30,15 +31,15 @@ bool scheduleThread(int top, int cpu, const CpuPlacement& everywhere, pthread_t 
                     RealtimeThreads::Role role, bool realtime) {
   if (!realtime) {
     everywhere.release(thread);
-    return jack_drop_real_time_scheduling(thread) == 0;
+    return JackClientLedger::dropRealtime(thread);
   }
   const int below = role == RealtimeThreads::Role::reader ? 1 : 2;
   // A refusal is expected where the user may not have realtime scheduling:
   // RealtimeThreads logs it once, libjack need not complain every time.
   tJackQuiet = true;
-  const int status = jack_acquire_real_time_scheduling(thread, std::max(1, top - below));
+  const bool raised = JackClientLedger::acquireRealtime(thread, std::max(1, top - below));
   tJackQuiet = false;
-  if (status != 0) return false;
+  if (!raised) return false;
   CpuPlacement::pin(thread, cpu);
   return true;
 }
@@ -51,13 +52,8 @@ jack_client_t* JackMIDIServices::openJackClient(const std::string& name) {
     jack_set_error_function(printJackError);
     jack_set_info_function(dropJackInfo);
   });
-  // PipeWire's JACK library looks up the user with getpwuid, which is not
-  // safe on two threads at once: our clients are opened one at a time.
-  static std::mutex opening;
-  std::lock_guard lock(opening);
   tJackQuiet = true;
-  jack_status_t status{};
-  jack_client_t* client = jack_client_open(name.c_str(), JackNoStartServer, &status);
+  jack_client_t* client = JackClientLedger::open(name);
   tJackQuiet = false;
   return client;
 }
@@ -65,7 +61,7 @@ jack_client_t* JackMIDIServices::openJackClient(const std::string& name) {
 bool JackMIDIServices::serverRunning() {
   jack_client_t* client = openJackClient("wexmidi-probe");
   if (!client) return false;
-  jack_client_close(client);
+  JackClientLedger::close(client);
   return true;
 }
 
@@ -99,7 +95,7 @@ JackMIDIServices::JackMIDIServices(jack_client_t* jack, const std::string& clien
       notifiedSignature_ = endpoints_.signature();
       scheduleRealtimeThreads(jack);
     } else {
-      jack_client_close(jack);
+      JackClientLedger::close(jack);
       jack_ = nullptr;
     }
   }
@@ -116,7 +112,7 @@ JackMIDIServices::~JackMIDIServices() {
       jack_deactivate(jack_);
       for (auto& stream : inputs_) unregister(stream->port);
       for (auto& stream : outputs_) unregister(stream->port);
-      jack_client_close(jack_);
+      JackClientLedger::close(jack_);
       jack_ = nullptr;
     }
     processTable_.clearAfterClose();
@@ -167,7 +163,7 @@ void JackMIDIServices::serverLost() {
   std::lock_guard lock(mutex_);
   if (!jack_) return;
   RealtimeThreads::withdraw(this);
-  jack_client_close(jack_);
+  JackClientLedger::close(jack_);
   jack_ = nullptr;
   processTable_.clearAfterClose();
   for (auto& stream : inputs_) stream->port = nullptr, stream->linked = false;
@@ -191,7 +187,7 @@ bool JackMIDIServices::reconnect() {
   for (auto& stream : outputs_) registerPort(*stream);
   publishProcessTable();
   if (!installCallbacksAndActivate(jack)) {
-    jack_client_close(jack);
+    JackClientLedger::close(jack);
     jack_ = nullptr;
     processTable_.clearAfterClose();
     for (auto& stream : inputs_) stream->port = nullptr;

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "conformance/ConformanceBackend.h"
+#include "services/jack/JackClientLedger.h"
 #include "services/jack/JackMIDIServices.h"
 
 namespace wex::test {
@@ -25,7 +26,7 @@ class JackConformanceBackend : public ConformanceBackend {
  public:
   ~JackConformanceBackend() override {
     services_.reset();
-    if (peer_) jack_client_close(peer_);
+    if (peer_) JackClientLedger::close(peer_);
   }
   std::string unavailableReason() override {
     if (JackMIDIServices::serverRunning()) return {};
@@ -38,8 +39,7 @@ class JackConformanceBackend : public ConformanceBackend {
   }
   // An output port of a JACK client of the test's own.
   MIDIEndpointRef foreignSource(MIDIServices&) override {
-    peer_ = jack_client_open(uniqueConformanceName("wexconform-peer").c_str(), JackNoStartServer,
-                             nullptr);
+    peer_ = JackClientLedger::open(uniqueConformanceName("wexconform-peer"));
     if (!peer_) return 0;
     jack_port_t* port =
         jack_port_register(peer_, "keys", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
