@@ -20,7 +20,7 @@ namespace wex {
 class JackClientLedger {
  public:
   // jack_client_open, never starting a server; null when none answers.
-  static jack_client_t* open(const std::string& name, jack_status_t* status = nullptr);
+  static jack_client_t* open(const std::string& name);
   static void close(jack_client_t* client);
 
   // Whether the JACK library's thread functions may be called now.
