@@ -2,7 +2,7 @@
 # Installs the Debian packages wexmidi needs to build, test and run.
 set -euo pipefail
 packages=(
-  g++ cmake make pkg-config
+  g++ cmake make pkg-config ccache
   libgtest-dev libgmock-dev googletest libbenchmark-dev valgrind
   nlohmann-json3-dev libcli11-dev
   libjack-jackd2-dev jackd2
