@@ -106,7 +106,15 @@ class MIDIServices {
 
   // Whether the packets handed to read callbacks carry the time each one
   // arrived, in nanoseconds of std::chrono::steady_clock. Otherwise their
-  // time stamps are whatever the sender wrote.
+  // time stamps are whatever the sender wrote. Arrival times never go back,
+  // and none is later than the read callback that hands it over by more than
+  // a period of the server's cycle. On JACK an event's time is where its
+  // frame falls in the cycle as the server's clock estimate places it, as
+  // long as that cycle began no later than half a period after the process
+  // callback ran and no earlier than a period before the callback of the
+  // cycle before; otherwise (a server that stalled leaves the estimate off
+  // for seconds) the events of that cycle get the time the process callback
+  // ran, and the log says so once.
   virtual bool stampsArrivalTimes() const { return false; }
 };
 

@@ -174,6 +174,7 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   bool linksPending_ = false;
   std::atomic<uint64_t> droppedWhileAway_{0};
   uint64_t droppedWhileAwayReported_ = 0;
+  bool estimatesReplacedReported_ = false;
 
   JackWakeSignal inputArrived_;
   JackProcessTable processTable_;

@@ -14,7 +14,8 @@ unsigned long long sinceLastReport(uint64_t now, uint64_t& reported) {
 }  // namespace
 
 // About once a second, on the watcher's thread: what was dropped since the
-// last report, one line per stream.
+// last report, one line per stream; and, once, that JACK's cycle times were
+// found off the monotonic clock.
 void JackMIDIServices::reportDrops() {
   std::lock_guard lock(mutex_);
   for (auto& stream : inputs_) {
@@ -45,6 +46,14 @@ void JackMIDIServices::reportDrops() {
   if (away != droppedWhileAwayReported_) {
     SystemLog::writef("\tJACK server away: %llu MIDI packet lists were not sent",
                       sinceLastReport(away, droppedWhileAwayReported_));
+  }
+  const uint64_t replaced = processTable_.estimatesReplaced();
+  if (replaced != 0 && !estimatesReplacedReported_) {
+    SystemLog::writef(
+        "\tJACK's cycle times ran off the monotonic clock in %llu cycles: MIDI "
+        "arriving in such a cycle is given the time it was read",
+        static_cast<unsigned long long>(replaced));
+    estimatesReplacedReported_ = true;
   }
 }
 

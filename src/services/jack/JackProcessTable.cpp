@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 namespace wex {
 
@@ -21,10 +22,11 @@ int JackProcessTable::process(jack_nframes_t nframes) {
   // Sequentially consistent on purpose: publish() must see either that this
   // cycle is running or that it will load the new table.
   inCycle_.store(true);
+  // Placed every cycle, so that each is checked against the one before.
+  const CycleTimes times = cycleTimes(nframes);
   const Table* table = current_.load();
   if (table) {
     bool arrived = false;
-    const CycleTimes times = table->inputs.empty() ? CycleTimes{} : cycleTimes();
     for (const Input& input : table->inputs) moveInput(input, nframes, times, arrived);
     const uint64_t completed = cycles_.load();
     for (const Output& output : table->outputs) moveOutput(output, nframes, completed);
@@ -36,17 +38,21 @@ int JackProcessTable::process(jack_nframes_t nframes) {
   return 0;
 }
 
-JackProcessTable::CycleTimes JackProcessTable::cycleTimes() const {
+JackProcessTable::CycleTimes JackProcessTable::cycleTimes(jack_nframes_t nframes) {
+  const jack_time_t now = jack_get_time();
   jack_client_t* client = client_.load(std::memory_order_relaxed);
-  jack_nframes_t firstFrame = 0;
-  CycleTimes times;
-  float periodUsecs = 0;
-  if (!client ||
-      jack_get_cycle_times(client, &firstFrame, &times.first, &times.next, &periodUsecs) != 0 ||
-      times.next < times.first) {
-    times.first = times.next = jack_get_time();
+  std::optional<CycleTimes> estimate;
+  jack_time_t period = 0;
+  if (client) {
+    jack_nframes_t firstFrame = 0;
+    CycleTimes times;
+    float periodUsecs = 0;
+    if (jack_get_cycle_times(client, &firstFrame, &times.first, &times.next, &periodUsecs) == 0)
+      estimate = times;
+    if (const jack_nframes_t rate = jack_get_sample_rate(client); rate != 0)
+      period = jack_time_t{nframes} * 1'000'000 / rate;
   }
-  return times;
+  return cycleClock_.place(estimate, now, period);
 }
 
 void JackProcessTable::moveInput(const Input& input, jack_nframes_t nframes, CycleTimes times,

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <vector>
 
+#include "services/jack/JackCycleClock.h"
 #include "services/jack/JackProgressSignal.h"
 #include "services/jack/JackRingBuffer.h"
 #include "services/jack/JackWakeSignal.h"
@@ -79,6 +80,10 @@ class JackProcessTable {
   // client is closed).
   void clearAfterClose();
 
+  // Cycles whose times JACK gave off the monotonic clock, whose events got
+  // the callback's time instead.
+  uint64_t estimatesReplaced() const { return cycleClock_.replacements(); }
+
   // Number of completed process cycles.
   uint64_t cycles() const { return cycles_.load(); }
   // Posted at the end of every cycle.
@@ -90,14 +95,10 @@ class JackProcessTable {
     Replaced replaced;
   };
 
-  // When this cycle's first frame and the one after its last were due.
-  struct CycleTimes {
-    jack_time_t first = 0;
-    jack_time_t next = 0;
-  };
+  using CycleTimes = JackCycleClock::Cycle;
 
   int process(jack_nframes_t nframes);
-  CycleTimes cycleTimes() const;
+  CycleTimes cycleTimes(jack_nframes_t nframes);
   void moveInput(const Input& input, jack_nframes_t nframes, CycleTimes times, bool& arrived);
   void moveOutput(const Output& output, jack_nframes_t nframes, uint64_t completedCycles);
   static bool connectionLive(const Output& output);
@@ -109,6 +110,8 @@ class JackProcessTable {
   std::atomic<Table*> current_{nullptr};
   std::atomic<bool> inCycle_{false};
   std::atomic<uint64_t> cycles_{0};
+  // The process callback's own, but for its count of replacements.
+  JackCycleClock cycleClock_;
   JackProgressSignal cycleEnded_;
   // Never touched by the process callback.
   std::mutex retiredMutex_;
