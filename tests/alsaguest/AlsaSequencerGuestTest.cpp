@@ -20,6 +20,7 @@
 #include "services/alsa/AlsaEndpointTable.h"
 #include "services/alsa/AlsaEventCoder.h"
 #include "services/alsa/AlsaMIDIServices.h"
+#include "shared/TestPaths.h"
 #include "support/OwnerName.h"
 
 namespace wex {
@@ -328,7 +329,7 @@ TEST_F(AlsaSequencerGuest, AConnectionToADeviceThatLeavesAndComesBackIsMadeAgain
 
 std::string wexmidi() {
   const char* path = std::getenv("WEXMIDI");
-  return path ? path : WEXMIDI_BINARY;
+  return path ? path : ::wex::test::kProgramPath;
 }
 
 TEST(AlsaSequencerGuestProgram, SendAndMonitorMeetThroughMidiThroughChosenByAddress) {

@@ -13,6 +13,7 @@
 
 #include "app/WexmidiProgram.h"
 #include "server/CompositionCommands.h"
+#include "shared/TestPaths.h"
 
 namespace wex {
 namespace {
@@ -21,7 +22,8 @@ using Json = nlohmann::json;
 
 constexpr size_t kLineLimit = CompositionCommands::kMaxLineLength;
 
-const std::string kExample = std::string(WEX_SOURCE_DIR) + "/examples/composer.wexcomp.json";
+const std::string kExample =
+    std::string(::wex::test::kSourceDir) + "/examples/composer.wexcomp.json";
 
 struct Result {
   int status = -1;
@@ -72,7 +74,7 @@ class CompositionCommandsTest : public ::testing::Test {
   Result runProgram(const std::string& arguments, const std::string& stdinRedirect = "</dev/null") {
     const std::string out = path("out.txt");
     const std::string err = path("err.txt");
-    const std::string command = std::string(WEXMIDI_BINARY) + " " + arguments + " " +
+    const std::string command = std::string(::wex::test::kProgramPath) + " " + arguments + " " +
                                 stdinRedirect + " >" + out + " 2>" + err;
     const int raw = std::system(command.c_str());
     Result result;
@@ -108,9 +110,9 @@ TEST_F(CompositionCommandsTest, RunningTheComposerExamplePrintsItsMessageNumbers
 TEST_F(CompositionCommandsTest, CtrlCEndsTheRunCleanlyWithStatusZero) {
   const std::string out = path("ctrlc.txt");
   // Interrupt once the first watched line shows that the run is under way.
-  const std::string script = std::string(WEXMIDI_BINARY) + " --midi embedded run " + kExample +
-                             " --watch note.outputMessage </dev/null >" + out + " 2>&1 & pid=$!; " +
-                             "for i in $(seq 1 600); do [ -s " + out +
+  const std::string script = std::string(::wex::test::kProgramPath) + " --midi embedded run " +
+                             kExample + " --watch note.outputMessage </dev/null >" + out +
+                             " 2>&1 & pid=$!; " + "for i in $(seq 1 600); do [ -s " + out +
                              " ] && break; sleep 0.1; done; " + "kill -INT $pid; wait $pid";
   const int raw = std::system(("sh -c '" + script + "'").c_str());
   ASSERT_TRUE(WIFEXITED(raw)) << readFile(out);

@@ -18,6 +18,7 @@
 #include "services/MIDIPacketListBuffer.h"
 #include "services/embedded/EmbeddedMIDIServices.h"
 #include "shared/ProgramRun.h"
+#include "shared/TestPaths.h"
 #include "support/SystemLog.h"
 
 namespace wex {
@@ -28,7 +29,7 @@ using test::runInProcess;
 using Bytes = std::vector<Byte>;
 using Names = std::vector<std::string>;
 
-const std::string kExamples = std::string(WEX_SOURCE_DIR) + "/examples/";
+const std::string kExamples = std::string(::wex::test::kSourceDir) + "/examples/";
 const std::string kDemoSong = kExamples + "distributors-demo.mid";
 const std::string kDemoComposition = kExamples + "distributors.wexcomp.json";
 

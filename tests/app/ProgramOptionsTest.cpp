@@ -13,6 +13,7 @@
 
 #include "app/WexmidiProgram.h"
 #include "shared/ProgramRun.h"
+#include "shared/TestPaths.h"
 
 namespace wex {
 namespace {
@@ -20,7 +21,7 @@ namespace {
 using test::ProgramRun;
 using test::runInProcess;
 
-const std::string kExamples = std::string(WEX_SOURCE_DIR) + "/examples/";
+const std::string kExamples = std::string(::wex::test::kSourceDir) + "/examples/";
 
 std::string readFile(const std::filesystem::path& path) {
   std::ifstream file(path);
@@ -40,8 +41,8 @@ struct PipelineRun {
 PipelineRun runPipeline(const std::string& pipeline) {
   const auto directory = std::filesystem::temp_directory_path();
   const auto out = directory / ("wexmidi-pipe-" + std::to_string(::getpid()) + ".txt");
-  const std::string script = "WEXMIDI=" + std::string(WEXMIDI_BINARY) + "; " + pipeline + " >" +
-                             out.string() + "; echo \"${PIPESTATUS[@]}\" >" + out.string() +
+  const std::string script = "WEXMIDI=" + std::string(::wex::test::kProgramPath) + "; " + pipeline +
+                             " >" + out.string() + "; echo \"${PIPESTATUS[@]}\" >" + out.string() +
                              ".status";
   const std::string command = "bash -c '" + script + "' </dev/null";
   const auto start = std::chrono::steady_clock::now();

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "host/FileReplacement.h"
+#include "shared/TestPaths.h"
 
 namespace wex {
 namespace {
@@ -25,8 +26,9 @@ namespace {
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
-const std::string kExample = std::string(WEX_SOURCE_DIR) + "/examples/composer.wexcomp.json";
-const std::string kProgram = WEXMIDI_BINARY;
+const std::string kExample =
+    std::string(::wex::test::kSourceDir) + "/examples/composer.wexcomp.json";
+const std::string kProgram = ::wex::test::kProgramPath;
 // Set in the copy of this test program that runs in a private mount namespace.
 const char* const kInsideVariable = "WEX_TEST_IN_PRIVATE_MOUNTS";
 

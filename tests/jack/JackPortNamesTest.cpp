@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "jack/JackServicesFixture.h"
+#include "shared/TestPaths.h"
 
 namespace wex::test {
 namespace {
@@ -38,8 +39,8 @@ class JackPortNamesTest : public JackServicesTest {
   // the names of its ports then. The process is stopped as a user would.
   std::vector<std::string> portsOfARun(const std::string& clientName,
                                        const std::vector<std::string>& expected) {
-    ChildProcess run({WEXMIDI_BINARY, "--name", clientName, "run", file_.string(), "--for", "60",
-                      "--midi", "jack"},
+    ChildProcess run({::wex::test::kProgramPath, "--name", clientName, "run", file_.string(),
+                      "--for", "60", "--midi", "jack"},
                      jackEnvironment());
     const std::vector<std::string> ports = waitForJackPorts(clientName, expected);
     run.setStopSignal(SIGINT);

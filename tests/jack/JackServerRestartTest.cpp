@@ -2,6 +2,7 @@
 
 #include "jack/JackServicesFixture.h"
 #include "services/jack/JackClientLedger.h"
+#include "shared/TestPaths.h"
 
 namespace wex::test {
 namespace {
@@ -118,8 +119,8 @@ TEST(JackServerRestart, AWexmidiRunPassesMIDIThroughAgainOnceTheServerIsBack) {
   // The thru's receiver hears every source and its sender sends to every
   // destination listed when the composition starts.
   ASSERT_TRUE(waitForJackPorts({"seq:out", "dump:input"}));
-  ChildProcess wexmidi({WEXMIDI_BINARY, "--midi", "jack", "run",
-                        std::string(WEX_SOURCE_DIR) + "/examples/thru.wexcomp.json"},
+  ChildProcess wexmidi({::wex::test::kProgramPath, "--midi", "jack", "run",
+                        std::string(::wex::test::kSourceDir) + "/examples/thru.wexcomp.json"},
                        environment);
   ASSERT_TRUE(waitUntil([&] { return wasDumped(dump->output(), note); }, kJackWait))
       << "before the restart:\n"

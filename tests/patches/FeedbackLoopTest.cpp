@@ -5,6 +5,7 @@
 
 #include "PatchCompositionFixture.h"
 #include "host/CompositionFile.h"
+#include "shared/TestPaths.h"
 
 namespace wex {
 namespace {
@@ -58,7 +59,8 @@ TEST_F(FeedbackLoopTest, ALoopThroughTheLoopbackBusIsReportedOnceNamingBothEndpo
 }
 
 TEST_F(FeedbackLoopTest, TheThruExampleLeavesTheLoopbackBusOutAndSoDoesNotLoop) {
-  composition = CompositionFile::load(WEX_SOURCE_DIR "/examples/thru.wexcomp.json", registry);
+  composition = CompositionFile::load(
+      std::string(::wex::test::kSourceDir) + "/examples/thru.wexcomp.json", registry);
   const auto synth = services->createDeviceDestination("Synth");
   composition->openPanel("out");  // lists Synth, made after the composition
   composition->closePanel("out");

@@ -12,6 +12,7 @@
 #include "server/CompositionCommands.h"
 #include "server/CompositionServer.h"
 #include "server/MidiTools.h"
+#include "shared/TestPaths.h"
 
 namespace wex {
 namespace {
@@ -27,7 +28,7 @@ class ServerFixture : public EmbeddedServicesFixture {
   explicit ServerFixture(std::string token = "", std::string host = "127.0.0.1") {
     registerWexPatches(registry);
     composition = CompositionFile::load(
-        std::string(WEX_SOURCE_DIR) + "/examples/distributors.wexcomp.json", registry);
+        std::string(::wex::test::kSourceDir) + "/examples/distributors.wexcomp.json", registry);
     file = (std::filesystem::temp_directory_path() /
             ("wexmidi-server-test-" + std::to_string(::getpid()) + ".json"))
                .string();
