@@ -13,7 +13,8 @@ unsigned long long sinceLastReport(uint64_t now, uint64_t& reported) {
 
 }  // namespace
 
-// About once a second, on the watcher's thread: what was dropped since the
+// About once a second, on the watcher's thread, and once more when the
+// services end: what was dropped since the
 // last report, one line per stream; and, once, that JACK's cycle times were
 // found off the monotonic clock.
 void JackMIDIServices::reportDrops() {
@@ -50,9 +51,10 @@ void JackMIDIServices::reportDrops() {
   const uint64_t replaced = processTable_.estimatesReplaced();
   if (replaced != 0 && !estimatesReplacedReported_) {
     SystemLog::writef(
-        "\tJACK's cycle times ran off the monotonic clock in %llu cycles: MIDI "
+        "\tJACK's cycle times ran off the monotonic clock in %llu of %llu cycles: MIDI "
         "arriving in such a cycle is given the time it was read",
-        static_cast<unsigned long long>(replaced));
+        static_cast<unsigned long long>(replaced),
+        static_cast<unsigned long long>(processTable_.cycles()));
     estimatesReplacedReported_ = true;
   }
 }

@@ -118,6 +118,7 @@ JackMIDIServices::~JackMIDIServices() {
     processTable_.clearAfterClose();
   }
   reader_.stop();
+  reportDrops();  // what the last second dropped
 }
 
 // JACK's callbacks only mark, never lock.
