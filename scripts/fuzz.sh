@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang (in build-fuzz/, or BUILD_DIR) and
+# Builds the libFuzzer targets with clang (in build-fuzz/, or BUILD_DIR, which
+# may be a build of the tests configured with -DWEX_FUZZ=ON) and
 # runs each for FUZZ_SECONDS (default 60), with at most 10 s per input, from its seed corpus in
 # fuzz/corpus/<target>/. Inputs found along the way go to a scratch folder;
 # a crash leaves its input in fuzz-artifacts/ and fails the script.
@@ -12,8 +13,15 @@ targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=(fuzz_read_proc fuzz_message_value fuzz_composition_file fuzz_hex_reader
   fuzz_midi_file fuzz_session_command)
 
-CXX=clang++ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWEX_WERROR=ON \
-  -DWEX_FUZZ=ON -DWEX_TESTS=OFF >/dev/null
+if ! grep -qs '^WEX_FUZZ:BOOL=ON' "$dir/CMakeCache.txt"; then
+  launcher=()
+  if command -v ccache >/dev/null; then
+    export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
+    launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  fi
+  CXX=clang++ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWEX_WERROR=ON \
+    -DWEX_FUZZ=ON -DWEX_TESTS=OFF "${launcher[@]}" >/dev/null
+fi
 cmake --build "$dir" -j"$(nproc)" --target "${targets[@]}"
 
 scratch="$(mktemp -d)"
