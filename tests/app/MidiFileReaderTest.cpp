@@ -75,6 +75,28 @@ TEST(MidiFileReader, ReadsRunningStatusSysexPiecesEscapesAndTempoChangesAcrossTr
   }
 }
 
+TEST(MidiFileReader, TicksBecomeSecondsByQuarterNotesOrByFrames) {
+  struct Division {
+    const char* what;
+    uint16_t division;
+    Bytes delta;  // of the one note, as a variable-length number
+    double seconds;
+  } rows[] = {
+      {"480 a quarter note at the default 120 a minute", 480, {0x83, 0x60}, 0.5},
+      {"25 frames a second of 40 ticks", 0xE728, {0x87, 0x68}, 1.0},
+      {"29.97 frames a second of 100 ticks", 0xE364, {0x97, 0x35}, 1.0},
+      {"30 frames a second of 100 ticks", 0xE264, {0x97, 0x38}, 1.0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    Bytes events = row.delta;
+    events.insert(events.end(), {0x90, 60, 100});
+    const auto result = read(join({header(0, 1, row.division), track(join({events, kEnd}))}));
+    ASSERT_EQ(result.events.size(), 1u);
+    EXPECT_NEAR(result.events[0].seconds, row.seconds, 1e-9);
+  }
+}
+
 TEST(MidiFileReader, ATrackWithoutItsEndOfTrackIsWhole) {
   const auto result = read(join({header(0, 1), track({0x00, 0x90, 60, 100, 0x60, 0x80, 60, 0})}));
   EXPECT_TRUE(result.damages.empty());
@@ -112,6 +134,10 @@ INSTANTIATE_TEST_SUITE_P(
                "track 1: a variable-length number longer than 4 bytes at byte 24"},
         Damage{"DataWithoutStatus", join({header(0, 1), track({0x00, 0x40, 0x40})}),
                "track 1: a data byte without a running status at byte 23"},
+        Damage{"RunningStatusAfterAMetaEvent",
+               join({header(0, 1),
+                     track({0x00, 0x90, 60, 100, 0x00, 0xFF, 0x01, 0x00, 0x00, 0x40, 0x40})}),
+               "track 1: a data byte without a running status at byte 31"},
         Damage{"StatusInsideAMessage", join({header(0, 1), track({0x00, 0x90, 0x90, 0x40})}),
                "track 1: a status byte where a data byte belongs at byte 24"},
         Damage{"SystemByteAsAnEvent", join({header(0, 1), track({0x00, 0xF4})}),

@@ -2,9 +2,11 @@
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +16,19 @@
 #include <vector>
 
 #include "host/FileReplacement.h"
+
+// This test program's fsync stands in front of the C library's, and counts
+// what was synced: files and folders.
+namespace {
+std::atomic<int> syncedFiles{0};
+std::atomic<int> syncedFolders{0};
+}  // namespace
+
+extern "C" int fsync(int fd) {
+  struct stat status {};
+  if (::fstat(fd, &status) == 0) ++(S_ISDIR(status.st_mode) ? syncedFolders : syncedFiles);
+  return static_cast<int>(::syscall(SYS_fsync, fd));
+}
 
 namespace wex {
 namespace {
@@ -66,6 +81,14 @@ TEST_F(FileReplacementTest, TheReplacedFileKeepsItsModeAndOwnerAndNothingIsLeftB
   }
   EXPECT_EQ(read(file), "new");
   EXPECT_EQ(entries(), 1u);
+}
+
+TEST_F(FileReplacementTest, TheNewContentsAndTheFolderAreOnDiskBeforeTheSaveReturns) {
+  syncedFiles = syncedFolders = 0;
+  std::string reason;
+  ASSERT_TRUE(FileReplacement::replace(path("c.json"), "new", &reason)) << reason;
+  EXPECT_EQ(syncedFiles.load(), 1);
+  EXPECT_EQ(syncedFolders.load(), 1);
 }
 
 TEST_F(FileReplacementTest, ASymbolicLinkStaysAndItsTargetIsReplaced) {

@@ -90,6 +90,10 @@ INSTANTIATE_TEST_SUITE_P(
         CCCase{"ControlChangeOnTheChannel", 0, {message(0xB0, 7, 100)}, Value::index(100)},
         CCCase{"OtherChannel", 0, {message(0xB1, 7, 100)}, Value()},
         CCCase{"ChannelFive", 5, {message(0xB5, 7, 1)}, Value::index(1)},
+        // All four channel bits count: channel 9 is not channel 1, nor 16 channel 8.
+        CCCase{"ChannelNineOnChannelOne", 0, {message(0xB8, 7, 100)}, Value()},
+        CCCase{"ChannelSixteenOnChannelEight", 7, {message(0xBF, 7, 100)}, Value()},
+        CCCase{"ChannelSixteen", 15, {message(0xBF, 7, 2)}, Value::index(2)},
         CCCase{"NoteOnIsNoControlChange", 0, {message(0x90, 7, 100)}, Value()},
         CCCase{"LastOfSeveralStands",
                0,
