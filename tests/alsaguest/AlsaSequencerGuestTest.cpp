@@ -2,6 +2,7 @@
 // with the kernel's Midi Through (snd-seq-dummy) and virtual raw MIDI
 // (snd-virmidi) clients, where the test is free to load and unload modules.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -333,7 +335,9 @@ std::string wexmidi() {
 }
 
 TEST(AlsaSequencerGuestProgram, SendAndMonitorMeetThroughMidiThroughChosenByAddress) {
-  const std::string output = "/tmp/wexmidi-monitor.txt";
+  const std::string output = (std::filesystem::temp_directory_path() /
+                              ("wexmidi-monitor-" + std::to_string(::getpid()) + ".txt"))
+                                 .string();
   const std::string monitor =
       wexmidi() + " --midi alsa monitor --source 14:0 --for 3 > " + output + " 2>/dev/null &";
   ASSERT_EQ(std::system(monitor.c_str()), 0);
@@ -347,6 +351,7 @@ TEST(AlsaSequencerGuestProgram, SendAndMonitorMeetThroughMidiThroughChosenByAddr
   std::array<char, 256> buffer{};
   while (std::fgets(buffer.data(), buffer.size(), file)) text += buffer.data();
   std::fclose(file);
+  std::filesystem::remove(output);
   EXPECT_NE(text.find("9453120\t"), std::string::npos) << text;
 }
 
