@@ -32,10 +32,16 @@ bool alsaSequencerPresent() {
 #endif
 }
 
+constexpr double kClosingDeliverySeconds = 0.5;
+
 }  // namespace
 
 ProgramContext::~ProgramContext() {
-  if (services_ && currentMIDIServicesShared() == services_) installMIDIServices(nullptr);
+  if (!services_) return;
+  // What the patches sent as they ended (a sender's note offs) goes out
+  // before the services close; a stalled server holds the end only so long.
+  services_->waitUntilDelivered(kClosingDeliverySeconds);
+  if (currentMIDIServicesShared() == services_) installMIDIServices(nullptr);
 }
 
 std::shared_ptr<MIDIServices> ProgramContext::startMIDIServices() {

@@ -152,6 +152,9 @@ int SendCommand::run(ProgramContext& context) {
       unsent.push_back("\"" + values_[i] + "\" to " + name + ": " + why);
     }
   }
+  // `send` sends what it is given and no more: a note it turned on stays on,
+  // where a sender patch going away would turn it off.
+  for (const auto& node : sender.midiManager().destArray().readLocked()) node->takeSoundingNotes();
   if (!unsent.empty()) {
     for (const auto& line : unsent) context.err() << "wexmidi send: not sent: " << line << "\n";
     services->waitUntilDelivered(kDeliveryTimeoutSeconds);

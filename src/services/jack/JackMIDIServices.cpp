@@ -1,6 +1,7 @@
 #include "services/jack/JackMIDIServices.h"
 
 #include <algorithm>
+#include <chrono>
 #include <type_traits>
 
 #include "support/OwnerName.h"
@@ -8,6 +9,9 @@
 namespace wex {
 
 namespace {
+
+// How long a client's disposal waits for what it published last to go out.
+constexpr auto kPublishedWait = std::chrono::milliseconds(500);
 
 template <typename Streams, typename Predicate>
 Streams takeOut(Streams& streams, Predicate predicate) {
@@ -28,6 +32,7 @@ OSStatus JackMIDIServices::MIDIClientCreate(const std::string& name, MIDINotifyP
 }
 
 OSStatus JackMIDIServices::MIDIClientDispose(MIDIClientRef clientRef) {
+  awaitPublished(clientRef);
   {
     std::unique_lock lock(mutex_);
     std::vector<MIDIPortRef> ownPorts;
@@ -48,6 +53,32 @@ OSStatus JackMIDIServices::MIDIClientDispose(MIDIClientRef clientRef) {
   }
   gate_.waitUntilIdle(clientRef);
   return noErr;
+}
+
+// What a client published on its virtual sources just before it goes (a
+// sender's note offs) leaves the rings, and the cycle after that has run,
+// before the sources' ports go with the client.
+void JackMIDIServices::awaitPublished(MIDIClientRef clientRef) {
+  OutputStreams pending;
+  {
+    std::lock_guard lock(mutex_);
+    if (!jack_) return;
+    for (const auto& stream : outputs_) {
+      if (!stream->isPrivate && stream->client == clientRef && !stream->ring.empty())
+        pending.push_back(stream);
+    }
+  }
+  if (pending.empty()) return;
+  const auto deadline = JackProgressSignal::Clock::now() + kPublishedWait;
+  JackProgressSignal& cycleEnded = processTable_.cycleEnded();
+  auto drained = [&] {
+    return serverAway() || std::all_of(pending.begin(), pending.end(),
+                                       [](const auto& stream) { return stream->ring.empty(); });
+  };
+  if (!cycleEnded.waitUntil(drained, deadline)) return;
+  const uint64_t cycle = processTable_.cycles();
+  cycleEnded.waitUntil([&] { return processTable_.cycles() >= cycle + 2 || serverAway(); },
+                       deadline);
 }
 
 OSStatus JackMIDIServices::MIDIInputPortCreate(MIDIClientRef client, const std::string& portName,
