@@ -90,8 +90,8 @@ void JackProcessTable::moveOutput(const Output& output, jack_nframes_t nframes,
   // Well under what the buffer takes: a server may drop a whole cycle's
   // buffer it cannot convert (PipeWire does), so what does not fit in this
   // cycle's budget waits for the next.
-  const size_t budget = std::min<size_t>(kOutputBytesPerCycle, jack_midi_max_event_size(buffer));
-  size_t written = 0;
+  const size_t budget = std::min<size_t>(kOutputCostPerCycle, jack_midi_max_event_size(buffer));
+  size_t spent = 0;
   bool wroteAny = false;
   for (uint32_t length = output.ring->nextFrameLength(); length != 0;
        length = output.ring->nextFrameLength()) {
@@ -102,11 +102,11 @@ void JackProcessTable::moveOutput(const Output& output, jack_nframes_t nframes,
       output.dropped->fetch_add(1, std::memory_order_relaxed);
       continue;
     }
-    if (wroteAny && written + length > budget) break;
+    if (wroteAny && spent + outputCost(length) > budget) break;
     jack_midi_data_t* place = jack_midi_event_reserve(buffer, 0, length);
     if (!place) break;
     output.ring->readFrame(place);
-    written += length;
+    spent += outputCost(length);
     wroteAny = true;
   }
   output.dropped->fetch_add(jack_midi_get_lost_event_count(buffer), std::memory_order_relaxed);

@@ -24,9 +24,13 @@ namespace wex {
 // which every cycle posts as it ends.
 class JackProcessTable {
  public:
-  // At most this many bytes of events go into one output port per cycle
-  // (a single larger event goes alone); the rest waits for the next cycle.
-  static constexpr size_t kOutputBytesPerCycle = 8192;
+  // What one output port takes per cycle, counted as PipeWire stores events:
+  // each costs its bytes rounded up to 8 plus 16 of its own. PipeWire drops
+  // a whole cycle's buffer beyond 32 KiB so counted (1,364 three-byte
+  // events); a quarter of that goes per cycle (a single larger event goes
+  // alone), and the rest waits for the next cycle.
+  static constexpr size_t kOutputCostPerCycle = 8192;
+  static constexpr size_t outputCost(size_t length) { return (length + 7) / 8 * 8 + 16; }
 
   struct Input {
     jack_port_t* port;
