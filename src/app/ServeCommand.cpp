@@ -87,6 +87,12 @@ int ServeCommand::run(ProgramContext& context) {
     context.err() << "wexmidi serve: " << reason << "\n";
     return 2;
   }
+  if (!token_.empty() && token_.size() < kShortestToken) {
+    context.err()
+        << "wexmidi serve: --token must have at least " << kShortestToken
+        << " characters, so that it cannot be guessed; leave it out to have one made up\n";
+    return 2;
+  }
   options.token = token_;
   if (options.token.empty() && !RequestGuard::isLoopback(options.host)) {
     options.token = generatedToken();
@@ -105,6 +111,10 @@ int ServeCommand::run(ProgramContext& context) {
   MidiTools tools;
   CompositionCommands::Options scope;
   scope.file = file_;
+  // The API is reachable by any local process (and off the loopback by any
+  // holder of the token): saves stay on the served file. --save still writes
+  // anywhere at the end.
+  scope.savesAnywhere = false;
   scope.tools = &tools;
   CompositionCommands commands(composition, scope);
   CompositionServer server(composition, commands, options);

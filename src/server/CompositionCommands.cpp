@@ -100,15 +100,20 @@ Json CompositionCommands::perform(const Json& command) {
   }
   Json answer;
   std::string failure;
+  bool forbidden = false;
   performOnMainThreadAndWait([&] {
     try {
       answer = dispatch(command);
+    } catch (const CommandForbidden& error) {
+      failure = error.what();
+      forbidden = true;
     } catch (const std::exception& error) {
       // Ours, and the composition's own refusals (CompositionError and the like).
       failure = error.what();
       if (failure.empty()) failure = "the command was refused";
     }
   });
+  if (forbidden) throw CommandForbidden(failure);
   if (!failure.empty()) throw CommandError(failure);
   return answer;
 }
@@ -223,8 +228,10 @@ Json CompositionCommands::save(const Json& command) {
   if (target.is_string()) {
     path = target.get<std::string>();
     check(!path.empty(), "\"save\" needs a file name");
-    check(options_.savesAnywhere || path == file,
-          "save writes the composition's own file only (" + file + ")");
+    if (!options_.savesAnywhere && path != file) {
+      throw CommandForbidden("save writes the served file only (" + file + "), not \"" +
+                             excerpt(path) + "\"; send {\"save\": true}");
+    }
   } else if (target == true && !file.empty()) {
     path = file;
   } else {

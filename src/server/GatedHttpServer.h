@@ -1,0 +1,43 @@
+#pragma once
+
+#include <httplib.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "server/RequestHeadGate.h"
+
+namespace wex {
+
+// The HTTP library's server with every connection passing a RequestHeadGate
+// first: workers only ever serve requests whose head has come whole, so
+// clients that send slowly cannot hold them. Each connection carries one
+// request (so every head passes the gate), and the request's body must come
+// within its own deadline.
+class GatedHttpServer : public httplib::Server {
+ public:
+  struct Limits {
+    RequestHeadGate::Limits head;
+    std::chrono::milliseconds bodyTime{10000};
+    std::chrono::milliseconds writeTimeout{5000};
+    size_t workers = 24;
+  };
+
+  explicit GatedHttpServer(Limits limits);
+  ~GatedHttpServer() override;
+
+  // Serves until stop(), as listen_after_bind() does, and then waits for the
+  // requests under way.
+  bool serve();
+
+ private:
+  bool process_and_close_socket(int socket) override;
+  void serveConnection(int socket, const std::string& head, const std::string& address);
+
+  const Limits limits_;
+  std::unique_ptr<httplib::ThreadPool> workers_;
+  RequestHeadGate gate_;
+};
+
+}  // namespace wex
