@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "app/MessageArgument.h"
+#include "patches/MessageArgument.h"
 #include "app/ProgramContext.h"
 #include "midi/OrvMIDIMessage.h"
 #include "patches/MessageValue.h"

@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "app/HexReader.h"
-#include "app/MessageArgument.h"
+#include "patches/MessageArgument.h"
 #include "midi/OrvMIDIMessage.h"
 #include "midi/OrvMIDIReadProc.h"
 #include "midi/OrvMIDISysexStateTarget.h"

@@ -1,6 +1,6 @@
 #include "app/SendCommand.h"
 
-#include "app/MessageArgument.h"
+#include "patches/MessageArgument.h"
 #include "app/ProgramContext.h"
 #include "app/SendArguments.h"
 #include "host/Composition.h"

@@ -3,6 +3,7 @@
 #include "host/CompositionFile.h"
 #include "host/JSONReader.h"
 #include "host/Structure.h"
+#include "patches/MessageArgument.h"
 #include "server/MidiTools.h"
 #include "server/PanelView.h"
 #include "support/MainThread.h"
@@ -309,7 +310,16 @@ Json CompositionCommands::send(const Json& command) {
   const Json& list = command["send"];
   check(list.is_array() && !list.empty(), "\"send\" must be a non-empty list of message values");
   std::vector<Value> messages;
-  for (const auto& item : list) messages.push_back(ValueJSON::fromJSON(item));
+  for (const auto& item : list) {
+    // Read as `wexmidi send` reads its arguments, with the same checks.
+    check(item.is_number() || item.is_string(),
+          "\"send\" takes message values, numbers or text, got " + ValueJSON::kindName(item));
+    const std::string argument = item.is_string() ? item.get<std::string>() : item.dump();
+    std::string reason;
+    auto value = MessageArgument::value(argument, reason);
+    check(value.has_value(), "\"" + excerpt(argument) + "\" yields no message: " + reason);
+    messages.push_back(*value);
+  }
   std::vector<std::string> names;
   if (command.contains("to")) {
     const Json& to = command["to"];
