@@ -50,7 +50,7 @@ class CompositionServer {
     std::string webRoot;  // the built page; none: a short note instead
   };
   static constexpr size_t kMaxBodyBytes = 1 << 20;
-  static constexpr size_t kThreads = 24;
+  static constexpr size_t kThreads = 48;
   // Answers carry these: no framing by other sites, no sniffing of types.
   static constexpr const char* kContentSecurityPolicy =
       "default-src 'self'; frame-ancestors 'none'";

@@ -21,7 +21,7 @@ class GatedHttpServer : public httplib::Server {
     RequestHeadGate::Limits head;
     std::chrono::milliseconds bodyTime{10000};
     std::chrono::milliseconds writeTimeout{5000};
-    size_t workers = 24;
+    size_t workers = 48;
   };
 
   explicit GatedHttpServer(Limits limits);

@@ -30,7 +30,7 @@ class RequestHeadGate {
   struct Limits {
     std::chrono::milliseconds headTime{5000};
     size_t headBytes = 64 * 1024;
-    size_t connectionsPerAddress = 32;
+    size_t connectionsPerAddress = 24;  // half the server's workers
   };
 
   RequestHeadGate(Limits limits, Ready ready);
