@@ -1,5 +1,6 @@
 #include "server/GatedHttpServer.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -35,6 +36,10 @@ GatedHttpServer::~GatedHttpServer() {
 }
 
 bool GatedHttpServer::serve() {
+  // The library listens with a queue of 5: a burst of connections would
+  // have clients wait a second for their connection to be taken again. The
+  // gate takes them quickly, so the queue may be the system's longest.
+  ::listen(svr_sock_, SOMAXCONN);
   workers_ = std::make_unique<httplib::ThreadPool>(limits_.workers);
   gate_.start();
   const bool listened = listen_after_bind();
@@ -55,9 +60,28 @@ void GatedHttpServer::serveConnection(int socket, const std::string& head,
                           limits_.writeTimeout);
   bool closed = false;
   process_request(stream, true, closed, nullptr);
-  ::shutdown(socket, SHUT_RDWR);
-  ::close(socket);
+  closeGently(socket);
   gate_.finished(address);
+}
+
+// A client may still be sending a body that was refused unread: closing at
+// once would reset the connection, and the reset can destroy the answer
+// before the client reads it. So the answer is ended, and what still comes
+// is read and dropped, for a short while and up to a bound.
+void GatedHttpServer::closeGently(int socket) const {
+  ::shutdown(socket, SHUT_WR);
+  const auto until = std::chrono::steady_clock::now() + limits_.lingerTime;
+  char dropped[16384];
+  for (size_t total = 0; total < limits_.lingerBytes;) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    pollfd entry{socket, POLLIN, 0};
+    if (left.count() <= 0 || ::poll(&entry, 1, static_cast<int>(left.count())) <= 0) break;
+    const ssize_t count = ::recv(socket, dropped, sizeof dropped, MSG_DONTWAIT);
+    if (count <= 0) break;
+    total += static_cast<size_t>(count);
+  }
+  ::close(socket);
 }
 
 }  // namespace wex

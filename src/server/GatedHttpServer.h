@@ -21,6 +21,10 @@ class GatedHttpServer : public httplib::Server {
     RequestHeadGate::Limits head;
     std::chrono::milliseconds bodyTime{10000};
     std::chrono::milliseconds writeTimeout{5000};
+    // After the answer, what the client still sends is dropped this long, up
+    // to this much, before the connection closes.
+    std::chrono::milliseconds lingerTime{1000};
+    size_t lingerBytes = 2 * 1024 * 1024;
     size_t workers = 48;
   };
 
@@ -34,6 +38,7 @@ class GatedHttpServer : public httplib::Server {
  private:
   bool process_and_close_socket(int socket) override;
   void serveConnection(int socket, const std::string& head, const std::string& address);
+  void closeGently(int socket) const;
 
   const Limits limits_;
   std::unique_ptr<httplib::ThreadPool> workers_;
