@@ -115,7 +115,11 @@ bool CompositionServer::start(std::string* reason) {
   logListener_ =
       std::make_unique<SystemLog::Listener>([this](const std::string& line) { log(line); });
   watcher_.start();
-  thread_ = std::thread([this] { server_->serve(); });
+  served_ = false;
+  thread_ = std::thread([this] {
+    server_->serve();
+    served_ = true;
+  });
   return true;
 }
 
@@ -125,6 +129,10 @@ void CompositionServer::stop() {
   commands_.setObserver(nullptr);
   hub_.closeAll();
   server_->stop();
+  // Requests under way may be waiting for the main thread to run a command.
+  while (isMainThread() && thread_.joinable() && !served_.load()) {
+    MainThread::runPendingTasks(std::chrono::milliseconds(1));
+  }
   if (thread_.joinable()) thread_.join();
   watcher_.stop();
   server_.reset();
@@ -297,7 +305,9 @@ void CompositionServer::serveCommand(const httplib::Request& request, httplib::R
     return;
   }
   if (!read) {
-    refuse(response, 400, "the request body could not be read whole");
+    refuse(response, 400,
+           "the request body could not be read whole: cut short, malformed, or not all "
+           "there within 10 seconds");
     return;
   }
   // Read as a line of standard input is: the same limits and errors.

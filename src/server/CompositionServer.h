@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <memory>
@@ -99,6 +100,7 @@ class CompositionServer {
   PageAssets page_;
   std::unique_ptr<GatedHttpServer> server_;
   std::thread thread_;
+  std::atomic<bool> served_{false};  // set when thread_ has stopped serving
   int port_ = 0;
   const std::chrono::steady_clock::time_point startedAt_ = std::chrono::steady_clock::now();
 
