@@ -54,8 +54,8 @@ CLI::App* ServeCommand::add(CLI::App& program) {
   command->add_option("--listen", listen_,
                       "HOST:PORT to listen on (default 127.0.0.1:8760; port 0 picks a free one)");
   command->add_option("--token", token_,
-                      "The token every request must bring (made up when listening off the "
-                      "loopback without one)");
+                      "The token every request must bring, at least 16 characters (made up when "
+                      "listening off the loopback without one)");
   options_.add(command,
                "Play this Standard MIDI File in real time from the source \"wexmidi Player\"");
   command->add_option("--web", webRoot_,
