@@ -145,6 +145,10 @@ void RequestHeadGate::take(int socket) {
     closeSocket(oldest->socket);
     waiting_.erase(oldest);
   }
+  if (waiting_.size() >= limits_.waitingConnections) {
+    closeSocket(waiting_.front().socket);
+    waiting_.pop_front();
+  }
   // Answers go out as soon as they are written, not after a delayed ACK.
   const int on = 1;
   ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);

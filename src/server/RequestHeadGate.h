@@ -18,7 +18,8 @@ namespace wex {
 // past its limit, has its connection closed. Each client address may hold
 // at most a set number of connections, waiting and served together; beyond
 // it, a new one pushes out that address's oldest waiting one, or is closed
-// when all of them are being served.
+// when all of them are being served. The waiting connections of all
+// addresses are bounded too (many addresses, one attacker).
 class RequestHeadGate {
  public:
   using Clock = std::chrono::steady_clock;
@@ -31,6 +32,8 @@ class RequestHeadGate {
     std::chrono::milliseconds headTime{5000};
     size_t headBytes = 64 * 1024;
     size_t connectionsPerAddress = 24;  // half the server's workers
+    // Waiting connections of all addresses together; beyond, the oldest goes.
+    size_t waitingConnections = 256;
   };
 
   RequestHeadGate(Limits limits, Ready ready);
