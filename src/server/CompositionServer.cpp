@@ -128,7 +128,7 @@ void CompositionServer::stop() {
   logListener_.reset();
   commands_.setObserver(nullptr);
   hub_.closeAll();
-  server_->stop();
+  server_->halt();
   // Requests under way may be waiting for the main thread to run a command.
   while (isMainThread() && thread_.joinable() && !served_.load()) {
     MainThread::runPendingTasks(std::chrono::milliseconds(1));

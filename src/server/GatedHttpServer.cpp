@@ -4,6 +4,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <thread>
+
 #include "server/ConnectionStream.h"
 
 namespace wex {
@@ -43,10 +45,18 @@ bool GatedHttpServer::serve() {
   workers_ = std::make_unique<httplib::ThreadPool>(limits_.workers);
   gate_.start();
   const bool listened = listen_after_bind();
+  listened_ = true;
   gate_.stop();
   workers_->shutdown();
   workers_.reset();
   return listened;
+}
+
+void GatedHttpServer::halt() {
+  while (!is_running() && !listened_.load()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  stop();
 }
 
 bool GatedHttpServer::process_and_close_socket(int socket) {

@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -31,9 +32,12 @@ class GatedHttpServer : public httplib::Server {
   explicit GatedHttpServer(Limits limits);
   ~GatedHttpServer() override;
 
-  // Serves until stop(), as listen_after_bind() does, and then waits for the
+  // Serves until halt(), as listen_after_bind() does, and then waits for the
   // requests under way.
   bool serve();
+  // Ends serve(), also when it has only just been called or is about to be:
+  // the library's stop() does nothing before its listening has begun.
+  void halt();
 
  private:
   bool process_and_close_socket(int socket) override;
@@ -42,6 +46,7 @@ class GatedHttpServer : public httplib::Server {
 
   const Limits limits_;
   std::unique_ptr<httplib::ThreadPool> workers_;
+  std::atomic<bool> listened_{false};  // listening has ended
   RequestHeadGate gate_;
 };
 

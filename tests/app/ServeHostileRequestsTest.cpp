@@ -214,6 +214,8 @@ TEST_F(ServeHostileRequestsTest, EachHostileRequestGetsItsAnswerAndNothingIsWrit
        "GET /api/classes?token=" + kToken + " HTTP/1.1\r\n" + host + "\r\n", 200,
        "Set-Cookie: wexmidi-token-" + std::to_string(server.port) + "="},
       {"the page's script", get("/assets/app.js"), 200, "use strict"},
+      {"a number no message has, refused as wexmidi send refuses it",
+       post(R"({"send": [18446744073709551615]})"), 400, "above 16777215"},
       {"a save of the served file", post(R"({"save": true})"), 200, "saved"},
   };
   for (const auto& row : rows) {

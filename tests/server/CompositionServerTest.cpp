@@ -300,6 +300,34 @@ TEST(CompositionServerTest, OffTheLoopbackItWillNotStartWithoutAToken) {
   std::string reason;
   EXPECT_FALSE(server.start(&reason));
   EXPECT_THAT(reason, HasSubstr("needs a token"));
+
+  // With one, the address it prints is one to go to, not the wildcard.
+  options.token = "0123456789abcdef";
+  CompositionServer withToken(composition, commands, options);
+  ASSERT_TRUE(withToken.start(&reason)) << reason;
+  EXPECT_THAT(withToken.url(), ::testing::StartsWith("http://127.0.0.1:"));
+  withToken.stop();
+}
+
+TEST(RequestGuardTest, TakesTheHostsABrowserSendsForItsOwnAddressOnly) {
+  struct Case {
+    const char* listen;
+    int port;
+    const char* hostHeader;
+    int status;
+  };
+  const std::vector<Case> cases = {
+      {"127.0.0.1", 80, "127.0.0.1", 0},  // browsers leave the default port out
+      {"127.0.0.1", 80, "localhost", 0},          {"127.0.0.1", 80, "127.0.0.1:80", 0},
+      {"127.0.0.1", 8760, "127.0.0.1", 403},      {"127.0.0.1", 8760, "127.0.0.1:8761", 403},
+      {"127.0.0.1", 80, "attacker.example", 403}, {"::1", 8760, "[::1]:8760", 0},
+  };
+  for (const auto& row : cases) {
+    std::string reason;
+    EXPECT_EQ(RequestGuard(row.listen, row.port, "").check(row.hostHeader, "", "", "", "", &reason),
+              row.status)
+        << row.listen << ":" << row.port << " with Host " << row.hostHeader;
+  }
 }
 
 TEST_F(ServerFixture, MidiThatArrivesShowsInTheStreamAsValues) {
