@@ -98,11 +98,7 @@ bool CompositionServer::start(std::string* reason) {
                                 {"Referrer-Policy", "no-referrer"},
                                 {"Cache-Control", "no-store"}});
   page_ = PageAssets::load(options_.webRoot);
-  if (options_.port == 0) {
-    port_ = server_->bind_to_any_port(options_.host);
-  } else {
-    port_ = server_->bind_to_port(options_.host, options_.port) ? options_.port : -1;
-  }
+  port_ = server_->bindTo(options_.host, options_.port);
   if (port_ <= 0) {
     *reason = "cannot listen on " + options_.host + ":" + std::to_string(options_.port);
     server_.reset();
@@ -277,7 +273,7 @@ void CompositionServer::servePanel(const std::string& id, httplib::Response& res
 void CompositionServer::watchPanels(const Json& command) {
   if (!command.contains("panel") || !command["panel"].is_string()) return;
   const std::string id = command["panel"].get<std::string>();
-  if (command.value("close", false) == true) {
+  if (command.contains("close") && command["close"] == true) {
     watcher_.forgetPanel(id);
   } else {
     watcher_.watchPanel(id);

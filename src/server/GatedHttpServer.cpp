@@ -37,11 +37,16 @@ GatedHttpServer::~GatedHttpServer() {
   if (workers_) workers_->shutdown();
 }
 
-bool GatedHttpServer::serve() {
+int GatedHttpServer::bindTo(const std::string& host, int port) {
+  const int bound = port == 0 ? bind_to_any_port(host) : bind_to_port(host, port) ? port : -1;
   // The library listens with a queue of 5: a burst of connections would
   // have clients wait a second for their connection to be taken again. The
   // gate takes them quickly, so the queue may be the system's longest.
-  ::listen(svr_sock_, SOMAXCONN);
+  if (bound > 0) ::listen(svr_sock_, SOMAXCONN);
+  return bound > 0 ? bound : -1;
+}
+
+bool GatedHttpServer::serve() {
   workers_ = std::make_unique<httplib::ThreadPool>(limits_.workers);
   gate_.start();
   const bool listened = listen_after_bind();

@@ -32,6 +32,9 @@ class GatedHttpServer : public httplib::Server {
   explicit GatedHttpServer(Limits limits);
   ~GatedHttpServer() override;
 
+  // Binds to the address (port 0: any free one) and listens; the port, or
+  // -1 when it cannot.
+  int bindTo(const std::string& host, int port);
   // Serves until halt(), as listen_after_bind() does, and then waits for the
   // requests under way.
   bool serve();
