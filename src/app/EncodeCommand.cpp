@@ -2,9 +2,9 @@
 
 #include <optional>
 
-#include "app/MessageArgument.h"
 #include "app/ProgramContext.h"
 #include "midi/OrvMIDIMessage.h"
+#include "patches/MessageArgument.h"
 #include "patches/MessageValue.h"
 
 namespace wex {

@@ -7,10 +7,10 @@
 #include <optional>
 
 #include "app/HexReader.h"
-#include "app/MessageArgument.h"
 #include "midi/OrvMIDIMessage.h"
 #include "midi/OrvMIDIReadProc.h"
 #include "midi/OrvMIDISysexStateTarget.h"
+#include "patches/MessageArgument.h"
 #include "patches/MessageValue.h"
 #include "services/MIDIPacketListBuffer.h"
 

@@ -1,12 +1,12 @@
 #include "app/SendCommand.h"
 
-#include "app/MessageArgument.h"
 #include "app/ProgramContext.h"
 #include "app/SendArguments.h"
 #include "host/Composition.h"
 #include "host/PlugInRegistry.h"
 #include "host/Structure.h"
 #include "patches/MIDI_SenderPlugIn.h"
+#include "patches/MessageArgument.h"
 #include "patches/MessageValue.h"
 #include "patches/WexPatches.h"
 #include "server/EndpointChooser.h"

@@ -54,8 +54,8 @@ CLI::App* ServeCommand::add(CLI::App& program) {
   command->add_option("--listen", listen_,
                       "HOST:PORT to listen on (default 127.0.0.1:8760; port 0 picks a free one)");
   command->add_option("--token", token_,
-                      "The token every request must bring (made up when listening off the "
-                      "loopback without one)");
+                      "The token every request must bring, at least 16 characters (made up when "
+                      "listening off the loopback without one)");
   options_.add(command,
                "Play this Standard MIDI File in real time from the source \"wexmidi Player\"");
   command->add_option("--web", webRoot_,
@@ -87,6 +87,12 @@ int ServeCommand::run(ProgramContext& context) {
     context.err() << "wexmidi serve: " << reason << "\n";
     return 2;
   }
+  if (!token_.empty() && token_.size() < kShortestToken) {
+    context.err()
+        << "wexmidi serve: --token must have at least " << kShortestToken
+        << " characters, so that it cannot be guessed; leave it out to have one made up\n";
+    return 2;
+  }
   options.token = token_;
   if (options.token.empty() && !RequestGuard::isLoopback(options.host)) {
     options.token = generatedToken();
@@ -105,6 +111,10 @@ int ServeCommand::run(ProgramContext& context) {
   MidiTools tools;
   CompositionCommands::Options scope;
   scope.file = file_;
+  // The API is reachable by any local process (and off the loopback by any
+  // holder of the token): saves stay on the served file. --save still writes
+  // anywhere at the end.
+  scope.savesAnywhere = false;
   scope.tools = &tools;
   CompositionCommands commands(composition, scope);
   CompositionServer server(composition, commands, options);

@@ -15,6 +15,7 @@ namespace wex {
 class ServeCommand : public Command {
  public:
   static constexpr int kDefaultPort = 8760;
+  static constexpr size_t kShortestToken = 16;
 
   CLI::App* add(CLI::App& program) override;
   int run(ProgramContext& context) override;

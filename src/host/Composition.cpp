@@ -344,6 +344,15 @@ QCPlugInViewController* Composition::openPanel(const std::string& id) {
   return result;
 }
 
+QCPlugInViewController* Composition::openedPanel(const std::string& id) {
+  QCPlugInViewController* result = nullptr;
+  performOnMainThreadAndWait([&] {
+    auto open = panels_.find(id);
+    if (open != panels_.end()) result = open->second.get();
+  });
+  return result;
+}
+
 void Composition::closePanel(const std::string& id) {
   performOnMainThreadAndWait([&] { panels_.erase(id); });
 }

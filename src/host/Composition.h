@@ -103,6 +103,8 @@ class Composition : public QCPlugInHost {
   // The patch's settings panel, made on first use; null when the patch has
   // none (or no such patch). The composition owns it until closePanel.
   QCPlugInViewController* openPanel(const std::string& id);
+  // The patch's panel if it is open; null otherwise (nothing is opened).
+  QCPlugInViewController* openedPanel(const std::string& id);
   void closePanel(const std::string& id);
   void closeAllPanels();
 

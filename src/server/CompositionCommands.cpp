@@ -3,6 +3,7 @@
 #include "host/CompositionFile.h"
 #include "host/JSONReader.h"
 #include "host/Structure.h"
+#include "patches/MessageArgument.h"
 #include "server/MidiTools.h"
 #include "server/PanelView.h"
 #include "support/MainThread.h"
@@ -100,15 +101,20 @@ Json CompositionCommands::perform(const Json& command) {
   }
   Json answer;
   std::string failure;
+  bool forbidden = false;
   performOnMainThreadAndWait([&] {
     try {
       answer = dispatch(command);
+    } catch (const CommandForbidden& error) {
+      failure = error.what();
+      forbidden = true;
     } catch (const std::exception& error) {
       // Ours, and the composition's own refusals (CompositionError and the like).
       failure = error.what();
       if (failure.empty()) failure = "the command was refused";
     }
   });
+  if (forbidden) throw CommandForbidden(failure);
   if (!failure.empty()) throw CommandError(failure);
   return answer;
 }
@@ -223,8 +229,10 @@ Json CompositionCommands::save(const Json& command) {
   if (target.is_string()) {
     path = target.get<std::string>();
     check(!path.empty(), "\"save\" needs a file name");
-    check(options_.savesAnywhere || path == file,
-          "save writes the composition's own file only (" + file + ")");
+    if (!options_.savesAnywhere && path != file) {
+      throw CommandForbidden("save writes the served file only (" + file + "), not \"" +
+                             excerpt(path) + "\"; send {\"save\": true}");
+    }
   } else if (target == true && !file.empty()) {
     path = file;
   } else {
@@ -302,7 +310,16 @@ Json CompositionCommands::send(const Json& command) {
   const Json& list = command["send"];
   check(list.is_array() && !list.empty(), "\"send\" must be a non-empty list of message values");
   std::vector<Value> messages;
-  for (const auto& item : list) messages.push_back(ValueJSON::fromJSON(item));
+  for (const auto& item : list) {
+    // Read as `wexmidi send` reads its arguments, with the same checks.
+    check(item.is_number() || item.is_string(),
+          "\"send\" takes message values, numbers or text, got " + ValueJSON::kindName(item));
+    const std::string argument = item.is_string() ? item.get<std::string>() : item.dump();
+    std::string reason;
+    auto value = MessageArgument::value(argument, reason);
+    check(value.has_value(), "\"" + excerpt(argument) + "\" yields no message: " + reason);
+    messages.push_back(*value);
+  }
   std::vector<std::string> names;
   if (command.contains("to")) {
     const Json& to = command["to"];

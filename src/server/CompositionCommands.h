@@ -19,6 +19,13 @@ class CommandError : public std::runtime_error {
   explicit CommandError(const std::string& reason) : std::runtime_error(reason) {}
 };
 
+// A command refused because it reaches beyond what this composition's
+// commands may touch (a save to another file); nothing was changed.
+class CommandForbidden : public CommandError {
+ public:
+  using CommandError::CommandError;
+};
+
 // The commands that change a running composition, one JSON object each, the
 // same whether typed on standard input (run, serve) or posted to the HTTP API:
 //
@@ -35,7 +42,8 @@ class CommandError : public std::runtime_error {
 //
 // perform() runs the command on the main thread and returns its answer; a
 // command of any shape is either done or refused with a CommandError that
-// names what is wrong, and a refused command changes nothing.
+// names what is wrong (a CommandForbidden when it reaches beyond its scope),
+// and a refused command changes nothing.
 class CompositionCommands {
  public:
   using Json = ValueJSON::Json;

@@ -2,11 +2,13 @@
 
 #include <httplib.h>
 
+#include <cctype>
 #include <cmath>
-#include <filesystem>
 
 #include "server/CompositionJSON.h"
+#include "server/GatedHttpServer.h"
 #include "server/PanelView.h"
+#include "support/MainThread.h"
 
 namespace wex {
 
@@ -26,12 +28,42 @@ constexpr auto kGatherTime = std::chrono::milliseconds(25);
 
 void answer(httplib::Response& response, int status, const Json& body) {
   response.status = status;
-  response.set_header("Cache-Control", "no-store");
   response.set_content(body.dump(), "application/json");
 }
 
 void refuse(httplib::Response& response, int status, const std::string& reason) {
   answer(response, status, Json{{"error", reason}});
+}
+
+const char* const kCommandsPath = "/api/commands";
+
+// Why the framing of a request is not one this server reads: bodies are
+// framed by one Content-Length, or by "Transfer-Encoding: chunked" alone.
+std::string framingFault(const httplib::Request& request) {
+  const size_t lengths = request.get_header_value_count("Content-Length");
+  const size_t encodings = request.get_header_value_count("Transfer-Encoding");
+  if (lengths > 1) return "more than one Content-Length";
+  if (encodings > 1) return "more than one Transfer-Encoding";
+  if (lengths == 1 && encodings == 1) return "both Content-Length and Transfer-Encoding";
+  if (encodings == 1) {
+    std::string encoding = request.get_header_value("Transfer-Encoding");
+    for (char& c : encoding) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (encoding != "chunked") return "Transfer-Encoding other than chunked";
+  }
+  if (lengths == 1) {
+    const std::string length = request.get_header_value("Content-Length");
+    if (length.empty() || length.size() > 19 ||
+        length.find_first_not_of("0123456789") != std::string::npos) {
+      return "a Content-Length that is not a number";
+    }
+  }
+  return "";
+}
+
+bool hasBody(const httplib::Request& request) {
+  return request.has_header("Transfer-Encoding") ||
+         (request.has_header("Content-Length") &&
+          request.get_header_value("Content-Length") != "0");
 }
 
 const char* const kNoPage =
@@ -56,14 +88,17 @@ bool CompositionServer::start(std::string* reason) {
     *reason = "listening on " + options_.host + " (not the loopback) needs a token";
     return false;
   }
-  server_ = std::make_unique<httplib::Server>();
-  server_->new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
+  GatedHttpServer::Limits limits;
+  limits.workers = kThreads;
+  server_ = std::make_unique<GatedHttpServer>(limits);
   server_->set_payload_max_length(kMaxBodyBytes);
-  if (options_.port == 0) {
-    port_ = server_->bind_to_any_port(options_.host);
-  } else {
-    port_ = server_->bind_to_port(options_.host, options_.port) ? options_.port : -1;
-  }
+  server_->set_default_headers({{"Content-Security-Policy", kContentSecurityPolicy},
+                                {"X-Frame-Options", "DENY"},
+                                {"X-Content-Type-Options", "nosniff"},
+                                {"Referrer-Policy", "no-referrer"},
+                                {"Cache-Control", "no-store"}});
+  page_ = PageAssets::load(options_.webRoot);
+  port_ = server_->bindTo(options_.host, options_.port);
   if (port_ <= 0) {
     *reason = "cannot listen on " + options_.host + ":" + std::to_string(options_.port);
     server_.reset();
@@ -76,7 +111,11 @@ bool CompositionServer::start(std::string* reason) {
   logListener_ =
       std::make_unique<SystemLog::Listener>([this](const std::string& line) { log(line); });
   watcher_.start();
-  thread_ = std::thread([this] { server_->listen_after_bind(); });
+  served_ = false;
+  thread_ = std::thread([this] {
+    server_->serve();
+    served_ = true;
+  });
   return true;
 }
 
@@ -85,16 +124,24 @@ void CompositionServer::stop() {
   logListener_.reset();
   commands_.setObserver(nullptr);
   hub_.closeAll();
-  server_->stop();
+  server_->halt();
+  // Requests under way may be waiting for the main thread to run a command.
+  while (isMainThread() && thread_.joinable() && !served_.load()) {
+    MainThread::runPendingTasks(std::chrono::milliseconds(1));
+  }
   if (thread_.joinable()) thread_.join();
   watcher_.stop();
   server_.reset();
 }
 
 std::string CompositionServer::url() const {
-  const bool ipv6 = options_.host.find(':') != std::string::npos;
-  std::string url = "http://" + (ipv6 ? "[" + options_.host + "]" : options_.host) + ":" +
-                    std::to_string(port_) + "/";
+  // A wildcard address is no place to go to: this machine's loopback is.
+  std::string host = options_.host == "0.0.0.0" ? "127.0.0.1"
+                     : options_.host == "::"    ? "::1"
+                                                : options_.host;
+  const bool ipv6 = host.find(':') != std::string::npos;
+  std::string url =
+      "http://" + (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port_) + "/";
   if (!options_.token.empty()) url += "?token=" + options_.token;
   return url;
 }
@@ -113,22 +160,11 @@ void CompositionServer::log(const std::string& line) {
 }
 
 void CompositionServer::route() {
-  httplib::Server& server = *server_;
+  GatedHttpServer& server = *server_;
   server.set_pre_routing_handler([this](const httplib::Request& request,
                                         httplib::Response& response) {
-    std::string reason;
-    const int status =
-        guard_->check(request.get_header_value("Host"), request.get_header_value("Origin"),
-                      request.get_header_value("Cookie"), request.get_header_value("Authorization"),
-                      request.get_param_value("token"), &reason);
-    if (status != 0) {
-      refuse(response, status, reason);
-      return httplib::Server::HandlerResponse::Handled;
-    }
-    if (guard_->tokenFromParameter(request.get_param_value("token"))) {
-      response.set_header("Set-Cookie", guard_->cookie());
-    }
-    return httplib::Server::HandlerResponse::Unhandled;
+    return refusedBeforeRouting(request, response) ? httplib::Server::HandlerResponse::Handled
+                                                   : httplib::Server::HandlerResponse::Unhandled;
   });
   server.Get("/api/composition", [this](const httplib::Request&, httplib::Response& response) {
     serveComposition(response);
@@ -144,20 +180,23 @@ void CompositionServer::route() {
              [this](const httplib::Request& request, httplib::Response& response) {
                servePanel(request.matches[1], response);
              });
-  server.Post("/api/commands",
-              [this](const httplib::Request& request, httplib::Response& response) {
-                serveCommand(request, response);
-              });
+  server.Post(kCommandsPath, [this](const httplib::Request& request, httplib::Response& response,
+                                    const httplib::ContentReader& body) {
+    serveCommand(request, response, body);
+  });
   server.Get("/api/events", [this](const httplib::Request&, httplib::Response& response) {
     serveEvents(response);
   });
-  if (!options_.webRoot.empty() && std::filesystem::is_directory(options_.webRoot)) {
-    server.set_mount_point("/", options_.webRoot);
-  } else {
-    server.Get("/", [](const httplib::Request&, httplib::Response& response) {
-      response.set_content(kNoPage, "text/html");
-    });
-  }
+  server.Get("/|/index.html|/assets/[^/]+",
+             [this](const httplib::Request& request, httplib::Response& response) {
+               if (page_.empty() && request.path == "/") {
+                 response.set_content(kNoPage, "text/html; charset=utf-8");
+               } else if (const PageAssets::Asset* asset = page_.find(request.path)) {
+                 response.set_content(asset->body, asset->type.c_str());
+               } else {
+                 refuse(response, 404, "there is nothing here");
+               }
+             });
   server.set_error_handler([](const httplib::Request&, httplib::Response& response) {
     if (!response.body.empty()) return;
     const char* reason = response.status == 413   ? "the request body is above 1 MiB"
@@ -165,6 +204,46 @@ void CompositionServer::route() {
                                                   : "the request cannot be served";
     refuse(response, response.status, reason);
   });
+}
+
+bool CompositionServer::refusedBeforeRouting(const httplib::Request& request,
+                                             httplib::Response& response) {
+  std::string reason;
+  const int status =
+      guard_->check(request.get_header_value("Host"), request.get_header_value("Origin"),
+                    request.get_header_value("Cookie"), request.get_header_value("Authorization"),
+                    request.get_param_value("token"), &reason);
+  if (status != 0) {
+    refuse(response, status, reason);
+    return true;
+  }
+  const std::string fault = framingFault(request);
+  if (!fault.empty()) {
+    refuse(response, 400, "the request's body is framed ambiguously: " + fault);
+    return true;
+  }
+  const bool toCommands = request.method == "POST" && request.path == kCommandsPath;
+  if (request.method != "GET" && request.method != "HEAD" && !toCommands) {
+    refuse(response, 405, request.method + " " + request.path + " is not served");
+    return true;
+  }
+  if (hasBody(request) && !toCommands) {
+    refuse(response, 400, "only POST " + std::string(kCommandsPath) + " takes a body");
+    return true;
+  }
+  if (toCommands && !hasBody(request)) {
+    refuse(response, 411, "send the command with a Content-Length or chunked");
+    return true;
+  }
+  if (request.has_header("Content-Length") &&
+      std::stoull(request.get_header_value("Content-Length")) > kMaxBodyBytes) {
+    refuse(response, 413, "the request body is above 1 MiB");
+    return true;
+  }
+  if (guard_->tokenFromParameter(request.get_param_value("token"))) {
+    response.set_header("Set-Cookie", guard_->cookie());
+  }
+  return false;
 }
 
 void CompositionServer::serveComposition(httplib::Response& response) {
@@ -175,26 +254,62 @@ void CompositionServer::serveComposition(httplib::Response& response) {
 }
 
 void CompositionServer::servePanel(const std::string& id, httplib::Response& response) {
-  try {
-    Json panel = commands_.perform(Json{{"panel", id}});
-    watcher_.watchPanel(id);
-    answer(response, 200, panel["panel"]);
-  } catch (const CommandError& error) {
-    refuse(response, composition_.patch(id) ? 400 : 404, error.what());
+  Json described;
+  performOnMainThreadAndWait([&] {
+    if (auto* panel = composition_.openedPanel(id)) described = PanelView::describe(*panel, id);
+  });
+  if (!described.is_null()) {
+    answer(response, 200, described);
+  } else if (!composition_.patch(id)) {
+    refuse(response, 404, "there is no patch \"" + id + "\"");
+  } else {
+    refuse(response, 409,
+           "the panel of \"" + id + "\" is not open: POST {\"panel\": \"" + id + "\"} to " +
+               kCommandsPath + " opens it");
   }
 }
 
-void CompositionServer::serveCommand(const httplib::Request& request, httplib::Response& response) {
+// Panels opened by a command are watched for changes; closed ones no more.
+void CompositionServer::watchPanels(const Json& command) {
+  if (!command.contains("panel") || !command["panel"].is_string()) return;
+  const std::string id = command["panel"].get<std::string>();
+  if (command.contains("close") && command["close"] == true) {
+    watcher_.forgetPanel(id);
+  } else {
+    watcher_.watchPanel(id);
+  }
+}
+
+void CompositionServer::serveCommand(const httplib::Request& request, httplib::Response& response,
+                                     const httplib::ContentReader& reader) {
   // A JSON body cannot come from a plain form of another site without the
   // browser asking first.
   if (request.get_header_value("Content-Type").rfind("application/json", 0) != 0) {
     refuse(response, 415, "send the command as application/json");
     return;
   }
+  // Chunked bodies announce no length: the limit is kept while reading.
+  std::string body;
+  bool tooLarge = false;
+  const bool read = reader([&](const char* data, size_t length) {
+    tooLarge = body.size() + length > kMaxBodyBytes;
+    if (!tooLarge) body.append(data, length);
+    return !tooLarge;
+  });
+  if (tooLarge) {
+    refuse(response, 413, "the request body is above 1 MiB");
+    return;
+  }
+  if (!read) {
+    refuse(response, 400,
+           "the request body could not be read whole: cut short, malformed, or not all "
+           "there within 10 seconds");
+    return;
+  }
   // Read as a line of standard input is: the same limits and errors.
   Json command;
   try {
-    command = CompositionCommands::parse(request.body);
+    command = CompositionCommands::parse(body);
   } catch (const CommandError& error) {
     refuse(response, 400, error.what());
     return;
@@ -205,6 +320,9 @@ void CompositionServer::serveCommand(const httplib::Request& request, httplib::R
   }
   try {
     answer(response, 200, commands_.perform(command));
+    watchPanels(command);
+  } catch (const CommandForbidden& error) {
+    refuse(response, 403, error.what());
   } catch (const CommandError& error) {
     refuse(response, 400, error.what());
   }
@@ -216,7 +334,6 @@ void CompositionServer::serveEvents(httplib::Response& response) {
     refuse(response, 503, "too many event streams are open");
     return;
   }
-  response.set_header("Cache-Control", "no-store");
   auto quiet = std::make_shared<int>(0);
   auto wroteAt = std::make_shared<std::chrono::steady_clock::time_point>();
   response.set_chunked_content_provider(

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <memory>
@@ -11,30 +12,36 @@
 #include "server/CompositionCommands.h"
 #include "server/CompositionWatcher.h"
 #include "server/EventHub.h"
+#include "server/PageAssets.h"
 #include "server/RequestGuard.h"
 #include "support/SystemLog.h"
 
 namespace httplib {
-class Server;
 class Request;
 class Response;
+class ContentReader;
 }  // namespace httplib
 
 namespace wex {
+
+class GatedHttpServer;
 
 // The HTTP API and event stream of a running composition, and the page:
 //
 //   GET  /api/composition        patches, ports with values, connections, positions
 //   GET  /api/classes            the patch classes
-//   GET  /api/patches/ID/panel   a patch's settings panel as data
-//   POST /api/commands           one command (see CompositionCommands); 400 when bad
+//   GET  /api/patches/ID/panel   an open settings panel as data (409 when closed)
+//   POST /api/commands           one command (see CompositionCommands); 400 when bad,
+//                                403 when it reaches beyond the served file
 //   GET  /api/events             Server-Sent Events: values, composition, panel, midi,
 //                                log, state, failure, dropped
-//   GET  /...                    the page's files, from the web folder
+//   GET  /, /assets/NAME         the page's files, read when the server starts
 //
-// Every request passes the RequestGuard first (403, 401); bodies above 1 MiB
-// get 413. Requests are served on the server's own threads; commands run on
-// the main thread.
+// GETs change nothing. Every request passes the RequestGuard (403, 401) and
+// a check of its framing before its body is read: only POST /api/commands
+// takes a body, of at most 1 MiB whether chunked or not (413). Connections
+// pass a RequestHeadGate (see GatedHttpServer) and are served on the
+// server's own threads; commands run on the main thread.
 class CompositionServer {
  public:
   struct Options {
@@ -44,7 +51,10 @@ class CompositionServer {
     std::string webRoot;  // the built page; none: a short note instead
   };
   static constexpr size_t kMaxBodyBytes = 1 << 20;
-  static constexpr size_t kThreads = 24;
+  static constexpr size_t kThreads = 48;
+  // Answers carry these: no framing by other sites, no sniffing of types.
+  static constexpr const char* kContentSecurityPolicy =
+      "default-src 'self'; frame-ancestors 'none'";
   // Event streams beyond this are refused (503), so requests always find a thread.
   static constexpr size_t kMaxStreams = 16;
   // A client that connects is first shown this many of the latest log lines.
@@ -70,9 +80,14 @@ class CompositionServer {
 
  private:
   void route();
+  // Refuses, before any body is read, what the guard refuses and requests
+  // whose framing or size is not one this server takes.
+  bool refusedBeforeRouting(const httplib::Request& request, httplib::Response& response);
   void serveComposition(httplib::Response& response);
   void servePanel(const std::string& id, httplib::Response& response);
-  void serveCommand(const httplib::Request& request, httplib::Response& response);
+  void serveCommand(const httplib::Request& request, httplib::Response& response,
+                    const httplib::ContentReader& body);
+  void watchPanels(const ValueJSON::Json& command);
   void serveEvents(httplib::Response& response);
   void onChange(CompositionCommands::Change change, const std::string& id);
 
@@ -82,8 +97,10 @@ class CompositionServer {
   std::unique_ptr<RequestGuard> guard_;
   EventHub hub_;
   CompositionWatcher watcher_;
-  std::unique_ptr<httplib::Server> server_;
+  PageAssets page_;
+  std::unique_ptr<GatedHttpServer> server_;
   std::thread thread_;
+  std::atomic<bool> served_{false};  // set when thread_ has stopped serving
   int port_ = 0;
   const std::chrono::steady_clock::time_point startedAt_ = std::chrono::steady_clock::now();
 

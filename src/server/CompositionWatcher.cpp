@@ -109,11 +109,21 @@ void CompositionWatcher::lookAtPanels() {
         std::lock_guard lock(mutex_);
         stop = stopping_;
       }
-      if (stop || !composition_.patch(id)) return;
-      if (auto* panel = composition_.openPanel(id)) described = PanelView::describe(*panel, id);
+      if (stop) return;
+      // Looked at, never opened: a panel closed or a patch removed is
+      // forgotten (here, so that a command opening it again comes before or
+      // after, never between).
+      if (auto* panel = composition_.openedPanel(id)) {
+        described = PanelView::describe(*panel, id);
+      } else {
+        forgetPanel(id);
+      }
     });
     if (stop) return;
-    if (described.is_null()) continue;
+    if (described.is_null()) {
+      panelTexts_.erase(id);
+      continue;
+    }
     std::string text = described.dump();
     std::string& last = panelTexts_[id];
     if (last == text) continue;

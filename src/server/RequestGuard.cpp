@@ -3,14 +3,14 @@
 namespace wex {
 
 RequestGuard::RequestGuard(const std::string& host, int port, std::string token)
-    : token_(std::move(token)) {
-  const std::string suffix = ":" + std::to_string(port);
+    : token_(std::move(token)), port_(port) {
   const bool ipv6 = host.find(':') != std::string::npos;
-  hosts_.insert((ipv6 ? "[" + host + "]" : host) + suffix);
-  if (isLoopback(host)) {
-    hosts_.insert("localhost" + suffix);
-    hosts_.insert("127.0.0.1" + suffix);
-    hosts_.insert("[::1]" + suffix);
+  std::set<std::string> names{ipv6 ? "[" + host + "]" : host};
+  if (isLoopback(host)) names.insert({"localhost", "127.0.0.1", "[::1]"});
+  for (const auto& name : names) {
+    hosts_.insert(name + ":" + std::to_string(port));
+    // Browsers leave the default port out of Host.
+    if (port == 80) hosts_.insert(name);
   }
   anyHost_ = host == "0.0.0.0" || host == "::";
 }
@@ -42,7 +42,7 @@ int RequestGuard::check(const std::string& hostHeader, const std::string& origin
     return 403;
   }
   if (token_.empty()) return 0;
-  const std::string cookiePrefix = std::string(kCookieName) + "=";
+  const std::string cookiePrefix = cookieName() + "=";
   size_t at = cookie.find(cookiePrefix);
   while (at != std::string::npos) {
     if (at == 0 || cookie[at - 1] == ' ' || cookie[at - 1] == ';') {
@@ -67,8 +67,12 @@ bool RequestGuard::tokenFromParameter(const std::string& tokenParameter) const {
   return !token_.empty() && tokenMatches(tokenParameter);
 }
 
+std::string RequestGuard::cookieName() const {
+  return "wexmidi-token-" + std::to_string(port_);
+}
+
 std::string RequestGuard::cookie() const {
-  return std::string(kCookieName) + "=" + token_ + "; Path=/; HttpOnly; SameSite=Strict";
+  return cookieName() + "=" + token_ + "; Path=/; HttpOnly; SameSite=Strict";
 }
 
 }  // namespace wex

@@ -14,8 +14,6 @@ namespace wex {
 // an "Authorization: Bearer" header).
 class RequestGuard {
  public:
-  static constexpr const char* kCookieName = "wexmidi-token";
-
   RequestGuard(const std::string& host, int port, std::string token);
 
   static bool isLoopback(const std::string& host);
@@ -27,6 +25,10 @@ class RequestGuard {
   // True when the request brought the token as a parameter: the answer then
   // sets the cookie.
   bool tokenFromParameter(const std::string& tokenParameter) const;
+  // The cookie that carries the token. Its name holds the port, since
+  // browsers share cookies between the ports of one host: two servers on one
+  // machine keep a cookie each.
+  std::string cookieName() const;
   std::string cookie() const;
 
  private:
@@ -36,6 +38,7 @@ class RequestGuard {
   std::set<std::string> hosts_;  // "name:port" forms that are ours
   bool anyHost_ = false;         // a wildcard address: the token guards
   std::string token_;
+  int port_;
 };
 
 }  // namespace wex

@@ -219,7 +219,15 @@ async function select(id) {
   const patch = state.composition.patches.find((p) => p.id === id);
   let panel = null;
   try {
-    panel = await api(`api/patches/${encodeURIComponent(id)}/panel`);
+    // Opening a panel is an action (a receiver's panel listens to every
+    // source), so it is a command; GET only reads a panel already open.
+    panel = (
+      await api("api/commands", {
+        method: "POST",
+        headers: { "Content-Type": "application/json" },
+        body: JSON.stringify({ panel: id }),
+      })
+    ).panel;
   } catch {
     // A patch without a settings panel still has its inputs.
   }

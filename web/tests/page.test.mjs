@@ -17,7 +17,9 @@ const loopbackRow = (panel) => panel.tables[0].rows.find((cells) => cells[0] ===
 async function waitForPanel(id, done) {
   // Up to about 10 s: a loaded machine evaluates the composition late.
   for (let i = 0; i < 200; i++) {
-    if (done(await server.get(`api/patches/${id}/panel`))) return;
+    // 409 until the page has opened the panel.
+    const panel = await server.get(`api/patches/${id}/panel`);
+    if (!panel.error && done(panel)) return;
     await sleep(50);
   }
   assert.fail(`the panel of ${id} did not change`);

@@ -1,8 +1,22 @@
-#include "app/MessageArgument.h"
+#include "patches/MessageArgument.h"
 
 #include <charconv>
 
 namespace wex {
+
+namespace {
+
+// Higher bits carry nothing: a number that has them is a mistake, not a
+// message (the highest 64-bit number would otherwise go out as a reset).
+std::optional<Value> withinRange(double number, Value value, std::string& error) {
+  if (number > static_cast<double>(MessageArgument::kLargestMessageNumber)) {
+    error = "the number is above 16777215 (0xFFFFFF), the largest message number";
+    return std::nullopt;
+  }
+  return value;
+}
+
+}  // namespace
 
 std::optional<Value> MessageArgument::value(const std::string& argument, std::string& error) {
   const char* begin = argument.data();
@@ -17,11 +31,13 @@ std::optional<Value> MessageArgument::value(const std::string& argument, std::st
       error = "not a hex number";
       return std::nullopt;
     }
-    return Value::index(number);
+    return withinRange(static_cast<double>(number), Value::index(number), error);
   }
   double number = 0;
   auto [stop, status] = std::from_chars(begin, end, number);
-  if (status == std::errc() && stop == end) return Value::number(number);
+  if (status == std::errc() && stop == end) {
+    return withinRange(number, Value::number(number), error);
+  }
   if (status == std::errc::result_out_of_range && stop == end) {
     error = "the number is out of range";
     return std::nullopt;

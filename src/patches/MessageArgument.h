@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -10,9 +11,13 @@ namespace wex {
 // A message value as given on the command line: "0x..." is a hex number,
 // anything that reads whole as a decimal number is a number, text in double
 // quotes is that text (so "5" is a one-byte sysex string), and everything
-// else is text. Nothing, with the reason, for a malformed number.
+// else is text. Nothing, with the reason, for a malformed number or one
+// beyond the 24 bits of a message number. `wexmidi send`, `encode` and the
+// page's "send" all read message values here.
 class MessageArgument {
  public:
+  static constexpr uint64_t kLargestMessageNumber = 0xFFFFFF;
+
   static std::optional<Value> value(const std::string& argument, std::string& error);
 
   // How the commands that take message values describe them in --help.
