@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "shared/TestPaths.h"
+
 namespace wex {
 namespace {
 
@@ -46,9 +48,9 @@ class ServeProcess {
       close(in[1]);
       close(out[0]);
       fs::current_path(folder);
-      execl(WEXMIDI_BINARY, WEXMIDI_BINARY, "--midi", "embedded", "serve", "served.json",
-            "--listen", "127.0.0.1:0", "--token", kToken.c_str(), "--web", "web", "--for", "120",
-            nullptr);
+      execl(::wex::test::kProgramPath, ::wex::test::kProgramPath, "--midi", "embedded", "serve",
+            "served.json", "--listen", "127.0.0.1:0", "--token", kToken.c_str(), "--web", "web",
+            "--for", "120", nullptr);
       _exit(127);
     }
     close(in[0]);
@@ -126,7 +128,7 @@ class ServeHostileRequestsTest : public ::testing::Test {
   ServeHostileRequestsTest()
       : folder_(fs::temp_directory_path() / ("wexmidi-hostile-" + std::to_string(getpid()))) {
     fs::create_directories(folder_ / "web" / "assets");
-    fs::copy_file(fs::path(WEX_SOURCE_DIR) / "examples" / "distributors.wexcomp.json",
+    fs::copy_file(fs::path(::wex::test::kSourceDir) / "examples" / "distributors.wexcomp.json",
                   folder_ / "served.json");
     std::ofstream(folder_ / "web" / "index.html") << "<!doctype html><title>page</title>";
     std::ofstream(folder_ / "web" / "assets" / "app.js") << "\"use strict\";";
