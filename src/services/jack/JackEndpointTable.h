@@ -44,6 +44,8 @@ class JackEndpointTable : public EndpointTable<JackEndpoint> {
   // private (ours or another wexmidi process's). Asks the server only: call
   // it without holding what guards the table, since it can take milliseconds.
   static std::vector<ServerPort> listServerPorts(jack_client_t* client);
+  // Whether the port carries the private mark for its name.
+  static bool isPrivatePort(jack_port_t* port, const std::string& jackName);
 
   // Lists the MIDI ports of the graph again from `ports`. `ownPrivatePorts`
   // are left out; `ownNames` gives the names of our own virtual endpoints by
@@ -64,7 +66,6 @@ class JackEndpointTable : public EndpointTable<JackEndpoint> {
   JackEndpoint& endpointNamed(bool isSource, const std::string& jackName);
   static void listDirection(jack_client_t* client, bool isSource, std::vector<ServerPort>& ports);
   static std::string displayName(jack_port_t* port, const std::string& jackName);
-  static bool isPrivatePort(jack_port_t* port, const std::string& jackName);
 
   bool serverAway_ = false;
 };

@@ -129,6 +129,8 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   void unregister(jack_port_t*& port);
   void forgetProperties(jack_uuid_t uuid);
   JackProcessTable::Replaced publishProcessTable();
+  // Sets a private port's mark unless it is there; whether it is now.
+  bool markPrivate(jack_port_t* port);
   // Waits, bounded, for what a client published last to go out.
   void awaitPublished(MIDIClientRef client);
   // Streams already taken out of inputs_ and outputs_ leave the process table;

@@ -50,11 +50,13 @@ void JackMIDIServices::refreshEndpoints(const std::vector<JackEndpointTable::Ser
   ++endpointRefreshes_;
   std::vector<std::string> privatePorts;
   std::map<std::string, std::string> ownNames;
+  bool unmarked = false;
   auto note = [&](const auto& stream) {
     if (!stream->port) return;
     const std::string jackName = jack_port_name(stream->port);
     if (stream->isPrivate) {
       privatePorts.push_back(jackName);
+      if (!markPrivate(stream->port)) unmarked = true;
     } else {
       ownNames[jackName] = stream->displayName;
       endpoints_.rename(stream->endpoint, jackName);
@@ -63,7 +65,8 @@ void JackMIDIServices::refreshEndpoints(const std::vector<JackEndpointTable::Ser
   for (const auto& stream : inputs_) note(stream);
   for (const auto& stream : outputs_) note(stream);
   endpoints_.refresh(ports, privatePorts, ownNames);
-  linksPending_ = false;
+  // A mark the server did not take yet is set again at the next try.
+  linksPending_ = unmarked;
 
   auto relink = [&](auto& stream) {
     if (!stream->isPrivate) return;
@@ -82,6 +85,18 @@ void JackMIDIServices::refreshEndpoints(const std::vector<JackEndpointTable::Ser
   };
   for (auto& stream : inputs_) relink(stream);
   for (auto& stream : outputs_) relink(stream);
+}
+
+// Other programs (a session manager, another wexmidi) know a private port
+// by its mark and leave it alone. The mark can be missing: PipeWire's
+// metadata store, which a session manager makes, may come back after the
+// daemon did, and refuses the mark until then.
+bool JackMIDIServices::markPrivate(jack_port_t* port) {
+  const char* name = jack_port_name(port);
+  if (JackEndpointTable::isPrivatePort(port, name)) return true;
+  jack_set_property(jack_, jack_port_uuid(port), JackEndpointTable::kPrivatePortKey, name,
+                    "text/plain");
+  return JackEndpointTable::isPrivatePort(port, name);
 }
 
 std::string JackMIDIServices::jackPortName(MIDIEndpointRef endpoint) {

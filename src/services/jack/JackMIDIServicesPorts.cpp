@@ -43,12 +43,11 @@ jack_port_t* JackMIDIServices::registerJackPort(const std::string& wanted, bool 
         jack_port_register(jack_, candidate.c_str(), JACK_DEFAULT_MIDI_TYPE, flags, 0);
     if (!port) continue;
     *shortName = candidate;
-    const jack_uuid_t uuid = jack_port_uuid(port);
     if (isPrivate) {
-      jack_set_property(jack_, uuid, JackEndpointTable::kPrivatePortKey, jack_port_name(port),
-                        "text/plain");
+      markPrivate(port);
     } else {
-      jack_set_property(jack_, uuid, JACK_METADATA_PRETTY_NAME, displayName.c_str(), "text/plain");
+      jack_set_property(jack_, jack_port_uuid(port), JACK_METADATA_PRETTY_NAME,
+                        displayName.c_str(), "text/plain");
     }
     return port;
   }

@@ -24,7 +24,8 @@ class JackSetupWatcher {
     virtual void setupMayHaveChanged() = 0;
     // Whether a connection to a listed peer could not be made: the server
     // refused it (a busy or starting server, a peer not active yet), and no
-    // change of the graph may come to make us try again.
+    // change of the graph may come to make us try again; or a private port's
+    // mark was refused (a metadata store not back yet).
     virtual bool linksPending() = 0;
     // Called about once a second.
     virtual void reportDrops() = 0;
