@@ -46,8 +46,8 @@ jack_port_t* JackMIDIServices::registerJackPort(const std::string& wanted, bool 
     if (isPrivate) {
       markPrivate(port);
     } else {
-      jack_set_property(jack_, jack_port_uuid(port), JACK_METADATA_PRETTY_NAME,
-                        displayName.c_str(), "text/plain");
+      jack_set_property(jack_, jack_port_uuid(port), JACK_METADATA_PRETTY_NAME, displayName.c_str(),
+                        "text/plain");
     }
     return port;
   }
