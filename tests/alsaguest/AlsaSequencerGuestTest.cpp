@@ -170,6 +170,46 @@ TEST_F(AlsaSequencerGuest, ASysexOf3000BytesGoesOutAndComesBackWhole) {
 }
 
 // The names of our client's ports, as another client of the sequencer sees them.
+// A client that never reads: once its pool is full, what is sent to it is
+// dropped at once, and Midi Through, sent to in turn, still gets everything.
+TEST_F(AlsaSequencerGuest, ADestinationThatNeverReadsLosesOnlyItsOwnMessages) {
+  snd_seq_t* deaf = nullptr;
+  ASSERT_EQ(snd_seq_open(&deaf, "default", SND_SEQ_OPEN_INPUT, 0), 0);
+  snd_seq_set_client_name(deaf, "deaf");
+  ASSERT_GE(
+      snd_seq_create_simple_port(deaf, "in", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
+                                 SND_SEQ_PORT_TYPE_MIDI_GENERIC),
+      0);
+  MIDIEndpointRef deafIn = 0;
+  ASSERT_TRUE(waitFor([&] { return (deafIn = findEndpoint(*services_, false, "deaf:in")) != 0; }));
+  const MIDIEndpointRef through = findEndpoint(*services_, false, kThrough);
+  Received received;
+  MIDIPortRef in = 0, out = 0;
+  ASSERT_EQ(services_->MIDIInputPortCreate(client_, "in", &Received::readProc, &received, &in),
+            noErr);
+  ASSERT_EQ(services_->MIDIOutputPortCreate(client_, "out", &out), noErr);
+  ASSERT_EQ(services_->MIDIPortConnectSource(in, findEndpoint(*services_, true, kThrough), nullptr),
+            noErr);
+  constexpr int kMessages = 3000;
+  Bytes expected;
+  int refused = 0;
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  for (int i = 0; i < kMessages && std::chrono::steady_clock::now() < deadline; ++i) {
+    const Bytes note{0x90, static_cast<Byte>(i % 128), static_cast<Byte>(1 + i / 128)};
+    MIDIPacketListBuffer list(64);
+    ASSERT_TRUE(list.addPacket(note));
+    if (services_->MIDISend(out, deafIn, list.list()) != noErr) ++refused;
+    ASSERT_EQ(services_->MIDISend(out, through, list.list()), noErr) << "message " << i;
+    expected.insert(expected.end(), note.begin(), note.end());
+  }
+  ASSERT_EQ(expected.size(), 3u * kMessages) << "the messages to the reader were held up";
+  EXPECT_TRUE(waitFor([&] { return received.joined().size() >= 3u * kMessages; }))
+      << received.joined().size() / 3 << " of " << kMessages << " came back in time";
+  EXPECT_EQ(received.joined(), expected);
+  EXPECT_GT(refused, 0);
+  snd_seq_close(deaf);
+}
+
 std::vector<std::string> portNamesOf(int client) {
   std::string error;
   auto lister = AlsaSequencer::open("Guest Lister", &error);

@@ -39,9 +39,13 @@ OSStatus AlsaSender::send(const Stream& stream, int fromPort, const snd_seq_addr
       if (mayReachUs && mayReachUs_++ % kSelfCheckEvery == 0) {
         sequencer_.waitForInputRoom(kSelfRoom);
       }
-      if (sequencer_.send(event) < 0) {
+      const bool wasStalled = stalled_.count(stream) != 0;
+      if (sequencer_.send(event, !wasStalled) < 0) {
         status = kMIDIMessageSendErr;
         dropped_.fetch_add(1);
+        if (!wasStalled) stalled_.insert(stream);
+      } else if (wasStalled) {
+        stalled_.erase(stream);
       }
       return true;
     });
@@ -53,6 +57,7 @@ void AlsaSender::forget(MIDIObjectRef ref) {
   std::lock_guard lock(mutex_);
   for (auto it = coders_.begin(); it != coders_.end();) {
     if (it->first.first == ref || it->first.second == ref) {
+      stalled_.erase(it->first);
       it = coders_.erase(it);
     } else {
       ++it;

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <utility>
 
 #include "services/MIDITypes.h"
@@ -17,7 +18,8 @@ namespace wex {
 // Sends packet lists as sequencer events. Each stream of bytes (an output
 // port to a destination, or a virtual source) keeps its own coder, so a
 // message cut over several lists still goes out whole. Events that cannot be
-// sent are counted.
+// sent are counted; a destination that stops reading loses its own events
+// only.
 class AlsaSender {
  public:
   // A stream of bytes: (output port, destination), or (0, virtual source).
@@ -39,6 +41,10 @@ class AlsaSender {
   AlsaSequencer& sequencer_;
   std::mutex mutex_;
   std::map<Stream, std::unique_ptr<AlsaEventCoder>> coders_;
+  // Streams whose destination had no room for a whole wait: until an event
+  // gets through again, theirs are dropped at once rather than holding up
+  // the streams to every other destination.
+  std::set<Stream> stalled_;
   std::atomic<uint64_t> dropped_{0};
   uint64_t mayReachUs_ = 0;  // events sent that may come back to our own ports
 };

@@ -135,8 +135,9 @@ bool AlsaSequencer::parseAddress(const std::string& text, snd_seq_addr_t* addres
   return snd_seq_parse_address(seq_, address, text.c_str()) == 0;
 }
 
-int AlsaSequencer::send(snd_seq_event_t& event) {
-  const auto deadline = std::chrono::steady_clock::now() + kRoomWait;
+int AlsaSequencer::send(snd_seq_event_t& event, bool waitForRoom) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + (waitForRoom ? kRoomWait : std::chrono::seconds(0));
   for (;;) {
     int result;
     {
@@ -144,7 +145,7 @@ int AlsaSequencer::send(snd_seq_event_t& event) {
       result = snd_seq_event_output_direct(seq_, &event);
     }
     if (result >= 0) return 0;
-    if (result != -EAGAIN || std::chrono::steady_clock::now() > deadline) return result;
+    if (result != -EAGAIN || std::chrono::steady_clock::now() >= deadline) return result;
     std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
 }

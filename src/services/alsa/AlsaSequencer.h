@@ -54,8 +54,9 @@ class AlsaSequencer {
   bool parseAddress(const std::string& text, snd_seq_addr_t* address);
 
   // Sends an event now, waiting up to a second while the sequencer has no
-  // room; a negative error code when it cannot be sent.
-  int send(snd_seq_event_t& event);
+  // room (not at all unless `waitForRoom`); a negative error code when it
+  // cannot be sent.
+  int send(snd_seq_event_t& event, bool waitForRoom = true);
   // Waits (at most a second) until our own input pool has `cells` free.
   // What we send to our own ports lands there, and a sender faster than our
   // reader would otherwise overflow it and lose events. On the thread that
