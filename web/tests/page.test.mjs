@@ -43,6 +43,36 @@ async function boxOf(page, id) {
   return `#${await node.jsonValue()}`;
 }
 
+// Where each port's circle is drawn against its label's row: the circle's
+// middle less the row's, for every port of every box.
+function circleOffsets(page) {
+  return page.evaluate(() => [...document.querySelectorAll(".drawflow-node")].flatMap((box) =>
+    [["in", ".input"], ["out", ".output"]].flatMap(([side, dots]) => {
+      const circles = [...box.querySelectorAll(dots)];
+      return [...box.querySelectorAll(`.port.${side}`)].map((row, i) => {
+        const r = row.getBoundingClientRect();
+        const c = circles[i].getBoundingClientRect();
+        return { port: row.querySelector(".value").dataset.port,
+          offset: c.top + c.height / 2 - (r.top + r.height / 2) };
+      });
+    })));
+}
+
+// The middle of the circle drawn beside a port's label, as a person aims.
+function circleBeside(page, port) {
+  return page.evaluate((p) => {
+    const row = document.querySelector(`[data-port="${p}"]`).closest(".port");
+    const r = row.getBoundingClientRect();
+    const dots = row.classList.contains("in") ? ".input" : ".output";
+    for (const circle of row.closest(".drawflow-node").querySelectorAll(dots)) {
+      const c = circle.getBoundingClientRect();
+      const y = c.top + c.height / 2;
+      if (y >= r.top && y < r.bottom) return { x: c.left + c.width / 2, y };
+    }
+    return null;
+  }, port);
+}
+
 let server;
 let browser;
 let page;
@@ -120,14 +150,16 @@ test("learning adds the new controllers' ports to the box", async () => {
 test("dragging from an output to an input connects the two ports", async () => {
   await server.post({ add: "MIDI_GroupPlugIn", id: "group", position: [700, 380] });
   await page.waitForFunction(() => document.querySelectorAll(".drawflow-node").length === 4);
-  // From the distributor's "Controller 7" to the collector's "Message 1".
-  const output = await page.$(`${await boxOf(page, "cc")} .output.output_2`);
-  const input = await page.$(`${await boxOf(page, "group")} .input.input_2`);
-  const from = await output.boundingBox();
-  const to = await input.boundingBox();
-  await page.mouse.move(from.x + from.width / 2, from.y + from.height / 2);
+  for (const { port, offset } of await circleOffsets(page)) {
+    assert.ok(Math.abs(offset) <= 2, `the circle of ${port} is ${offset} px off its row`);
+  }
+  // From beside the distributor's "Controller 7" to beside the collector's "Message 1".
+  const from = await circleBeside(page, "cc.controller7");
+  const to = await circleBeside(page, "group.message0");
+  assert.ok(from && to, "a circle beside each label");
+  await page.mouse.move(from.x, from.y);
   await page.mouse.down();
-  await page.mouse.move(to.x + to.width / 2, to.y + to.height / 2, { steps: 10 });
+  await page.mouse.move(to.x, to.y, { steps: 10 });
   await page.mouse.up();
   let connections = [];
   for (let i = 0; i < 50; i++) {
