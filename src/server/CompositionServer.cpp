@@ -148,7 +148,7 @@ std::string CompositionServer::url() const {
 
 void CompositionServer::log(const std::string& line) {
   const std::chrono::duration<double> since = std::chrono::steady_clock::now() - startedAt_;
-  Json entry{{"time", std::round(since.count() * 1e3) / 1e3}, {"line", line}};
+  Json entry{{"time", std::round(since.count() * 1e3) / 1e3}, {"line", line}, {"run", run_}};
   {
     // Numbered, so that a page that reconnects knows the lines it has shown.
     std::lock_guard lock(logMutex_);

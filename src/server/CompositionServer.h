@@ -103,6 +103,11 @@ class CompositionServer {
   std::atomic<bool> served_{false};  // set when thread_ has stopped serving
   int port_ = 0;
   const std::chrono::steady_clock::time_point startedAt_ = std::chrono::steady_clock::now();
+  // Tells a page this server's log from an earlier one's, whose numbers
+  // started at 1 too.
+  const int64_t run_ = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::system_clock::now().time_since_epoch())
+                           .count();
 
   std::mutex logMutex_;  // guards the two below; taken after the system log's lock
   std::deque<ValueJSON::Json> recentLog_;

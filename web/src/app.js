@@ -15,6 +15,7 @@ const state = {
   quiet: 0, // while > 0, editor events are ours, not the user's
   dropped: 0,
   logShown: 0, // the number of the last log line shown
+  logRun: null, // which run of the server numbered it
 };
 
 const editor = new Drawflow($("editor"));
@@ -53,6 +54,10 @@ $("error-close").onclick = () => ($("error").hidden = true);
 // since the log is where the MIDI services and the patches report trouble.
 // Lines the user has not looked at yet are counted beside the heading.
 function logLine(entry) {
+  if (entry.run !== state.logRun) {  // a server started again numbers from 1
+    state.logRun = entry.run;
+    state.logShown = 0;
+  }
   if (entry.number <= state.logShown) return;
   state.logShown = entry.number;
   const list = $("log");
@@ -348,14 +353,24 @@ function monitorLine(line) {
   list.parentElement.scrollTop = list.parentElement.scrollHeight;
 }
 
+// The browser retries a dropped stream by itself, but gives up for good on
+// an answer other than 200 (a server that is stopping answers 503, one that
+// has as many pages as it takes answers 503 too): then the page tries again.
+let retryDelay = 1000;
 function listen() {
   const events = new EventSource("api/events");
   const on = (name, handle) => events.addEventListener(name, (e) => handle(JSON.parse(e.data)));
   events.onopen = () => {
+    retryDelay = 1000;
     $("connection").textContent = "connected";
     refresh().catch((error) => showError(error.message));
   };
-  events.onerror = () => ($("connection").textContent = "reconnecting…");
+  events.onerror = () => {
+    $("connection").textContent = "reconnecting…";
+    if (events.readyState !== EventSource.CLOSED) return;
+    setTimeout(listen, retryDelay);
+    retryDelay = Math.min(retryDelay * 2, 8000);
+  };
   on("values", (values) => {
     for (const [address, value] of Object.entries(values)) showValue(address, value);
   });
@@ -376,3 +391,5 @@ function listen() {
 }
 
 listen();
+// The graph is shown even while the stream is refused.
+refresh().catch((error) => showError(error.message));

@@ -206,3 +206,15 @@ test("Save writes a file that run loads with the same patches, connections and s
   await screenshot(page, "page-saved");
   assert.deepEqual(problems, []);
 });
+
+test("a page whose server was stopped and started again heals itself", async () => {
+  const address = new URL(server.url).host;
+  await server.stop();
+  server = await startServer("distributors.wexcomp.json", [], address);
+  await page.waitForFunction(() => document.querySelector("#connection").textContent === "connected"
+    && document.querySelectorAll(".drawflow-node").length === 3, { timeout: 20000 });
+  // The new run numbers its log from 1 again: its lines are shown all the same.
+  await assert.rejects(server.post({ send: ["67,200,1"], to: [LOOPBACK] }), /yields no message/);
+  await page.waitForFunction(() => document.querySelectorAll("#log li").length === 4);
+  await screenshot(page, "page-healed");
+});
