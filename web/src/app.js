@@ -344,12 +344,25 @@ $("save").onclick = () => command({ save: true }).catch(() => {});
 
 // ---- the event stream
 
+// Lines that come faster than the screen is drawn (a feedback loop, a
+// controller swept) are put on it once a frame, only the last of them.
+const pendingMonitor = [];
 function monitorLine(line) {
+  pendingMonitor.push(line);
+  if (pendingMonitor.length > MONITOR_LINES) pendingMonitor.splice(0, pendingMonitor.length - MONITOR_LINES);
+  if (pendingMonitor.length === 1) requestAnimationFrame(showMonitorLines);
+}
+
+function showMonitorLines() {
   const list = $("monitor");
-  const item = document.createElement("li");
-  item.textContent = `${line.time.toFixed(3)}  ${line.source}  ${line.text ?? JSON.stringify(line.value)}`;
-  list.append(item);
-  while (list.children.length > MONITOR_LINES) list.firstChild.remove();
+  const items = pendingMonitor.splice(0).map((line) => {
+    const item = document.createElement("li");
+    item.textContent = `${line.time.toFixed(3)}  ${line.source}  ${line.text ?? JSON.stringify(line.value)}`;
+    return item;
+  });
+  list.append(...items);
+  const extra = list.children.length - MONITOR_LINES;
+  for (let i = 0; i < extra; i++) list.firstChild.remove();
   list.parentElement.scrollTop = list.parentElement.scrollHeight;
 }
 
