@@ -333,10 +333,17 @@ async function fillAddMenu() {
   for (const item of await api("api/classes")) menu.add(new Option(item.name, item.class));
 }
 
+// A new patch goes near the top left of what is in view, stepped down and
+// right past every box already there, so that none lands on another.
 $("add").onclick = async () => {
   const rect = editor.precanvas.getBoundingClientRect();
-  const x = Math.round((40 - rect.x) / editor.zoom + 100);
-  const y = Math.round((40 - rect.y) / editor.zoom + 100);
+  let x = Math.round((40 - rect.x) / editor.zoom + 100);
+  let y = Math.round((40 - rect.y) / editor.zoom + 100);
+  const taken = Object.values(editor.drawflow.drawflow.Home.data);
+  while (taken.some((node) => Math.abs(node.pos_x - x) < 30 && Math.abs(node.pos_y - y) < 30)) {
+    x += 30;
+    y += 30;
+  }
   await command({ add: $("add-class").value, position: [x, y] }).catch(() => {});
 };
 

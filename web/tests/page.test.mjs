@@ -218,3 +218,13 @@ test("a page whose server was stopped and started again heals itself", async () 
   await page.waitForFunction(() => document.querySelectorAll("#log li").length === 4);
   await screenshot(page, "page-healed");
 });
+
+test("patches added one after another each get a place of their own", async () => {
+  for (const count of [4, 5]) {
+    await page.click("#add");
+    await page.waitForFunction((n) => document.querySelectorAll(".drawflow-node").length === n, {},
+      count);
+  }
+  const added = (await server.get("api/composition")).patches.slice(3).map((p) => p.position);
+  assert.notDeepEqual(added[0], added[1]);
+});
