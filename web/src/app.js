@@ -120,8 +120,9 @@ function draw(composition) {
     editor.clear();
     state.nodeOf.clear();
     state.patchOf.clear();
-    composition.patches.forEach((patch, index) => {
-      const [x, y] = patch.position ?? [40 + (index % 3) * 290, 40 + Math.floor(index / 3) * 280];
+    const places = defaultPlaces(composition);
+    composition.patches.forEach((patch) => {
+      const [x, y] = patch.position ?? places.get(patch.id);
       const node = editor.addNode(patch.id, patch.inputs.length, patch.outputs.length, x, y,
         "patch", { id: patch.id }, boxHtml(patch));
       state.nodeOf.set(patch.id, node);
@@ -142,6 +143,34 @@ function draw(composition) {
   } finally {
     state.quiet--;
   }
+}
+
+// Where a patch without a saved place is drawn: in a column by how many
+// patches lie before it on the longest path of wires, so that wires run
+// left to right between neighbouring columns, and below the ones before it
+// in its column.
+function defaultPlaces(composition) {
+  const depth = new Map();
+  const depthOf = (id, seen = new Set()) => {
+    if (depth.has(id)) return depth.get(id);
+    if (seen.has(id)) return 0;
+    seen.add(id);
+    const sources = composition.connections.filter((c) => split(c.to)[0] === id)
+      .map((c) => split(c.from)[0]);
+    const d = sources.length ? 1 + Math.max(...sources.map((s) => depthOf(s, seen))) : 0;
+    depth.set(id, d);
+    return d;
+  };
+  const places = new Map();
+  const columnBottom = [];
+  for (const patch of composition.patches) {
+    const column = depthOf(patch.id);
+    const y = columnBottom[column] ?? 40;
+    places.set(patch.id, [40 + column * 340, y]);
+    const rows = Math.max(patch.inputs.length, patch.outputs.length);
+    columnBottom[column] = y + 30 + rows * 20 + 40;
+  }
+  return places;
 }
 
 function split(address) {
@@ -348,6 +377,12 @@ $("add").onclick = async () => {
 };
 
 $("save").onclick = () => command({ save: true }).catch(() => {});
+document.addEventListener("keydown", (event) => {
+  if ((event.ctrlKey || event.metaKey) && event.key.toLowerCase() === "s") {
+    event.preventDefault();
+    $("save").click();
+  }
+});
 
 // ---- the event stream
 
