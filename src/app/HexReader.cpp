@@ -1,5 +1,6 @@
 #include "app/HexReader.h"
 
+#include <algorithm>
 #include <array>
 
 namespace wex {
@@ -59,7 +60,7 @@ bool HexReader::feed(const char* text, size_t size) {
       const char* stop = at;
       while (stop < end && *stop != '\n' && *stop != '#' && !isSpace(*stop)) ++stop;
       if (stop == end || !word_.empty()) {
-        word_.append(at, stop);
+        if (!keepWordPart(at, stop)) return false;
       } else if (!readWord(at, static_cast<size_t>(stop - at))) {
         word_.assign(at, stop);
         return fail(error_);
@@ -75,6 +76,23 @@ bool HexReader::finish() {
   const bool read = endWord();
   flush();
   return read;
+}
+
+bool HexReader::keepWordPart(const char* begin, const char* end) {
+  const size_t kept = std::min(static_cast<size_t>(end - begin), kLongestWordShown + 1);
+  for (const char* at = begin; at < end; ++at) {
+    if (kDigitValues[static_cast<unsigned char>(*at)] < 0 && *at != '/') {
+      word_.append(begin, kept);
+      return fail("is not a hex byte (two hex digits each, or / or //)");
+    }
+  }
+  if (word_.size() + static_cast<size_t>(end - begin) > kMaxWordLength) {
+    word_.append(begin, kept);
+    return fail("is longer than " + std::to_string(kMaxWordLength) +
+                " characters (put spaces or line ends between bytes)");
+  }
+  word_.append(begin, end);
+  return true;
 }
 
 bool HexReader::endWord() {

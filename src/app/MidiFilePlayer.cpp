@@ -1,60 +1,21 @@
 #include "app/MidiFilePlayer.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 
 #include "app/MidiFileReader.h"
 #include "services/MIDIPacketListBuffer.h"
 #include "services/MIDIServices.h"
+#include "support/LimitedFileReader.h"
 
 namespace wex {
-
-namespace {
-
-constexpr size_t kMaxFileSize = 64 * 1024 * 1024;
-
-bool readFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* reason) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    *reason = path + ": cannot read the file: " + std::strerror(errno);
-    return false;
-  }
-  struct stat status {};
-  if (::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
-    ::close(fd);
-    *reason = path + ": is a directory, not a file";
-    return false;
-  }
-  uint8_t buffer[65536];
-  while (true) {
-    const ssize_t count = ::read(fd, buffer, sizeof buffer);
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0 || bytes->size() + static_cast<size_t>(count) > kMaxFileSize) {
-      *reason = path + (count < 0 ? ": cannot read the file: " + std::string(std::strerror(errno))
-                                  : ": the file is larger than 64 MiB");
-      ::close(fd);
-      return false;
-    }
-    if (count == 0) break;
-    bytes->insert(bytes->end(), buffer, buffer + count);
-  }
-  ::close(fd);
-  return true;
-}
-
-}  // namespace
 
 std::unique_ptr<MidiFilePlayer> MidiFilePlayer::load(const std::string& path, bool lenient,
                                                      std::string* reason,
                                                      std::vector<std::string>* warnings) {
-  std::vector<uint8_t> bytes;
-  if (!readFile(path, &bytes, reason)) return nullptr;
-  MidiFileReader::Result contents = MidiFileReader::read(bytes.data(), bytes.size());
+  std::string bytes;
+  if (!LimitedFileReader::read(path, &bytes, reason)) return nullptr;
+  MidiFileReader::Result contents =
+      MidiFileReader::read(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
   // Without any event, a damaged file has nothing to play even leniently.
   if (!contents.damages.empty() && (!lenient || contents.events.empty())) {
     *reason = path + ": " + contents.damages.front();

@@ -1,5 +1,8 @@
 #include "app/ProgramContext.h"
 
+#include <poll.h>
+#include <unistd.h>
+
 #include "services/MIDIServices.h"
 #include "services/embedded/EmbeddedMIDIServices.h"
 
@@ -36,6 +39,12 @@ bool alsaSequencerPresent() {
 
 ProgramContext::~ProgramContext() {
   if (services_ && currentMIDIServicesShared() == services_) installMIDIServices(nullptr);
+}
+
+bool ProgramContext::outputReaderGone() const {
+  if (&out_ != &std::cout) return false;
+  pollfd descriptor{STDOUT_FILENO, 0, 0};
+  return ::poll(&descriptor, 1, 0) > 0 && (descriptor.revents & (POLLERR | POLLHUP)) != 0;
 }
 
 std::shared_ptr<MIDIServices> ProgramContext::startMIDIServices() {

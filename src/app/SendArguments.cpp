@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <fstream>
-#include <iterator>
 #include <optional>
 
 #include "app/HexReader.h"
@@ -13,6 +11,7 @@
 #include "midi/OrvMIDISysexStateTarget.h"
 #include "patches/MessageValue.h"
 #include "services/MIDIPacketListBuffer.h"
+#include "support/LimitedFileReader.h"
 
 namespace wex {
 
@@ -93,12 +92,10 @@ SendArguments::SendArguments(const std::vector<Argument>& arguments) {
         break;
       }
       case Kind::File: {
-        std::ifstream file(argument.text, std::ios::binary);
-        std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-        if (!file.is_open()) {
-          refuse("--file " + argument.text, "cannot be opened");
-        } else if (file.bad()) {
-          refuse("--file " + argument.text, "cannot be read");
+        std::string bytes, reason;
+        if (!LimitedFileReader::read(argument.text, &bytes, &reason)) {
+          // The reason starts with the path, which the refusal names already.
+          refuse("--file " + argument.text, reason.substr(argument.text.size() + 2));
         } else {
           addBytes("--file " + argument.text, bytes);
         }

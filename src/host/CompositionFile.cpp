@@ -1,11 +1,6 @@
 #include "host/CompositionFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -15,6 +10,7 @@
 #include "host/FileReplacement.h"
 #include "host/JSONReader.h"
 #include "host/QCPlugInHostException.h"
+#include "support/LimitedFileReader.h"
 
 namespace wex {
 
@@ -229,48 +225,11 @@ class Reader {
 
 }  // namespace
 
-namespace {
-
-// The whole file, refused before it is read when it is no regular file or
-// too large, and while it is read when it grows past the limit (a pipe, a
-// device).
-std::string readLimited(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw CompositionFileError(path + ": cannot read the file: " + std::strerror(errno));
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  const std::string limit = std::to_string(CompositionFile::kMaxFileSize / (1024 * 1024)) + " MiB";
-  struct stat status {};
-  if (::fstat(fd, &status) == 0) {
-    if (S_ISDIR(status.st_mode)) throw CompositionFileError(path + ": is a directory, not a file");
-    if (S_ISREG(status.st_mode) &&
-        static_cast<uint64_t>(status.st_size) > CompositionFile::kMaxFileSize) {
-      throw CompositionFileError(path + ": the file is larger than " + limit);
-    }
-  }
-  std::string text;
-  char buffer[65536];
-  while (true) {
-    const ssize_t count = ::read(fd, buffer, sizeof buffer);
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0)
-      throw CompositionFileError(path + ": cannot read the file: " + std::strerror(errno));
-    if (count == 0) break;
-    if (text.size() + static_cast<size_t>(count) > CompositionFile::kMaxFileSize) {
-      throw CompositionFileError(path + ": the file is larger than " + limit);
-    }
-    text.append(buffer, static_cast<size_t>(count));
-  }
-  return text;
-}
-
-}  // namespace
-
 std::unique_ptr<Composition> CompositionFile::load(const std::string& path,
                                                    const PlugInRegistry& registry) {
-  return parse(readLimited(path), path, registry);
+  std::string text, reason;
+  if (!LimitedFileReader::read(path, &text, &reason)) throw CompositionFileError(reason);
+  return parse(text, path, registry);
 }
 
 std::unique_ptr<Composition> CompositionFile::parse(const std::string& text,

@@ -6,6 +6,7 @@
 
 #include "host/Composition.h"
 #include "host/ValueJSON.h"
+#include "support/LimitedFileReader.h"
 
 namespace wex {
 
@@ -31,7 +32,7 @@ class CompositionFile {
  public:
   static constexpr int kFormatVersion = 1;
   // What a file may hold at most.
-  static constexpr uint64_t kMaxFileSize = 64 * 1024 * 1024;
+  static constexpr uint64_t kMaxFileSize = LimitedFileReader::kMaxFileSize;
   static constexpr size_t kMaxPatches = 10000;
   static constexpr size_t kMaxConnections = 50000;
 

@@ -19,7 +19,7 @@ std::string shortened(const std::string& text) {
 // being read for error messages.
 class Builder {
  public:
-  explicit Builder(size_t maxDepth) : maxDepth_(maxDepth) {}
+  Builder(size_t maxDepth, size_t maxValues) : maxDepth_(maxDepth), maxValues_(maxValues) {}
 
   Json take() { return std::move(root_); }
 
@@ -65,6 +65,11 @@ class Builder {
 
   // Puts a finished value where it belongs; returns where it now lives.
   Json* put(Json value) {
+    values_ += value.is_structured() ? 2 : 1;
+    if (values_ > maxValues_) {
+      throw JSONReadError(where() + "more than " + std::to_string(maxValues_) +
+                          " values in one text (each list and object counts twice)");
+    }
     if (frames_.empty()) {
       root_ = std::move(value);
       return &root_;
@@ -131,14 +136,16 @@ class Builder {
   }
 
   size_t maxDepth_;
+  size_t maxValues_;
+  size_t values_ = 0;
   Json root_;
   std::vector<Frame> frames_;
 };
 
 }  // namespace
 
-ValueJSON::Json JSONReader::parse(const std::string& text, size_t maxDepth) {
-  Builder builder(maxDepth);
+ValueJSON::Json JSONReader::parse(const std::string& text, size_t maxDepth, size_t maxValues) {
+  Builder builder(maxDepth, maxValues);
   Json::sax_parse(text, &builder);
   return builder.take();
 }

@@ -100,6 +100,10 @@ TEST(Send, NamesEveryRefusedArgumentWithItsReasonAndSendsNothing) {
                                   "1,200",
                                   "--file",
                                   "/nonexistent/x.syx",
+                                  "--file",
+                                  "/",
+                                  "--file",
+                                  "/dev/zero",
                                   "cc",
                                   "1",
                                   "7"});
@@ -110,7 +114,9 @@ TEST(Send, NamesEveryRefusedArgumentWithItsReasonAndSendsNothing) {
         "\"--hex 90 3C\": a message lacks data bytes", "\"--hex F0 01\": ends inside a sysex",
         "\"pb 1 16384\": the bend \"16384\" is not 0 to 16383",
         "\"1,200\" yields no message: sysex byte 200 is above 127",
-        "\"--file /nonexistent/x.syx\": cannot be opened",
+        "\"--file /nonexistent/x.syx\": cannot read the file: No such file or directory",
+        "\"--file /\": is a directory, not a file",
+        "\"--file /dev/zero\": the file is larger than 64 MiB",
         "\"cc 1 7\": takes 3 numbers: cc CHANNEL controller value",
         "wexmidi send: nothing was sent\n"}) {
     EXPECT_NE(run.err.find(refusal), std::string::npos) << refusal << "\n" << run.err;

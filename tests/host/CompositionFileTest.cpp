@@ -8,6 +8,7 @@
 
 #include "TestPatches.h"
 #include "host/CompositionFile.h"
+#include "host/JSONReader.h"
 
 namespace wex {
 namespace {
@@ -156,6 +157,13 @@ std::string withPatches(const std::string& patches, const std::string& connectio
          R"(, "connections": )" + connections + "}";
 }
 
+// "[[],[],...]": a short text that costs much memory once read.
+std::string emptyLists(size_t count) {
+  std::string text = "[";
+  for (size_t i = 0; i < count; ++i) text += i == 0 ? "[]" : ",[]";
+  return text + "]";
+}
+
 const std::string kTwoAdders =
     R"([{"id": "a", "class": "AdderPlugIn"}, {"id": "b", "class": "AdderPlugIn"}])";
 
@@ -188,6 +196,10 @@ INSTANTIATE_TEST_SUITE_P(
                 withPatches(R"([{"id": "a", "class": "AdderPlugIn", "inputs": {"inputA": )" +
                             std::string(10000, '[') + std::string(10000, ']') + "}}]"),
                 "patches[0].inputs.inputA[0][0][0]"},
+        BadFile{"TooManyValues",
+                withPatches(R"([{"id": "a", "class": "AdderPlugIn", "inputs": {"inputA": )" +
+                            emptyLists(JSONReader::kMaxValues / 2) + "}}]"),
+                "patches[0].inputs.inputA[1249993]: more than 2500000 values in one text"},
         BadFile{"VersionWithAFraction", R"({"format": "wexmidi composition", "version": 1.0,
                 "patches": []})",
                 "version: expected a whole format version such as 1, got 1.0"},
