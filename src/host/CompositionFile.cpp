@@ -285,12 +285,47 @@ ValueJSON::Json CompositionFile::toJSON(const Composition& composition) {
 }
 
 std::string CompositionFile::serialize(const Composition& composition) {
-  return toJSON(composition).dump(2) + "\n";
+  return serialize(toJSON(composition));
+}
+
+std::string CompositionFile::serialize(const Json& document) {
+  std::string text = document.dump(2) + "\n";
+  // Indentation can multiply the size of long lists: a file too large
+  // that way is written without it, which loads all the same.
+  if (text.size() > kMaxFileSize) text = document.dump() + "\n";
+  return text;
 }
 
 void CompositionFile::save(const Composition& composition, const std::string& path) {
+  const Json document = toJSON(composition);
+  const auto refuse = [&path](const std::string& reason) {
+    throw CompositionFileError(path + ": cannot write the file: " + reason +
+                               "; the file is left as it was");
+  };
+  // What loading would refuse is never written.
+  const size_t patches = composition.patchIds().size();
+  if (patches > kMaxPatches) {
+    refuse(std::to_string(patches) + " patches, more than the " + std::to_string(kMaxPatches) +
+           " a composition may hold");
+  }
+  const size_t connections = composition.connections().size();
+  if (connections > kMaxConnections) {
+    refuse(std::to_string(connections) + " connections, more than the " +
+           std::to_string(kMaxConnections) + " a composition may hold");
+  }
+  const size_t values = JSONReader::valueCount(document);
+  if (values > JSONReader::kMaxValues) {
+    refuse(std::to_string(values) + " values, more than the " +
+           std::to_string(JSONReader::kMaxValues) +
+           " a file may hold (each list and object counts twice)");
+  }
+  const std::string text = serialize(document);
+  if (text.size() > kMaxFileSize) {
+    refuse("it would take " + std::to_string(text.size() / (1024 * 1024)) + " MiB, more than the " +
+           std::to_string(kMaxFileSize / (1024 * 1024)) + " MiB a file may hold");
+  }
   std::string reason;
-  if (!FileReplacement::replace(path, serialize(composition), &reason)) {
+  if (!FileReplacement::replace(path, text, &reason)) {
     throw CompositionFileError(path + ": cannot write the file: " + reason);
   }
 }

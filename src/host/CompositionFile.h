@@ -42,8 +42,13 @@ class CompositionFile {
                                             const PlugInRegistry& registry);
 
   static ValueJSON::Json toJSON(const Composition& composition);
+  // The text a save writes: indented, or compact where indentation would
+  // take the file past kMaxFileSize.
   static std::string serialize(const Composition& composition);
-  // Throws CompositionFileError when the file cannot be written.
+  static std::string serialize(const ValueJSON::Json& document);
+  // Throws CompositionFileError when the file cannot be written, or when
+  // loading would refuse it (too many patches, connections or values, too
+  // large); the file is then left as it was.
   static void save(const Composition& composition, const std::string& path);
 };
 

@@ -65,7 +65,7 @@ class Builder {
 
   // Puts a finished value where it belongs; returns where it now lives.
   Json* put(Json value) {
-    values_ += value.is_structured() ? 2 : 1;
+    values_ += JSONReader::weight(value);
     if (values_ > maxValues_) {
       throw JSONReadError(where() + "more than " + std::to_string(maxValues_) +
                           " values in one text (each list and object counts twice)");
@@ -148,6 +148,14 @@ ValueJSON::Json JSONReader::parse(const std::string& text, size_t maxDepth, size
   Builder builder(maxDepth, maxValues);
   Json::sax_parse(text, &builder);
   return builder.take();
+}
+
+size_t JSONReader::valueCount(const ValueJSON::Json& document) {
+  size_t count = weight(document);
+  if (document.is_structured()) {
+    for (const auto& element : document) count += valueCount(element);
+  }
+  return count;
 }
 
 }  // namespace wex

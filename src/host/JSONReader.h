@@ -29,6 +29,9 @@ class JSONReader {
 
   static ValueJSON::Json parse(const std::string& text, size_t maxDepth,
                                size_t maxValues = kMaxValues);
+  // The values of a document as parse counts them.
+  static size_t valueCount(const ValueJSON::Json& document);
+  static size_t weight(const ValueJSON::Json& value) { return value.is_structured() ? 2 : 1; }
 };
 
 }  // namespace wex

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "TestPatches.h"
@@ -95,6 +96,46 @@ TEST_F(CompositionFileTest, SavingReplacesTheOldFileAndLeavesNothingBeside) {
   EXPECT_EQ(files, 1u);
   EXPECT_THROW(CompositionFile::save(*composition, path("missing-folder/comp.json")),
                CompositionFileError);
+}
+
+TEST_F(CompositionFileTest, ASaveThatLoadingWouldRefuseIsNotWrittenAndTheOldFileStays) {
+  struct Case {
+    const char* name;
+    std::function<void(Composition&)> grow;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"too many patches",
+       [](Composition& composition) {
+         for (size_t i = composition.patchIds().size(); i <= CompositionFile::kMaxPatches; ++i) {
+           composition.addPatch("a" + std::to_string(i), "AdderPlugIn");
+         }
+       },
+       "10001 patches, more than the 10000 a composition may hold"},
+      {"too large",
+       [](Composition& composition) {
+         composition.setInputValue({"rec", "inputText"},
+                                   Value::string(std::string(CompositionFile::kMaxFileSize, 'x')));
+       },
+       "it would take 64 MiB, more than the 64 MiB a file may hold"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    {
+      std::ofstream old(path("comp.json"));
+      old << "old contents";
+    }
+    auto composition = CompositionFile::parse(kComposition, "test", registry_);
+    c.grow(*composition);
+    try {
+      CompositionFile::save(*composition, path("comp.json"));
+      ADD_FAILURE() << "saved";
+    } catch (const CompositionFileError& error) {
+      EXPECT_EQ(std::string(error.what()), path("comp.json") + ": cannot write the file: " +
+                                               c.expected + "; the file is left as it was");
+    }
+    EXPECT_EQ(read(path("comp.json")), "old contents");
+  }
 }
 
 TEST_F(CompositionFileTest, PositionsAreKeptByTheFileAndAFileWithoutThemStillLoads) {

@@ -1,3 +1,4 @@
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -129,6 +130,46 @@ TEST_F(FileReplacementTest, PlacesThatCannotBeWrittenAreRefusedWithTheirReason) 
   EXPECT_FALSE(FileReplacement::replace(path("loop"), "new", &reason));
   EXPECT_EQ(reason, "Too many levels of symbolic links");
   EXPECT_EQ(entries(), 1u);
+}
+
+// Saves by a user who owns neither the file nor the folder but belongs to
+// the file's group: a group-writable file stays in its group, a read-only one
+// is refused and stays as it was.
+TEST_F(FileReplacementTest, AnotherUserKeepsTheGroupAndMayNotReplaceAReadOnlyFile) {
+  if (::geteuid() != 0) GTEST_SKIP() << "acting as another user needs the superuser";
+  constexpr uid_t kUser = 65534;
+  constexpr gid_t kUserGroup = 65534;
+  constexpr gid_t kSharedGroup = 100;
+  fs::permissions(directory_, fs::perms::all);
+  write(path("shared.json"), "old");
+  write(path("read-only.json"), "old");
+  ASSERT_EQ(::chown(path("shared.json").c_str(), 0, kSharedGroup), 0);
+  ASSERT_EQ(::chmod(path("shared.json").c_str(), 0664), 0);
+  ASSERT_EQ(::chown(path("read-only.json").c_str(), 0, kSharedGroup), 0);
+  ASSERT_EQ(::chmod(path("read-only.json").c_str(), 0444), 0);
+
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::setgroups(1, &kSharedGroup) != 0 || ::setgid(kUserGroup) != 0 || ::setuid(kUser) != 0) {
+      ::_exit(10);
+    }
+    std::string reason;
+    if (!FileReplacement::replace(path("shared.json"), "new", &reason)) ::_exit(11);
+    if (FileReplacement::replace(path("read-only.json"), "new", &reason)) ::_exit(12);
+    ::_exit(reason == "Permission denied" ? 0 : 13);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "10 setup, 11 shared refused, 12 read-only replaced, "
+                                       "13 another reason";
+  struct stat shared {};
+  ASSERT_EQ(::stat(path("shared.json").c_str(), &shared), 0);
+  EXPECT_EQ(read(path("shared.json")), "new");
+  EXPECT_EQ(shared.st_uid, kUser);
+  EXPECT_EQ(shared.st_gid, kSharedGroup);
+  EXPECT_EQ(shared.st_mode & 07777, 0664u);
+  EXPECT_EQ(read(path("read-only.json")), "old");
 }
 
 TEST_F(FileReplacementTest, AFileWithTheLongestNameAFolderAllowsIsReplaced) {
