@@ -3,6 +3,8 @@
 #include <chrono>
 
 #include "app/MidiFileReader.h"
+#include "midi/OrvMIDINode.h"
+#include "midi/WirePieces.h"
 #include "services/MIDIPacketListBuffer.h"
 #include "services/MIDIServices.h"
 #include "support/LimitedFileReader.h"
@@ -92,10 +94,21 @@ void MidiFilePlayer::play() {
   finished_ = true;
 }
 
+// Long events (a sysex of any length) go out as a sender node sends them:
+// in pieces of one packet list each.
 void MidiFilePlayer::publishEvent(const Event& event) {
   if (!source_) return;
-  MIDIPacketListBuffer list(kMIDIPacketListHeaderSize + kMIDIPacketHeaderSize + event.bytes.size());
-  if (list.addPacket(event.bytes)) MIDIReceived(source_, list.list());
+  OSStatus status = noErr;
+  WirePieces::forEach(
+      event.bytes.data(), event.bytes.size(), OrvMIDINode::kMaxPacketData,
+      [this, &status](const Byte* piece, size_t length) {
+        MIDIPacketListBuffer list(kMIDIPacketListHeaderSize + kMIDIPacketHeaderSize + length);
+        list.addPacket(piece, length);
+        status = MIDIReceived(source_, list.list());
+        return status == noErr;
+      });
+  if (status == noErr) return;
+  if (unplayedEvents_++ == 0) firstFailureStatus_ = status;
 }
 
 }  // namespace wex

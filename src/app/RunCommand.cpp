@@ -85,8 +85,10 @@ int RunCommand::run(ProgramContext& context) {
   composition.setTickObserver(nullptr);
   composition.closeAllPanels();
   reportUnsent(composition, context.err());
+  const int played = options_.reportUnplayed(context, player.get());
 
-  return options_.saveAtEnd(context, composition);
+  const int saved = options_.saveAtEnd(context, composition);
+  return saved != 0 ? saved : played;
 }
 
 }  // namespace wex

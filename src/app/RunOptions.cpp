@@ -88,6 +88,16 @@ std::chrono::steady_clock::time_point RunOptions::endTime() const {
          std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds_));
 }
 
+int RunOptions::reportUnplayed(ProgramContext& context, const MidiFilePlayer* player) const {
+  if (!player || player->unplayedEvents() == 0) return 0;
+  const uint64_t count = player->unplayedEvents();
+  context.err() << "wexmidi " << command_ << ": --play: " << count
+                << (count == 1 ? " event" : " events")
+                << " could not be played: the MIDI services refused them (first status "
+                << player->firstFailureStatus() << ")\n";
+  return 1;
+}
+
 int RunOptions::saveAtEnd(ProgramContext& context, Composition& composition) const {
   if (saveFile_.empty()) return 0;
   try {
