@@ -6,6 +6,7 @@
 
 #include "app/HexReader.h"
 #include "app/MessageArgument.h"
+#include "host/QuotedText.h"
 #include "midi/OrvMIDIMessage.h"
 #include "midi/OrvMIDIReadProc.h"
 #include "midi/OrvMIDISysexStateTarget.h"
@@ -139,7 +140,7 @@ void SendArguments::addWords(const std::vector<Argument>& arguments, size_t& at)
   }
   const auto channel = wholeNumber(numbers[0]);
   if (!channel || *channel < 1 || *channel > 16) {
-    refuse(shown, "the channel \"" + numbers[0] + "\" is not 1 to 16");
+    refuse(shown, "the channel " + QuotedText::of(numbers[0]) + " is not 1 to 16");
     return;
   }
   long data[2] = {0, 0};
@@ -147,8 +148,8 @@ void SendArguments::addWords(const std::vector<Argument>& arguments, size_t& at)
     const auto number = wholeNumber(numbers[i + 1]);
     const long highest = shape->type == 0xE0 ? 16383 : 127;
     if (!number || *number < 0 || *number > highest) {
-      refuse(shown, std::string("the ") + shape->numbers[i] + " \"" + numbers[i + 1] +
-                        "\" is not 0 to " + std::to_string(highest));
+      refuse(shown, std::string("the ") + shape->numbers[i] + " " + QuotedText::of(numbers[i + 1]) +
+                        " is not 0 to " + std::to_string(highest));
       return;
     }
     data[i] = *number;
@@ -170,7 +171,7 @@ void SendArguments::addValue(const std::string& text) {
   auto value = MessageArgument::value(text, reason);
   if (value && !MessageValue::read(*value, &reason)) value.reset();
   if (!value) {
-    refusals_.push_back("\"" + text + "\" yields no message: " + reason);
+    refusals_.push_back(QuotedText::of(text) + " yields no message: " + reason);
     return;
   }
   messages_.push_back(*value);
@@ -210,7 +211,7 @@ void SendArguments::addBytes(const std::string& shown, const std::string& bytes)
 }
 
 void SendArguments::refuse(const std::string& shown, const std::string& reason) {
-  refusals_.push_back("\"" + shown + "\": " + reason);
+  refusals_.push_back(QuotedText::of(shown) + ": " + reason);
 }
 
 }  // namespace wex

@@ -10,6 +10,7 @@
 #include "host/FileReplacement.h"
 #include "host/JSONReader.h"
 #include "host/QCPlugInHostException.h"
+#include "host/QuotedText.h"
 #include "support/LimitedFileReader.h"
 
 namespace wex {
@@ -72,7 +73,7 @@ class Reader {
   void checkMembers(const Json& object, const std::string& place,
                     const std::set<std::string>& known) const {
     for (const auto& [key, value] : object.items()) {
-      if (!known.count(key)) fail(at(place, key), "unknown member \"" + key + "\"");
+      if (!known.count(key)) fail(at(place, key), "unknown member " + QuotedText::of(key));
     }
   }
 
@@ -80,7 +81,7 @@ class Reader {
                      Json::value_t type, bool required) const {
     static const Json none;
     if (!object.contains(key)) {
-      if (required) fail(place.empty() ? key : place, "missing member \"" + key + "\"");
+      if (required) fail(place.empty() ? key : place, "missing member " + QuotedText::of(key));
       return none;
     }
     const Json& value = object.at(key);
@@ -124,11 +125,11 @@ class Reader {
     const std::string id = member(entry, place, "id", Json::value_t::string, true);
     const std::string className = member(entry, place, "class", Json::value_t::string, true);
     if (id.empty() || id.find('.') != std::string::npos) {
-      fail(at(place, "id"), "a patch id must be non-empty and hold no '.': \"" + id + "\"");
+      fail(at(place, "id"), "a patch id must be non-empty and hold no '.': " + QuotedText::of(id));
     }
-    if (composition.patch(id)) fail(at(place, "id"), "duplicate patch id \"" + id + "\"");
+    if (composition.patch(id)) fail(at(place, "id"), "duplicate patch id " + QuotedText::of(id));
     if (!registry_.classNamed(className)) {
-      fail(at(place, "class"), "unknown patch class \"" + className + "\"");
+      fail(at(place, "class"), "unknown patch class " + QuotedText::of(className));
     }
     try {
       composition.addPatch(id, className);
@@ -157,7 +158,7 @@ class Reader {
     for (const auto& [key, json] : settings.items()) {
       const std::string settingPlace = at(at(place, "settings"), key);
       if (std::find(keys.begin(), keys.end(), key) == keys.end()) {
-        fail(settingPlace, "\"" + key + "\" is not a setting of " + plugInClass.className);
+        fail(settingPlace, QuotedText::of(key) + " is not a setting of " + plugInClass.className);
       }
       try {
         plugIn->setSerializedValue(ValueJSON::fromJSON(json), key);
@@ -181,8 +182,8 @@ class Reader {
       const std::string inputPlace = at(at(place, "inputs"), key);
       auto port = plugIn->portTable().port(QCPortDirection::Input, key);
       if (!port) {
-        fail(inputPlace, composition.patchClass(id)->className + " patch \"" + id +
-                             "\" has no input port \"" + key + "\"");
+        fail(inputPlace, composition.patchClass(id)->className + " patch " + QuotedText::of(id) +
+                             " has no input port " + QuotedText::of(key));
       }
       Value value;
       std::string reason;
@@ -201,7 +202,7 @@ class Reader {
     const std::string text = member(entry, place, key, Json::value_t::string, true);
     PortAddress result;
     if (!PortAddress::parse(text, &result)) {
-      fail(at(place, key), "expected \"id.port\", got \"" + text + "\"");
+      fail(at(place, key), "expected \"id.port\", got " + QuotedText::of(text));
     }
     return result;
   }
@@ -261,8 +262,8 @@ ValueJSON::Json CompositionFile::toJSON(const Composition& composition) {
       try {
         settings[key] = ValueJSON::toJSON(plugIn->serializedValueForKey(key));
       } catch (const QCPlugInHostException& failure) {
-        throw CompositionFileError("patch \"" + id + "\": cannot save setting \"" + key +
-                                   "\": " + failure.what());
+        throw CompositionFileError("patch " + QuotedText::of(id) + ": cannot save setting " +
+                                   QuotedText::of(key) + ": " + failure.what());
       }
     }
     if (!settings.empty()) entry["settings"] = settings;
