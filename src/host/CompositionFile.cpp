@@ -64,7 +64,7 @@ class Reader {
 
  private:
   static std::string at(const std::string& place, const std::string& key) {
-    return place.empty() ? key : place + "." + key;
+    return place.empty() ? QuotedText::shown(key) : place + "." + QuotedText::shown(key);
   }
   static std::string element(const std::string& list, size_t index) {
     return list + "[" + std::to_string(index) + "]";

@@ -1,8 +1,11 @@
 #include "host/JSONReader.h"
 
 #include <optional>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
+
+#include "host/QuotedText.h"
 
 namespace wex {
 
@@ -12,7 +15,8 @@ using Json = ValueJSON::Json;
 
 std::string shortened(const std::string& text) {
   constexpr size_t kShown = 24;
-  return text.size() <= kShown ? text : text.substr(0, kShown) + "...";
+  const std::string shown = QuotedText::shown(std::string_view(text).substr(0, kShown));
+  return text.size() <= kShown ? shown : shown + "...";
 }
 
 // Builds the document from parser events, keeping the path to the value

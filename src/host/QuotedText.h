@@ -16,6 +16,8 @@ class QuotedText {
   static constexpr size_t kLongestShown = 80;
 
   static std::string of(std::string_view text);
+  // The same without the quotes, for a key in a path ("patches[0].inputs.x").
+  static std::string shown(std::string_view text);
 };
 
 }  // namespace wex

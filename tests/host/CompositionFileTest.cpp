@@ -190,7 +190,7 @@ TEST_F(CompositionFileTest, ADirectoryOrAnEndlessOrHugeFileIsRefusedBeforeItIsRe
 struct BadFile {
   const char* name;
   std::string text;
-  const char* expectedError;
+  std::string expectedError;
 };
 
 std::string withPatches(const std::string& patches, const std::string& connections = "[]") {
@@ -268,6 +268,16 @@ INSTANTIATE_TEST_SUITE_P(
         BadFile{"UnknownInput",
                 withPatches(R"([{"id": "a", "class": "AdderPlugIn", "inputs": {"inputX": 1}}])"),
                 "patches[0].inputs.inputX: AdderPlugIn patch \"a\" has no input port \"inputX\""},
+        BadFile{
+            "InputNameWithANul",
+            withPatches(R"([{"id": "a", "class": "AdderPlugIn", "inputs": {"in\u0000x": 1}}])"),
+            "patches[0].inputs.in\\x00x: AdderPlugIn patch \"a\" has no input port \"in\\x00x\""},
+        BadFile{"LongInputName",
+                withPatches(R"([{"id": "a", "class": "AdderPlugIn", "inputs": {")" +
+                            std::string(1000, 'k') + R"(": 1}}])"),
+                "patches[0].inputs." + std::string(80, 'k') +
+                    "...: AdderPlugIn patch \"a\" has no input port \"" + std::string(80, 'k') +
+                    "...\""},
         BadFile{"OutputGivenAsInput", withPatches(R"([{"id": "a", "class": "AdderPlugIn",
                                  "inputs": {"outputSum": 1}}])"),
                 "patches[0].inputs.outputSum: AdderPlugIn patch \"a\" has no input port"},
