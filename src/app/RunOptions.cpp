@@ -34,10 +34,11 @@ void RunOptions::add(CLI::App* command, const std::string& playHelp) {
       ->check(finiteRange(0.001, 10000.0, "a number of evaluations per second"));
   command->add_option("--set", sets_, "Set an input first: ID.PORT=VALUE (VALUE in JSON)");
   command->add_option("--watch", watches_, "Print each assignment of ID.PORT, or of ID.*");
+  const CLI::Validator fileName(
+      [](std::string& text) { return text.empty() ? "expected a file name" : ""; }, "FILE");
   command->add_option("--save", saveFile_, "Write the composition, settings included, at the end")
-      ->check(CLI::Validator(
-          [](std::string& text) { return text.empty() ? "expected a file name" : ""; }, "FILE"));
-  command->add_option("--play", playFile_, playHelp);
+      ->check(fileName);
+  command->add_option("--play", playFile_, playHelp)->check(fileName);
   command->add_flag("--lenient", lenient_,
                     "Play what can be read of a damaged MIDI file (each damage is reported)");
 }

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <charconv>
+#include <limits>
 #include <optional>
 
 #include "app/HexReader.h"
 #include "app/MessageArgument.h"
 #include "host/QuotedText.h"
+#include "host/ValueJSON.h"
 #include "midi/OrvMIDIMessage.h"
 #include "midi/OrvMIDIReadProc.h"
 #include "midi/OrvMIDISysexStateTarget.h"
@@ -33,11 +35,16 @@ const std::vector<WordShape>& wordShapes() {
   return shapes;
 }
 
+// A whole number by the rule of every other place: 127, 127.0 and 1e2 alike.
 std::optional<long> wholeNumber(const std::string& text) {
-  long number = 0;
+  double number = 0;
   const auto [end, status] = std::from_chars(text.data(), text.data() + text.size(), number);
   if (status != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return number;
+  const auto whole = ValueJSON::wholeIndex(ValueJSON::Json(number));
+  if (!whole || *whole > static_cast<uint64_t>(std::numeric_limits<long>::max())) {
+    return std::nullopt;
+  }
+  return static_cast<long>(*whole);
 }
 
 // Gathers the bytes of hex text, ignoring "/" and "//".

@@ -264,10 +264,18 @@ INSTANTIATE_TEST_SUITE_P(
                   {"run", "EXAMPLE", "--set", "note.inputX=1"},
                   2,
                   "patch \"note\" has no input port \"inputX\""},
-        UsageCase{"SetOfTheWrongKind",
-                  {"run", "EXAMPLE", "--set", "note.inputData1=loud"},
+        UsageCase{
+            "SetOfTheWrongKind",
+            {"run", "EXAMPLE", "--set", "note.inputData1=loud"},
+            2,
+            "expected an index (a whole number from 0 to 18446744073709551615), got a string"},
+        UsageCase{"SetOfAFraction",
+                  {"run", "EXAMPLE", "--set", "note.inputData1=1.5"},
                   2,
-                  "expected an index (an integer from 0), got a string"},
+                  "expected an index (a whole number from 0 to 18446744073709551615), got a number "
+                  "with a fraction"},
+        UsageCase{
+            "PlayOfNoFile", {"run", "EXAMPLE", "--play", ""}, 2, "--play: expected a file name"},
         UsageCase{"DirectoryAsComposition",
                   {"run", "/tmp", "--for", "0"},
                   1,

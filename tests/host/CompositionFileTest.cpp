@@ -20,7 +20,7 @@ const char* const kComposition = R"({
   "patches": [
     {"id": "dyn", "class": "DynamicPlugIn", "settings": {"portCount": 3},
      "inputs": {"in0": 1.5, "in2": 4}},
-    {"id": "add", "class": "AdderPlugIn", "inputs": {"inputB": 2.0, "inputLevel": 500,
+    {"id": "add", "class": "AdderPlugIn", "inputs": {"inputB": 2.0, "inputLevel": 5e2,
                                                     "inputGate": true}},
     {"id": "rec", "class": "RecorderPlugIn", "inputs": {"inputText": "hello"}},
     {"id": "more", "class": "DynamicPlugIn", "settings": {"portCount": 2}}
