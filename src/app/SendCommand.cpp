@@ -6,6 +6,7 @@
 #include "host/Composition.h"
 #include "host/PlugInRegistry.h"
 #include "host/Structure.h"
+#include "host/ValueJSON.h"
 #include "patches/MIDI_SenderPlugIn.h"
 #include "patches/MessageValue.h"
 #include "patches/WexPatches.h"
@@ -149,7 +150,8 @@ int SendCommand::run(ProgramContext& context) {
       composition.evaluate(static_cast<double>(i));
     }
     for (const auto& [name, why] : newlyUnsent(sender, before)) {
-      unsent.push_back("\"" + values_[i] + "\" to " + name + ": " + why);
+      // Named by its value: it may come from --hex or --file rather than a value argument.
+      unsent.push_back(ValueJSON::toJSON(messages[i]).dump() + " to " + name + ": " + why);
     }
   }
   if (!unsent.empty()) {
