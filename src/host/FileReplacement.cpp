@@ -228,6 +228,14 @@ bool FileReplacement::replace(const std::string& path, const std::string& conten
     return failed(errno);
   }
 
+  // A folder removed while it was the working one can still be named "."
+  // but holds no new file; the system's own refusal says little.
+  struct stat folder {};
+  if (::stat(directory.c_str(), &folder) == 0 && folder.st_nlink == 0) {
+    *reason = "its folder has been removed";
+    return false;
+  }
+
   IgnoreFileSizeSignal ignoreFileSize;
   removeLeftovers(directory, prefix);
   TemporaryFile file(directory);

@@ -130,6 +130,14 @@ TEST_F(FileReplacementTest, PlacesThatCannotBeWrittenAreRefusedWithTheirReason) 
   EXPECT_FALSE(FileReplacement::replace(path("loop"), "new", &reason));
   EXPECT_EQ(reason, "Too many levels of symbolic links");
   EXPECT_EQ(entries(), 1u);
+  // Saving into a working folder that has been removed.
+  const fs::path working = fs::current_path();
+  fs::create_directory(directory_ / "gone");
+  fs::current_path(directory_ / "gone");
+  fs::remove(directory_ / "gone");
+  EXPECT_FALSE(FileReplacement::replace("c.json", "new", &reason));
+  fs::current_path(working);
+  EXPECT_EQ(reason, "its folder has been removed");
 }
 
 // Saves by a user who owns neither the file nor the folder but belongs to
