@@ -43,9 +43,11 @@ class HexReader {
  private:
   static constexpr size_t kLongestWordShown = 40;
   bool endWord();
-  // Keeps the part of a word that a block ends in; false for a part that
-  // makes it no word at all, or too long a one.
+  // Keeps the part of a word that a block ends in; false once the word is
+  // too long.
   bool keepWordPart(const char* begin, const char* end);
+  static std::string tooLong();
+  static constexpr const char* kNotAHexByte = "is not a hex byte (two hex digits each, or / or //)";
   // Hands one whole word to the sink; false, with the reason in error_, for
   // a word that is none of the above.
   bool readWord(const char* word, size_t size);
@@ -63,7 +65,9 @@ class HexReader {
   Sink& sink_;
   Byte pending_[kPendingCapacity];
   size_t pendingCount_ = 0;
-  std::string word_;
+  std::string word_;          // the word being read, or as much as is shown of a refused one
+  size_t wordLength_ = 0;     // of the word being read, in parts kept in word_
+  bool wordRefused_ = false;  // it holds a character of no word
   bool inComment_ = false;
   size_t line_ = 1;
   std::string error_;
