@@ -105,17 +105,35 @@ TEST_F(CompositionCommandsTest, RunningTheComposerExamplePrintsItsMessageNumbers
   EXPECT_EQ(lines[0]["value"], Json::parse("[9452644.0, 11601791.0, 11609983.0]"));
 }
 
-TEST_F(CompositionCommandsTest, CtrlCEndsTheRunCleanlyWithStatusZero) {
-  const std::string out = path("ctrlc.txt");
-  // Interrupt once the first watched line shows that the run is under way.
-  const std::string script = std::string(WEXMIDI_BINARY) + " --midi embedded run " + kExample +
-                             " --watch note.outputMessage </dev/null >" + out + " 2>&1 & pid=$!; " +
-                             "for i in $(seq 1 600); do [ -s " + out +
-                             " ] && break; sleep 0.1; done; " + "kill -INT $pid; wait $pid";
-  const int raw = std::system(("sh -c '" + script + "'").c_str());
-  ASSERT_TRUE(WIFEXITED(raw)) << readFile(out);
-  EXPECT_EQ(WEXITSTATUS(raw), 0) << readFile(out);
-  EXPECT_NE(readFile(out).find("9452644"), std::string::npos);
+TEST_F(CompositionCommandsTest, CtrlCSigtermAndSighupEndTheRunCleanlyWithStatusZeroAndSave) {
+  for (const char* signal : {"INT", "TERM", "HUP"}) {
+    SCOPED_TRACE(signal);
+    const std::string out = path(std::string("signal-") + signal + ".txt");
+    const std::string saved = path(std::string("saved-") + signal + ".json");
+    // Signal once the first watched line shows that the run is under way.
+    const std::string script = std::string(WEXMIDI_BINARY) + " --midi embedded run " + kExample +
+                               " --watch note.outputMessage --save " + saved + " </dev/null >" +
+                               out + " 2>&1 & pid=$!; " + "for i in $(seq 1 600); do [ -s " + out +
+                               " ] && break; sleep 0.1; done; " + "kill -" + signal +
+                               " $pid; wait $pid";
+    const int raw = std::system(("sh -c '" + script + "'").c_str());
+    ASSERT_TRUE(WIFEXITED(raw)) << readFile(out);
+    EXPECT_EQ(WEXITSTATUS(raw), 0) << readFile(out);
+    EXPECT_NE(readFile(out).find("9452644"), std::string::npos);
+    EXPECT_NE(readFile(saved).find("wexmidi composition"), std::string::npos);
+  }
+}
+
+TEST_F(CompositionCommandsTest, TheRunEndsWhenNobodyReadsItsOutputEvenWithNothingMoreToWrite) {
+  // The composer prints its one line and then nothing more; head takes it
+  // and goes. Without the end, timeout would end the run with 124.
+  const std::string script = "timeout 120 " + std::string(WEXMIDI_BINARY) +
+                             " --midi embedded run " + kExample +
+                             " --watch note.outputMessage </dev/null | head -n 1 >/dev/null; "
+                             "exit ${PIPESTATUS[0]}";
+  const int raw = std::system(("bash -c '" + script + "'").c_str());
+  ASSERT_TRUE(WIFEXITED(raw));
+  EXPECT_EQ(WEXITSTATUS(raw), 0);
 }
 
 TEST_F(CompositionCommandsTest, CommandsOnStandardInputSetInputsEditPanelsAndSave) {
