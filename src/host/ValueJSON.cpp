@@ -149,7 +149,10 @@ bool ValueJSON::fromJSONForPort(const Json& json, QCPortType type, Value* out,
       break;
   }
   if (!fits) {
-    *reason = std::string("expected ") + expected + ", got " + kindName(json);
+    const bool wholeBeyond = type == QCPortType::Index && json.is_number_float() &&
+                             std::trunc(json.get<double>()) == json.get<double>();
+    *reason = std::string("expected ") + expected + ", got " +
+              (wholeBeyond ? "a whole number beyond that range" : kindName(json));
     return false;
   }
   try {

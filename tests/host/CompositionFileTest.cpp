@@ -290,6 +290,14 @@ INSTANTIATE_TEST_SUITE_P(
         BadFile{"NegativeIndex", withPatches(R"([{"id": "a", "class": "AdderPlugIn",
                                  "inputs": {"inputLevel": -1}}])"),
                 "patches[0].inputs.inputLevel: input of type index: expected an index"},
+        BadFile{"IndexBeyondItsRange", withPatches(R"([{"id": "a", "class": "AdderPlugIn",
+                                 "inputs": {"inputLevel": 18446744073709551616}}])"),
+                "patches[0].inputs.inputLevel: input of type index: expected an index (a whole "
+                "number from 0 to 18446744073709551615), got a whole number beyond that range"},
+        BadFile{"IndexWithAFraction", withPatches(R"([{"id": "a", "class": "AdderPlugIn",
+                                 "inputs": {"inputLevel": 1.5}}])"),
+                "patches[0].inputs.inputLevel: input of type index: expected an index (a whole "
+                "number from 0 to 18446744073709551615), got a number with a fraction"},
         BadFile{"UnknownSetting",
                 withPatches(R"([{"id": "a", "class": "AdderPlugIn", "settings": {"x": 1}}])"),
                 "patches[0].settings.x: \"x\" is not a setting of AdderPlugIn"},
