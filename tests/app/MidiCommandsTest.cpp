@@ -197,6 +197,31 @@ TEST(MidiFilePlayer, PublishesTheEventsInOrderFromItsOwnSource) {
   std::filesystem::remove(path);
 }
 
+TEST(MidiFilePlayer, CountsTheEventsTheServicesRefuseWithTheFirstStatus) {
+  SystemLog::Capture log;
+  auto services = std::make_shared<EmbeddedMIDIServices>(false);
+  installMIDIServices(services);
+  const std::string path = temporaryPath("refused");
+  Bytes longSysex(3000, 0x05);  // three pieces
+  longSysex.front() = 0xF0;
+  longSysex.back() = 0xF7;
+  writeMidiFile(path, {{0.0, {0x90, 60, 100}}, {0.01, longSysex}});
+  std::string reason;
+  std::vector<std::string> warnings;
+  auto player = MidiFilePlayer::load(path, false, &reason, &warnings);
+  ASSERT_NE(player, nullptr) << reason;
+  ASSERT_TRUE(player->publish(&reason)) << reason;
+  services->faults().failAlways("MIDIReceived", -50);
+  player->start();
+  while (!player->finished()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  player->stop();
+  EXPECT_EQ(player->unplayedEvents(), 2u);
+  EXPECT_EQ(player->firstFailureStatus(), -50);
+  player.reset();
+  installMIDIServices(nullptr);
+  std::filesystem::remove(path);
+}
+
 TEST(MidiFilePlayer, AnEventCenturiesAwayIsNeverDueAndStoppingStillEndsThePlay) {
   SystemLog::Capture log;
   auto services = std::make_shared<EmbeddedMIDIServices>(false);
