@@ -1,15 +1,40 @@
 #include "app/MidiFilePlayer.h"
 
 #include <chrono>
+#include <sstream>
 
 #include "app/MidiFileReader.h"
 #include "midi/OrvMIDINode.h"
+#include "midi/OrvMIDIReadProc.h"
 #include "midi/WirePieces.h"
 #include "services/MIDIPacketListBuffer.h"
 #include "services/MIDIServices.h"
 #include "support/LimitedFileReader.h"
 
 namespace wex {
+
+namespace {
+
+// A sysex goes out in pieces of one packet list each; the receivers of this
+// program put back together as many as a sysex may span callbacks, and drop
+// a longer one. Other programs may take it whole, so it is played all the
+// same, and said.
+void warnAboutLongSysex(const std::string& path, const std::vector<MidiFileReader::Event>& events,
+                        std::vector<std::string>* warnings) {
+  constexpr size_t kLongest = (kMaxSysexCallbacks + 1) * size_t{OrvMIDINode::kMaxPacketData};
+  for (const auto& event : events) {
+    if (event.bytes.empty() || event.bytes.front() != 0xF0 || event.bytes.size() <= kLongest) {
+      continue;
+    }
+    std::ostringstream warning;
+    warning << path << ": the sysex at " << event.seconds << " s holds " << event.bytes.size()
+            << " bytes, more than the " << kLongest
+            << " this program's receivers take in pieces; it is played for other programs";
+    warnings->push_back(warning.str());
+  }
+}
+
+}  // namespace
 
 std::unique_ptr<MidiFilePlayer> MidiFilePlayer::load(const std::string& path, bool lenient,
                                                      std::string* reason,
@@ -29,6 +54,7 @@ std::unique_ptr<MidiFilePlayer> MidiFilePlayer::load(const std::string& path, bo
     return nullptr;
   }
   for (const auto& damage : contents.damages) warnings->push_back(path + ": " + damage);
+  warnAboutLongSysex(path, contents.events, warnings);
   std::unique_ptr<MidiFilePlayer> player(new MidiFilePlayer());
   for (auto& event : contents.events) {
     player->events_.push_back(Event{event.seconds, std::move(event.bytes)});

@@ -197,6 +197,22 @@ TEST(MidiFilePlayer, PublishesTheEventsInOrderFromItsOwnSource) {
   std::filesystem::remove(path);
 }
 
+TEST(MidiFilePlayer, WarnsOfASysexLongerThanItsReceiversPutBackTogether) {
+  const std::string path = temporaryPath("long-sysex");
+  Bytes sysex(200000, 0x05);
+  sysex.front() = 0xF0;
+  sysex.back() = 0xF7;
+  writeMidiFile(path, {{0.5, sysex}});
+  std::string reason;
+  std::vector<std::string> warnings;
+  ASSERT_NE(MidiFilePlayer::load(path, false, &reason, &warnings), nullptr) << reason;
+  EXPECT_EQ(warnings, std::vector<std::string>{path + ": the sysex at 0.5 s holds 200000 bytes, "
+                                                      "more than the 130290 this program's "
+                                                      "receivers take in pieces; it is played "
+                                                      "for other programs"});
+  std::filesystem::remove(path);
+}
+
 TEST(MidiFilePlayer, CountsTheEventsTheServicesRefuseWithTheFirstStatus) {
   SystemLog::Capture log;
   auto services = std::make_shared<EmbeddedMIDIServices>(false);
