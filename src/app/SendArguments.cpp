@@ -81,6 +81,31 @@ std::optional<std::string> incomplete(const OrvMIDIMessage& message) {
   return std::nullopt;
 }
 
+// The bytes are parsed a list of about a MiB at a time, so that the messages
+// can be counted as they come. A list ends before a status byte (realtime
+// ones excepted, which may fall inside a message), as a message may not
+// continue in the next callback; a sysex may.
+constexpr size_t kLongestPacket = 0xFFFF;
+constexpr size_t kPacketsPerList = 16;
+
+size_t listEnd(const Byte* data, size_t start, size_t size) {
+  const size_t end = std::min(size, start + kLongestPacket * kPacketsPerList);
+  if (end == size) return end;
+  for (size_t cut = end; cut > start; --cut) {
+    if (data[cut] >= 0x80 && data[cut] < 0xF8) return cut;
+  }
+  return end;
+}
+
+void parseList(const Byte* data, size_t size, MessageGatherer& parsed) {
+  const size_t packets = (size + kLongestPacket - 1) / kLongestPacket;
+  MIDIPacketListBuffer list(kMIDIPacketListHeaderSize + packets * kMIDIPacketHeaderSize + size);
+  for (size_t at = 0; at < size; at += kLongestPacket) {
+    list.addPacket(data + at, std::min(kLongestPacket, size - at));
+  }
+  myMIDIReadProc(list.list(), static_cast<OrvMIDIReadTarget*>(&parsed), nullptr);
+}
+
 }  // namespace
 
 SendArguments::SendArguments(const std::vector<Argument>& arguments) {
@@ -194,16 +219,17 @@ void SendArguments::addBytes(const std::string& shown, const std::string& bytes)
     return;
   }
   MessageGatherer parsed;
-  // A packet holds at most 65535 bytes; a longer file goes on in the next one.
-  constexpr size_t kLongestPacket = 0xFFFF;
-  const size_t packets = (bytes.size() + kLongestPacket - 1) / kLongestPacket;
-  MIDIPacketListBuffer list(kMIDIPacketListHeaderSize + packets * kMIDIPacketHeaderSize +
-                            bytes.size());
   const auto* data = reinterpret_cast<const Byte*>(bytes.data());
-  for (size_t at = 0; at < bytes.size(); at += kLongestPacket) {
-    list.addPacket(data + at, std::min(kLongestPacket, bytes.size() - at));
+  for (size_t start = 0; start < bytes.size();) {
+    const size_t end = listEnd(data, start, bytes.size());
+    parseList(data + start, end - start, parsed);
+    start = end;
+    if (messages_.size() + parsed.gathered.size() > kMaxMessages) {
+      refuse(shown,
+             "holds more than the " + std::to_string(kMaxMessages) + " messages one send takes");
+      return;
+    }
   }
-  myMIDIReadProc(list.list(), static_cast<OrvMIDIReadTarget*>(&parsed), nullptr);
   if (parsed.processingSysex()) {
     refuse(shown, "ends inside a sysex message (no F7)");
     return;

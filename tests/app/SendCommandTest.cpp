@@ -72,6 +72,26 @@ TEST_F(SyxFile, WordsHexFilesAndValuesBecomeMessagesInTheOrderGiven) {
             "12517696 12716030 ");
 }
 
+TEST_F(SyxFile, AFileIsReadWholeAcrossItsListsAndRefusedPastTheMostMessagesOneSendTakes) {
+  using K = SendArguments::Kind;
+  // A program change puts the notes off the lists' ends: none may be cut.
+  const auto write = [this](size_t notes) {
+    std::ofstream file(path_, std::ios::binary);
+    file << std::string("\xC0\x05", 2);
+    for (size_t i = 0; i < notes; ++i) file << std::string("\x90\x3C\x64", 3);
+  };
+  write(SendArguments::kMaxMessages - 1);
+  const SendArguments most({{K::File, path_}});
+  EXPECT_TRUE(most.refusals().empty());
+  EXPECT_EQ(most.messages().size(), SendArguments::kMaxMessages);
+  EXPECT_EQ(most.messages().back(), Value::number(9452644));
+  write(SendArguments::kMaxMessages);
+  const SendArguments tooMany({{K::File, path_}});
+  EXPECT_EQ(tooMany.refusals(),
+            std::vector<std::string>{"\"--file " + path_ +
+                                     "\": holds more than the 1000000 messages one send takes"});
+}
+
 TEST_F(SyxFile, SendsEverythingGivenAndCountsTheMessages) {
   const ProgramRun run = runSend(
       {"on", "1", "60", "100", "--hex", "90 3C 00", "--file", path_, "--dest", "loop", "9452644"});
