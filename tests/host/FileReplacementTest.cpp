@@ -149,12 +149,11 @@ TEST_F(FileReplacementTest, AnotherUserKeepsTheGroupAndMayNotReplaceAReadOnlyFil
   constexpr gid_t kUserGroup = 65534;
   constexpr gid_t kSharedGroup = 100;
   fs::permissions(directory_, fs::perms::all);
-  write(path("shared.json"), "old");
-  write(path("read-only.json"), "old");
-  ASSERT_EQ(::chown(path("shared.json").c_str(), 0, kSharedGroup), 0);
-  ASSERT_EQ(::chmod(path("shared.json").c_str(), 0664), 0);
-  ASSERT_EQ(::chown(path("read-only.json").c_str(), 0, kSharedGroup), 0);
-  ASSERT_EQ(::chmod(path("read-only.json").c_str(), 0444), 0);
+  for (const auto& [name, mode] : {std::pair{"shared.json", 0664}, {"read-only.json", 0444}}) {
+    write(path(name), "old");
+    ASSERT_EQ(::chown(path(name).c_str(), 0, kSharedGroup), 0);
+    ASSERT_EQ(::chmod(path(name).c_str(), static_cast<mode_t>(mode)), 0);
+  }
 
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
@@ -169,8 +168,7 @@ TEST_F(FileReplacementTest, AnotherUserKeepsTheGroupAndMayNotReplaceAReadOnlyFil
   }
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "10 setup, 11 shared refused, 12 read-only replaced, "
-                                       "13 another reason";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "10 setup, 11 refused, 12 replaced, 13 another reason";
   struct stat shared {};
   ASSERT_EQ(::stat(path("shared.json").c_str(), &shared), 0);
   EXPECT_EQ(read(path("shared.json")), "new");
