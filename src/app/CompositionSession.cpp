@@ -5,6 +5,7 @@
 #include "app/ProgramContext.h"
 #include "host/CompositionFile.h"
 #include "host/JSONReader.h"
+#include "host/QuotedText.h"
 #include "patches/WexPatches.h"
 #include "server/CompositionCommands.h"
 
@@ -44,7 +45,7 @@ CompositionSession::~CompositionSession() {
 bool CompositionSession::applySetting(const std::string& assignment, std::string* reason) {
   const size_t equals = assignment.find('=');
   if (equals == std::string::npos) {
-    *reason = "expected ID.PORT=VALUE, got \"" + assignment + "\"";
+    *reason = "expected ID.PORT=VALUE, got " + QuotedText::of(assignment);
     return false;
   }
   const std::string text = assignment.substr(equals + 1);

@@ -1,5 +1,7 @@
 #include "app/ControlEscapingBuffer.h"
 
+#include <algorithm>
+
 namespace wex {
 
 namespace {
@@ -10,26 +12,54 @@ bool isControl(unsigned char c) {
 
 }  // namespace
 
-bool ControlEscapingBuffer::put(char c) {
-  const auto byte = static_cast<unsigned char>(c);
-  if (!isControl(byte)) return target_->sputc(c) != traits_type::eof();
+ControlEscapingBuffer::~ControlEscapingBuffer() {
+  std::lock_guard lock(mutex_);
+  handOn();
+}
+
+void ControlEscapingBuffer::append(const char* text, size_t count) {
   static constexpr char kDigits[] = "0123456789abcdef";
-  const char escaped[] = {'\\', 'x', kDigits[byte >> 4], kDigits[byte & 0x0F]};
-  return target_->sputn(escaped, sizeof escaped) == sizeof escaped;
+  for (size_t i = 0; i < count; ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (isControl(byte)) {
+      gathered_ += {'\\', 'x', kDigits[byte >> 4], kDigits[byte & 0x0F]};
+    } else {
+      gathered_ += text[i];
+    }
+  }
+}
+
+bool ControlEscapingBuffer::handOn() {
+  const auto size = static_cast<std::streamsize>(gathered_.size());
+  const bool taken = size == 0 || target_->sputn(gathered_.data(), size) == size;
+  gathered_.clear();
+  return taken;
 }
 
 ControlEscapingBuffer::int_type ControlEscapingBuffer::overflow(int_type ch) {
   if (traits_type::eq_int_type(ch, traits_type::eof())) return traits_type::not_eof(ch);
-  return put(traits_type::to_char_type(ch)) ? ch : traits_type::eof();
+  const char c = traits_type::to_char_type(ch);
+  std::lock_guard lock(mutex_);
+  append(&c, 1);
+  if (gathered_.size() >= kPieceLength && !handOn()) return traits_type::eof();
+  return ch;
 }
 
 std::streamsize ControlEscapingBuffer::xsputn(const char* text, std::streamsize count) {
-  std::streamsize written = 0;
-  while (written < count && put(text[written])) ++written;
-  return written;
+  std::lock_guard lock(mutex_);
+  std::streamsize done = 0;
+  while (done < count) {
+    const auto piece = std::min<std::streamsize>(count - done, kPieceLength);
+    append(text + done, static_cast<size_t>(piece));
+    done += piece;
+    if (gathered_.size() >= kPieceLength && !handOn()) return 0;
+  }
+  return done;
 }
 
 int ControlEscapingBuffer::sync() {
+  std::lock_guard lock(mutex_);
+  if (!handOn()) return -1;
   return target_->pubsync();
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <mutex>
 #include <streambuf>
+#include <string>
 
 namespace wex {
 
@@ -8,9 +10,17 @@ namespace wex {
 // \xNN, tabs and line ends excepted. Error messages quote what the user gave
 // (arguments, input lines, names from other programs); escaped, such text can
 // never move the cursor, clear the screen or retitle the user's terminal.
+//
+// The escaped text is gathered and handed on in pieces of kPieceLength and
+// at each flush, so that a long message reaches an unbuffered target (the
+// standard error) in a few writes rather than one a character. Threads may
+// write at once: one lock keeps the gathered text.
 class ControlEscapingBuffer : public std::streambuf {
  public:
+  static constexpr size_t kPieceLength = 4096;
+
   explicit ControlEscapingBuffer(std::streambuf* target) : target_(target) {}
+  ~ControlEscapingBuffer() override;
   std::streambuf* target() const { return target_; }
 
  protected:
@@ -19,9 +29,13 @@ class ControlEscapingBuffer : public std::streambuf {
   int sync() override;
 
  private:
-  bool put(char c);
+  void append(const char* text, size_t count);
+  // Hands the gathered text on; false when the target does not take it all.
+  bool handOn();
 
-  std::streambuf* target_;
+  std::streambuf* const target_;
+  std::mutex mutex_;
+  std::string gathered_;  // escaped, not yet handed on; under mutex_
 };
 
 }  // namespace wex

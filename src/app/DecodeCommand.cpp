@@ -34,6 +34,12 @@ class DecodeSession : public OrvMIDISysexStateTarget, public HexReader::Sink {
   }
 
   void bytes(const Byte* data, size_t count) override {
+    if (!refusal_.empty()) return;
+    if (list_.size() + count > kMaxListBytes) {
+      refuse("a packet list of more than " + std::to_string(kMaxListBytes) +
+             " bytes (end lists sooner: at line ends, or with //)");
+      return;
+    }
     list_.insert(list_.end(), data, data + count);
   }
   void slash() override { endPacket(); }
@@ -44,10 +50,15 @@ class DecodeSession : public OrvMIDISysexStateTarget, public HexReader::Sink {
   // Until the input shows a "//", each line is a packet list of its own.
   void lineEnd() override {
     if (!listsEndAtDoubleSlash_) endList();
+    ++line_;
   }
 
   // Delivers what was given after the last list ended.
   void finish() { endList(); }
+
+  // Why the input cannot be decoded, and on which line; empty while it can.
+  const std::string& refusal() const { return refusal_; }
+  size_t refusalLine() const { return refusalLine_; }
 
   // What was printed since the last takePrinted().
   std::string_view printed() const { return {printed_.data(), printedLength_}; }
@@ -55,6 +66,17 @@ class DecodeSession : public OrvMIDISysexStateTarget, public HexReader::Sink {
 
  private:
   static constexpr size_t kMaxPacketLength = 0xFFFF;
+  // What one list, and one sysex across lists, may hold: the parser keeps
+  // a sysex's bytes until it ends, and the printed line grows with it.
+  static constexpr size_t kMaxListBytes = 1024 * 1024;
+  static constexpr size_t kMaxSysexBytes = 1024 * 1024;
+
+  void refuse(std::string reason) {
+    refusal_ = std::move(reason);
+    refusalLine_ = line_;
+    list_.clear();
+    packetEnds_.clear();
+  }
 
   void endPacket() {
     // A packet holds at most 65535 bytes; longer runs go on in the next one.
@@ -67,6 +89,7 @@ class DecodeSession : public OrvMIDISysexStateTarget, public HexReader::Sink {
   }
 
   void endList() {
+    if (!refusal_.empty()) return;
     endPacket();
     if (packetEnds_.empty()) return;
     const ByteCount size =
@@ -82,6 +105,9 @@ class DecodeSession : public OrvMIDISysexStateTarget, public HexReader::Sink {
     packetEnds_.clear();
     myMIDIReadProc(buffer_.list(), static_cast<OrvMIDIReadTarget*>(this), nullptr);
     ++callbackIndex_;
+    if (processingSysex() && sysexArray().size() > kMaxSysexBytes) {
+      refuse("a sysex of more than " + std::to_string(kMaxSysexBytes) + " bytes");
+    }
   }
 
   // Room for `length` more characters at the end of what was printed.
@@ -144,6 +170,9 @@ class DecodeSession : public OrvMIDISysexStateTarget, public HexReader::Sink {
 
   bool json_;
   bool listsEndAtDoubleSlash_ = false;
+  size_t line_ = 1;
+  std::string refusal_;
+  size_t refusalLine_ = 0;
   std::vector<Byte> list_;
   std::vector<size_t> packetEnds_;
   MIDIPacketListBuffer buffer_{1024};
@@ -178,6 +207,15 @@ size_t readBlock(std::istream& in, char* block) {
   return static_cast<size_t>(in.gcount());
 }
 
+// Prints what was decoded before the input went beyond the bounds, and why
+// decoding stops; the usage status.
+int refuse(ProgramContext& context, DecodeSession& session) {
+  writeOut(context.out(), session);
+  context.err() << "wexmidi decode: line " << session.refusalLine() << ": " << session.refusal()
+                << '\n';
+  return 2;
+}
+
 }  // namespace
 
 CLI::App* DecodeCommand::add(CLI::App& program) {
@@ -206,6 +244,10 @@ int DecodeCommand::run(ProgramContext& context) {
         context.err() << "wexmidi decode: " << reader.error() << '\n';
         return 2;
       }
+      if (!session.refusal().empty()) {
+        context.err() << "wexmidi decode: " << session.refusal() << '\n';
+        return 2;
+      }
     }
   } else {
     std::string block(kReadBlock, '\0');
@@ -215,6 +257,7 @@ int DecodeCommand::run(ProgramContext& context) {
         context.err() << "wexmidi decode: line " << reader.line() << ": " << reader.error() << '\n';
         return 2;
       }
+      if (!session.refusal().empty()) return refuse(context, session);
       if (!writeOut(context.out(), session)) return 0;
     }
     if (!reader.finish()) {
@@ -223,6 +266,7 @@ int DecodeCommand::run(ProgramContext& context) {
     }
   }
   session.finish();
+  if (!session.refusal().empty()) return refuse(context, session);
   writeOut(context.out(), session);
   return 0;
 }

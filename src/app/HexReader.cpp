@@ -1,5 +1,6 @@
 #include "app/HexReader.h"
 
+#include <algorithm>
 #include <array>
 
 namespace wex {
@@ -59,7 +60,10 @@ bool HexReader::feed(const char* text, size_t size) {
       const char* stop = at;
       while (stop < end && *stop != '\n' && *stop != '#' && !isSpace(*stop)) ++stop;
       if (stop == end || !word_.empty()) {
-        word_.append(at, stop);
+        if (!keepWordPart(at, stop)) return false;
+      } else if (static_cast<size_t>(stop - at) > kMaxWordLength) {
+        word_.assign(at, kLongestWordShown + 1);
+        return fail(tooLong());
       } else if (!readWord(at, static_cast<size_t>(stop - at))) {
         word_.assign(at, stop);
         return fail(error_);
@@ -77,11 +81,38 @@ bool HexReader::finish() {
   return read;
 }
 
+bool HexReader::keepWordPart(const char* begin, const char* end) {
+  const auto length = static_cast<size_t>(end - begin);
+  wordLength_ += length;
+  if (wordLength_ > kMaxWordLength) {
+    word_.append(begin, std::min(length, kLongestWordShown + 1));
+    return fail(tooLong());
+  }
+  for (const char* at = begin; at < end && !wordRefused_; ++at) {
+    wordRefused_ = kDigitValues[static_cast<unsigned char>(*at)] < 0 && *at != '/';
+  }
+  // A word that is no word is kept only as far as it is shown: its end is
+  // awaited, so that the verdict is the same however the text comes.
+  const size_t kept =
+      wordRefused_
+          ? std::min(length, kLongestWordShown + 1 - std::min(word_.size(), kLongestWordShown + 1))
+          : length;
+  word_.append(begin, kept);
+  return true;
+}
+
 bool HexReader::endWord() {
   if (word_.empty()) return true;
+  if (wordRefused_) return fail(kNotAHexByte);
   if (!readWord(word_.data(), word_.size())) return fail(error_);
   word_.clear();
+  wordLength_ = 0;
   return true;
+}
+
+std::string HexReader::tooLong() {
+  return "is longer than " + std::to_string(kMaxWordLength) +
+         " characters (put spaces or line ends between bytes)";
 }
 
 bool HexReader::readWord(const char* word, size_t size) {
@@ -97,7 +128,7 @@ bool HexReader::readWord(const char* word, size_t size) {
   }
   for (size_t i = 0; i < size; ++i) {
     if (kDigitValues[static_cast<unsigned char>(word[i])] < 0) {
-      error_ = "is not a hex byte (two hex digits each, or / or //)";
+      error_ = kNotAHexByte;
       return false;
     }
   }
@@ -124,6 +155,8 @@ bool HexReader::fail(std::string reason) {
       word_.size() > kLongestWordShown ? word_.substr(0, kLongestWordShown) + "..." : word_;
   error_ = "\"" + shown + "\" " + reason;
   word_.clear();
+  wordLength_ = 0;
+  wordRefused_ = false;
   return false;
 }
 

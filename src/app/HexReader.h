@@ -11,7 +11,8 @@ namespace wex {
 // separated by white space, each a run of bytes of two hex digits ("90 3C 64"
 // or "903C64"), "/" or "//"; "#" starts a comment that runs to the end of its
 // line. What it reads goes to a sink as it comes; only the word being read is
-// kept, so memory stays small whatever the input's length.
+// kept, and a word longer than kMaxWordLength is refused, so memory stays
+// small whatever the input's length.
 class HexReader {
  public:
   class Sink {
@@ -22,6 +23,9 @@ class HexReader {
     virtual void doubleSlash() = 0;  // "//"
     virtual void lineEnd() = 0;
   };
+
+  // The longest word taken: a run of 1 MiB of bytes.
+  static constexpr size_t kMaxWordLength = 2 * 1024 * 1024;
 
   explicit HexReader(Sink& sink) : sink_(sink) {}
 
@@ -39,6 +43,11 @@ class HexReader {
  private:
   static constexpr size_t kLongestWordShown = 40;
   bool endWord();
+  // Keeps the part of a word that a block ends in; false once the word is
+  // too long.
+  bool keepWordPart(const char* begin, const char* end);
+  static std::string tooLong();
+  static constexpr const char* kNotAHexByte = "is not a hex byte (two hex digits each, or / or //)";
   // Hands one whole word to the sink; false, with the reason in error_, for
   // a word that is none of the above.
   bool readWord(const char* word, size_t size);
@@ -56,7 +65,9 @@ class HexReader {
   Sink& sink_;
   Byte pending_[kPendingCapacity];
   size_t pendingCount_ = 0;
-  std::string word_;
+  std::string word_;          // the word being read, or as much as is shown of a refused one
+  size_t wordLength_ = 0;     // of the word being read, in parts kept in word_
+  bool wordRefused_ = false;  // it holds a character of no word
   bool inComment_ = false;
   size_t line_ = 1;
   std::string error_;

@@ -21,11 +21,13 @@ InterruptWatch::InterruptWatch() {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, &previousInt_);
   sigaction(SIGTERM, &action, &previousTerm_);
+  sigaction(SIGHUP, &action, &previousHangUp_);
 }
 
 InterruptWatch::~InterruptWatch() {
   sigaction(SIGINT, &previousInt_, nullptr);
   sigaction(SIGTERM, &previousTerm_, nullptr);
+  sigaction(SIGHUP, &previousHangUp_, nullptr);
 }
 
 bool InterruptWatch::interrupted() {

@@ -4,9 +4,10 @@
 
 namespace wex {
 
-// While alive, Ctrl-C (SIGINT) and SIGTERM only raise a flag that a waiting
-// command polls, so that it can end cleanly; the previous handlers come back
-// at the end.
+// While alive, Ctrl-C (SIGINT), SIGTERM and SIGHUP (a closed terminal, a
+// dropped remote session) only raise a flag that a waiting command polls, so
+// that it can end cleanly, saving and sending its note offs; the previous
+// handlers come back at the end.
 class InterruptWatch {
  public:
   InterruptWatch();
@@ -19,6 +20,7 @@ class InterruptWatch {
  private:
   struct sigaction previousInt_ {};
   struct sigaction previousTerm_ {};
+  struct sigaction previousHangUp_ {};
 };
 
 }  // namespace wex

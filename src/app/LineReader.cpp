@@ -35,7 +35,7 @@ std::optional<std::string> LineReader::next() {
   if (lines_.empty()) return std::nullopt;
   std::string line = std::move(lines_.front());
   lines_.pop_front();
-  queuedBytes_ -= line.size();
+  queuedBytes_ -= cost(line);
   taken_.notify_all();
   return line;
 }
@@ -50,7 +50,7 @@ void LineReader::push(std::string line) {
   if (!line.empty() && line.back() == '\r') line.pop_back();
   std::unique_lock lock(mutex_);
   taken_.wait(lock, [this] { return queuedBytes_ < kMaxQueuedBytes || stopping_; });
-  queuedBytes_ += line.size();
+  queuedBytes_ += cost(line);
   lines_.push_back(std::move(line));
 }
 

@@ -24,6 +24,10 @@ class LineReader {
   // reading waits, so that input flowing faster than it is used does not
   // fill memory.
   static constexpr size_t kMaxQueuedBytes = 4 * kMaxLineLength;
+  // What a queued line costs beyond its characters (the string and its
+  // place in the queue): an empty line is not free, so that a flood of
+  // blank lines is held to the same bound.
+  static constexpr size_t kLineBookkeeping = sizeof(std::string) + 32;
 
   LineReader() = default;
   ~LineReader();
@@ -39,6 +43,7 @@ class LineReader {
   void readStandardInput();
   void readStream(std::istream& in);
   void push(std::string line);
+  static size_t cost(const std::string& line) { return line.size() + kLineBookkeeping; }
   bool dropping_ = false;  // the rest of a line too long
 
   std::thread thread_;

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "host/QuotedText.h"
+
 namespace wex {
 
 namespace {
@@ -55,7 +57,7 @@ bool MessageFilter::addKind(const std::string& name, std::string* reason) {
     for (uint8_t status : kind.statuses) kinds_.set(status);
     return true;
   }
-  *reason = "\"" + name + "\" is not a kind of message; the kinds are " + kindNames();
+  *reason = QuotedText::of(name) + " is not a kind of message; the kinds are " + kindNames();
   return false;
 }
 

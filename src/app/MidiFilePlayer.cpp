@@ -1,50 +1,37 @@
 #include "app/MidiFilePlayer.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
-#include <cstring>
+#include <sstream>
 
 #include "app/MidiFileReader.h"
+#include "midi/OrvMIDINode.h"
+#include "midi/OrvMIDIReadProc.h"
+#include "midi/WirePieces.h"
 #include "services/MIDIPacketListBuffer.h"
 #include "services/MIDIServices.h"
+#include "support/LimitedFileReader.h"
 
 namespace wex {
 
 namespace {
 
-constexpr size_t kMaxFileSize = 64 * 1024 * 1024;
-
-bool readFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* reason) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    *reason = path + ": cannot read the file: " + std::strerror(errno);
-    return false;
-  }
-  struct stat status {};
-  if (::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
-    ::close(fd);
-    *reason = path + ": is a directory, not a file";
-    return false;
-  }
-  uint8_t buffer[65536];
-  while (true) {
-    const ssize_t count = ::read(fd, buffer, sizeof buffer);
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0 || bytes->size() + static_cast<size_t>(count) > kMaxFileSize) {
-      *reason = path + (count < 0 ? ": cannot read the file: " + std::string(std::strerror(errno))
-                                  : ": the file is larger than 64 MiB");
-      ::close(fd);
-      return false;
+// A sysex goes out in pieces of one packet list each; the receivers of this
+// program put back together as many as a sysex may span callbacks, and drop
+// a longer one. Other programs may take it whole, so it is played all the
+// same, and said.
+void warnAboutLongSysex(const std::string& path, const std::vector<MidiFileReader::Event>& events,
+                        std::vector<std::string>* warnings) {
+  constexpr size_t kLongest = (kMaxSysexCallbacks + 1) * size_t{OrvMIDINode::kMaxPacketData};
+  for (const auto& event : events) {
+    if (event.bytes.empty() || event.bytes.front() != 0xF0 || event.bytes.size() <= kLongest) {
+      continue;
     }
-    if (count == 0) break;
-    bytes->insert(bytes->end(), buffer, buffer + count);
+    std::ostringstream warning;
+    warning << path << ": the sysex at " << event.seconds << " s holds " << event.bytes.size()
+            << " bytes, more than the " << kLongest
+            << " this program's receivers take in pieces; it is played for other programs";
+    warnings->push_back(warning.str());
   }
-  ::close(fd);
-  return true;
 }
 
 }  // namespace
@@ -52,9 +39,10 @@ bool readFile(const std::string& path, std::vector<uint8_t>* bytes, std::string*
 std::unique_ptr<MidiFilePlayer> MidiFilePlayer::load(const std::string& path, bool lenient,
                                                      std::string* reason,
                                                      std::vector<std::string>* warnings) {
-  std::vector<uint8_t> bytes;
-  if (!readFile(path, &bytes, reason)) return nullptr;
-  MidiFileReader::Result contents = MidiFileReader::read(bytes.data(), bytes.size());
+  std::string bytes;
+  if (!LimitedFileReader::read(path, &bytes, reason)) return nullptr;
+  MidiFileReader::Result contents =
+      MidiFileReader::read(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
   // Without any event, a damaged file has nothing to play even leniently.
   if (!contents.damages.empty() && (!lenient || contents.events.empty())) {
     *reason = path + ": " + contents.damages.front();
@@ -66,6 +54,7 @@ std::unique_ptr<MidiFilePlayer> MidiFilePlayer::load(const std::string& path, bo
     return nullptr;
   }
   for (const auto& damage : contents.damages) warnings->push_back(path + ": " + damage);
+  warnAboutLongSysex(path, contents.events, warnings);
   std::unique_ptr<MidiFilePlayer> player(new MidiFilePlayer());
   for (auto& event : contents.events) {
     player->events_.push_back(Event{event.seconds, std::move(event.bytes)});
@@ -131,10 +120,21 @@ void MidiFilePlayer::play() {
   finished_ = true;
 }
 
+// Long events (a sysex of any length) go out as a sender node sends them:
+// in pieces of one packet list each.
 void MidiFilePlayer::publishEvent(const Event& event) {
   if (!source_) return;
-  MIDIPacketListBuffer list(kMIDIPacketListHeaderSize + kMIDIPacketHeaderSize + event.bytes.size());
-  if (list.addPacket(event.bytes)) MIDIReceived(source_, list.list());
+  OSStatus status = noErr;
+  WirePieces::forEach(
+      event.bytes.data(), event.bytes.size(), OrvMIDINode::kMaxPacketData,
+      [this, &status](const Byte* piece, size_t length) {
+        MIDIPacketListBuffer list(kMIDIPacketListHeaderSize + kMIDIPacketHeaderSize + length);
+        list.addPacket(piece, length);
+        status = MIDIReceived(source_, list.list());
+        return status == noErr;
+      });
+  if (status == noErr) return;
+  if (unplayedEvents_++ == 0) firstFailureStatus_ = status;
 }
 
 }  // namespace wex

@@ -48,6 +48,10 @@ class MidiFilePlayer {
   bool finished() const { return finished_.load(); }
   // Ends playing; waits for the player's thread.
   void stop();
+  // The events the MIDI services refused, and the status of the first
+  // refusal: read once stopped.
+  uint64_t unplayedEvents() const { return unplayedEvents_.load(); }
+  OSStatus firstFailureStatus() const { return firstFailureStatus_.load(); }
 
  private:
   MidiFilePlayer() = default;
@@ -61,6 +65,8 @@ class MidiFilePlayer {
   std::condition_variable wake_;
   bool stopping_ = false;
   std::atomic<bool> finished_{false};
+  std::atomic<uint64_t> unplayedEvents_{0};
+  std::atomic<OSStatus> firstFailureStatus_{0};
   std::thread thread_;
 };
 

@@ -107,6 +107,11 @@ void MidiFileReader::readTrack(size_t track, size_t begin, size_t end) {
   Byte running = 0;
   while (position < end) {
     const size_t eventStart = position;
+    if (timed_.size() + tempos_.size() > kMaxEvents) {
+      damage(trackName(track) + ": more than " + std::to_string(kMaxEvents) +
+             " events in the file" + at(eventStart));
+      return;
+    }
     uint64_t delta = 0;
     if (!readNumber(&position, end, &delta, track)) return;
     tick += delta;
@@ -185,8 +190,8 @@ void MidiFileReader::readTrack(size_t track, size_t begin, size_t end) {
   }
 }
 
-std::vector<MidiFileReader::Event> MidiFileReader::timedEvents() const {
-  std::vector<Timed> sorted = timed_;
+std::vector<MidiFileReader::Event> MidiFileReader::timedEvents() {
+  std::vector<Timed> sorted = std::move(timed_);
   std::stable_sort(sorted.begin(), sorted.end(),
                    [](const Timed& a, const Timed& b) { return a.tick < b.tick; });
   std::vector<Tempo> tempos = tempos_;
@@ -217,8 +222,9 @@ std::vector<MidiFileReader::Event> MidiFileReader::timedEvents() const {
       lastTick = tempos[nextTempo].tick;
       tempo = tempos[nextTempo++].microsecondsPerQuarter;
     }
-    events.push_back(Event{
-        seconds + static_cast<double>(event.tick - lastTick) * secondsPerTick(tempo), event.bytes});
+    events.push_back(
+        Event{seconds + static_cast<double>(event.tick - lastTick) * secondsPerTick(tempo),
+              std::move(event.bytes)});
   }
   return events;
 }

@@ -25,6 +25,10 @@ class MidiFileReader {
     std::vector<std::string> damages;  // none for a sound file
   };
 
+  // The most events (tempo changes included) a file may hold: each takes
+  // tens of bytes once read, against three in the file.
+  static constexpr size_t kMaxEvents = 1'000'000;
+
   static Result read(const uint8_t* data, size_t size);
 
  private:
@@ -42,7 +46,8 @@ class MidiFileReader {
   void readTrack(size_t track, size_t begin, size_t end);
   bool readNumber(size_t* position, size_t end, uint64_t* value, size_t track);
   void damage(const std::string& what) { result_.damages.push_back(what); }
-  std::vector<Event> timedEvents() const;
+  // Takes the events read, in time order.
+  std::vector<Event> timedEvents();
 
   const uint8_t* data_;
   size_t size_;

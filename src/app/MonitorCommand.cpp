@@ -12,6 +12,7 @@
 #include "app/MessageFilter.h"
 #include "app/MessageFormat.h"
 #include "app/ProgramContext.h"
+#include "app/RunOptions.h"
 #include "app/SourceFollower.h"
 #include "server/EndpointChooser.h"
 #include "services/MIDIServices.h"
@@ -149,7 +150,7 @@ CLI::App* MonitorCommand::add(CLI::App& program) {
   command->add_flag("--no-clock", noClock_, "Leave out clock messages");
   command->add_flag("--no-active-sensing", noActiveSensing_, "Leave out active sensing messages");
   command->add_option("--for", seconds_, "Stop after this many seconds (default: until Ctrl-C)")
-      ->check(CLI::NonNegativeNumber);
+      ->check(RunOptions::finiteRange(0, RunOptions::kMaxSeconds, "a number of seconds"));
   return command;
 }
 
@@ -206,7 +207,8 @@ int MonitorCommand::run(ProgramContext& context) {
   const auto end = seconds_ < 0 ? Clock::time_point::max()
                                 : Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                                      std::chrono::duration<double>(seconds_));
-  while (!InterruptWatch::interrupted() && !printer.closed() && Clock::now() < end) {
+  while (!InterruptWatch::interrupted() && !printer.closed() && !context.outputReaderGone() &&
+         Clock::now() < end) {
     if (isMainThread()) {
       MainThread::runPendingTasks(std::chrono::milliseconds(10));
     } else {

@@ -3,6 +3,7 @@
 #include "app/CompositionSession.h"
 #include "app/ProgramContext.h"
 #include "host/CompositionFile.h"
+#include "host/QuotedText.h"
 #include "server/PanelView.h"
 #include "support/MainThread.h"
 
@@ -84,8 +85,9 @@ int PanelCommand::run(ProgramContext& context) {
     QCPlugInViewController* panel = composition.openPanel(id_);
     if (!panel) {
       context.err() << "wexmidi panel: "
-                    << (composition.patch(id_) ? "patch \"" + id_ + "\" has no settings panel"
-                                               : "there is no patch \"" + id_ + "\"")
+                    << (composition.patch(id_)
+                            ? "patch " + QuotedText::of(id_) + " has no settings panel"
+                            : "there is no patch " + QuotedText::of(id_))
                     << "\n";
       status = 1;
       return;

@@ -2,21 +2,24 @@
 
 #include <cmath>
 
+#include "host/QuotedText.h"
+
 namespace wex {
 
 bool PortWatcher::add(const std::string& spec, std::string* reason) {
   PortAddress address;
   if (!PortAddress::parse(spec, &address)) {
-    *reason = "expected ID.PORT or ID.*, got \"" + spec + "\"";
+    *reason = "expected ID.PORT or ID.*, got " + QuotedText::of(spec);
     return false;
   }
   auto plugIn = composition_.patch(address.patchId);
   if (!plugIn) {
-    *reason = "there is no patch \"" + address.patchId + "\"";
+    *reason = "there is no patch " + QuotedText::of(address.patchId);
     return false;
   }
   if (address.key != "*" && !plugIn->portTable().hasPort(QCPortDirection::Output, address.key)) {
-    *reason = "patch \"" + address.patchId + "\" has no output port \"" + address.key + "\"";
+    *reason = "patch " + QuotedText::of(address.patchId) + " has no output port " +
+              QuotedText::of(address.key);
     return false;
   }
   watched_.push_back(address);

@@ -1,5 +1,8 @@
 #include "app/ProgramContext.h"
 
+#include <poll.h>
+#include <unistd.h>
+
 #include "services/MIDIServices.h"
 #include "services/embedded/EmbeddedMIDIServices.h"
 
@@ -42,6 +45,12 @@ ProgramContext::~ProgramContext() {
   // before the services close; a stalled server holds the end only so long.
   services_->waitUntilDelivered(kClosingDeliverySeconds);
   if (currentMIDIServicesShared() == services_) installMIDIServices(nullptr);
+}
+
+bool ProgramContext::outputReaderGone() const {
+  if (&out_ != &std::cout) return false;
+  pollfd descriptor{STDOUT_FILENO, 0, 0};
+  return ::poll(&descriptor, 1, 0) > 0 && (descriptor.revents & (POLLERR | POLLHUP)) != 0;
 }
 
 std::shared_ptr<MIDIServices> ProgramContext::startMIDIServices() {

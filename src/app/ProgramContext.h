@@ -33,6 +33,10 @@ class ProgramContext {
   // The JACK client's and the ALSA sequencer client's name (--name).
   const std::string& clientName() const { return clientName_; }
   void setClientName(std::string name) { clientName_ = std::move(name); }
+  // True once nobody reads the process's standard output any more (a pipe
+  // whose reader has closed it), found without writing, so that a command
+  // with nothing to print still notices. Always false for other streams.
+  bool outputReaderGone() const;
   // True when standard input is a stream to read commands from.
   bool interactiveInput() const { return interactiveInput_; }
   void setInteractiveInput(bool on) { interactiveInput_ = on; }

@@ -65,7 +65,8 @@ int RunCommand::run(ProgramContext& context) {
   // After the last event, a moment for the composition to take it in.
   const auto settle = std::chrono::milliseconds(250);
   auto playedAt = Clock::time_point::max();
-  while (!InterruptWatch::interrupted() && !output.closed() && Clock::now() < end) {
+  while (!InterruptWatch::interrupted() && !output.closed() && !context.outputReaderGone() &&
+         Clock::now() < end) {
     if (player && options_.runsUntilInterrupted() && player->finished()) {
       if (playedAt == Clock::time_point::max()) playedAt = Clock::now();
       if (Clock::now() - playedAt >= settle) break;
@@ -84,8 +85,10 @@ int RunCommand::run(ProgramContext& context) {
   composition.setTickObserver(nullptr);
   composition.closeAllPanels();
   reportUnsent(composition, context.err());
+  const int played = options_.reportUnplayed(context, player.get());
 
-  return options_.saveAtEnd(context, composition);
+  const int saved = options_.saveAtEnd(context, composition);
+  return saved != 0 ? saved : played;
 }
 
 }  // namespace wex

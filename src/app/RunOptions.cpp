@@ -34,10 +34,11 @@ void RunOptions::add(CLI::App* command, const std::string& playHelp) {
       ->check(finiteRange(0.001, 10000.0, "a number of evaluations per second"));
   command->add_option("--set", sets_, "Set an input first: ID.PORT=VALUE (VALUE in JSON)");
   command->add_option("--watch", watches_, "Print each assignment of ID.PORT, or of ID.*");
+  const CLI::Validator fileName(
+      [](std::string& text) { return text.empty() ? "expected a file name" : ""; }, "FILE");
   command->add_option("--save", saveFile_, "Write the composition, settings included, at the end")
-      ->check(CLI::Validator(
-          [](std::string& text) { return text.empty() ? "expected a file name" : ""; }, "FILE"));
-  command->add_option("--play", playFile_, playHelp);
+      ->check(fileName);
+  command->add_option("--play", playFile_, playHelp)->check(fileName);
   command->add_flag("--lenient", lenient_,
                     "Play what can be read of a damaged MIDI file (each damage is reported)");
 }
@@ -86,6 +87,16 @@ std::chrono::steady_clock::time_point RunOptions::endTime() const {
   if (seconds_ < 0) return Clock::time_point::max();
   return Clock::now() +
          std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds_));
+}
+
+int RunOptions::reportUnplayed(ProgramContext& context, const MidiFilePlayer* player) const {
+  if (!player || player->unplayedEvents() == 0) return 0;
+  const uint64_t count = player->unplayedEvents();
+  context.err() << "wexmidi " << command_ << ": --play: " << count
+                << (count == 1 ? " event" : " events")
+                << " could not be played: the MIDI services refused them (first status "
+                << player->firstFailureStatus() << ")\n";
+  return 1;
 }
 
 int RunOptions::saveAtEnd(ProgramContext& context, Composition& composition) const {

@@ -39,6 +39,9 @@ class RunOptions {
                           PortWatcher& watcher) const;
   // When --for ends the run (the far future without it).
   std::chrono::steady_clock::time_point endTime() const;
+  // Says how many of --play's events the MIDI services refused, if any:
+  // 0, or 1 when some could not be played.
+  int reportUnplayed(ProgramContext& context, const MidiFilePlayer* player) const;
   // Writes --save's file when given: 0, or 1 when it cannot.
   int saveAtEnd(ProgramContext& context, Composition& composition) const;
 

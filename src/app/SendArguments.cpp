@@ -2,17 +2,19 @@
 
 #include <algorithm>
 #include <charconv>
-#include <fstream>
-#include <iterator>
+#include <limits>
 #include <optional>
 
 #include "app/HexReader.h"
+#include "host/QuotedText.h"
+#include "host/ValueJSON.h"
 #include "midi/OrvMIDIMessage.h"
 #include "midi/OrvMIDIReadProc.h"
 #include "midi/OrvMIDISysexStateTarget.h"
 #include "patches/MessageArgument.h"
 #include "patches/MessageValue.h"
 #include "services/MIDIPacketListBuffer.h"
+#include "support/LimitedFileReader.h"
 
 namespace wex {
 
@@ -33,11 +35,16 @@ const std::vector<WordShape>& wordShapes() {
   return shapes;
 }
 
+// A whole number by the rule of every other place: 127, 127.0 and 1e2 alike.
 std::optional<long> wholeNumber(const std::string& text) {
-  long number = 0;
+  double number = 0;
   const auto [end, status] = std::from_chars(text.data(), text.data() + text.size(), number);
   if (status != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return number;
+  const auto whole = ValueJSON::wholeIndex(ValueJSON::Json(number));
+  if (!whole || *whole > static_cast<uint64_t>(std::numeric_limits<long>::max())) {
+    return std::nullopt;
+  }
+  return static_cast<long>(*whole);
 }
 
 // Gathers the bytes of hex text, ignoring "/" and "//".
@@ -74,6 +81,31 @@ std::optional<std::string> incomplete(const OrvMIDIMessage& message) {
   return std::nullopt;
 }
 
+// The bytes are parsed a list of about a MiB at a time, so that the messages
+// can be counted as they come. A list ends before a status byte (realtime
+// ones excepted, which may fall inside a message), as a message may not
+// continue in the next callback; a sysex may.
+constexpr size_t kLongestPacket = 0xFFFF;
+constexpr size_t kPacketsPerList = 16;
+
+size_t listEnd(const Byte* data, size_t start, size_t size) {
+  const size_t end = std::min(size, start + kLongestPacket * kPacketsPerList);
+  if (end == size) return end;
+  for (size_t cut = end; cut > start; --cut) {
+    if (data[cut] >= 0x80 && data[cut] < 0xF8) return cut;
+  }
+  return end;
+}
+
+void parseList(const Byte* data, size_t size, MessageGatherer& parsed) {
+  const size_t packets = (size + kLongestPacket - 1) / kLongestPacket;
+  MIDIPacketListBuffer list(kMIDIPacketListHeaderSize + packets * kMIDIPacketHeaderSize + size);
+  for (size_t at = 0; at < size; at += kLongestPacket) {
+    list.addPacket(data + at, std::min(kLongestPacket, size - at));
+  }
+  myMIDIReadProc(list.list(), static_cast<OrvMIDIReadTarget*>(&parsed), nullptr);
+}
+
 }  // namespace
 
 SendArguments::SendArguments(const std::vector<Argument>& arguments) {
@@ -93,12 +125,10 @@ SendArguments::SendArguments(const std::vector<Argument>& arguments) {
         break;
       }
       case Kind::File: {
-        std::ifstream file(argument.text, std::ios::binary);
-        std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-        if (!file.is_open()) {
-          refuse("--file " + argument.text, "cannot be opened");
-        } else if (file.bad()) {
-          refuse("--file " + argument.text, "cannot be read");
+        std::string bytes, reason;
+        if (!LimitedFileReader::read(argument.text, &bytes, &reason)) {
+          // The reason starts with the path, which the refusal names already.
+          refuse("--file " + argument.text, reason.substr(argument.text.size() + 2));
         } else {
           addBytes("--file " + argument.text, bytes);
         }
@@ -142,7 +172,7 @@ void SendArguments::addWords(const std::vector<Argument>& arguments, size_t& at)
   }
   const auto channel = wholeNumber(numbers[0]);
   if (!channel || *channel < 1 || *channel > 16) {
-    refuse(shown, "the channel \"" + numbers[0] + "\" is not 1 to 16");
+    refuse(shown, "the channel " + QuotedText::of(numbers[0]) + " is not 1 to 16");
     return;
   }
   long data[2] = {0, 0};
@@ -150,8 +180,8 @@ void SendArguments::addWords(const std::vector<Argument>& arguments, size_t& at)
     const auto number = wholeNumber(numbers[i + 1]);
     const long highest = shape->type == 0xE0 ? 16383 : 127;
     if (!number || *number < 0 || *number > highest) {
-      refuse(shown, std::string("the ") + shape->numbers[i] + " \"" + numbers[i + 1] +
-                        "\" is not 0 to " + std::to_string(highest));
+      refuse(shown, std::string("the ") + shape->numbers[i] + " " + QuotedText::of(numbers[i + 1]) +
+                        " is not 0 to " + std::to_string(highest));
       return;
     }
     data[i] = *number;
@@ -173,7 +203,7 @@ void SendArguments::addValue(const std::string& text) {
   auto value = MessageArgument::value(text, reason);
   if (value && !MessageValue::read(*value, &reason)) value.reset();
   if (!value) {
-    refusals_.push_back("\"" + text + "\" yields no message: " + reason);
+    refusals_.push_back(QuotedText::of(text) + " yields no message: " + reason);
     return;
   }
   messages_.push_back(*value);
@@ -189,16 +219,17 @@ void SendArguments::addBytes(const std::string& shown, const std::string& bytes)
     return;
   }
   MessageGatherer parsed;
-  // A packet holds at most 65535 bytes; a longer file goes on in the next one.
-  constexpr size_t kLongestPacket = 0xFFFF;
-  const size_t packets = (bytes.size() + kLongestPacket - 1) / kLongestPacket;
-  MIDIPacketListBuffer list(kMIDIPacketListHeaderSize + packets * kMIDIPacketHeaderSize +
-                            bytes.size());
   const auto* data = reinterpret_cast<const Byte*>(bytes.data());
-  for (size_t at = 0; at < bytes.size(); at += kLongestPacket) {
-    list.addPacket(data + at, std::min(kLongestPacket, bytes.size() - at));
+  for (size_t start = 0; start < bytes.size();) {
+    const size_t end = listEnd(data, start, bytes.size());
+    parseList(data + start, end - start, parsed);
+    start = end;
+    if (messages_.size() + parsed.gathered.size() > kMaxMessages) {
+      refuse(shown,
+             "holds more than the " + std::to_string(kMaxMessages) + " messages one send takes");
+      return;
+    }
   }
-  myMIDIReadProc(list.list(), static_cast<OrvMIDIReadTarget*>(&parsed), nullptr);
   if (parsed.processingSysex()) {
     refuse(shown, "ends inside a sysex message (no F7)");
     return;
@@ -213,7 +244,7 @@ void SendArguments::addBytes(const std::string& shown, const std::string& bytes)
 }
 
 void SendArguments::refuse(const std::string& shown, const std::string& reason) {
-  refusals_.push_back("\"" + shown + "\": " + reason);
+  refusals_.push_back(QuotedText::of(shown) + ": " + reason);
 }
 
 }  // namespace wex

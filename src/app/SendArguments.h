@@ -24,6 +24,10 @@ class SendArguments {
       "or readable words: on CH NOTE VEL, off CH NOTE VEL, cc CH NUM VAL, pc CH NUM, pb CH VAL "
       "(channel 1 to 16, the others 0 to 127, pb 0 to 16383 with 8192 the centre)";
 
+  // The most messages one send takes, so that a file of small messages
+  // cannot fill memory with their values.
+  static constexpr size_t kMaxMessages = 1'000'000;
+
   explicit SendArguments(const std::vector<Argument>& arguments);
 
   const std::vector<Value>& messages() const { return messages_; }

@@ -5,6 +5,7 @@
 #include "host/Composition.h"
 #include "host/PlugInRegistry.h"
 #include "host/Structure.h"
+#include "host/ValueJSON.h"
 #include "patches/MIDI_SenderPlugIn.h"
 #include "patches/MessageArgument.h"
 #include "patches/MessageValue.h"
@@ -149,7 +150,8 @@ int SendCommand::run(ProgramContext& context) {
       composition.evaluate(static_cast<double>(i));
     }
     for (const auto& [name, why] : newlyUnsent(sender, before)) {
-      unsent.push_back("\"" + values_[i] + "\" to " + name + ": " + why);
+      // Named by its value: it may come from --hex or --file rather than a value argument.
+      unsent.push_back(ValueJSON::toJSON(messages[i]).dump() + " to " + name + ": " + why);
     }
   }
   // `send` sends what it is given and no more: a note it turned on stays on,

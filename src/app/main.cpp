@@ -23,6 +23,7 @@ int main(int argc, char** argv) {
   } catch (...) {
     std::cerr << "wexmidi: an unexpected failure\n";
   }
+  std::cerr.flush();
   std::cerr.rdbuf(escaping.target());
   return status;
 }

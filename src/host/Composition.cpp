@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "host/PortConversion.h"
+#include "host/QuotedText.h"
 #include "support/MainThread.h"
 #include "support/OwnerName.h"
 #include "support/SystemLog.h"
@@ -43,11 +44,11 @@ void Composition::replaceGraph(std::shared_ptr<Graph> graph) {
 
 QCPlugIn& Composition::addPatch(const std::string& id, const std::string& className) {
   if (id.empty() || id.find('.') != std::string::npos) {
-    throw CompositionError("a patch id must be non-empty and hold no '.': \"" + id + "\"");
+    throw CompositionError("a patch id must be non-empty and hold no '.': " + QuotedText::of(id));
   }
   const QCPlugInClass* plugInClass = registry_.classNamed(className);
-  if (!plugInClass) throw CompositionError("unknown patch class \"" + className + "\"");
-  if (graph()->find(id)) throw CompositionError("duplicate patch id \"" + id + "\"");
+  if (!plugInClass) throw CompositionError("unknown patch class " + QuotedText::of(className));
+  if (graph()->find(id)) throw CompositionError("duplicate patch id " + QuotedText::of(id));
 
   std::shared_ptr<QCPlugIn> instance;
   performOnMainThreadAndWait([&] {
@@ -59,7 +60,7 @@ QCPlugIn& Composition::addPatch(const std::string& id, const std::string& classN
 
   {
     std::lock_guard lock(graphMutex_);
-    if (editedGraph().find(id)) throw CompositionError("duplicate patch id \"" + id + "\"");
+    if (editedGraph().find(id)) throw CompositionError("duplicate patch id " + QuotedText::of(id));
     if (pending_) {
       pending_->addNode(Node{id, plugInClass, instance});
     } else {
@@ -136,12 +137,13 @@ void Composition::connect(const PortAddress& from, const PortAddress& to) {
   const Node& target = editedGraph().require(to.patchId);
   auto output = source.plugIn->portTable().port(QCPortDirection::Output, from.key);
   if (!output) {
-    throw CompositionError("patch \"" + from.patchId + "\" has no output port \"" + from.key +
-                           "\"");
+    throw CompositionError("patch " + QuotedText::of(from.patchId) + " has no output port " +
+                           QuotedText::of(from.key));
   }
   auto input = target.plugIn->portTable().port(QCPortDirection::Input, to.key);
   if (!input) {
-    throw CompositionError("patch \"" + to.patchId + "\" has no input port \"" + to.key + "\"");
+    throw CompositionError("patch " + QuotedText::of(to.patchId) + " has no input port " +
+                           QuotedText::of(to.key));
   }
   if (!PortConversion::convertible(output->type, input->type)) {
     throw CompositionError(std::string("cannot connect the ") + portTypeName(output->type) +
@@ -240,8 +242,8 @@ void Composition::setInputValue(const PortAddress& input, const Value& value) {
   const Node& node = current->require(input.patchId);
   switch (node.plugIn->portTable().setInputValue(input.key, value)) {
     case PortTable::SetResult::NoSuchPort:
-      throw CompositionError("patch \"" + input.patchId + "\" has no input port \"" + input.key +
-                             "\"");
+      throw CompositionError("patch " + QuotedText::of(input.patchId) + " has no input port " +
+                             QuotedText::of(input.key));
     case PortTable::SetResult::WrongType: {
       auto port = node.plugIn->portTable().port(QCPortDirection::Input, input.key);
       throw CompositionError("input " + input.text() + " takes " +

@@ -1,11 +1,6 @@
 #include "host/CompositionFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -15,6 +10,8 @@
 #include "host/FileReplacement.h"
 #include "host/JSONReader.h"
 #include "host/QCPlugInHostException.h"
+#include "host/QuotedText.h"
+#include "support/LimitedFileReader.h"
 
 namespace wex {
 
@@ -67,7 +64,7 @@ class Reader {
 
  private:
   static std::string at(const std::string& place, const std::string& key) {
-    return place.empty() ? key : place + "." + key;
+    return place.empty() ? QuotedText::shown(key) : place + "." + QuotedText::shown(key);
   }
   static std::string element(const std::string& list, size_t index) {
     return list + "[" + std::to_string(index) + "]";
@@ -76,7 +73,7 @@ class Reader {
   void checkMembers(const Json& object, const std::string& place,
                     const std::set<std::string>& known) const {
     for (const auto& [key, value] : object.items()) {
-      if (!known.count(key)) fail(at(place, key), "unknown member \"" + key + "\"");
+      if (!known.count(key)) fail(at(place, key), "unknown member " + QuotedText::of(key));
     }
   }
 
@@ -84,7 +81,7 @@ class Reader {
                      Json::value_t type, bool required) const {
     static const Json none;
     if (!object.contains(key)) {
-      if (required) fail(place.empty() ? key : place, "missing member \"" + key + "\"");
+      if (required) fail(place.empty() ? key : place, "missing member " + QuotedText::of(key));
       return none;
     }
     const Json& value = object.at(key);
@@ -128,11 +125,11 @@ class Reader {
     const std::string id = member(entry, place, "id", Json::value_t::string, true);
     const std::string className = member(entry, place, "class", Json::value_t::string, true);
     if (id.empty() || id.find('.') != std::string::npos) {
-      fail(at(place, "id"), "a patch id must be non-empty and hold no '.': \"" + id + "\"");
+      fail(at(place, "id"), "a patch id must be non-empty and hold no '.': " + QuotedText::of(id));
     }
-    if (composition.patch(id)) fail(at(place, "id"), "duplicate patch id \"" + id + "\"");
+    if (composition.patch(id)) fail(at(place, "id"), "duplicate patch id " + QuotedText::of(id));
     if (!registry_.classNamed(className)) {
-      fail(at(place, "class"), "unknown patch class \"" + className + "\"");
+      fail(at(place, "class"), "unknown patch class " + QuotedText::of(className));
     }
     try {
       composition.addPatch(id, className);
@@ -161,7 +158,7 @@ class Reader {
     for (const auto& [key, json] : settings.items()) {
       const std::string settingPlace = at(at(place, "settings"), key);
       if (std::find(keys.begin(), keys.end(), key) == keys.end()) {
-        fail(settingPlace, "\"" + key + "\" is not a setting of " + plugInClass.className);
+        fail(settingPlace, QuotedText::of(key) + " is not a setting of " + plugInClass.className);
       }
       try {
         plugIn->setSerializedValue(ValueJSON::fromJSON(json), key);
@@ -185,8 +182,8 @@ class Reader {
       const std::string inputPlace = at(at(place, "inputs"), key);
       auto port = plugIn->portTable().port(QCPortDirection::Input, key);
       if (!port) {
-        fail(inputPlace, composition.patchClass(id)->className + " patch \"" + id +
-                             "\" has no input port \"" + key + "\"");
+        fail(inputPlace, composition.patchClass(id)->className + " patch " + QuotedText::of(id) +
+                             " has no input port " + QuotedText::of(key));
       }
       Value value;
       std::string reason;
@@ -205,7 +202,7 @@ class Reader {
     const std::string text = member(entry, place, key, Json::value_t::string, true);
     PortAddress result;
     if (!PortAddress::parse(text, &result)) {
-      fail(at(place, key), "expected \"id.port\", got \"" + text + "\"");
+      fail(at(place, key), "expected \"id.port\", got " + QuotedText::of(text));
     }
     return result;
   }
@@ -229,48 +226,11 @@ class Reader {
 
 }  // namespace
 
-namespace {
-
-// The whole file, refused before it is read when it is no regular file or
-// too large, and while it is read when it grows past the limit (a pipe, a
-// device).
-std::string readLimited(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw CompositionFileError(path + ": cannot read the file: " + std::strerror(errno));
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  const std::string limit = std::to_string(CompositionFile::kMaxFileSize / (1024 * 1024)) + " MiB";
-  struct stat status {};
-  if (::fstat(fd, &status) == 0) {
-    if (S_ISDIR(status.st_mode)) throw CompositionFileError(path + ": is a directory, not a file");
-    if (S_ISREG(status.st_mode) &&
-        static_cast<uint64_t>(status.st_size) > CompositionFile::kMaxFileSize) {
-      throw CompositionFileError(path + ": the file is larger than " + limit);
-    }
-  }
-  std::string text;
-  char buffer[65536];
-  while (true) {
-    const ssize_t count = ::read(fd, buffer, sizeof buffer);
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0)
-      throw CompositionFileError(path + ": cannot read the file: " + std::strerror(errno));
-    if (count == 0) break;
-    if (text.size() + static_cast<size_t>(count) > CompositionFile::kMaxFileSize) {
-      throw CompositionFileError(path + ": the file is larger than " + limit);
-    }
-    text.append(buffer, static_cast<size_t>(count));
-  }
-  return text;
-}
-
-}  // namespace
-
 std::unique_ptr<Composition> CompositionFile::load(const std::string& path,
                                                    const PlugInRegistry& registry) {
-  return parse(readLimited(path), path, registry);
+  std::string text, reason;
+  if (!LimitedFileReader::read(path, &text, &reason)) throw CompositionFileError(reason);
+  return parse(text, path, registry);
 }
 
 std::unique_ptr<Composition> CompositionFile::parse(const std::string& text,
@@ -302,8 +262,8 @@ ValueJSON::Json CompositionFile::toJSON(const Composition& composition) {
       try {
         settings[key] = ValueJSON::toJSON(plugIn->serializedValueForKey(key));
       } catch (const QCPlugInHostException& failure) {
-        throw CompositionFileError("patch \"" + id + "\": cannot save setting \"" + key +
-                                   "\": " + failure.what());
+        throw CompositionFileError("patch " + QuotedText::of(id) + ": cannot save setting " +
+                                   QuotedText::of(key) + ": " + failure.what());
       }
     }
     if (!settings.empty()) entry["settings"] = settings;
@@ -326,12 +286,47 @@ ValueJSON::Json CompositionFile::toJSON(const Composition& composition) {
 }
 
 std::string CompositionFile::serialize(const Composition& composition) {
-  return toJSON(composition).dump(2) + "\n";
+  return serialize(toJSON(composition));
+}
+
+std::string CompositionFile::serialize(const Json& document) {
+  std::string text = document.dump(2) + "\n";
+  // Indentation can multiply the size of long lists: a file too large
+  // that way is written without it, which loads all the same.
+  if (text.size() > kMaxFileSize) text = document.dump() + "\n";
+  return text;
 }
 
 void CompositionFile::save(const Composition& composition, const std::string& path) {
+  const Json document = toJSON(composition);
+  const auto refuse = [&path](const std::string& reason) {
+    throw CompositionFileError(path + ": cannot write the file: " + reason +
+                               "; the file is left as it was");
+  };
+  // What loading would refuse is never written.
+  const size_t patches = composition.patchIds().size();
+  if (patches > kMaxPatches) {
+    refuse(std::to_string(patches) + " patches, more than the " + std::to_string(kMaxPatches) +
+           " a composition may hold");
+  }
+  const size_t connections = composition.connections().size();
+  if (connections > kMaxConnections) {
+    refuse(std::to_string(connections) + " connections, more than the " +
+           std::to_string(kMaxConnections) + " a composition may hold");
+  }
+  const size_t values = JSONReader::valueCount(document);
+  if (values > JSONReader::kMaxValues) {
+    refuse(std::to_string(values) + " values, more than the " +
+           std::to_string(JSONReader::kMaxValues) +
+           " a file may hold (each list and object counts twice)");
+  }
+  const std::string text = serialize(document);
+  if (text.size() > kMaxFileSize) {
+    refuse("it would take " + std::to_string(text.size() / (1024 * 1024)) + " MiB, more than the " +
+           std::to_string(kMaxFileSize / (1024 * 1024)) + " MiB a file may hold");
+  }
   std::string reason;
-  if (!FileReplacement::replace(path, serialize(composition), &reason)) {
+  if (!FileReplacement::replace(path, text, &reason)) {
     throw CompositionFileError(path + ": cannot write the file: " + reason);
   }
 }

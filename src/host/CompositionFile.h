@@ -6,6 +6,7 @@
 
 #include "host/Composition.h"
 #include "host/ValueJSON.h"
+#include "support/LimitedFileReader.h"
 
 namespace wex {
 
@@ -31,7 +32,7 @@ class CompositionFile {
  public:
   static constexpr int kFormatVersion = 1;
   // What a file may hold at most.
-  static constexpr uint64_t kMaxFileSize = 64 * 1024 * 1024;
+  static constexpr uint64_t kMaxFileSize = LimitedFileReader::kMaxFileSize;
   static constexpr size_t kMaxPatches = 10000;
   static constexpr size_t kMaxConnections = 50000;
 
@@ -41,8 +42,13 @@ class CompositionFile {
                                             const PlugInRegistry& registry);
 
   static ValueJSON::Json toJSON(const Composition& composition);
+  // The text a save writes: indented, or compact where indentation would
+  // take the file past kMaxFileSize.
   static std::string serialize(const Composition& composition);
-  // Throws CompositionFileError when the file cannot be written.
+  static std::string serialize(const ValueJSON::Json& document);
+  // Throws CompositionFileError when the file cannot be written, or when
+  // loading would refuse it (too many patches, connections or values, too
+  // large); the file is then left as it was.
   static void save(const Composition& composition, const std::string& path);
 };
 

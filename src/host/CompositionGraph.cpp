@@ -4,6 +4,7 @@
 
 #include "host/CompositionError.h"
 #include "host/EvaluationOrder.h"
+#include "host/QuotedText.h"
 
 namespace wex {
 
@@ -14,7 +15,7 @@ const CompositionGraph::Node* CompositionGraph::find(const std::string& id) cons
 
 const CompositionGraph::Node& CompositionGraph::require(const std::string& id) const {
   const Node* node = find(id);
-  if (!node) throw CompositionError("there is no patch \"" + id + "\"");
+  if (!node) throw CompositionError("there is no patch " + QuotedText::of(id));
   return *node;
 }
 

@@ -104,6 +104,15 @@ bool writeAll(int fd, const std::string& contents) {
   return true;
 }
 
+// Gives the new file the old one's owner and group. Only the superuser may
+// give a file away; others keep the file their own, and in the old file's
+// group where they belong to it, so that a file shared by a group stays so.
+bool keepOwner(int fd, const struct stat& old) {
+  if (::fchown(fd, old.st_uid, old.st_gid) == 0) return true;
+  if (errno != EPERM) return false;
+  return ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) == 0 || errno == EPERM;
+}
+
 // The new file, first unnamed, then under a temporary name beside the
 // target until it is renamed over it.
 class TemporaryFile {
@@ -213,15 +222,27 @@ bool FileReplacement::replace(const std::string& path, const std::string& conten
     *reason = "not a regular file";
     return false;
   }
+  // Renaming over a file needs only the folder's permission; a file its
+  // saver may not write is not replaced either.
+  if (replacing && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+    return failed(errno);
+  }
+
+  // A folder removed while it was the working one can still be named "."
+  // but holds no new file; the system's own refusal says little.
+  struct stat folder {};
+  if (::stat(directory.c_str(), &folder) == 0 && folder.st_nlink == 0) {
+    *reason = "its folder has been removed";
+    return false;
+  }
 
   IgnoreFileSizeSignal ignoreFileSize;
   removeLeftovers(directory, prefix);
   TemporaryFile file(directory);
   if (!file.create(prefix)) return failed(errno);
   if (replacing) {
-    // Only the superuser may give a file away; others keep their own. The
-    // mode comes after: a change of owner clears set-id bits.
-    if (::fchown(file.fd(), old.st_uid, old.st_gid) != 0 && errno != EPERM) return failed(errno);
+    if (!keepOwner(file.fd(), old)) return failed(errno);
+    // After the owner: a change of owner clears set-id bits.
     if (::fchmod(file.fd(), old.st_mode & 07777) != 0) return failed(errno);
   } else {
     const mode_t mask = ::umask(0);

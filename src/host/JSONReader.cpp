@@ -1,8 +1,11 @@
 #include "host/JSONReader.h"
 
 #include <optional>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
+
+#include "host/QuotedText.h"
 
 namespace wex {
 
@@ -12,14 +15,15 @@ using Json = ValueJSON::Json;
 
 std::string shortened(const std::string& text) {
   constexpr size_t kShown = 24;
-  return text.size() <= kShown ? text : text.substr(0, kShown) + "...";
+  const std::string shown = QuotedText::shown(std::string_view(text).substr(0, kShown));
+  return text.size() <= kShown ? shown : shown + "...";
 }
 
 // Builds the document from parser events, keeping the path to the value
 // being read for error messages.
 class Builder {
  public:
-  explicit Builder(size_t maxDepth) : maxDepth_(maxDepth) {}
+  Builder(size_t maxDepth, size_t maxValues) : maxDepth_(maxDepth), maxValues_(maxValues) {}
 
   Json take() { return std::move(root_); }
 
@@ -65,6 +69,11 @@ class Builder {
 
   // Puts a finished value where it belongs; returns where it now lives.
   Json* put(Json value) {
+    values_ += JSONReader::weight(value);
+    if (values_ > maxValues_) {
+      throw JSONReadError(where() + "more than " + std::to_string(maxValues_) +
+                          " values in one text (each list and object counts twice)");
+    }
     if (frames_.empty()) {
       root_ = std::move(value);
       return &root_;
@@ -131,16 +140,26 @@ class Builder {
   }
 
   size_t maxDepth_;
+  size_t maxValues_;
+  size_t values_ = 0;
   Json root_;
   std::vector<Frame> frames_;
 };
 
 }  // namespace
 
-ValueJSON::Json JSONReader::parse(const std::string& text, size_t maxDepth) {
-  Builder builder(maxDepth);
+ValueJSON::Json JSONReader::parse(const std::string& text, size_t maxDepth, size_t maxValues) {
+  Builder builder(maxDepth, maxValues);
   Json::sax_parse(text, &builder);
   return builder.take();
+}
+
+size_t JSONReader::valueCount(const ValueJSON::Json& document) {
+  size_t count = weight(document);
+  if (document.is_structured()) {
+    for (const auto& element : document) count += valueCount(element);
+  }
+  return count;
 }
 
 }  // namespace wex

@@ -3,6 +3,7 @@
 #include "host/PortConversion.h"
 #include "host/QCPlugInHost.h"
 #include "host/QCPlugInViewController.h"
+#include "host/QuotedText.h"
 
 namespace wex {
 
@@ -42,10 +43,10 @@ void QCPlugIn::addPort(QCPortDirection direction, QCPortType type, const std::st
                        const AttributeDictionary& attributes) {
   if (key.empty()) throw QCPlugInHostException("a port needs a key");
   if (key.find('.') != std::string::npos) {
-    throw QCPlugInHostException("port key \"" + key + "\" holds a '.'");
+    throw QCPlugInHostException("port key " + QuotedText::of(key) + " holds a '.'");
   }
   if (!ports_.addPort(direction, type, key, attributes, false)) {
-    throw QCPlugInHostException("a port with the key \"" + key + "\" exists already");
+    throw QCPlugInHostException("a port with the key " + QuotedText::of(key) + " exists already");
   }
 }
 
@@ -61,8 +62,8 @@ void QCPlugIn::removePort(QCPortDirection direction, const std::string& key) {
   if (!ports_.removePort(direction, key)) {
     throw QCPlugInHostException(
         "there is no added " +
-        std::string(direction == QCPortDirection::Input ? "input" : "output") + " port \"" + key +
-        "\"");
+        std::string(direction == QCPortDirection::Input ? "input" : "output") + " port " +
+        QuotedText::of(key));
   }
   std::lock_guard lock(hostMutex_);
   if (host_) host_->plugInDidRemovePort(*this, direction, key);
@@ -75,9 +76,9 @@ Value QCPlugIn::valueForInputKey(const std::string& key) const {
 void QCPlugIn::setValueForOutputKey(const Value& value, const std::string& key) {
   switch (ports_.setOutputValue(key, value)) {
     case PortTable::SetResult::NoSuchPort:
-      throw QCPlugInHostException("there is no output port \"" + key + "\"");
+      throw QCPlugInHostException("there is no output port " + QuotedText::of(key));
     case PortTable::SetResult::WrongType:
-      throw QCPlugInHostException("output port \"" + key + "\" does not take " +
+      throw QCPlugInHostException("output port " + QuotedText::of(key) + " does not take " +
                                   Value::typeNameWithArticle(value.type()));
     default:
       break;
@@ -110,7 +111,7 @@ bool QCPlugIn::hasSetting(const std::string& key) const {
 const QCPlugIn::SettingBinding& QCPlugIn::binding(const std::string& key) const {
   auto found = settings_.find(key);
   if (found == settings_.end()) {
-    throw QCPlugInHostException("\"" + key + "\" is not a setting of this patch");
+    throw QCPlugInHostException(QuotedText::of(key) + " is not a setting of this patch");
   }
   return found->second;
 }

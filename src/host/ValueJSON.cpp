@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 
 #include "host/Structure.h"
@@ -85,6 +86,15 @@ Value ValueJSON::fromJSON(const Json& json, size_t depth) {
   }
 }
 
+std::optional<uint64_t> ValueJSON::wholeIndex(const Json& json) {
+  if (json.is_number_unsigned()) return json.get<uint64_t>();
+  if (!json.is_number_float()) return std::nullopt;
+  const double number = json.get<double>();
+  constexpr double kBeyondIndex = 18446744073709551616.0;  // 2^64
+  if (!(number >= 0 && number < kBeyondIndex) || std::trunc(number) != number) return std::nullopt;
+  return static_cast<uint64_t>(number);
+}
+
 std::string ValueJSON::kindName(const Json& json) {
   switch (json.type()) {
     case Json::value_t::null:
@@ -118,8 +128,12 @@ bool ValueJSON::fromJSONForPort(const Json& json, QCPortType type, Value* out,
       expected = "a boolean";
       break;
     case QCPortType::Index:
-      fits = json.is_number_unsigned();
-      expected = "an index (an integer from 0)";
+      // A whole number however written (127, 127.0, 1e2), as settings take.
+      if (const auto whole = wholeIndex(json)) {
+        *out = Value::index(*whole);
+        return true;
+      }
+      expected = "an index (a whole number from 0 to 18446744073709551615)";
       break;
     case QCPortType::Number:
       fits = json.is_number();
@@ -135,7 +149,10 @@ bool ValueJSON::fromJSONForPort(const Json& json, QCPortType type, Value* out,
       break;
   }
   if (!fits) {
-    *reason = std::string("expected ") + expected + ", got " + kindName(json);
+    const bool wholeBeyond = type == QCPortType::Index && json.is_number_float() &&
+                             std::trunc(json.get<double>()) == json.get<double>();
+    *reason = std::string("expected ") + expected + ", got " +
+              (wholeBeyond ? "a whole number beyond that range" : kindName(json));
     return false;
   }
   try {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 
 #include "host/QCPlugInTypes.h"
@@ -22,8 +23,12 @@ class ValueJSON {
   // nests deeper than kMaxDepth.
   static Value fromJSON(const Json& json);
   // A value for a port of the given type; false with a reason when the JSON
-  // is of another kind (an index needs a non-negative integer).
+  // is of another kind (an index needs a whole number, see wholeIndex).
   static bool fromJSONForPort(const Json& json, QCPortType type, Value* out, std::string* reason);
+  // The one rule for whole numbers: an integer from 0 to 2^64 - 1 however
+  // written (127, 127.0, 1e2); none for a fraction, a negative number or one
+  // beyond.
+  static std::optional<uint64_t> wholeIndex(const Json& json);
   static std::string kindName(const Json& json);
 
  private:

@@ -6,6 +6,7 @@
 
 #include "midi/FeedbackWatch.h"
 #include "midi/OrvMIDIReadProc.h"
+#include "midi/WirePieces.h"
 #include "services/MIDIPacketList.h"
 #include "services/MIDIServices.h"
 #include "services/MIDIStatus.h"
@@ -256,14 +257,12 @@ void OrvMIDINode::sendMsgInPieces(const OrvMIDIMessagePtr& msg) {
   msg->writeWireBytes(bytes.data());
   std::lock_guard lock(sendingLock_);
   if (!enabled_.load()) return;
-  bool sent = true;
-  for (size_t offset = 0; sent && offset < bytes.size(); offset += kMaxPacketData) {
-    const size_t length = std::min<size_t>(kMaxPacketData, bytes.size() - offset);
-    emptyPacketList();
-    Byte* at = appender_.reservePacket(0, length, true);
-    std::memcpy(at, bytes.data() + offset, length);
-    sent = sendPacketList();
-  }
+  const bool sent = WirePieces::forEach(
+      bytes.data(), bytes.size(), kMaxPacketData, [this](const Byte* piece, size_t length) {
+        emptyPacketList();
+        std::memcpy(appender_.reservePacket(0, length, true), piece, length);
+        return sendPacketList();
+      });
   emptyPacketList();
   if (sent && name_) {
     const uint64_t print = FeedbackWatch::fingerprint(*msg);

@@ -11,10 +11,6 @@ namespace wex {
 
 namespace {
 
-// An open system exclusive message is abandoned when this many callbacks have
-// begun since it was opened without its end arriving.
-constexpr int32_t kMaxSysexCallbacks = 128;
-
 // The output list of the callbacks on this thread, kept so that its room is
 // reused rather than allocated for every callback. A callback takes it over
 // (a nested one finds it empty and makes its own) and gives it back empty.

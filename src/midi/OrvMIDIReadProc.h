@@ -1,8 +1,14 @@
 #pragma once
 
+#include <cstdint>
+
 #include "services/MIDITypes.h"
 
 namespace wex {
+
+// An open system exclusive message is abandoned when this many callbacks have
+// begun since it was opened without its end arriving.
+constexpr int32_t kMaxSysexCallbacks = 128;
 
 // The read callback of receiving nodes. readProcRefCon is the node's
 // OrvMIDIReadTarget; srcConnRefCon is not used. Turns the bytes of the list

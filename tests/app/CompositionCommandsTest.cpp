@@ -107,17 +107,35 @@ TEST_F(CompositionCommandsTest, RunningTheComposerExamplePrintsItsMessageNumbers
   EXPECT_EQ(lines[0]["value"], Json::parse("[9452644.0, 11601791.0, 11609983.0]"));
 }
 
-TEST_F(CompositionCommandsTest, CtrlCEndsTheRunCleanlyWithStatusZero) {
-  const std::string out = path("ctrlc.txt");
-  // Interrupt once the first watched line shows that the run is under way.
-  const std::string script = std::string(::wex::test::kProgramPath) + " --midi embedded run " +
-                             kExample + " --watch note.outputMessage </dev/null >" + out +
-                             " 2>&1 & pid=$!; " + "for i in $(seq 1 600); do [ -s " + out +
-                             " ] && break; sleep 0.1; done; " + "kill -INT $pid; wait $pid";
-  const int raw = std::system(("sh -c '" + script + "'").c_str());
-  ASSERT_TRUE(WIFEXITED(raw)) << readFile(out);
-  EXPECT_EQ(WEXITSTATUS(raw), 0) << readFile(out);
-  EXPECT_NE(readFile(out).find("9452644"), std::string::npos);
+TEST_F(CompositionCommandsTest, CtrlCSigtermAndSighupEndTheRunCleanlyWithStatusZeroAndSave) {
+  for (const char* signal : {"INT", "TERM", "HUP"}) {
+    SCOPED_TRACE(signal);
+    const std::string out = path(std::string("signal-") + signal + ".txt");
+    const std::string saved = path(std::string("saved-") + signal + ".json");
+    // Signal once the first watched line shows that the run is under way.
+    const std::string script =
+        std::string(::wex::test::kProgramPath) + " --midi embedded run " + kExample +
+        " --watch note.outputMessage --save " + saved + " </dev/null >" + out + " 2>&1 & pid=$!; " +
+        "for i in $(seq 1 600); do [ -s " + out + " ] && break; sleep 0.1; done; " + "kill -" +
+        signal + " $pid; wait $pid";
+    const int raw = std::system(("sh -c '" + script + "'").c_str());
+    ASSERT_TRUE(WIFEXITED(raw)) << readFile(out);
+    EXPECT_EQ(WEXITSTATUS(raw), 0) << readFile(out);
+    EXPECT_NE(readFile(out).find("9452644"), std::string::npos);
+    EXPECT_NE(readFile(saved).find("wexmidi composition"), std::string::npos);
+  }
+}
+
+TEST_F(CompositionCommandsTest, TheRunEndsWhenNobodyReadsItsOutputEvenWithNothingMoreToWrite) {
+  // The composer prints its one line and then nothing more; head takes it
+  // and goes. Without the end, timeout would end the run with 124.
+  const std::string script = "timeout 120 " + std::string(::wex::test::kProgramPath) +
+                             " --midi embedded run " + kExample +
+                             " --watch note.outputMessage </dev/null | head -n 1 >/dev/null; "
+                             "exit ${PIPESTATUS[0]}";
+  const int raw = std::system(("bash -c '" + script + "'").c_str());
+  ASSERT_TRUE(WIFEXITED(raw));
+  EXPECT_EQ(WEXITSTATUS(raw), 0);
 }
 
 TEST_F(CompositionCommandsTest, CommandsOnStandardInputSetInputsEditPanelsAndSave) {
@@ -266,10 +284,18 @@ INSTANTIATE_TEST_SUITE_P(
                   {"run", "EXAMPLE", "--set", "note.inputX=1"},
                   2,
                   "patch \"note\" has no input port \"inputX\""},
-        UsageCase{"SetOfTheWrongKind",
-                  {"run", "EXAMPLE", "--set", "note.inputData1=loud"},
+        UsageCase{
+            "SetOfTheWrongKind",
+            {"run", "EXAMPLE", "--set", "note.inputData1=loud"},
+            2,
+            "expected an index (a whole number from 0 to 18446744073709551615), got a string"},
+        UsageCase{"SetOfAFraction",
+                  {"run", "EXAMPLE", "--set", "note.inputData1=1.5"},
                   2,
-                  "expected an index (an integer from 0), got a string"},
+                  "expected an index (a whole number from 0 to 18446744073709551615), got a number "
+                  "with a fraction"},
+        UsageCase{
+            "PlayOfNoFile", {"run", "EXAMPLE", "--play", ""}, 2, "--play: expected a file name"},
         UsageCase{"DirectoryAsComposition",
                   {"run", "/tmp", "--for", "0"},
                   1,

@@ -32,5 +32,32 @@ TEST(ControlEscapingBuffer, WritesControlCharactersAsHexAndKeepsTheRest) {
   for (const auto& c : cases) EXPECT_EQ(throughBuffer(c.given), c.shown + c.shown) << c.given;
 }
 
+// Counts the pieces handed to it.
+class CountingBuffer : public std::stringbuf {
+ public:
+  size_t pieces = 0;
+
+ protected:
+  int_type overflow(int_type ch) override {
+    ++pieces;
+    return std::stringbuf::overflow(ch);
+  }
+  std::streamsize xsputn(const char* text, std::streamsize count) override {
+    ++pieces;
+    return std::stringbuf::xsputn(text, count);
+  }
+};
+
+TEST(ControlEscapingBuffer, HandsALongTextOnInPiecesNotACharacterAtATime) {
+  const std::string name(1024 * 1024, 'n');
+  CountingBuffer target;
+  ControlEscapingBuffer escaping(&target);
+  std::ostream out(&escaping);
+  out << "no patch \"" << name << std::string("\0\"", 2) << std::endl;
+  EXPECT_EQ(target.str(), "no patch \"" + name + "\\x00\"\n");
+  // (the string buffer grows through overflow too, counted as well)
+  EXPECT_LE(target.pieces, 2 * name.size() / ControlEscapingBuffer::kPieceLength + 8);
+}
+
 }  // namespace
 }  // namespace wex

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/HexReader.h"
 #include "app/WexmidiProgram.h"
 #include "shared/ProgramRun.h"
 #include "support/SystemLog.h"
@@ -107,6 +108,13 @@ TEST(Decode, JsonGivesOneObjectPerMessageWithItsCallbackIndex) {
   EXPECT_EQ(sysex["text"], "Sysex: (1, 2)");
 }
 
+std::string repeated(const std::string& text, size_t times) {
+  std::string result;
+  result.reserve(text.size() * times);
+  for (size_t i = 0; i < times; ++i) result += text;
+  return result;
+}
+
 struct UsageErrorCase {
   const char* name;
   std::vector<std::string> args;
@@ -129,12 +137,29 @@ TEST_P(DecodeUsageError, ExitsWith2AndNamesTheBadTokenBeforeDecodingAnything) {
 
 INSTANTIATE_TEST_SUITE_P(
     Tokens, DecodeUsageError,
-    testing::Values(UsageErrorCase{"LoneNibble", {"decode", "90", "3C", "6"}, "", "\"6\""},
-                    UsageErrorCase{"OddRun", {"decode", "903C6"}, "", "\"903C6\""},
-                    UsageErrorCase{"NotHex", {"decode", "90", "GZ"}, "", "\"GZ\""},
-                    UsageErrorCase{"TripleSlash", {"decode", "///"}, "", "\"///\""},
-                    UsageErrorCase{
-                        "BadTokenOnALineOfInput", {"decode"}, "# first\n90 3C 0x7\n", "line 2"}),
+    testing::Values(
+        UsageErrorCase{"LoneNibble", {"decode", "90", "3C", "6"}, "", "\"6\""},
+        UsageErrorCase{"OddRun", {"decode", "903C6"}, "", "\"903C6\""},
+        UsageErrorCase{"NotHex", {"decode", "90", "GZ"}, "", "\"GZ\""},
+        UsageErrorCase{"TripleSlash", {"decode", "///"}, "", "\"///\""},
+        UsageErrorCase{"BadTokenOnALineOfInput", {"decode"}, "# first\n90 3C 0x7\n", "line 2"},
+        // Input that would hold memory without bounds.
+        UsageErrorCase{"NulBytes",
+                       {"decode"},
+                       std::string(300000, '\0'),
+                       "line 1: \"" + std::string(40, '\0') + "...\" is not a hex byte"},
+        UsageErrorCase{"TokenBeyondItsBound",
+                       {"decode"},
+                       std::string(HexReader::kMaxWordLength + 2, 'A') + "\n",
+                       "is longer than 2097152 characters"},
+        UsageErrorCase{"LineBeyondItsBound",
+                       {"decode"},
+                       repeated("F8 ", 1024 * 1024 + 1) + "\n",
+                       "line 1: a packet list of more than 1048576 bytes"},
+        UsageErrorCase{"SysexBeyondItsBound",
+                       {"decode"},
+                       "F0\n" + repeated(repeated("01", 65536) + "\n", 17),
+                       "line 18: a sysex of more than 1048576 bytes"}),
     [](const testing::TestParamInfo<UsageErrorCase>& info) {
       return std::string(info.param.name);
     });

@@ -165,9 +165,14 @@ TEST(MidiFilePlayer, PublishesTheEventsInOrderFromItsOwnSource) {
   auto services = std::make_shared<EmbeddedMIDIServices>(false);
   installMIDIServices(services);
   const std::string path = temporaryPath("player");
+  // A sysex longer than a packet holds (65535 bytes) goes in pieces.
+  Bytes longSysex(70000, 0x05);
+  longSysex.front() = 0xF0;
+  longSysex.back() = 0xF7;
   writeMidiFile(path, {{0.0, {0x90, 60, 100}},            // note on channel 1 C4 velocity 100
                        {0.01, {0xF0, 0x01, 0x02, 0xF7}},  // sysex of 2 data bytes
-                       {0.02, {0x80, 60, 64}}});          // note off channel 1 C4 velocity 64
+                       {0.015, longSysex},
+                       {0.02, {0x80, 60, 64}}});  // note off channel 1 C4 velocity 64
   std::string reason;
   std::vector<std::string> warnings;
   auto player = MidiFilePlayer::load(path, false, &reason, &warnings);
@@ -182,10 +187,42 @@ TEST(MidiFilePlayer, PublishesTheEventsInOrderFromItsOwnSource) {
   player->start();
   while (!player->finished()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   ASSERT_TRUE(services->waitUntilDelivered(10));
-  // the note on, the sysex and the note off, in order
-  EXPECT_EQ(delegate.received(),
-            (std::vector<Bytes>{{0x90, 60, 100}, {0xF0, 0x01, 0x02, 0xF7}, {0x80, 60, 64}}));
+  // the note on, the sysexes and the note off, in order
+  EXPECT_EQ(
+      delegate.received(),
+      (std::vector<Bytes>{{0x90, 60, 100}, {0xF0, 0x01, 0x02, 0xF7}, longSysex, {0x80, 60, 64}}));
+  EXPECT_EQ(player->unplayedEvents(), 0u);
   node.reset();
+  player.reset();
+  installMIDIServices(nullptr);
+  std::filesystem::remove(path);
+}
+
+// A sysex too long for this program's receivers is played with a warning;
+// what the services refuse is counted.
+TEST(MidiFilePlayer, WarnsOfATooLongSysexAndCountsTheEventsTheServicesRefuse) {
+  SystemLog::Capture log;
+  auto services = std::make_shared<EmbeddedMIDIServices>(false);
+  installMIDIServices(services);
+  const std::string path = temporaryPath("refused");
+  Bytes sysex(200000, 0x05);
+  sysex.front() = 0xF0;
+  sysex.back() = 0xF7;
+  writeMidiFile(path, {{0.0, {0x90, 60, 100}}, {0.5, sysex}});
+  std::string reason;
+  std::vector<std::string> warnings;
+  auto player = MidiFilePlayer::load(path, false, &reason, &warnings);
+  ASSERT_NE(player, nullptr) << reason;
+  EXPECT_EQ(warnings, std::vector<std::string>{path + ": the sysex at 0.5 s holds 200000 bytes, "
+                                                      "more than the 130290 this program's "
+                                                      "receivers take in pieces; it is played "
+                                                      "for other programs"});
+  ASSERT_TRUE(player->publish(&reason)) << reason;
+  services->faults().failAlways("MIDIReceived", -50);
+  player->start();
+  while (!player->finished()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_EQ(player->unplayedEvents(), 2u);
+  EXPECT_EQ(player->firstFailureStatus(), -50);
   player.reset();
   installMIDIServices(nullptr);
   std::filesystem::remove(path);

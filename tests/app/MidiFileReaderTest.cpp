@@ -42,6 +42,14 @@ Bytes join(std::initializer_list<Bytes> parts) {
   return all;
 }
 
+// Note ons a tick apart, in running status after the first, and the end.
+Bytes notes(size_t count) {
+  Bytes events = {0x00, 0x90, 60, 100};
+  for (size_t i = 1; i < count; ++i) events.insert(events.end(), {0x00, 60, 100});
+  events.insert(events.end(), {0x00, 0xFF, 0x2F, 0x00});
+  return events;
+}
+
 MidiFileReader::Result read(const Bytes& file) {
   return MidiFileReader::read(file.data(), file.size());
 }
@@ -145,7 +153,10 @@ INSTANTIATE_TEST_SUITE_P(
         Damage{"FormatTwo", join({header(2, 1), track(kEnd)}),
                "format 2 (independent sequences) cannot be played: only formats 0 and 1 can"},
         Damage{"ChunkHeaderCut", join({header(0, 1), track(kEnd), {'M', 'T'}}),
-               "the file ends inside a chunk header at byte 26"}),
+               "the file ends inside a chunk header at byte 26"},
+        Damage{"MoreEventsThanAFileMayHold",
+               join({header(0, 1), track(notes(MidiFileReader::kMaxEvents + 1))}),
+               "track 1: more than 1000000 events in the file at byte 3000026"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <nlohmann/json.hpp>
@@ -189,9 +190,14 @@ struct RefusalCase {
 
 class MonitorRefusal : public testing::TestWithParam<RefusalCase> {};
 
+constexpr const char* kForBounds = "--for: expected a number of seconds from 0 to 1000000000";
+
 TEST_P(MonitorRefusal, NamesWhatIsWrongBeforeListening) {
-  std::vector<std::string> args = {"--midi", "embedded", "monitor", "--for", "0"};
+  std::vector<std::string> args = {"--midi", "embedded", "monitor"};
   args.insert(args.end(), GetParam().args.begin(), GetParam().args.end());
+  if (std::find(args.begin(), args.end(), "--for") == args.end()) {
+    args.insert(args.end(), {"--for", "0"});
+  }
   const ProgramRun run = test::runInProcess(args);
   EXPECT_EQ(run.status, GetParam().status);
   EXPECT_NE(run.err.find(GetParam().named), std::string::npos) << run.err;
@@ -203,7 +209,10 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"UnknownSource", {"--source", "Keys"}, 1, "no source is named \"Keys\""},
         RefusalCase{"ChannelZero", {"--channel", "0"}, 2, "--channel"},
         RefusalCase{"ChannelSeventeen", {"--channel", "17"}, 2, "--channel"},
-        RefusalCase{"UnknownKind", {"--type", "notes"}, 2, "\"notes\" is not a kind of message"}),
+        RefusalCase{"UnknownKind", {"--type", "notes"}, 2, "\"notes\" is not a kind of message"},
+        RefusalCase{"ForBeyondItsBound", {"--for", "1e10"}, 2, kForBounds},
+        RefusalCase{"ForOfNoNumber", {"--for", "nan"}, 2, kForBounds},
+        RefusalCase{"ForBelowZero", {"--for", "-1"}, 2, kForBounds}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

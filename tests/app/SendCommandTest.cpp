@@ -60,8 +60,8 @@ TEST_F(SyxFile, WordsHexFilesAndValuesBecomeMessagesInTheOrderGiven) {
                             {K::Plain, "0"},
                             {K::Plain, "cc"},
                             {K::Plain, "16"},
-                            {K::Plain, "1"},
-                            {K::Plain, "64"},
+                            {K::Plain, "1.0"},   // whole numbers as everywhere: 1.0 and
+                            {K::Plain, "64e0"},  // 64e0 are 1 and 64
                             {K::Plain, "pc"},
                             {K::Plain, "3"},
                             {K::Plain, "7"}});
@@ -70,6 +70,26 @@ TEST_F(SyxFile, WordsHexFilesAndValuesBecomeMessagesInTheOrderGiven) {
   EXPECT_EQ(valuesOf(read),
             "9452644 16318462 11536255 12649982 15663168 126,127,6,1 1 8403968 8469504 "
             "12517696 12716030 ");
+}
+
+TEST_F(SyxFile, AFileIsReadWholeAcrossItsListsAndRefusedPastTheMostMessagesOneSendTakes) {
+  using K = SendArguments::Kind;
+  // A program change puts the notes off the lists' ends: none may be cut.
+  const auto write = [this](size_t notes) {
+    std::ofstream file(path_, std::ios::binary);
+    file << std::string("\xC0\x05", 2);
+    for (size_t i = 0; i < notes; ++i) file << std::string("\x90\x3C\x64", 3);
+  };
+  write(SendArguments::kMaxMessages - 1);
+  const SendArguments most({{K::File, path_}});
+  EXPECT_TRUE(most.refusals().empty());
+  EXPECT_EQ(most.messages().size(), SendArguments::kMaxMessages);
+  EXPECT_EQ(most.messages().back(), Value::number(9452644));
+  write(SendArguments::kMaxMessages);
+  const SendArguments tooMany({{K::File, path_}});
+  EXPECT_EQ(tooMany.refusals(),
+            std::vector<std::string>{"\"--file " + path_ +
+                                     "\": holds more than the 1000000 messages one send takes"});
 }
 
 TEST_F(SyxFile, SendsEverythingGivenAndCountsTheMessages) {
@@ -81,27 +101,20 @@ TEST_F(SyxFile, SendsEverythingGivenAndCountsTheMessages) {
 
 TEST(Send, NamesEveryRefusedArgumentWithItsReasonAndSendsNothing) {
   SystemLog::Capture sysexLog;
-  const ProgramRun run = runSend({"on",
-                                  "17",
-                                  "60",
-                                  "100",
-                                  "9452644",
-                                  "--hex",
-                                  "9Z",
-                                  "--hex",
-                                  "3C 64",
-                                  "--hex",
-                                  "90 3C",
-                                  "--hex",
-                                  "F0 01",
-                                  "pb",
-                                  "1",
-                                  "16384",
-                                  "1,200",
-                                  "--file",
-                                  "/nonexistent/x.syx",
-                                  "cc",
-                                  "1",
+  const ProgramRun run = runSend({"on",      "17",
+                                  "60",      "100",
+                                  "9452644", "--hex",
+                                  "9Z",      "--hex",
+                                  "3C 64",   "--hex",
+                                  "90 3C",   "--hex",
+                                  "F0 01",   "pb",
+                                  "1",       "16384",
+                                  "pc",      "1",
+                                  "1.5",     "1,200",
+                                  "--file",  "/nonexistent/x.syx",
+                                  "--file",  "/",
+                                  "--file",  "/dev/zero",
+                                  "cc",      "1",
                                   "7"});
   EXPECT_EQ(run.status, 2);
   for (const char* refusal :
@@ -109,8 +122,11 @@ TEST(Send, NamesEveryRefusedArgumentWithItsReasonAndSendsNothing) {
         "\"--hex 9Z\": \"9Z\" is not a hex byte", "\"--hex 3C 64\": starts with a data byte",
         "\"--hex 90 3C\": a message lacks data bytes", "\"--hex F0 01\": ends inside a sysex",
         "\"pb 1 16384\": the bend \"16384\" is not 0 to 16383",
+        "\"pc 1 1.5\": the program \"1.5\" is not 0 to 127",
         "\"1,200\" yields no message: sysex byte 200 is above 127",
-        "\"--file /nonexistent/x.syx\": cannot be opened",
+        "\"--file /nonexistent/x.syx\": cannot read the file: No such file or directory",
+        "\"--file /\": is a directory, not a file",
+        "\"--file /dev/zero\": the file is larger than 64 MiB",
         "\"cc 1 7\": takes 3 numbers: cc CHANNEL controller value",
         "wexmidi send: nothing was sent\n"}) {
     EXPECT_NE(run.err.find(refusal), std::string::npos) << refusal << "\n" << run.err;

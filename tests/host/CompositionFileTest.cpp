@@ -4,10 +4,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "TestPatches.h"
 #include "host/CompositionFile.h"
+#include "host/JSONReader.h"
 
 namespace wex {
 namespace {
@@ -18,7 +20,7 @@ const char* const kComposition = R"({
   "patches": [
     {"id": "dyn", "class": "DynamicPlugIn", "settings": {"portCount": 3},
      "inputs": {"in0": 1.5, "in2": 4}},
-    {"id": "add", "class": "AdderPlugIn", "inputs": {"inputB": 2.0, "inputLevel": 500,
+    {"id": "add", "class": "AdderPlugIn", "inputs": {"inputB": 2.0, "inputLevel": 5e2,
                                                     "inputGate": true}},
     {"id": "rec", "class": "RecorderPlugIn", "inputs": {"inputText": "hello"}},
     {"id": "more", "class": "DynamicPlugIn", "settings": {"portCount": 2}}
@@ -96,6 +98,46 @@ TEST_F(CompositionFileTest, SavingReplacesTheOldFileAndLeavesNothingBeside) {
                CompositionFileError);
 }
 
+TEST_F(CompositionFileTest, ASaveThatLoadingWouldRefuseIsNotWrittenAndTheOldFileStays) {
+  struct Case {
+    const char* name;
+    std::function<void(Composition&)> grow;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"too many patches",
+       [](Composition& composition) {
+         for (size_t i = composition.patchIds().size(); i <= CompositionFile::kMaxPatches; ++i) {
+           composition.addPatch("a" + std::to_string(i), "AdderPlugIn");
+         }
+       },
+       "10001 patches, more than the 10000 a composition may hold"},
+      {"too large",
+       [](Composition& composition) {
+         composition.setInputValue({"rec", "inputText"},
+                                   Value::string(std::string(CompositionFile::kMaxFileSize, 'x')));
+       },
+       "it would take 64 MiB, more than the 64 MiB a file may hold"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    {
+      std::ofstream old(path("comp.json"));
+      old << "old contents";
+    }
+    auto composition = CompositionFile::parse(kComposition, "test", registry_);
+    c.grow(*composition);
+    try {
+      CompositionFile::save(*composition, path("comp.json"));
+      ADD_FAILURE() << "saved";
+    } catch (const CompositionFileError& error) {
+      EXPECT_EQ(std::string(error.what()), path("comp.json") + ": cannot write the file: " +
+                                               c.expected + "; the file is left as it was");
+    }
+    EXPECT_EQ(read(path("comp.json")), "old contents");
+  }
+}
+
 TEST_F(CompositionFileTest, PositionsAreKeptByTheFileAndAFileWithoutThemStillLoads) {
   auto composition = CompositionFile::parse(kComposition, "test", registry_);
   EXPECT_FALSE(composition->positions().get("add"));
@@ -148,12 +190,19 @@ TEST_F(CompositionFileTest, ADirectoryOrAnEndlessOrHugeFileIsRefusedBeforeItIsRe
 struct BadFile {
   const char* name;
   std::string text;
-  const char* expectedError;
+  std::string expectedError;
 };
 
 std::string withPatches(const std::string& patches, const std::string& connections = "[]") {
   return R"({"format": "wexmidi composition", "version": 1, "patches": )" + patches +
          R"(, "connections": )" + connections + "}";
+}
+
+// "[[],[],...]": a short text that costs much memory once read.
+std::string emptyLists(size_t count) {
+  std::string text = "[";
+  for (size_t i = 0; i < count; ++i) text += i == 0 ? "[]" : ",[]";
+  return text + "]";
 }
 
 const std::string kTwoAdders =
@@ -188,6 +237,10 @@ INSTANTIATE_TEST_SUITE_P(
                 withPatches(R"([{"id": "a", "class": "AdderPlugIn", "inputs": {"inputA": )" +
                             std::string(10000, '[') + std::string(10000, ']') + "}}]"),
                 "patches[0].inputs.inputA[0][0][0]"},
+        BadFile{"TooManyValues",
+                withPatches(R"([{"id": "a", "class": "AdderPlugIn", "inputs": {"inputA": )" +
+                            emptyLists(JSONReader::kMaxValues / 2) + "}}]"),
+                "patches[0].inputs.inputA[1249993]: more than 2500000 values in one text"},
         BadFile{"VersionWithAFraction", R"({"format": "wexmidi composition", "version": 1.0,
                 "patches": []})",
                 "version: expected a whole format version such as 1, got 1.0"},
@@ -215,6 +268,16 @@ INSTANTIATE_TEST_SUITE_P(
         BadFile{"UnknownInput",
                 withPatches(R"([{"id": "a", "class": "AdderPlugIn", "inputs": {"inputX": 1}}])"),
                 "patches[0].inputs.inputX: AdderPlugIn patch \"a\" has no input port \"inputX\""},
+        BadFile{
+            "InputNameWithANul",
+            withPatches(R"([{"id": "a", "class": "AdderPlugIn", "inputs": {"in\u0000x": 1}}])"),
+            "patches[0].inputs.in\\x00x: AdderPlugIn patch \"a\" has no input port \"in\\x00x\""},
+        BadFile{"LongInputName",
+                withPatches(R"([{"id": "a", "class": "AdderPlugIn", "inputs": {")" +
+                            std::string(1000, 'k') + R"(": 1}}])"),
+                "patches[0].inputs." + std::string(80, 'k') +
+                    "...: AdderPlugIn patch \"a\" has no input port \"" + std::string(80, 'k') +
+                    "...\""},
         BadFile{"OutputGivenAsInput", withPatches(R"([{"id": "a", "class": "AdderPlugIn",
                                  "inputs": {"outputSum": 1}}])"),
                 "patches[0].inputs.outputSum: AdderPlugIn patch \"a\" has no input port"},
@@ -227,6 +290,14 @@ INSTANTIATE_TEST_SUITE_P(
         BadFile{"NegativeIndex", withPatches(R"([{"id": "a", "class": "AdderPlugIn",
                                  "inputs": {"inputLevel": -1}}])"),
                 "patches[0].inputs.inputLevel: input of type index: expected an index"},
+        BadFile{"IndexBeyondItsRange", withPatches(R"([{"id": "a", "class": "AdderPlugIn",
+                                 "inputs": {"inputLevel": 18446744073709551616}}])"),
+                "patches[0].inputs.inputLevel: input of type index: expected an index (a whole "
+                "number from 0 to 18446744073709551615), got a whole number beyond that range"},
+        BadFile{"IndexWithAFraction", withPatches(R"([{"id": "a", "class": "AdderPlugIn",
+                                 "inputs": {"inputLevel": 1.5}}])"),
+                "patches[0].inputs.inputLevel: input of type index: expected an index (a whole "
+                "number from 0 to 18446744073709551615), got a number with a fraction"},
         BadFile{"UnknownSetting",
                 withPatches(R"([{"id": "a", "class": "AdderPlugIn", "settings": {"x": 1}}])"),
                 "patches[0].settings.x: \"x\" is not a setting of AdderPlugIn"},

@@ -1,3 +1,4 @@
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -152,6 +153,52 @@ TEST_F(FileReplacementTest, PlacesThatCannotBeWrittenAreRefusedWithTheirReason) 
   EXPECT_FALSE(FileReplacement::replace(path("loop"), "new", &reason));
   EXPECT_EQ(reason, "Too many levels of symbolic links");
   EXPECT_EQ(entries(), 1u);
+  // Saving into a working folder that has been removed.
+  const fs::path working = fs::current_path();
+  fs::create_directory(directory_ / "gone");
+  fs::current_path(directory_ / "gone");
+  fs::remove(directory_ / "gone");
+  EXPECT_FALSE(FileReplacement::replace("c.json", "new", &reason));
+  fs::current_path(working);
+  EXPECT_EQ(reason, "its folder has been removed");
+}
+
+// Saves by a user who owns neither the file nor the folder but belongs to
+// the file's group: a group-writable file stays in its group, a read-only one
+// is refused and stays as it was.
+TEST_F(FileReplacementTest, AnotherUserKeepsTheGroupAndMayNotReplaceAReadOnlyFile) {
+  if (::geteuid() != 0) GTEST_SKIP() << "acting as another user needs the superuser";
+  constexpr uid_t kUser = 65534;
+  constexpr gid_t kUserGroup = 65534;
+  constexpr gid_t kSharedGroup = 100;
+  fs::permissions(directory_, fs::perms::all);
+  for (const auto& [name, mode] : {std::pair{"shared.json", 0664}, {"read-only.json", 0444}}) {
+    write(path(name), "old");
+    ASSERT_EQ(::chown(path(name).c_str(), 0, kSharedGroup), 0);
+    ASSERT_EQ(::chmod(path(name).c_str(), static_cast<mode_t>(mode)), 0);
+  }
+
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::setgroups(1, &kSharedGroup) != 0 || ::setgid(kUserGroup) != 0 || ::setuid(kUser) != 0) {
+      ::_exit(10);
+    }
+    std::string reason;
+    if (!FileReplacement::replace(path("shared.json"), "new", &reason)) ::_exit(11);
+    if (FileReplacement::replace(path("read-only.json"), "new", &reason)) ::_exit(12);
+    ::_exit(reason == "Permission denied" ? 0 : 13);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "10 setup, 11 refused, 12 replaced, 13 another reason";
+  struct stat shared {};
+  ASSERT_EQ(::stat(path("shared.json").c_str(), &shared), 0);
+  EXPECT_EQ(read(path("shared.json")), "new");
+  EXPECT_EQ(shared.st_uid, kUser);
+  EXPECT_EQ(shared.st_gid, kSharedGroup);
+  EXPECT_EQ(shared.st_mode & 07777, 0664u);
+  EXPECT_EQ(read(path("read-only.json")), "old");
 }
 
 TEST_F(FileReplacementTest, AFileWithTheLongestNameAFolderAllowsIsReplaced) {
