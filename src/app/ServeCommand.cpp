@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <random>
 #include <thread>
+#include <vector>
 
 #include "app/CommandInput.h"
 #include "app/CompositionSession.h"
@@ -17,10 +18,6 @@
 #include "server/MidiTools.h"
 #include "support/MainThread.h"
 
-#ifndef WEX_WEB_ROOT
-#define WEX_WEB_ROOT ""
-#endif
-
 namespace wex {
 
 namespace {
@@ -33,15 +30,24 @@ std::string generatedToken() {
   return token;
 }
 
-// The page beside the installed program first, then the one built with it.
-std::string defaultWebRoot() {
+// The page beside the program: share/wexmidi/web when it is installed, web/
+// when it runs from the build folder it was built in (one with a
+// CMakeCache.txt). Nothing else is looked at, so an installed program never
+// reaches into a build tree. Empty when neither holds a page.
+std::string defaultWebRoot(std::vector<std::string>* lookedAt) {
   std::error_code error;
   const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (!error) {
-    const auto installed = program.parent_path().parent_path() / "share" / "wexmidi" / "web";
-    if (std::filesystem::is_directory(installed / "assets", error)) return installed.string();
+  if (error) return "";
+  const auto folder = program.parent_path();
+  const auto installed = folder.parent_path() / "share" / "wexmidi" / "web";
+  lookedAt->push_back(installed.string());
+  if (std::filesystem::is_regular_file(installed / "index.html", error)) return installed.string();
+  if (std::filesystem::is_regular_file(folder / "CMakeCache.txt", error)) {
+    const auto built = folder / "web";
+    lookedAt->push_back(built.string());
+    if (std::filesystem::is_regular_file(built / "index.html", error)) return built.string();
   }
-  return WEX_WEB_ROOT;
+  return "";
 }
 
 }  // namespace
@@ -97,7 +103,9 @@ int ServeCommand::run(ProgramContext& context) {
   if (options.token.empty() && !RequestGuard::isLoopback(options.host)) {
     options.token = generatedToken();
   }
-  options.webRoot = webRoot_.empty() ? defaultWebRoot() : webRoot_;
+  std::vector<std::string> lookedAt;
+  options.webRoot = webRoot_.empty() ? defaultWebRoot(&lookedAt) : webRoot_;
+  if (!webRoot_.empty()) lookedAt.push_back(webRoot_);
 
   std::unique_ptr<MidiFilePlayer> player;
   if (!options_.preparePlayer(context, &player)) return 1;
@@ -126,6 +134,16 @@ int ServeCommand::run(ProgramContext& context) {
   if (!monitor.start(&reason)) {
     context.err() << "wexmidi serve: " << reason << "\n";
     return 1;
+  }
+  std::error_code error;
+  if (options.webRoot.empty() ||
+      !std::filesystem::is_regular_file(std::filesystem::path(options.webRoot) / "index.html",
+                                        error)) {
+    std::string folders;
+    for (const auto& folder : lookedAt) folders += (folders.empty() ? "" : ", ") + folder;
+    if (folders.empty()) folders = "no folder (the program's own path is unknown)";
+    context.err() << "wexmidi serve: no page files (index.html) in " << folders
+                  << ": serving the API alone; build the page with node and npm, or install it\n";
   }
   context.out() << server.url() << std::endl;
   composition.setTickObserver([&watcher](double time) { watcher.tick(time); });

@@ -67,8 +67,9 @@ bool hasBody(const httplib::Request& request) {
 }
 
 const char* const kNoPage =
-    "<!doctype html><title>wexmidi</title><p>The page was not built (it needs node and npm "
-    "at build time). The API is at <a href=\"/api/composition\">/api/composition</a>.</p>";
+    "<!doctype html><title>wexmidi</title><p>The page's files were not found: they are built "
+    "with node and npm and installed in share/wexmidi/web. The API is at "
+    "<a href=\"/api/composition\">/api/composition</a>.</p>";
 
 }  // namespace
 
