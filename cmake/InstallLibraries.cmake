@@ -95,5 +95,7 @@ if(WEX_ALSA)
   string(APPEND wex_pkgconfig_requires " alsa")
 endif()
 string(APPEND wex_pkgconfig_libs " -lwexmidi-services -lwexmidi-support -pthread")
+file(RELATIVE_PATH wex_pkgconfig_to_prefix ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig
+     ${CMAKE_INSTALL_PREFIX})
 configure_file(${PROJECT_SOURCE_DIR}/cmake/wexmidi.pc.in ${PROJECT_BINARY_DIR}/wexmidi.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/wexmidi.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
