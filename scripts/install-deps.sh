@@ -8,7 +8,7 @@ packages=(
   libjack-jackd2-dev jackd2
   pipewire pipewire-bin pipewire-jack
   libasound2-dev
-  libcpp-httplib-dev chromium
+  libcpp-httplib-dev chromium curl
   clang clang-format libclang-rt-14-dev
 )
 missing=()

@@ -41,7 +41,7 @@ git ls-files -z --cached --others --exclude-standard | xargs -0 cp --parents -t 
   # Paths in the compiler's command lines relative to the copy, so that ccache
   # finds what an earlier package build compiled.
   export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
-  dpkg-buildpackage -us -uc -b
+  dpkg-buildpackage -us -uc -b -Jauto
 )
 debs=("$out/wexmidi_${version}_${arch}.deb" "$out/libwexmidi-dev_${version}_${arch}.deb")
 for deb in "${debs[@]}"; do [ -f "$deb" ] || fail "$deb was not built"; done
