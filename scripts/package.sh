@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Builds the Debian packages wexmidi and libwexmidi-dev with Debian's tools
+# (dpkg-buildpackage -us -uc -b) from a copy of the checkout's files, in
+# build-deb/, where the .deb files land too (dpkg-buildpackage writes beside
+# the folder it builds, so nothing lands beside the checkout). Installs the
+# packaging tools and the build dependencies first where they are missing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+export DEBIAN_FRONTEND=noninteractive
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+
+tools=(debhelper dpkg-dev fakeroot lintian)
+missing=()
+for p in "${tools[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  $sudo apt-get update
+  $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+out="build-deb"
+rm -rf "$out"
+mkdir -p "$out/wexmidi"
+# The files git knows of, as they are in the working tree.
+git ls-files -z --cached --others --exclude-standard | xargs -0 cp --parents -t "$out/wexmidi"
+cd "$out/wexmidi"
+dpkg-checkbuilddeps 2>/dev/null || $sudo apt-get build-dep -y --no-install-recommends ./
+# Paths in the compiler's command lines relative to the copy, so that ccache
+# finds what an earlier package build compiled.
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
+dpkg-buildpackage -us -uc -b -Jauto
+cd ..
+ls -1 ./*.deb
