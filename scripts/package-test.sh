@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Debian packages with Debian's tools (dpkg-buildpackage -us -uc -b)
-# from a copy of the checkout's files in build-deb/ (so that nothing lands
-# beside the checkout), checks them with lintian, installs them with apt, uses
+# Builds the Debian packages with scripts/package.sh (dpkg-buildpackage in
+# build-deb/, so that nothing lands beside the checkout), checks them with
+# lintian, installs them with apt, uses
 # the installed program from its installed paths (--version, its manual page,
 # its completion, `serve` answering its page and script), builds
 # examples/embed against the installed development package, and removes both
@@ -13,8 +13,13 @@ sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 fail() { echo "package-test: $*" >&2; exit 1; }
 
-# The packaging tools, needed by this test alone.
-tools=(debhelper dpkg-dev fakeroot lintian man-db bash-completion curl)
+for p in wexmidi libwexmidi-dev; do
+  if dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed"; then
+    fail "$p is installed already: remove it first (apt-get purge $p)"
+  fi
+done
+# What this test uses besides the packaging tools.
+tools=(man-db bash-completion curl)
 missing=()
 for p in "${tools[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -23,26 +28,11 @@ if [ ${#missing[@]} -gt 0 ]; then
   $sudo apt-get update
   $sudo apt-get install -y --no-install-recommends "${missing[@]}"
 fi
-for p in wexmidi libwexmidi-dev; do
-  if dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed"; then
-    fail "$p is installed already: remove it first (apt-get purge $p)"
-  fi
-done
 
+bash scripts/package.sh
 version="$(dpkg-parsechangelog -S Version)"
 arch="$(dpkg --print-architecture)"
 out="build-deb"
-rm -rf "$out"
-mkdir -p "$out/wexmidi"
-# The files git knows of, as they are in the working tree.
-git ls-files -z --cached --others --exclude-standard | xargs -0 cp --parents -t "$out/wexmidi"
-(
-  cd "$out/wexmidi"
-  # Paths in the compiler's command lines relative to the copy, so that ccache
-  # finds what an earlier package build compiled.
-  export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
-  dpkg-buildpackage -us -uc -b -Jauto
-)
 debs=("$out/wexmidi_${version}_${arch}.deb" "$out/libwexmidi-dev_${version}_${arch}.deb")
 for deb in "${debs[@]}"; do [ -f "$deb" ] || fail "$deb was not built"; done
 echo "== lintian"
