@@ -24,12 +24,13 @@ out="build-deb"
 rm -rf "$out"
 mkdir -p "$out/wexmidi"
 # The files git knows of, as they are in the working tree.
-git ls-files -z --cached --others --exclude-standard | xargs -0 cp --parents -t "$out/wexmidi"
+git ls-files -z --cached --others --exclude-standard | xargs -0 cp --parents --preserve=timestamps -t "$out/wexmidi"
 cd "$out/wexmidi"
 dpkg-checkbuilddeps 2>/dev/null || $sudo apt-get build-dep -y --no-install-recommends ./
 # Paths in the compiler's command lines relative to the copy, so that ccache
-# finds what an earlier package build compiled.
-export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
+# finds what an earlier package build compiled; the copy's files keep their
+# times, and their change times (all new) do not stop ccache from storing.
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1 CCACHE_SLOPPINESS=include_file_ctime
 dpkg-buildpackage -us -uc -b -Jauto
 cd ..
 ls -1 ./*.deb
