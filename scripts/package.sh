@@ -31,6 +31,12 @@ dpkg-checkbuilddeps 2>/dev/null || $sudo apt-get build-dep -y --no-install-recom
 # finds what an earlier package build compiled; the copy's files keep their
 # times, and their change times (all new) do not stop ccache from storing.
 export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1 CCACHE_SLOPPINESS=include_file_ctime
+# debhelper gives the build a HOME of its own inside the copy: keep ccache on
+# the user's cache, not on a new one that goes with the copy.
+if command -v ccache >/dev/null; then
+  CCACHE_DIR="$(ccache -k cache_dir)"
+  export CCACHE_DIR
+fi
 dpkg-buildpackage -us -uc -b -Jauto
 cd ..
 ls -1 ./*.deb
