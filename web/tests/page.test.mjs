@@ -107,6 +107,9 @@ test("MIDI sent into the loopback changes the distributors' values on the page",
   await server.post({ send: [cc(7, 99)], to: [LOOPBACK] });
   await waitForValue(page, "cc.controller7", "99");
   await page.waitForFunction(() => document.querySelector("#monitor")?.textContent.includes("Ctrl, ch.0, ctrl.7, val.99"));
+  // A note held shows as on, as a person reads it.
+  await server.post({ send: [0x903c64], to: [LOOPBACK] });
+  await waitForValue(page, "notes.note60", "on");
   await screenshot(page, "page-live-values");
 });
 
