@@ -20,6 +20,10 @@ const state = {
 
 const editor = new Drawflow($("editor"));
 editor.reroute = false;
+// The editor takes Delete (a selected wire or box) only while it has the
+// keyboard: a click anywhere on the graph gives it the keyboard.
+$("editor").tabIndex = 0;
+$("editor").addEventListener("pointerdown", () => $("editor").focus({ preventScroll: true }));
 editor.start();
 
 // ---- talking to the server

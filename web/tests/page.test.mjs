@@ -231,3 +231,20 @@ test("patches added one after another each get a place of their own", async () =
   const added = (await server.get("api/composition")).patches.slice(3).map((p) => p.position);
   assert.notDeepEqual(added[0], added[1]);
 });
+
+test("a wire clicked and then deleted with the Delete key is disconnected", async () => {
+  const before = (await server.get("api/composition")).connections.length;
+  const middle = await page.$eval(".connection .main-path", (path) => {
+    const point = path.getPointAtLength(path.getTotalLength() / 2);
+    const matrix = path.getScreenCTM();
+    return { x: point.x * matrix.a + matrix.e, y: point.y * matrix.d + matrix.f };
+  });
+  await page.mouse.click(middle.x, middle.y);
+  await page.keyboard.press("Delete");
+  let after = before;
+  for (let i = 0; i < 50 && after === before; i++) {
+    await sleep(50);
+    after = (await server.get("api/composition")).connections.length;
+  }
+  assert.equal(after, before - 1);
+});
