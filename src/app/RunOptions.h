@@ -46,6 +46,7 @@ class RunOptions {
   int saveAtEnd(ProgramContext& context, Composition& composition) const;
 
   bool runsUntilInterrupted() const { return seconds_ < 0; }
+  bool savesAtEnd() const { return !saveFile_.empty(); }
   double rate() const { return rate_; }
 
  private:

@@ -155,8 +155,13 @@ int ServeCommand::run(ProgramContext& context) {
   input.stop();
   composition.setTickObserver(nullptr);
   composition.closeAllPanels();
-
-  return options_.saveAtEnd(context, composition);
+  const int played = options_.reportUnplayed(context, player.get());
+  if (commands.unsaved() && !options_.savesAtEnd()) {
+    context.err() << "wexmidi serve: changes since the last save were not saved to " << file_
+                  << "\n";
+  }
+  const int saved = options_.saveAtEnd(context, composition);
+  return saved != 0 ? saved : played;
 }
 
 }  // namespace wex
