@@ -20,7 +20,9 @@ constexpr size_t kLargestPacket = 65536;
 // How often the receiving thread looks whether it should stop.
 constexpr int kPollMilliseconds = 100;
 
-bool splitPlace(const std::string& where, std::string* host, std::string* port) {
+}  // namespace
+
+bool OscReceiver::parsePlace(const std::string& where, std::string* host, std::string* port) {
   const size_t colon = where.rfind(':');
   *host = colon == std::string::npos ? "127.0.0.1" : where.substr(0, colon);
   *port = colon == std::string::npos ? where : where.substr(colon + 1);
@@ -34,15 +36,13 @@ bool splitPlace(const std::string& where, std::string* host, std::string* port) 
   return std::strtol(port->c_str(), nullptr, 10) <= 65535;
 }
 
-}  // namespace
-
 OscReceiver::~OscReceiver() {
   stop();
 }
 
 bool OscReceiver::start(const std::string& where, std::string* reason) {
   std::string host, port;
-  if (!splitPlace(where, &host, &port)) {
+  if (!parsePlace(where, &host, &port)) {
     *reason = "expected PORT or HOST:PORT (PORT 0 to 65535), got \"" + where + "\"";
     return false;
   }

@@ -30,6 +30,8 @@ class OscReceiver {
   // False, with the reason, when the text is no such place or the socket
   // cannot be bound.
   bool start(const std::string& where, std::string* reason);
+  // Splits PORT or HOST:PORT; false when the text is neither.
+  static bool parsePlace(const std::string& where, std::string* host, std::string* port);
   void stop();
   // The place listened on, as osc.udp://HOST:PORT.
   std::string url() const { return url_; }
