@@ -28,6 +28,12 @@ size_t messageLength(uint8_t status) {
   return 1;
 }
 
+// An integer as JSON reads it: unsigned when it is not negative.
+ValueJSON::Json integer(int64_t number) {
+  if (number >= 0) return ValueJSON::Json(static_cast<uint64_t>(number));
+  return ValueJSON::Json(number);
+}
+
 std::string typeText(char type) {
   return std::string("'") + type + "'";
 }
@@ -152,8 +158,8 @@ bool OscPacketReader::setValue(lo_message message, ValueJSON::Json* value, std::
       case LO_TRUE: items.push_back(true); break;
       case LO_FALSE: items.push_back(false); break;
       case LO_NIL: items.push_back(nullptr); break;
-      case LO_INT32: items.push_back(argument.i); break;
-      case LO_INT64: items.push_back(argument.h); break;
+      case LO_INT32: items.push_back(integer(argument.i)); break;
+      case LO_INT64: items.push_back(integer(argument.h)); break;
       case LO_FLOAT: items.push_back(static_cast<double>(argument.f)); break;
       case LO_DOUBLE: items.push_back(argument.d); break;
       case LO_STRING:

@@ -20,7 +20,8 @@ uint8_t dataByte(uint64_t number, int shift) {
 }  // namespace
 
 bool OscValueWriter::carriesMessages(const std::string& portKey) {
-  return portKey == "outputMessage" || portKey == "outputMessages";
+  return portKey == "outputMessage" || portKey == "outputMessages" || portKey == "outputMSB" ||
+         portKey == "outputLSB";
 }
 
 void OscValueWriter::append(lo_message message, const Value& value, bool carriesMessages) {
