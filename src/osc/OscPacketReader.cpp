@@ -214,6 +214,10 @@ bool OscPacketReader::sendMessages(lo_message message,
     } else if (types[i] == LO_BLOB) {
       const auto blob = reinterpret_cast<lo_blob>(arguments[i]);
       const auto* bytes = static_cast<const uint8_t*>(lo_blob_dataptr(blob));
+      if (lo_blob_datasize(blob) == 0) {
+        *cause = "an empty blob: a blob holds the bytes of MIDI messages";
+        return false;
+      }
       messages->emplace_back(bytes, bytes + lo_blob_datasize(blob));
     } else {
       *cause = "takes MIDI (m) or blob arguments, got one of type " + typeText(types[i]);
