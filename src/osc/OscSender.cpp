@@ -1,5 +1,7 @@
 #include "osc/OscSender.h"
 
+#include <cstdlib>
+
 #include "osc/OscValueWriter.h"
 #include "support/SystemLog.h"
 
@@ -9,18 +11,26 @@ OscSender::OscSender(std::vector<OscTarget> targets) : targets_(std::move(target
 
 OscSender::~OscSender() {
   stop();
-  for (lo_address address : addresses_) lo_address_free(address);
+  for (lo_address address : datagrams_) {
+    if (address) lo_address_free(address);
+  }
 }
 
 bool OscSender::start(std::string* reason) {
   for (const auto& target : targets_) {
-    lo_address address = lo_address_new_with_proto(target.tcp ? LO_TCP : LO_UDP,
-                                                    target.host.c_str(), target.port.c_str());
+    if (target.tcp) {
+      datagrams_.push_back(nullptr);
+      streams_.push_back(std::make_unique<OscStreamConnection>(target.host, target.port));
+      continue;
+    }
+    lo_address address = lo_address_new_with_proto(LO_UDP, target.host.c_str(),
+                                                    target.port.c_str());
     if (!address) {
       *reason = "cannot send to " + target.text();
       return false;
     }
-    addresses_.push_back(address);
+    datagrams_.push_back(address);
+    streams_.push_back(nullptr);
   }
   thread_ = std::thread([this] { run(); });
   return true;
@@ -87,7 +97,7 @@ void OscSender::sendAll(const std::vector<Change>& changes, lo_timetag tag) {
     const size_t length = lo_message_length(message, change.address.c_str());
     if (length > kMaxBundleBytes) {
       lo_message_free(message);
-      unsent_ += addresses_.size();
+      unsent_ += targets_.size();
       logOnce("\tOSC out: " + change.address + ": a value of " + std::to_string(length) +
               " bytes is too large to send; such values are dropped and counted");
       continue;
@@ -104,12 +114,22 @@ void OscSender::sendAll(const std::vector<Change>& changes, lo_timetag tag) {
 }
 
 void OscSender::sendBundle(lo_bundle bundle) {
-  for (size_t i = 0; i < addresses_.size(); ++i) {
-    if (lo_send_bundle(addresses_[i], bundle) >= 0) continue;
+  size_t size = 0;
+  void* packet = nullptr;
+  for (size_t i = 0; i < targets_.size(); ++i) {
+    std::string reason;
+    if (datagrams_[i]) {
+      if (lo_send_bundle(datagrams_[i], bundle) >= 0) continue;
+      reason = lo_address_errstr(datagrams_[i]);
+    } else {
+      if (!packet) packet = lo_bundle_serialise(bundle, nullptr, &size);
+      if (packet && streams_[i]->send(packet, size, &reason)) continue;
+    }
     unsent_ += lo_bundle_count(bundle);
-    logOnce("\tOSC out: cannot send to " + targets_[i].text() + ": " +
-            lo_address_errstr(addresses_[i]) + "; what cannot be sent is counted");
+    logOnce("\tOSC out: cannot send to " + targets_[i].text() + ": " + reason +
+            "; what cannot be sent is counted");
   }
+  std::free(packet);
 }
 
 void OscSender::logOnce(const std::string& line) {

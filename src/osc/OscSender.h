@@ -3,6 +3,7 @@
 #include <lo/lo.h>
 
 #include <atomic>
+#include <memory>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "host/Value.h"
+#include "osc/OscStreamConnection.h"
 #include "osc/OscTarget.h"
 
 namespace wex {
@@ -61,7 +63,11 @@ class OscSender {
   void logOnce(const std::string& line);
 
   const std::vector<OscTarget> targets_;
-  std::vector<lo_address> addresses_;  // sending thread, after start()
+  // Sending thread, after start(), one of the two per target: liblo sends
+  // datagrams; streams are written by a connection that gives up on a
+  // receiver that stops reading.
+  std::vector<lo_address> datagrams_;
+  std::vector<std::unique_ptr<OscStreamConnection>> streams_;
   std::set<std::string> logged_;       // sending thread
   std::thread thread_;
 
