@@ -46,9 +46,8 @@ int OscBridge::start(ProgramContext& context, const Options& options, MidiTools*
   }
   if (!targets.empty()) {
     watcher_ = std::make_unique<PortWatcher>(
-        composition_, [this](double, const std::vector<PortWatcher::Change>& changes) {
-          post(changes);
-        });
+        composition_,
+        [this](double, const std::vector<PortWatcher::Change>& changes) { post(changes); });
     for (const auto& spec : options.watches) {
       if (!watcher_->add(spec, &reason)) {
         context.err() << prefix << "--osc-watch " << spec << ": " << reason << "\n";

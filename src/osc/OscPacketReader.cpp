@@ -73,8 +73,8 @@ void OscPacketReader::readBundle(const uint8_t* data, size_t size, int depth,
                                  std::vector<OscRequest>* requests,
                                  std::vector<OscRefusal>* refusals) {
   if (depth >= kMaxBundleDepth) {
-    refusals->push_back({"", "bundles nested more than " + std::to_string(kMaxBundleDepth) +
-                                 " deep"});
+    refusals->push_back(
+        {"", "bundles nested more than " + std::to_string(kMaxBundleDepth) + " deep"});
     return;
   }
   if (size < kBundleHeadSize) {
@@ -138,8 +138,8 @@ bool OscPacketReader::request(const std::string& address, lo_message message, Os
     return false;
   }
   request->kind = OscRequest::Kind::Set;
-  request->input = address.substr(prefix.size(), slash - prefix.size()) + "." +
-                   address.substr(slash + 1);
+  request->input =
+      address.substr(prefix.size(), slash - prefix.size()) + "." + address.substr(slash + 1);
   return setValue(message, &request->value, cause);
 }
 
@@ -155,16 +155,34 @@ bool OscPacketReader::setValue(lo_message message, ValueJSON::Json* value, std::
   for (int i = 0; i < count; ++i) {
     const lo_arg& argument = *arguments[i];
     switch (types[i]) {
-      case LO_TRUE: items.push_back(true); break;
-      case LO_FALSE: items.push_back(false); break;
-      case LO_NIL: items.push_back(nullptr); break;
-      case LO_INT32: items.push_back(integer(argument.i)); break;
-      case LO_INT64: items.push_back(integer(argument.h)); break;
-      case LO_FLOAT: items.push_back(static_cast<double>(argument.f)); break;
-      case LO_DOUBLE: items.push_back(argument.d); break;
+      case LO_TRUE:
+        items.push_back(true);
+        break;
+      case LO_FALSE:
+        items.push_back(false);
+        break;
+      case LO_NIL:
+        items.push_back(nullptr);
+        break;
+      case LO_INT32:
+        items.push_back(integer(argument.i));
+        break;
+      case LO_INT64:
+        items.push_back(integer(argument.h));
+        break;
+      case LO_FLOAT:
+        items.push_back(static_cast<double>(argument.f));
+        break;
+      case LO_DOUBLE:
+        items.push_back(argument.d);
+        break;
       case LO_STRING:
-      case LO_SYMBOL: items.push_back(std::string(&argument.s)); break;
-      case LO_CHAR: items.push_back(std::string(1, static_cast<char>(argument.c))); break;
+      case LO_SYMBOL:
+        items.push_back(std::string(&argument.s));
+        break;
+      case LO_CHAR:
+        items.push_back(std::string(1, static_cast<char>(argument.c)));
+        break;
       case LO_MIDI:
         items.push_back((uint32_t{argument.m[1]} << 16) | (uint32_t{argument.m[2]} << 8) |
                         uint32_t{argument.m[3]});
@@ -191,8 +209,7 @@ bool OscPacketReader::setValue(lo_message message, ValueJSON::Json* value, std::
   return true;
 }
 
-bool OscPacketReader::sendMessages(lo_message message,
-                                   std::vector<std::vector<uint8_t>>* messages,
+bool OscPacketReader::sendMessages(lo_message message, std::vector<std::vector<uint8_t>>* messages,
                                    std::string* cause) {
   const int count = lo_message_get_argc(message);
   const char* types = lo_message_get_types(message);
@@ -206,8 +223,9 @@ bool OscPacketReader::sendMessages(lo_message message,
       const uint8_t* midi = arguments[i]->m;
       const size_t length = messageLength(midi[1]);
       if (length == 0) {
-        *cause = "a MIDI (m) argument must start with a status byte other than F0 and F7 "
-                 "(send system exclusive as a blob)";
+        *cause =
+            "a MIDI (m) argument must start with a status byte other than F0 and F7 "
+            "(send system exclusive as a blob)";
         return false;
       }
       messages->emplace_back(midi + 1, midi + 1 + length);

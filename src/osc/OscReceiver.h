@@ -53,9 +53,9 @@ class OscReceiver {
   std::thread thread_;
   std::atomic<bool> stopping_{false};
 
-  std::mutex mutex_;                  // guards the two below
-  std::deque<OscRequest> requests_;   // mutex_
-  std::deque<OscRefusal> refusals_;   // mutex_
+  std::mutex mutex_;                 // guards the two below
+  std::deque<OscRequest> requests_;  // mutex_
+  std::deque<OscRefusal> refusals_;  // mutex_
   std::atomic<uint64_t> dropped_{0};
   std::atomic<uint64_t> refused_{0};
 };

@@ -13,9 +13,9 @@ struct OscRequest {
   enum class Kind { Set, Send };
 
   Kind kind = Kind::Set;
-  std::string address;  // as received: /wexmidi/PATCH/PORT or /wexmidi/send
-  std::string input;    // Set: "PATCH.PORT"
-  ValueJSON::Json value;                      // Set: the arguments, as --set's JSON
+  std::string address;                         // as received: /wexmidi/PATCH/PORT or /wexmidi/send
+  std::string input;                           // Set: "PATCH.PORT"
+  ValueJSON::Json value;                       // Set: the arguments, as --set's JSON
   std::vector<std::vector<uint8_t>> messages;  // Send: each message's bytes
 };
 

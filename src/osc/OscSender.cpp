@@ -23,8 +23,8 @@ bool OscSender::start(std::string* reason) {
       streams_.push_back(std::make_unique<OscStreamConnection>(target.host, target.port));
       continue;
     }
-    lo_address address = lo_address_new_with_proto(LO_UDP, target.host.c_str(),
-                                                    target.port.c_str());
+    lo_address address =
+        lo_address_new_with_proto(LO_UDP, target.host.c_str(), target.port.c_str());
     if (!address) {
       *reason = "cannot send to " + target.text();
       return false;
@@ -60,8 +60,9 @@ void OscSender::post(std::vector<Change> changes) {
   if (refused == 0) return;
   dropped_ += refused;
   if (!droppedLogged_.exchange(true)) {
-    SystemLog::write("\tOSC out: the queue is full (the receivers are slower than the "
-                     "composition): changes are dropped and counted");
+    SystemLog::write(
+        "\tOSC out: the queue is full (the receivers are slower than the "
+        "composition): changes are dropped and counted");
   }
 }
 

@@ -3,9 +3,9 @@
 #include <lo/lo.h>
 
 #include <atomic>
-#include <memory>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -68,7 +68,7 @@ class OscSender {
   // receiver that stops reading.
   std::vector<lo_address> datagrams_;
   std::vector<std::unique_ptr<OscStreamConnection>> streams_;
-  std::set<std::string> logged_;       // sending thread
+  std::set<std::string> logged_;  // sending thread
   std::thread thread_;
 
   std::mutex mutex_;                                   // guards the four below

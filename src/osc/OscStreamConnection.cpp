@@ -43,8 +43,8 @@ bool OscStreamConnection::connect(Clock::time_point deadline, std::string* reaso
   }
   *reason = "no address";
   for (addrinfo* at = found; at && socket_ < 0; at = at->ai_next) {
-    socket_ = ::socket(at->ai_family, at->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
-                       at->ai_protocol);
+    socket_ =
+        ::socket(at->ai_family, at->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, at->ai_protocol);
     if (socket_ < 0) continue;
     int error = 0;
     if (::connect(socket_, at->ai_addr, at->ai_addrlen) != 0) {

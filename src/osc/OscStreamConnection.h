@@ -30,8 +30,7 @@ class OscStreamConnection {
   using Clock = std::chrono::steady_clock;
 
   bool connect(Clock::time_point deadline, std::string* reason);
-  bool writeAll(const uint8_t* data, size_t size, Clock::time_point deadline,
-                std::string* reason);
+  bool writeAll(const uint8_t* data, size_t size, Clock::time_point deadline, std::string* reason);
   // Waits until the socket may be written; false at the deadline.
   bool waitWritable(Clock::time_point deadline);
   void disconnect();

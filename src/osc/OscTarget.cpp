@@ -29,7 +29,8 @@ bool OscTarget::parse(const std::string& text, OscTarget* target, std::string* r
   if (!rest.empty() && rest.back() == '/') rest.pop_back();
   const size_t colon = rest.rfind(':');
   if (colon == std::string::npos) {
-    *reason = "expected HOST:PORT, osc.udp://HOST:PORT or osc.tcp://HOST:PORT, got \"" + text + "\"";
+    *reason =
+        "expected HOST:PORT, osc.udp://HOST:PORT or osc.tcp://HOST:PORT, got \"" + text + "\"";
     return false;
   }
   target->host = rest.substr(0, colon);

@@ -234,8 +234,7 @@ TEST(OscTest, EachKindOfValueGoesAsItsOscType) {
        false, "is"},
       {"a message number", Value::index(9452644), true, "m"},
       {"a sysex string", Value::string("126,127,6,1"), true, "b"},
-      {"messages in a structure", list({Value::number(9452644), Value::string("1,2")}), true,
-       "mb"},
+      {"messages in a structure", list({Value::number(9452644), Value::string("1,2")}), true, "mb"},
       {"a number that is no message", Value::index(5), true, "i"},
   };
   for (const auto& row : rows) {
@@ -274,8 +273,8 @@ TEST(OscTest, PacketsAreReadIntoRequestsOrRefusedWithTheirCause) {
   for (int depth = 0; depth < OscPacketReader::kMaxBundleDepth; ++depth) {
     std::vector<uint8_t> outer(nested.begin(), nested.begin() + 16);
     const auto size = static_cast<uint32_t>(nested.size());
-    outer.insert(outer.end(), {uint8_t(size >> 24), uint8_t(size >> 16), uint8_t(size >> 8),
-                               uint8_t(size)});
+    outer.insert(outer.end(),
+                 {uint8_t(size >> 24), uint8_t(size >> 16), uint8_t(size >> 8), uint8_t(size)});
     outer.insert(outer.end(), nested.begin(), nested.end());
     nested = outer;
   }
@@ -297,9 +296,8 @@ TEST(OscTest, PacketsAreReadIntoRequestsOrRefusedWithTheirCause) {
     std::vector<OscRefusal> refusals;
     OscPacketReader::read(row.packet.data(), row.packet.size(), &requests, &refusals);
     ASSERT_EQ(requests.size() + refusals.size(), 1u) << row.name;
-    const std::string got = requests.empty()
-                                ? refusals[0].cause
-                                : requests[0].input + " " + requests[0].value.dump();
+    const std::string got =
+        requests.empty() ? refusals[0].cause : requests[0].input + " " + requests[0].value.dump();
     EXPECT_THAT(got, HasSubstr(row.expected)) << row.name;
   }
 }
