@@ -28,6 +28,19 @@ size_t messageLength(uint8_t status) {
   return 1;
 }
 
+// An argument's bytes: liblo aligns arguments to 4 bytes only, so they are
+// copied out rather than read through lo_arg's members.
+const uint8_t* bytesOf(const lo_arg* argument) {
+  return reinterpret_cast<const uint8_t*>(argument);
+}
+
+template <typename T>
+T copied(const lo_arg* argument) {
+  T value;
+  std::memcpy(&value, argument, sizeof value);
+  return value;
+}
+
 // An integer as JSON reads it: unsigned when it is not negative.
 ValueJSON::Json integer(int64_t number) {
   if (number >= 0) return ValueJSON::Json(static_cast<uint64_t>(number));
@@ -153,7 +166,7 @@ bool OscPacketReader::setValue(lo_message message, ValueJSON::Json* value, std::
   }
   ValueJSON::Json items = ValueJSON::Json::array();
   for (int i = 0; i < count; ++i) {
-    const lo_arg& argument = *arguments[i];
+    const lo_arg* argument = arguments[i];
     switch (types[i]) {
       case LO_TRUE:
         items.push_back(true);
@@ -165,28 +178,29 @@ bool OscPacketReader::setValue(lo_message message, ValueJSON::Json* value, std::
         items.push_back(nullptr);
         break;
       case LO_INT32:
-        items.push_back(integer(argument.i));
+        items.push_back(integer(copied<int32_t>(argument)));
         break;
       case LO_INT64:
-        items.push_back(integer(argument.h));
+        items.push_back(integer(copied<int64_t>(argument)));
         break;
       case LO_FLOAT:
-        items.push_back(static_cast<double>(argument.f));
+        items.push_back(static_cast<double>(copied<float>(argument)));
         break;
       case LO_DOUBLE:
-        items.push_back(argument.d);
+        items.push_back(copied<double>(argument));
         break;
       case LO_STRING:
       case LO_SYMBOL:
-        items.push_back(std::string(&argument.s));
+        items.push_back(std::string(reinterpret_cast<const char*>(argument)));
         break;
       case LO_CHAR:
-        items.push_back(std::string(1, static_cast<char>(argument.c)));
+        items.push_back(std::string(1, static_cast<char>(copied<int32_t>(argument))));
         break;
-      case LO_MIDI:
-        items.push_back((uint32_t{argument.m[1]} << 16) | (uint32_t{argument.m[2]} << 8) |
-                        uint32_t{argument.m[3]});
+      case LO_MIDI: {
+        const uint8_t* midi = bytesOf(argument);
+        items.push_back((uint32_t{midi[1]} << 16) | (uint32_t{midi[2]} << 8) | uint32_t{midi[3]});
         break;
+      }
       case LO_BLOB: {
         std::string text;
         if (!sysexString(reinterpret_cast<lo_blob>(arguments[i]), &text)) {
@@ -220,7 +234,7 @@ bool OscPacketReader::sendMessages(lo_message message, std::vector<std::vector<u
   }
   for (int i = 0; i < count; ++i) {
     if (types[i] == LO_MIDI) {
-      const uint8_t* midi = arguments[i]->m;
+      const uint8_t* midi = bytesOf(arguments[i]);
       const size_t length = messageLength(midi[1]);
       if (length == 0) {
         *cause =

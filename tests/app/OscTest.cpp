@@ -127,7 +127,10 @@ class OscCollector {
                     void* self) {
     Received message{path, types, {}};
     for (int i = 0; i < argc; ++i) {
-      if (types[i] == LO_MIDI) message.midi.emplace_back(argv[i]->m, argv[i]->m + 4);
+      if (types[i] == LO_MIDI) {
+        const auto* midi = reinterpret_cast<const uint8_t*>(argv[i]);
+        message.midi.emplace_back(midi, midi + 4);
+      }
       if (types[i] == LO_BLOB) {
         const auto* data = static_cast<const uint8_t*>(lo_blob_dataptr((lo_blob)argv[i]));
         message.midi.emplace_back(data, data + lo_blob_datasize((lo_blob)argv[i]));
