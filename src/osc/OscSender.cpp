@@ -99,7 +99,8 @@ void OscSender::sendAll(const std::vector<Change>& changes, lo_timetag tag) {
     if (length > kMaxBundleBytes) {
       lo_message_free(message);
       unsent_ += targets_.size();
-      logOnce("\tOSC out: " + change.address + ": a value of " + std::to_string(length) +
+      logOnce("\tOSC out: " + change.address + ": a value larger than " +
+              std::to_string(kMaxBundleBytes) +
               " bytes is too large to send; such values are dropped and counted");
       continue;
     }
