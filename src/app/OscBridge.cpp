@@ -102,14 +102,8 @@ void OscBridge::performWaiting() {
   std::vector<OscRequest> requests;
   std::vector<OscRefusal> refusals;
   receiver_->take(&requests, &refusals);
-  for (const auto& refusal : refusals) {
-    // Counted by the receiver; said here, once per address and cause.
-    if (logged_.emplace(refusal.address, refusal.cause).second) {
-      SystemLog::write(refusal.address.empty()
-                           ? "\tOSC in: refused a packet: " + refusal.cause
-                           : "\tOSC in: refused " + refusal.address + ": " + refusal.cause);
-    }
-  }
+  // Counted by the receiver; said here.
+  for (const auto& refusal : refusals) logRefusal(refusal.address, refusal.cause);
   for (const auto& request : requests) perform(request);
 }
 
@@ -142,7 +136,16 @@ void OscBridge::send(const OscRequest& request) {
 
 void OscBridge::refuse(const std::string& address, const std::string& cause) {
   ++refusedHere_;
-  if (logged_.emplace(address, cause).second) {
+  logRefusal(address, cause);
+}
+
+void OscBridge::logRefusal(const std::string& address, const std::string& cause) {
+  if (logged_.size() > kMostLoggedRefusals || !logged_.emplace(address, cause).second) return;
+  if (logged_.size() > kMostLoggedRefusals) {
+    SystemLog::write("\tOSC in: refusals of more addresses and causes are counted, not logged");
+  } else if (address.empty()) {
+    SystemLog::write("\tOSC in: refused a packet: " + cause);
+  } else {
     SystemLog::write("\tOSC in: refused " + address + ": " + cause);
   }
 }

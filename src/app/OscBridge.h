@@ -53,6 +53,12 @@ class OscBridge {
   void perform(const OscRequest& request);
   void send(const OscRequest& request);
   void refuse(const std::string& address, const std::string& cause);
+  // Logs a refusal once per address and cause, for at most
+  // kMostLoggedRefusals of them, so that a flood of made-up addresses
+  // neither fills the log nor memory.
+  void logRefusal(const std::string& address, const std::string& cause);
+
+  static constexpr size_t kMostLoggedRefusals = 1000;
 
   Composition& composition_;
   const std::string command_;
