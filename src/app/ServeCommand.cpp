@@ -9,6 +9,7 @@
 #include "app/CompositionSession.h"
 #include "app/InterruptWatch.h"
 #include "app/MidiFilePlayer.h"
+#include "app/OscBridge.h"
 #include "app/PageMonitor.h"
 #include "app/PortWatcher.h"
 #include "app/ProgramContext.h"
@@ -105,7 +106,7 @@ int ServeCommand::run(ProgramContext& context) {
   if (!session) return 1;
   Composition& composition = session->composition();
   JsonLineOutput output(context.out());
-  PortWatcher watcher(composition, output);
+  PortWatcher watcher(composition, PortWatcher::jsonLines(output));
   if (const int status = options_.applySetsAndWatches(context, *session, watcher)) return status;
 
   MidiTools tools;
@@ -127,8 +128,13 @@ int ServeCommand::run(ProgramContext& context) {
     context.err() << "wexmidi serve: " << reason << "\n";
     return 1;
   }
+  OscBridge osc(composition, "serve");
+  if (const int status = osc.start(context, options_.osc(), &tools)) return status;
   context.out() << server.url() << std::endl;
-  composition.setTickObserver([&watcher](double time) { watcher.tick(time); });
+  composition.setTickObserver([&watcher, &osc](double time) {
+    watcher.tick(time);
+    osc.tick(time);
+  });
 
   InterruptWatch interrupts;
   CommandInput input(context, "serve", commands, output);
@@ -147,6 +153,7 @@ int ServeCommand::run(ProgramContext& context) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     input.performWaiting([&] { return InterruptWatch::interrupted() || Clock::now() >= end; });
+    osc.performWaiting();
     monitor.update();
   }
   if (player) player->stop();
@@ -154,6 +161,7 @@ int ServeCommand::run(ProgramContext& context) {
   composition.stop();
   input.stop();
   composition.setTickObserver(nullptr);
+  osc.stop(context);
   composition.closeAllPanels();
   const int played = options_.reportUnplayed(context, player.get());
   if (commands.unsaved() && !options_.savesAtEnd()) {
