@@ -14,7 +14,7 @@
 #include "midi/OrvMIDIMessage.h"
 #include "midi/OrvMIDINode.h"
 #include "midi/OrvMIDIReadProc.h"
-#include "midi/OrvMIDISysexStateTarget.h"
+#include "midi/OrvMIDIReadTarget.h"
 #include "services/MIDIPacketList.h"
 
 namespace wex::bench {
@@ -29,7 +29,7 @@ constexpr size_t kListDataBytes = 1024 - kMIDIPacketListHeaderSize - kMIDIPacket
 // few enough to stay in the cache, as freshly made messages are.
 constexpr size_t kOutputMessages = 2000;
 
-class CollectingNode final : public OrvMIDISysexStateTarget {
+class CollectingNode final : public OrvMIDIReadTarget {
  public:
   void receivedMIDI(const OrvMIDIMessageList& messages) override {
     collected.insert(collected.end(), messages.begin(), messages.end());

@@ -14,7 +14,7 @@
 #include "Passes.h"
 #include "midi/OrvMIDIMessage.h"
 #include "midi/OrvMIDIReadProc.h"
-#include "midi/OrvMIDISysexStateTarget.h"
+#include "midi/OrvMIDIReadTarget.h"
 #include "services/MIDIPacketList.h"
 
 namespace wex::bench {
@@ -22,7 +22,7 @@ namespace wex::bench {
 namespace {
 
 // Reads every field of every message delivered, as a receiver would.
-class ReadingNode final : public OrvMIDISysexStateTarget {
+class ReadingNode final : public OrvMIDIReadTarget {
  public:
   void receivedMIDI(const OrvMIDIMessageList& messages) override {
     for (const auto& message : messages) {

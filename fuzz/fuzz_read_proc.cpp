@@ -10,7 +10,7 @@
 
 #include "midi/OrvMIDIMessage.h"
 #include "midi/OrvMIDIReadProc.h"
-#include "midi/OrvMIDISysexStateTarget.h"
+#include "midi/OrvMIDIReadTarget.h"
 #include "services/MIDIPacketListBuffer.h"
 #include "support/SystemLog.h"
 
@@ -58,7 +58,7 @@ void checkMessage(const OrvMIDIMessage* message) {
   }
 }
 
-class CheckingNode : public wex::OrvMIDISysexStateTarget {
+class CheckingNode : public wex::OrvMIDIReadTarget {
  public:
   void receivedMIDI(const OrvMIDIMessageList& messages) override {
     if (messages.empty()) fail("an empty list was delivered");

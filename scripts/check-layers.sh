@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks that no folder of src/ includes from a folder above it: app → server
-# → patches → host and midi; midi → services → support. A backend
+# and osc → patches → host and midi; midi → services → support. A backend
 # (services/<name>/) sees the contract (services/) and support, never another
 # backend; only the program (app) chooses a backend.
 set -euo pipefail
@@ -17,6 +17,7 @@ allowed() {
     host) echo "support" ;;
     patches) echo "host midi services support" ;;
     server) echo "patches host midi services support" ;;
+    osc) echo "patches host midi services support" ;;
     app) echo "*" ;;
     *) echo "unknown" ;;
   esac

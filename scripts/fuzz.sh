@@ -11,7 +11,7 @@ dir="${BUILD_DIR:-build-fuzz}"
 seconds="${FUZZ_SECONDS:-60}"
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=(fuzz_read_proc fuzz_message_value fuzz_composition_file fuzz_hex_reader
-  fuzz_midi_file fuzz_session_command)
+  fuzz_midi_file fuzz_session_command fuzz_osc_packet)
 
 if ! grep -qs '^WEX_FUZZ:BOOL=ON' "$dir/CMakeCache.txt"; then
   launcher=()

@@ -9,6 +9,7 @@ packages=(
   pipewire pipewire-bin pipewire-jack
   libasound2-dev
   libcpp-httplib-dev chromium curl
+  liblo-dev liblo-tools
   clang clang-format libclang-rt-14-dev
 )
 missing=()

@@ -13,7 +13,7 @@
 #include "app/ProgramContext.h"
 #include "midi/OrvMIDIMessage.h"
 #include "midi/OrvMIDIReadProc.h"
-#include "midi/OrvMIDISysexStateTarget.h"
+#include "midi/OrvMIDIReadTarget.h"
 #include "services/MIDIPacketListBuffer.h"
 
 namespace wex {
@@ -25,7 +25,7 @@ constexpr size_t kReadBlock = 64 * 1024;
 // Stands for one receiving node: keeps the parser's state between callbacks,
 // gathers the bytes read into packets and lists, and prints what is
 // delivered into a buffer that the command writes out after each block read.
-class DecodeSession : public OrvMIDISysexStateTarget, public HexReader::Sink {
+class DecodeSession : public OrvMIDIReadTarget, public HexReader::Sink {
  public:
   explicit DecodeSession(bool json) : json_(json) {}
 

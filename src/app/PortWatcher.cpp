@@ -6,6 +6,17 @@
 
 namespace wex {
 
+PortWatcher::Listener PortWatcher::jsonLines(JsonLineOutput& output) {
+  return [&output](double time, const std::vector<Change>& changes) {
+    const double rounded = std::round(time * 1e6) / 1e6;
+    for (const auto& change : changes) {
+      output.line(ValueJSON::Json{{"time", rounded},
+                                  {"port", change.patchId + "." + change.key},
+                                  {"value", ValueJSON::toJSON(change.value)}});
+    }
+  };
+}
+
 bool PortWatcher::add(const std::string& spec, std::string* reason) {
   PortAddress address;
   if (!PortAddress::parse(spec, &address)) {
@@ -27,20 +38,26 @@ bool PortWatcher::add(const std::string& spec, std::string* reason) {
 }
 
 void PortWatcher::tick(double time) {
-  const double rounded = std::round(time * 1e6) / 1e6;
-  for (const auto& address : watched_) {
-    auto plugIn = composition_.patch(address.patchId);
-    if (!plugIn) continue;
-    for (const auto& port : plugIn->portTable().ports(QCPortDirection::Output)) {
-      if (address.key != "*" && port.key != address.key) continue;
-      const std::string name = address.patchId + "." + port.key;
-      uint64_t& seen = seenVersions_[name];
-      if (port.version == seen) continue;
-      seen = port.version;
-      if (port.version == 0) continue;
-      output_.line(ValueJSON::Json{
-          {"time", rounded}, {"port", name}, {"value", ValueJSON::toJSON(port.value)}});
-    }
+  std::vector<Change> changes;
+  if (everything_) {
+    for (const auto& id : composition_.patchIds()) collect(id, "*", &changes);
+  } else {
+    for (const auto& address : watched_) collect(address.patchId, address.key, &changes);
+  }
+  if (!changes.empty()) listener_(time, changes);
+}
+
+void PortWatcher::collect(const std::string& patchId, const std::string& key,
+                          std::vector<Change>* changes) {
+  auto plugIn = composition_.patch(patchId);
+  if (!plugIn) return;
+  for (const auto& port : plugIn->portTable().ports(QCPortDirection::Output)) {
+    if (key != "*" && port.key != key) continue;
+    uint64_t& seen = seenVersions_[patchId + "." + port.key];
+    if (port.version == seen) continue;
+    seen = port.version;
+    if (port.version == 0) continue;
+    changes->push_back({patchId, port.key, port.value});
   }
 }
 

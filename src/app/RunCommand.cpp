@@ -7,6 +7,7 @@
 #include "app/CompositionSession.h"
 #include "app/InterruptWatch.h"
 #include "app/MidiFilePlayer.h"
+#include "app/OscBridge.h"
 #include "app/PortWatcher.h"
 #include "app/ProgramContext.h"
 #include "patches/MIDI_SenderPlugIn.h"
@@ -46,9 +47,14 @@ int RunCommand::run(ProgramContext& context) {
   if (!session) return 1;
   Composition& composition = session->composition();
   JsonLineOutput output(context.out());
-  PortWatcher watcher(composition, output);
+  PortWatcher watcher(composition, PortWatcher::jsonLines(output));
   if (const int status = options_.applySetsAndWatches(context, *session, watcher)) return status;
-  composition.setTickObserver([&watcher](double time) { watcher.tick(time); });
+  OscBridge osc(composition, "run");
+  if (const int status = osc.start(context, options_.osc(), nullptr)) return status;
+  composition.setTickObserver([&watcher, &osc](double time) {
+    watcher.tick(time);
+    osc.tick(time);
+  });
 
   InterruptWatch interrupts;
   // Standard input edits what the run shows; the page's structure edits are serve's.
@@ -78,11 +84,13 @@ int RunCommand::run(ProgramContext& context) {
     }
     // A stream of lines does not hold off the end of the run or Ctrl-C.
     input.performWaiting([&] { return InterruptWatch::interrupted() || Clock::now() >= end; });
+    osc.performWaiting();
   }
   if (player) player->stop();
   composition.stop();
   input.stop();
   composition.setTickObserver(nullptr);
+  osc.stop(context);
   composition.closeAllPanels();
   reportUnsent(composition, context.err());
   const int played = options_.reportUnplayed(context, player.get());

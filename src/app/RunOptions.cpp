@@ -41,6 +41,25 @@ void RunOptions::add(CLI::App* command, const std::string& playHelp) {
   command->add_option("--play", playFile_, playHelp)->check(fileName);
   command->add_flag("--lenient", lenient_,
                     "Play what can be read of a damaged MIDI file (each damage is reported)");
+  command
+      ->add_option("--osc-out", osc_.targets,
+                   "Send each change of a watched output as OSC to HOST:PORT over UDP, or to "
+                   "osc.tcp://HOST:PORT over TCP (repeatable): /wexmidi/PATCH/PORT with "
+                   "booleans as T or F, indexes as i (h beyond 32 bits), numbers as f (d where "
+                   "a float would change them), text as s, MIDI messages as m and system "
+                   "exclusive as a blob, a structure as its items; one bundle per evaluation")
+      ->type_name("HOST:PORT");
+  command
+      ->add_option("--osc-watch", osc_.watches,
+                   "The outputs --osc-out sends, ID.PORT or ID.* as for --watch (default: "
+                   "every output of every patch)")
+      ->type_name("ID.PORT");
+  command
+      ->add_option("--osc-in", osc_.listen,
+                   "Take OSC over UDP on PORT (on 127.0.0.1) or HOST:PORT: /wexmidi/PATCH/PORT "
+                   "ARGS sets an input as --set does (several arguments make a list), "
+                   "/wexmidi/send with MIDI (m) or blob arguments sends them as `send` does")
+      ->type_name("[HOST:]PORT");
 }
 
 bool RunOptions::preparePlayer(ProgramContext& context,

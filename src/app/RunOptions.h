@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "app/OscBridge.h"
+
 namespace wex {
 
 class Composition;
@@ -28,7 +30,8 @@ class RunOptions {
 
   explicit RunOptions(std::string command) : command_(std::move(command)) {}
 
-  // Adds --for, --rate, --set, --watch, --save, --play and --lenient.
+  // Adds --for, --rate, --set, --watch, --save, --play, --lenient and the
+  // OSC options.
   void add(CLI::App* command, const std::string& playHelp);
 
   // Loads --play's file (when given) and publishes its source before the
@@ -46,6 +49,8 @@ class RunOptions {
   int saveAtEnd(ProgramContext& context, Composition& composition) const;
 
   bool runsUntilInterrupted() const { return seconds_ < 0; }
+  bool savesAtEnd() const { return !saveFile_.empty(); }
+  const OscBridge::Options& osc() const { return osc_; }
   double rate() const { return rate_; }
 
  private:
@@ -57,6 +62,7 @@ class RunOptions {
   std::string saveFile_;
   std::string playFile_;
   bool lenient_ = false;
+  OscBridge::Options osc_;
 };
 
 }  // namespace wex

@@ -10,7 +10,7 @@
 #include "host/ValueJSON.h"
 #include "midi/OrvMIDIMessage.h"
 #include "midi/OrvMIDIReadProc.h"
-#include "midi/OrvMIDISysexStateTarget.h"
+#include "midi/OrvMIDIReadTarget.h"
 #include "patches/MessageArgument.h"
 #include "patches/MessageValue.h"
 #include "services/MIDIPacketListBuffer.h"
@@ -60,7 +60,7 @@ class ByteGatherer : public HexReader::Sink {
 };
 
 // Parses bytes as a receiving node does, in one packet list.
-class MessageGatherer : public OrvMIDISysexStateTarget {
+class MessageGatherer : public OrvMIDIReadTarget {
  public:
   void receivedMIDI(const OrvMIDIMessageList& messages) override {
     gathered.insert(gathered.end(), messages.begin(), messages.end());

@@ -44,17 +44,6 @@ std::vector<std::pair<std::string, std::string>> newlyUnsent(MIDI_SenderPlugIn& 
   return found;
 }
 
-// The message of a value that is a sysex too long for one packet list; null
-// for any other value.
-OrvMIDIMessagePtr longSysexIn(const Value& value) {
-  if (!value.isString()) return nullptr;
-  auto msg = MessageValue::read(value);
-  if (!msg || msg->type() != kMIDISysexStart || msg->wireLength() <= OrvMIDINode::kMaxPacketData) {
-    return nullptr;
-  }
-  return msg;
-}
-
 }  // namespace
 
 CLI::App* SendCommand::add(CLI::App& program) {
@@ -140,7 +129,7 @@ int SendCommand::run(ProgramContext& context) {
   std::vector<std::string> unsent;
   for (size_t i = 0; i < messages.size(); ++i) {
     const auto before = unsentCounts(sender);
-    if (const auto longSysex = longSysexIn(messages[i])) {
+    if (const auto longSysex = MessageValue::readLongSysex(messages[i])) {
       for (const auto& node : sender.midiManager().destArray().readLocked()) {
         node->sendMsgInPieces(longSysex);
       }

@@ -10,6 +10,7 @@
 #include "app/CompositionSession.h"
 #include "app/InterruptWatch.h"
 #include "app/MidiFilePlayer.h"
+#include "app/OscBridge.h"
 #include "app/PageMonitor.h"
 #include "app/PortWatcher.h"
 #include "app/ProgramContext.h"
@@ -113,7 +114,7 @@ int ServeCommand::run(ProgramContext& context) {
   if (!session) return 1;
   Composition& composition = session->composition();
   JsonLineOutput output(context.out());
-  PortWatcher watcher(composition, output);
+  PortWatcher watcher(composition, PortWatcher::jsonLines(output));
   if (const int status = options_.applySetsAndWatches(context, *session, watcher)) return status;
 
   MidiTools tools;
@@ -135,6 +136,8 @@ int ServeCommand::run(ProgramContext& context) {
     context.err() << "wexmidi serve: " << reason << "\n";
     return 1;
   }
+  OscBridge osc(composition, "serve");
+  if (const int status = osc.start(context, options_.osc(), &tools)) return status;
   std::error_code error;
   if (options.webRoot.empty() ||
       !std::filesystem::is_regular_file(std::filesystem::path(options.webRoot) / "index.html",
@@ -146,7 +149,10 @@ int ServeCommand::run(ProgramContext& context) {
                   << ": serving the API alone; build the page with node and npm, or install it\n";
   }
   context.out() << server.url() << std::endl;
-  composition.setTickObserver([&watcher](double time) { watcher.tick(time); });
+  composition.setTickObserver([&watcher, &osc](double time) {
+    watcher.tick(time);
+    osc.tick(time);
+  });
 
   InterruptWatch interrupts;
   CommandInput input(context, "serve", commands, output);
@@ -165,6 +171,7 @@ int ServeCommand::run(ProgramContext& context) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     input.performWaiting([&] { return InterruptWatch::interrupted() || Clock::now() >= end; });
+    osc.performWaiting();
     monitor.update();
   }
   if (player) player->stop();
@@ -172,9 +179,15 @@ int ServeCommand::run(ProgramContext& context) {
   composition.stop();
   input.stop();
   composition.setTickObserver(nullptr);
+  osc.stop(context);
   composition.closeAllPanels();
-
-  return options_.saveAtEnd(context, composition);
+  const int played = options_.reportUnplayed(context, player.get());
+  if (commands.unsaved() && !options_.savesAtEnd()) {
+    context.err() << "wexmidi serve: changes since the last save were not saved to " << file_
+                  << "\n";
+  }
+  const int saved = options_.saveAtEnd(context, composition);
+  return saved != 0 ? saved : played;
 }
 
 }  // namespace wex

@@ -1,14 +1,14 @@
 #include "app/SourceFollower.h"
 
 #include "midi/OrvMIDIReadProc.h"
-#include "midi/OrvMIDISysexStateTarget.h"
+#include "midi/OrvMIDIReadTarget.h"
 #include "services/MIDIPacketListBuffer.h"
 #include "services/MIDIServices.h"
 
 namespace wex {
 
 // One source's parser state, and its name for the lines printed.
-class SourceFollower::Listener : public OrvMIDISysexStateTarget {
+class SourceFollower::Listener : public OrvMIDIReadTarget {
  public:
   Listener(SourceFollower& follower, std::string name, bool arrivalTimes)
       : follower_(follower), name_(std::move(name)), arrivalTimes_(arrivalTimes) {}

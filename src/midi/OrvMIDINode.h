@@ -12,7 +12,7 @@
 
 #include "midi/OrvMIDIDelegateProtocol.h"
 #include "midi/OrvMIDIMessage.h"
-#include "midi/OrvMIDISysexStateTarget.h"
+#include "midi/OrvMIDIReadTarget.h"
 #include "midi/SendFailures.h"
 #include "midi/SendPacker.h"
 #include "midi/SoundingNotes.h"
@@ -26,7 +26,7 @@ namespace wex {
 // messages and sending them), bound to an existing endpoint or publishing a
 // virtual one under the node's name. The node owns its MIDI client; disposing
 // of the client at teardown ends its port, connection and virtual endpoint.
-class OrvMIDINode final : public OrvMIDISysexStateTarget {
+class OrvMIDINode final : public OrvMIDIReadTarget {
   struct Key {
     explicit Key() = default;
   };

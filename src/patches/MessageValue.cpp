@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "midi/OrvMIDIMessage.h"
+#include "midi/OrvMIDINode.h"
 #include "services/MIDIStatus.h"
 
 namespace wex {
@@ -152,6 +153,15 @@ OrvMIDIMessagePtr MessageValue::readSysexString(const std::string& text, std::st
   auto message = OrvMIDIMessage::createWithSysexArray(bytes);
   if (!message) explain(whyNot, refusedElementReason(bytes));
   return message;
+}
+
+OrvMIDIMessagePtr MessageValue::readLongSysex(const Value& value) {
+  if (!value.isString()) return nullptr;
+  auto msg = read(value);
+  if (!msg || msg->type() != kMIDISysexStart || msg->wireLength() <= OrvMIDINode::kMaxPacketData) {
+    return nullptr;
+  }
+  return msg;
 }
 
 }  // namespace wex

@@ -37,6 +37,11 @@ class MessageValue {
   // can carry: below 0x80 (none at all), 0xF0 and 0xF7 (system exclusive).
   static std::optional<MessageNumberParts> split(uint64_t number);
 
+  // The message of a value that is a sysex too long for one packet list,
+  // which a sender patch does not send and a sender node sends in pieces;
+  // null for any other value.
+  static OrvMIDIMessagePtr readLongSysex(const Value& value);
+
   // A number or index value as a message number; nothing for a negative,
   // not finite or too large number, and for values of any other kind.
   static std::optional<uint64_t> messageNumber(const Value& value);

@@ -2,6 +2,7 @@
 
 #include "host/CompositionFile.h"
 #include "host/JSONReader.h"
+#include "host/QuotedText.h"
 #include "host/Structure.h"
 #include "patches/MessageArgument.h"
 #include "server/MidiTools.h"
@@ -15,9 +16,10 @@ namespace {
 using Json = CompositionCommands::Json;
 
 // What an error quotes of a long command.
+// Text from outside as a message shows it: control characters as \xNN, cut
+// short when long.
 std::string excerpt(const std::string& text) {
-  constexpr size_t kShown = 80;
-  return text.size() <= kShown ? text : text.substr(0, kShown) + "...";
+  return QuotedText::shown(text);
 }
 
 std::string text(const Json& command, const char* key) {
@@ -157,10 +159,10 @@ void CompositionCommands::setInput(Composition& composition, const std::string& 
   PortAddress input;
   check(PortAddress::parse(address, &input), "expected ID.PORT, got \"" + excerpt(address) + "\"");
   auto plugIn = composition.patch(input.patchId);
-  check(plugIn != nullptr, "there is no patch \"" + input.patchId + "\"");
+  check(plugIn != nullptr, "there is no patch " + QuotedText::of(input.patchId));
   auto port = plugIn->portTable().port(QCPortDirection::Input, input.key);
-  check(port.has_value(),
-        "patch \"" + input.patchId + "\" has no input port \"" + input.key + "\"");
+  check(port.has_value(), "patch " + QuotedText::of(input.patchId) + " has no input port " +
+                              QuotedText::of(input.key));
   Value value;
   std::string why;
   // Apart: the reason is only known once the conversion has run.
@@ -192,8 +194,9 @@ Json CompositionCommands::panel(const Json& command) {
     }
   }
   QCPlugInViewController* controller = composition_.openPanel(id);
-  check(controller != nullptr, composition_.patch(id) ? "patch \"" + id + "\" has no settings panel"
-                                                      : "there is no patch \"" + id + "\"");
+  check(controller != nullptr, composition_.patch(id)
+                                   ? "patch " + QuotedText::of(id) + " has no settings panel"
+                                   : "there is no patch " + QuotedText::of(id));
   if (editPanel(*controller, command)) changed(Change::Panel, id);
   return Json{{"panel", PanelView::describe(*controller, id)}};
 }
@@ -255,7 +258,11 @@ Json CompositionCommands::save(const Json& command) {
 Json CompositionCommands::add(const Json& command) {
   const std::string className = text(command, "add");
   const QCPlugInClass* plugInClass = composition_.registry().classNamed(className);
-  check(plugInClass != nullptr, "unknown patch class \"" + className + "\"");
+  check(plugInClass != nullptr, "unknown patch class " + QuotedText::of(className));
+  // What the file could not hold would be refused when it is opened again.
+  check(composition_.patchIds().size() < CompositionFile::kMaxPatches,
+        "the composition holds the " + std::to_string(CompositionFile::kMaxPatches) +
+            " patches a composition may hold");
   std::string id;
   if (command.contains("id")) {
     id = text(command, "id");
@@ -285,6 +292,10 @@ Json CompositionCommands::remove(const Json& command) {
 Json CompositionCommands::connect(const Json& command) {
   const PortAddress from = address(command, "connect");
   const PortAddress to = address(command, "to");
+  check(composition_.isConnected(to) ||
+            composition_.connections().size() < CompositionFile::kMaxConnections,
+        "the composition holds the " + std::to_string(CompositionFile::kMaxConnections) +
+            " connections a composition may hold");
   composition_.connect(from, to);
   changed(Change::Structure, to.patchId);
   return Json{{"connected", from.text()}, {"to", to.text()}};
@@ -300,7 +311,7 @@ Json CompositionCommands::disconnect(const Json& command) {
 
 Json CompositionCommands::move(const Json& command) {
   const std::string id = text(command, "move");
-  check(composition_.patch(id) != nullptr, "there is no patch \"" + id + "\"");
+  check(composition_.patch(id) != nullptr, "there is no patch " + QuotedText::of(id));
   composition_.positions().set(id, point(command));
   changed(Change::Structure, id);
   return Json{{"moved", id}};

@@ -4,6 +4,7 @@
 
 #include "host/Structure.h"
 #include "midi/OrvMIDIMessage.h"
+#include "patches/MIDI_SenderPlugIn.h"
 #include "patches/MessageValue.h"
 #include "patches/WexPatches.h"
 #include "server/EndpointChooser.h"
@@ -63,11 +64,30 @@ bool MidiTools::send(const std::vector<Value>& messages,
   }
   // The sender sends when its input changes: an empty list between two
   // sends of the same messages makes the second one a change too.
+  // A sysex too long for the patch goes to the destinations' nodes in
+  // pieces, as `wexmidi send` sends it; the rest goes through the patch, in
+  // order.
+  auto& sender = dynamic_cast<MIDI_SenderPlugIn&>(*sender_->patch(kSender));
   const PortAddress input{kSender, "inputMessages"};
-  sender_->setInputValue(input, Value::structure(Structure::makeList({})));
-  sender_->evaluate(0);
-  sender_->setInputValue(input, Value::structure(Structure::makeList(messages)));
-  sender_->evaluate(0);
+  std::vector<Value> batch;
+  auto sendBatch = [&] {
+    if (batch.empty()) return;
+    sender_->setInputValue(input, Value::structure(Structure::makeList({})));
+    sender_->evaluate(0);
+    sender_->setInputValue(input, Value::structure(Structure::makeList(std::move(batch))));
+    sender_->evaluate(0);
+    batch.clear();
+  };
+  for (const auto& value : messages) {
+    if (const auto longSysex = MessageValue::readLongSysex(value)) {
+      sendBatch();
+      for (const auto& node : sender.midiManager().destArray().readLocked())
+        node->sendMsgInPieces(longSysex);
+    } else {
+      batch.push_back(value);
+    }
+  }
+  sendBatch();
   return true;
 }
 

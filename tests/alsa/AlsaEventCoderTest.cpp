@@ -6,7 +6,7 @@
 
 #include "midi/OrvMIDIMessage.h"
 #include "midi/OrvMIDIReadProc.h"
-#include "midi/OrvMIDISysexStateTarget.h"
+#include "midi/OrvMIDIReadTarget.h"
 #include "services/MIDIPacketListBuffer.h"
 #include "services/alsa/AlsaEventCoder.h"
 
@@ -122,7 +122,7 @@ TEST(AlsaEventCoder, EventsWithoutMIDIDecodeToNothing) {
 
 // What the reader builds, one packet per event, read by the program's read
 // callback: the sysex pieces come out as one message.
-class CollectingTarget : public OrvMIDISysexStateTarget {
+class CollectingTarget : public OrvMIDIReadTarget {
  public:
   void receivedMIDI(const OrvMIDIMessageList& messages) override {
     received.insert(received.end(), messages.begin(), messages.end());

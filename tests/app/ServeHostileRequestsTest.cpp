@@ -116,6 +116,21 @@ int statusOf(const std::string& answer) {
   return answer.size() > 12 ? std::atoi(answer.c_str() + 9) : 0;
 }
 
+// A sanitizer's shadow memory and its quarantine of freed blocks grow the
+// program's memory by tens of MiB: there it says nothing about what the
+// server kept.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kServerMemoryIsItsOwn = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kServerMemoryIsItsOwn = false;
+#else
+constexpr bool kServerMemoryIsItsOwn = true;
+#endif
+#else
+constexpr bool kServerMemoryIsItsOwn = true;
+#endif
+
 std::string chunked(size_t total) {
   std::string body;
   const std::string chunk = "10000\r\n" + std::string(0x10000, ' ') + "\r\n";
@@ -230,7 +245,9 @@ TEST_F(ServeHostileRequestsTest, EachHostileRequestGetsItsAnswerAndNothingIsWrit
       EXPECT_THAT(answer, HasSubstr(header)) << row.what;
     }
   }
-  EXPECT_LT(server.peakMemory() - memoryBefore, 16 * 1024) << "KiB: a body was kept whole";
+  if (kServerMemoryIsItsOwn) {
+    EXPECT_LT(server.peakMemory() - memoryBefore, 16 * 1024) << "KiB: a body was kept whole";
+  }
   EXPECT_EQ(files(), before) << "only the served file may be written";
   EXPECT_EQ(nlohmann::json::parse(readFile(folder_ / "served.json")), nlohmann::json::parse(served))
       << "saved unchanged";

@@ -16,7 +16,7 @@
 
 #include "midi/OrvMIDIMessage.h"
 #include "midi/OrvMIDIReadProc.h"
-#include "midi/OrvMIDISysexStateTarget.h"
+#include "midi/OrvMIDIReadTarget.h"
 #include "services/MIDIPacketListBuffer.h"
 #include "support/SystemLog.h"
 
@@ -118,7 +118,7 @@ int dataBytesOf(int status) {
 }
 
 // The project's side: one read callback per list, through a node stand-in.
-class ProjectParser : public OrvMIDISysexStateTarget {
+class ProjectParser : public OrvMIDIReadTarget {
  public:
   void receivedMIDI(const OrvMIDIMessageList& messages) override { delivered_ = messages; }
 

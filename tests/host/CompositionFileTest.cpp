@@ -107,9 +107,11 @@ TEST_F(CompositionFileTest, ASaveThatLoadingWouldRefuseIsNotWrittenAndTheOldFile
   const Case cases[] = {
       {"too many patches",
        [](Composition& composition) {
+         composition.beginChanges();
          for (size_t i = composition.patchIds().size(); i <= CompositionFile::kMaxPatches; ++i) {
            composition.addPatch("a" + std::to_string(i), "AdderPlugIn");
          }
+         composition.commitChanges();
        },
        "10001 patches, more than the 10000 a composition may hold"},
       {"too large",

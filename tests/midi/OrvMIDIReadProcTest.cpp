@@ -5,7 +5,7 @@
 
 #include "midi/OrvMIDIMessage.h"
 #include "midi/OrvMIDIReadProc.h"
-#include "midi/OrvMIDISysexStateTarget.h"
+#include "midi/OrvMIDIReadTarget.h"
 #include "services/MIDIPacketListBuffer.h"
 #include "support/SystemLog.h"
 
@@ -37,7 +37,7 @@ void PrintTo(const Msg& m, std::ostream* os) {
 }
 
 // Stands for a receiving node: keeps the sysex state and records deliveries.
-class RecordingNode : public OrvMIDISysexStateTarget {
+class RecordingNode : public OrvMIDIReadTarget {
  public:
   void receivedMIDI(const OrvMIDIMessageList& messages) override {
     EXPECT_FALSE(messages.empty()) << "an empty list was delivered";

@@ -4,7 +4,7 @@
 
 #include "midi/OrvMIDIMessage.h"
 #include "midi/OrvMIDIReadProc.h"
-#include "midi/OrvMIDISysexStateTarget.h"
+#include "midi/OrvMIDIReadTarget.h"
 #include "services/MIDIPacketListBuffer.h"
 
 namespace wex {
@@ -30,7 +30,7 @@ Bytes wireOf(const OrvMIDIMessage& message) {
 }
 
 // Parses bytes as a receiving node would, keeping what was delivered.
-class Collector : public OrvMIDISysexStateTarget {
+class Collector : public OrvMIDIReadTarget {
  public:
   void receivedMIDI(const OrvMIDIMessageList& messages) override {
     received_.insert(received_.end(), messages.begin(), messages.end());

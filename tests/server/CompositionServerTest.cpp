@@ -229,6 +229,19 @@ TEST_F(ServerFixture, ABadCommandGets400WithTheReasonAndChangesNothing) {
   EXPECT_FALSE(commands->unsaved());
 }
 
+// A composition the file could not hold would be refused when opened again.
+TEST_F(ServerFixture, AddingBeyondWhatAFileMayHoldIsRefused) {
+  const size_t existing = composition->patchIds().size();
+  composition->beginChanges();
+  for (size_t i = existing; i < CompositionFile::kMaxPatches; ++i)
+    composition->addPatch("m" + std::to_string(i), "MIDI_MessagePlugIn");
+  composition->commitChanges();
+  auto [status, answer] = post({{"add", "MIDI_MessagePlugIn"}});
+  EXPECT_EQ(status, 400);
+  EXPECT_THAT(answer.value("error", ""), HasSubstr("patches a composition may hold"));
+  EXPECT_EQ(composition->patchIds().size(), CompositionFile::kMaxPatches);
+}
+
 TEST_F(ServerFixture, RequestsFromAnotherSiteOrHostOrTooLargeAreRefused) {
   auto foreignOrigin = client->Get("/api/composition", {{"Origin", "http://example.com"}});
   ASSERT_TRUE(foreignOrigin);
@@ -329,6 +342,22 @@ TEST(RequestGuardTest, TakesTheHostsABrowserSendsForItsOwnAddressOnly) {
               row.status)
         << row.listen << ":" << row.port << " with Host " << row.hostHeader;
   }
+}
+
+// Longer than one packet list takes: sent in pieces, as `wexmidi send` does.
+TEST_F(ServerFixture, ALongSysexSentOverTheAPIArrivesWhole) {
+  const MIDIEndpointRef synth = services->createDeviceDestination("Synth");
+  std::string sysex = "1";
+  std::vector<Byte> expected{0xF0, 1};
+  for (int i = 1; i < 1500; ++i) {
+    sysex += "," + std::to_string(i % 128);
+    expected.push_back(static_cast<Byte>(i % 128));
+  }
+  expected.push_back(0xF7);
+  auto [status, answer] = post({{"send", {sysex}}, {"to", {"Synth"}}});
+  ASSERT_EQ(status, 200) << answer.dump();
+  ASSERT_TRUE(services->waitUntilDelivered(10));
+  EXPECT_EQ(services->recording(synth)->bytes(), expected);
 }
 
 TEST_F(ServerFixture, MidiThatArrivesShowsInTheStreamAsValues) {

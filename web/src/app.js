@@ -20,6 +20,10 @@ const state = {
 
 const editor = new Drawflow($("editor"));
 editor.reroute = false;
+// The editor takes Delete (a selected wire or box) only while it has the
+// keyboard: a click anywhere on the graph gives it the keyboard.
+$("editor").tabIndex = 0;
+$("editor").addEventListener("pointerdown", () => $("editor").focus({ preventScroll: true }));
 editor.start();
 
 // ---- talking to the server
@@ -78,12 +82,54 @@ $("log-section").onclick = () => {
 
 // ---- the graph
 
-function shortValue(value) {
+const NOTE_NAMES = ["C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"];
+const SYSTEM_NAMES = { 0xf6: "tune", 0xf8: "clock", 0xfa: "start", 0xfb: "continue", 0xfc: "stop",
+  0xfe: "sensing", 0xff: "reset" };
+
+function noteName(note) {
+  return `${NOTE_NAMES[note % 12]}${Math.floor(note / 12) - 1}`;
+}
+
+// A message value, (status << 16) | (data1 << 8) | data2, in the words of
+// `wexmidi send` (channels from 1): "on 1 C4 100", "cc 1 7 64".
+function messageText(value) {
+  const status = value >> 16, data1 = (value >> 8) & 0x7f, data2 = value & 0x7f;
+  const channel = (status & 0x0f) + 1;
+  switch (status >> 4) {
+    case 0x8: return `off ${channel} ${noteName(data1)} ${data2}`;
+    case 0x9: return `on ${channel} ${noteName(data1)} ${data2}`;
+    case 0xa: return `at ${channel} ${noteName(data1)} ${data2}`;
+    case 0xb: return `cc ${channel} ${data1} ${data2}`;
+    case 0xc: return `pc ${channel} ${data1}`;
+    case 0xd: return `cp ${channel} ${data1}`;
+    case 0xe: return `pb ${channel} ${data1 | (data2 << 7)}`;
+    default: return SYSTEM_NAMES[status] ?? `0x${value.toString(16)}`;
+  }
+}
+
+// What a port shows: a message in words, an item of its menu by name, a
+// switch as on or off, a sysex by its length; the exact value is its title.
+function shortValue(value, port) {
   if (value === null || value === undefined) return "";
-  if (typeof value === "number") return Number.isInteger(value) ? String(value) : value.toFixed(3);
-  if (Array.isArray(value)) return value.length ? `[${value.length}] ${JSON.stringify(value)}` : "[]";
+  if (typeof value === "boolean") return value ? "on" : "off";
+  if (typeof value === "number") {
+    const items = port?.attributes?.menuItems;
+    if (items && Number.isInteger(value) && items[value] !== undefined) return items[value];
+    if (Number.isInteger(value) && value >= 0x800000 && value <= 0xffffff) return messageText(value);
+    return Number.isInteger(value) ? String(value) : value.toFixed(3);
+  }
+  if (typeof value === "string" && /^\d+(,\d+)+$/.test(value)) return `sysex ${value.split(",").length}`;
+  if (Array.isArray(value)) {
+    return value.length ? `[${value.length}] ${value.map((v) => shortValue(v)).join(", ")}` : "[]";
+  }
   if (typeof value === "object") return JSON.stringify(value);
   return String(value);
+}
+
+function portOf(address) {
+  const [id, key] = split(address);
+  const patch = state.composition.patches.find((p) => p.id === id);
+  return patch && [...patch.inputs, ...patch.outputs].find((p) => p.key === key);
 }
 
 function escapeHtml(text) {
@@ -92,7 +138,7 @@ function escapeHtml(text) {
 
 function portRow(patch, port, direction) {
   const address = `${patch.id}.${port.key}`;
-  const value = `<span class="value" data-port="${escapeHtml(address)}">${escapeHtml(shortValue(port.value))}</span>`;
+  const value = `<span class="value" data-port="${escapeHtml(address)}">${escapeHtml(shortValue(port.value, port))}</span>`;
   const name = `<span class="name" title="${escapeHtml(port.key)} (${port.type})">${escapeHtml(port.name)}</span>`;
   return direction === "in"
     ? `<span class="port in">${name}${value}</span>`
@@ -166,7 +212,7 @@ function defaultPlaces(composition) {
   for (const patch of composition.patches) {
     const column = depthOf(patch.id);
     const y = columnBottom[column] ?? 40;
-    places.set(patch.id, [40 + column * 340, y]);
+    places.set(patch.id, [40 + column * 400, y]);
     const rows = Math.max(patch.inputs.length, patch.outputs.length);
     columnBottom[column] = y + 30 + rows * 20 + 40;
   }
@@ -197,7 +243,7 @@ async function refresh() {
 
 function showValue(address, value) {
   for (const element of document.querySelectorAll(`[data-port="${CSS.escape(address)}"]`)) {
-    element.textContent = shortValue(value);
+    element.textContent = shortValue(value, portOf(address));
     element.title = JSON.stringify(value);
   }
 }

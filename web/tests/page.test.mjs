@@ -107,6 +107,9 @@ test("MIDI sent into the loopback changes the distributors' values on the page",
   await server.post({ send: [cc(7, 99)], to: [LOOPBACK] });
   await waitForValue(page, "cc.controller7", "99");
   await page.waitForFunction(() => document.querySelector("#monitor")?.textContent.includes("Ctrl, ch.0, ctrl.7, val.99"));
+  // A note held shows as on, as a person reads it.
+  await server.post({ send: [0x903c64], to: [LOOPBACK] });
+  await waitForValue(page, "notes.note60", "on");
   await screenshot(page, "page-live-values");
 });
 
@@ -227,4 +230,27 @@ test("patches added one after another each get a place of their own", async () =
   }
   const added = (await server.get("api/composition")).patches.slice(3).map((p) => p.position);
   assert.notDeepEqual(added[0], added[1]);
+});
+
+test("a wire clicked and then deleted with the Delete key is disconnected", async () => {
+  const before = (await server.get("api/composition")).connections.length;
+  // A point of a wire that no box covers, where a person would click.
+  const spot = await page.$eval(".connection .main-path", (path) => {
+    const matrix = path.getScreenCTM();
+    for (let f = 0.1; f < 1; f += 0.1) {
+      const point = path.getPointAtLength(path.getTotalLength() * f);
+      const x = point.x * matrix.a + matrix.e, y = point.y * matrix.d + matrix.f;
+      if (document.elementFromPoint(x, y) === path) return { x, y };
+    }
+    return null;
+  });
+  assert.ok(spot, "a wire in sight");
+  await page.mouse.click(spot.x, spot.y);
+  await page.keyboard.press("Delete");
+  let after = before;
+  for (let i = 0; i < 50 && after === before; i++) {
+    await sleep(50);
+    after = (await server.get("api/composition")).connections.length;
+  }
+  assert.equal(after, before - 1);
 });
