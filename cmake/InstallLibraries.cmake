@@ -29,8 +29,8 @@ set(wex_public_headers_alsa
     AlsaSender.h AlsaSequencer.h)
 set(wex_public_headers_midi
     FeedbackWatch.h OrvMIDIDelegateProtocol.h OrvMIDIManager.h OrvMIDIMessage.h
-    OrvMIDIMessagePool.h OrvMIDINode.h OrvMIDIReadTarget.h OrvMIDISnapshot.h
-    OrvMIDISysexStateTarget.h SendFailures.h SendPacker.h SoundingNotes.h)
+    OrvMIDIMessagePool.h OrvMIDINode.h OrvMIDIReadTarget.h OrvMIDISnapshot.h SendFailures.h
+    SendPacker.h SoundingNotes.h)
 set(wex_public_headers_host
     Composition.h CompositionError.h CompositionFile.h CompositionGraph.h EvaluationThread.h
     InputFeed.h JSONReader.h NumberControl.h PanelSwitch.h PatchPositions.h PlugInRegistry.h
