@@ -12,18 +12,9 @@ packages=(
   liblo-dev liblo-tools
   clang clang-format libclang-rt-14-dev
 )
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
 # node and npm build the page; any install of them will do (a newer one may
 # have come from elsewhere, and Debian's npm would conflict with it).
 if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
-  missing+=(nodejs npm)
+  packages+=(nodejs npm)
 fi
-[ ${#missing[@]} -eq 0 ] && exit 0
-sudo=""
-[ "$(id -u)" -ne 0 ] && sudo="sudo"
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update
-$sudo apt-get install -y --no-install-recommends "${missing[@]}"
+bash "$(dirname "$0")/install-missing.sh" "${packages[@]}"

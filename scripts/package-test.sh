@@ -19,15 +19,7 @@ for p in wexmidi libwexmidi-dev; do
   fi
 done
 # What this test uses besides the packaging tools.
-tools=(man-db bash-completion curl)
-missing=()
-for p in "${tools[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  $sudo apt-get update
-  $sudo apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+bash scripts/install-missing.sh man-db bash-completion curl
 
 bash scripts/package.sh
 version="$(dpkg-parsechangelog -S Version)"

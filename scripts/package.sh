@@ -10,15 +10,7 @@ export DEBIAN_FRONTEND=noninteractive
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 
-tools=(debhelper dpkg-dev fakeroot lintian)
-missing=()
-for p in "${tools[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  $sudo apt-get update
-  $sudo apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+bash scripts/install-missing.sh debhelper dpkg-dev fakeroot lintian
 
 out="build-deb"
 rm -rf "$out"
