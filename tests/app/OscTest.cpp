@@ -213,6 +213,58 @@ TEST(OscTest, ValuesAndMidiGoOutAsTypedOscAndOscSetsInputsSendsMidiAndRefusesBad
             text.rfind("refused /wexmidi/note/inputData1"));
 }
 
+// A TCP receiver that never reads or accepts: once the first connection's
+// buffers are full (about 1.6 MB on the loopback), every send waits out its
+// one-second deadline, and so does every connection after it. The composition
+// goes on at its own pace meanwhile; were it to wait for the sends, the last
+// fifty of these 3 MB would take a minute.
+TEST(OscTest, AReceiverThatNeverReadsDoesNotHoldUpTheComposition) {
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  const int small = 1024;
+  setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  sockaddr_in place{};
+  place.sin_family = AF_INET;
+  place.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof place;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&place), sizeof place), 0);
+  ASSERT_EQ(listen(listener, 0), 0);  // one connection queued, the next ones wait
+  getsockname(listener, reinterpret_cast<sockaddr*>(&place), &length);
+
+  const fs::path file =
+      fs::temp_directory_path() / ("wexmidi-osc-stuck-" + std::to_string(getpid()) + ".json");
+  std::ofstream(file) << R"({"format": "wexmidi composition", "version": 1, "patches": [
+    {"id": "rx", "class": "MIDI_ReceiverPlugIn"}], "connections": []})";
+  ProgramProcess program({"--midi", "embedded", "run", file.string(), "--for", "120", "--osc-out",
+                          "osc.tcp://127.0.0.1:" + std::to_string(ntohs(place.sin_port)),
+                          "--osc-in", "0", "--watch", "rx.outputMessages"});
+  const std::string listening = "OSC in on osc.udp://127.0.0.1:";
+  ASSERT_TRUE(program.waitFor(1, listening)) << program.text(1);
+  ASSERT_TRUE(program.waitFor(1, "\n"));
+  const std::string in = program.text(1).substr(program.text(1).find(listening) + listening.size());
+  lo_address wexmidi = lo_address_new("127.0.0.1", in.substr(0, in.find('\n')).c_str());
+
+  // Each message is read back from --watch before the next is sent.
+  const int kMessages = 120;
+  std::vector<uint8_t> sysex(25000, 0x11);
+  sysex.front() = 0xF0;
+  sysex.back() = 0xF7;
+  const auto start = Clock::now();
+  for (int i = 0; i < kMessages; ++i) {
+    sysex[1] = static_cast<uint8_t>(i);
+    lo_blob blob = lo_blob_new(static_cast<int32_t>(sysex.size()), sysex.data());
+    lo_send(wexmidi, "/wexmidi/send", "b", blob);
+    lo_blob_free(blob);
+    ASSERT_TRUE(program.waitFor(0, "\"" + std::to_string(i) + ",17,17")) << i;
+  }
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(30))
+      << "the composition waited for a receiver that never reads";
+  EXPECT_EQ(program.end(), 0);
+  lo_address_free(wexmidi);
+  close(listener);
+  fs::remove(file);
+  EXPECT_THAT(program.text(1), HasSubstr("the receiver takes nothing (it does not read)"));
+}
+
 Value list(std::vector<Value> values) {
   return Value::structure(Structure::makeList(std::move(values)));
 }
