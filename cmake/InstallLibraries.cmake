@@ -3,7 +3,7 @@
 # pkg-config file. The server and the program's own library stay inside.
 include(CMakePackageConfigHelpers)
 
-set(wex_installed_libraries support services embedded midi host patches)
+set(wex_installed_libraries support services embedded midi host patches midiio)
 if(WEX_JACK)
   list(APPEND wex_installed_libraries jack)
 endif()
@@ -41,6 +41,9 @@ set(wex_public_headers_patches
     DistributorPlugIn.h MIDI_14bit_MessagePlugIn.h MIDI_CCDistributorPlugIn.h MIDI_GroupPlugIn.h
     MIDI_MessagePlugIn.h MIDI_NoteDistributorPlugIn.h MIDI_ReceiverPlugIn.h MIDI_SenderPlugIn.h
     MidiReceiver.h MidiSender.h WexPatches.h)
+set(wex_public_headers_midiio
+    HexReader.h MessageFilter.h MessageFormat.h MessageJSON.h MidiFilePlayer.h MidiFileReader.h
+    SourceFollower.h)
 set(wex_header_folder_support support)
 set(wex_header_folder_services services)
 set(wex_header_folder_embedded services/embedded)
@@ -49,6 +52,7 @@ set(wex_header_folder_alsa services/alsa)
 set(wex_header_folder_midi midi)
 set(wex_header_folder_host host)
 set(wex_header_folder_patches patches)
+set(wex_header_folder_midiio midiio)
 
 set(wex_installed_targets)
 set(wex_pkgconfig_libs)
@@ -84,7 +88,8 @@ install(FILES ${PROJECT_BINARY_DIR}/wexmidiConfig.cmake
               ${PROJECT_BINARY_DIR}/wexmidiConfigVersion.cmake DESTINATION ${wex_cmake_dir})
 
 # The archives in the order a static link needs: users before what they use.
-set(wex_pkgconfig_libs "-lwexmidi-patches -lwexmidi-host -lwexmidi-midi -lwexmidi-embedded")
+set(wex_pkgconfig_libs
+    "-lwexmidi-midiio -lwexmidi-patches -lwexmidi-host -lwexmidi-midi -lwexmidi-embedded")
 set(wex_pkgconfig_requires "nlohmann_json")
 if(WEX_JACK)
   string(APPEND wex_pkgconfig_libs " -lwexmidi-jack")

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/HexReader.h"
+#include "midiio/HexReader.h"
 
 namespace {
 

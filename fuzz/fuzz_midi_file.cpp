@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/MidiFileReader.h"
+#include "midiio/MidiFileReader.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks that no folder of src/ includes from a folder above it: app → server
-# and osc → patches → host and midi; midi → services → support. A backend
-# (services/<name>/) sees the contract (services/) and support, never another
+# and osc → patches and midiio → host and midi; midi → services → support. A
+# backend (services/<name>/) sees the contract (services/) and support, never another
 # backend; only the program (app) chooses a backend.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,7 +16,8 @@ allowed() {
     midi) echo "services support" ;;
     host) echo "support" ;;
     patches) echo "host midi services support" ;;
-    server) echo "patches host midi services support" ;;
+    midiio) echo "host midi services support" ;;
+    server) echo "patches midiio host midi services support" ;;
     osc) echo "patches host midi services support" ;;
     app) echo "*" ;;
     *) echo "unknown" ;;

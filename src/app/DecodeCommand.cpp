@@ -8,12 +8,13 @@
 #include <nlohmann/json.hpp>
 #include <string_view>
 
-#include "app/HexReader.h"
-#include "app/MessageFormat.h"
 #include "app/ProgramContext.h"
 #include "midi/OrvMIDIMessage.h"
 #include "midi/OrvMIDIReadProc.h"
 #include "midi/OrvMIDIReadTarget.h"
+#include "midiio/HexReader.h"
+#include "midiio/MessageFormat.h"
+#include "midiio/MessageJSON.h"
 #include "services/MIDIPacketListBuffer.h"
 
 namespace wex {
@@ -149,21 +150,8 @@ class DecodeSession : public OrvMIDIReadTarget, public HexReader::Sink {
   }
 
   void printJSON(const OrvMIDIMessage& message) {
-    std::string value, text;
-    MessageFormat::appendValue(value, message);
-    MessageFormat::appendText(text, message);
     nlohmann::ordered_json line = {{"callback", callbackIndex_}};
-    if (message.type() == 0xF0) {
-      line["value"] = value;
-    } else {
-      line["value"] = std::stoull(value);
-    }
-    line["type"] = message.type();
-    line["channel"] = message.channel();
-    line["data1"] = message.data1();
-    line["data2"] = message.data2();
-    if (const auto* sysex = message.sysexArray()) line["sysex"] = *sysex;
-    line["text"] = text;
+    MessageJSON::append(line, message);
     append(line.dump());
     append("\n");
   }

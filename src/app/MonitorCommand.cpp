@@ -9,11 +9,12 @@
 #include <thread>
 
 #include "app/InterruptWatch.h"
-#include "app/MessageFilter.h"
-#include "app/MessageFormat.h"
 #include "app/ProgramContext.h"
 #include "app/RunOptions.h"
-#include "app/SourceFollower.h"
+#include "midiio/MessageFilter.h"
+#include "midiio/MessageFormat.h"
+#include "midiio/MessageJSON.h"
+#include "midiio/SourceFollower.h"
 #include "server/EndpointChooser.h"
 #include "services/MIDIServices.h"
 #include "support/MainThread.h"
@@ -63,28 +64,8 @@ class MessagePrinter {
   void printLine(const std::string& source, const OrvMIDIMessage& message, double time) {
     line_.clear();
     if (options_.json) {
-      std::string value, hex, text;
-      MessageFormat::appendValue(value, message);
-      MessageFormat::appendText(text, message);
       nlohmann::ordered_json json = {{"time", std::round(time * 1e6) / 1e6}, {"source", source}};
-      if (message.type() == 0xF0) {
-        json["value"] = value;
-      } else {
-        json["value"] = std::stoull(value);
-      }
-      json["type"] = message.type();
-      json["channel"] = message.channel();
-      if (const auto* sysex = message.sysexArray()) {
-        json["sysex"] = *sysex;
-      } else {
-        json["data1"] = message.data1();
-        json["data2"] = message.data2();
-      }
-      if (options_.hex) {
-        MessageFormat::appendHex(hex, message);
-        json["hex"] = hex;
-      }
-      json["text"] = text;
+      MessageJSON::append(json, message, options_.hex);
       line_ = json.dump();
     } else {
       if (options_.time) {

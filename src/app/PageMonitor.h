@@ -3,7 +3,7 @@
 #include <chrono>
 #include <string>
 
-#include "app/SourceFollower.h"
+#include "midiio/SourceFollower.h"
 
 namespace wex {
 

@@ -6,10 +6,10 @@
 #include "app/CommandInput.h"
 #include "app/CompositionSession.h"
 #include "app/InterruptWatch.h"
-#include "app/MidiFilePlayer.h"
 #include "app/OscBridge.h"
 #include "app/PortWatcher.h"
 #include "app/ProgramContext.h"
+#include "midiio/MidiFilePlayer.h"
 #include "patches/MIDI_SenderPlugIn.h"
 #include "support/MainThread.h"
 

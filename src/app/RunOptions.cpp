@@ -5,10 +5,10 @@
 #include <sstream>
 
 #include "app/CompositionSession.h"
-#include "app/MidiFilePlayer.h"
 #include "app/PortWatcher.h"
 #include "app/ProgramContext.h"
 #include "host/CompositionFile.h"
+#include "midiio/MidiFilePlayer.h"
 
 namespace wex {
 

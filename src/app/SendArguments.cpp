@@ -5,12 +5,12 @@
 #include <limits>
 #include <optional>
 
-#include "app/HexReader.h"
 #include "host/QuotedText.h"
 #include "host/ValueJSON.h"
 #include "midi/OrvMIDIMessage.h"
 #include "midi/OrvMIDIReadProc.h"
 #include "midi/OrvMIDIReadTarget.h"
+#include "midiio/HexReader.h"
 #include "patches/MessageArgument.h"
 #include "patches/MessageValue.h"
 #include "services/MIDIPacketListBuffer.h"

@@ -4,6 +4,7 @@
 
 #include "host/Structure.h"
 #include "midi/OrvMIDIMessage.h"
+#include "midiio/MessageJSON.h"
 #include "patches/MIDI_SenderPlugIn.h"
 #include "patches/MessageValue.h"
 #include "patches/WexPatches.h"
@@ -29,18 +30,8 @@ MidiTools::~MidiTools() {
 }
 
 Json MidiTools::describe(const OrvMIDIMessage& message, const std::string& source, double time) {
-  Json line{{"time", std::round(time * 1e6) / 1e6},
-            {"source", source},
-            {"value", ValueJSON::toJSON(MessageValue::write(message))},
-            {"type", message.type()},
-            {"channel", message.channel()}};
-  if (const auto* sysex = message.sysexArray()) {
-    line["sysex"] = *sysex;
-  } else {
-    line["data1"] = message.data1();
-    line["data2"] = message.data2();
-  }
-  line["text"] = message.lengthyDescription().value_or(message.description());
+  Json line{{"time", std::round(time * 1e6) / 1e6}, {"source", source}};
+  MessageJSON::append(line, message);
   return line;
 }
 

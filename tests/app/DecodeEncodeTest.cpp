@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/HexReader.h"
 #include "app/WexmidiProgram.h"
+#include "midiio/HexReader.h"
 #include "shared/ProgramRun.h"
 #include "support/SystemLog.h"
 

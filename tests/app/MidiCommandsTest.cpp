@@ -11,9 +11,9 @@
 #include <sstream>
 #include <thread>
 
-#include "app/MidiFilePlayer.h"
 #include "app/WexmidiProgram.h"
 #include "midi/OrvMIDINode.h"
+#include "midiio/MidiFilePlayer.h"
 #include "server/EndpointChooser.h"
 #include "services/MIDIPacketListBuffer.h"
 #include "services/embedded/EmbeddedMIDIServices.h"

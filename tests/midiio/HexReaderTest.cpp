@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/HexReader.h"
+#include "midiio/HexReader.h"
 
 namespace wex {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/MessageFormat.h"
+#include "midiio/MessageFormat.h"
 
 #include <array>
 #include <charconv>

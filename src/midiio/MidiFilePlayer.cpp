@@ -1,12 +1,12 @@
-#include "app/MidiFilePlayer.h"
+#include "midiio/MidiFilePlayer.h"
 
 #include <chrono>
 #include <sstream>
 
-#include "app/MidiFileReader.h"
 #include "midi/OrvMIDINode.h"
 #include "midi/OrvMIDIReadProc.h"
 #include "midi/WirePieces.h"
+#include "midiio/MidiFileReader.h"
 #include "services/MIDIPacketListBuffer.h"
 #include "services/MIDIServices.h"
 #include "support/LimitedFileReader.h"

@@ -1,4 +1,4 @@
-#include "app/HexReader.h"
+#include "midiio/HexReader.h"
 
 #include <algorithm>
 #include <array>

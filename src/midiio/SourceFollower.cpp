@@ -1,4 +1,4 @@
-#include "app/SourceFollower.h"
+#include "midiio/SourceFollower.h"
 
 #include "midi/OrvMIDIReadProc.h"
 #include "midi/OrvMIDIReadTarget.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/MessageFormat.h"
+#include "midiio/MessageFormat.h"
 #include "patches/MessageValue.h"
 
 namespace wex {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/MidiFileReader.h"
+#include "midiio/MidiFileReader.h"
 
 namespace wex {
 namespace {

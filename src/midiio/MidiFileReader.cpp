@@ -1,4 +1,4 @@
-#include "app/MidiFileReader.h"
+#include "midiio/MidiFileReader.h"
 
 #include <algorithm>
 

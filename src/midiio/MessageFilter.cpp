@@ -1,4 +1,4 @@
-#include "app/MessageFilter.h"
+#include "midiio/MessageFilter.h"
 
 #include <utility>
 
