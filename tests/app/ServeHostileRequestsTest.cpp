@@ -199,6 +199,13 @@ TEST_F(ServeHostileRequestsTest, EachHostileRequestGetsItsAnswerAndNothingIsWrit
        "served file"},
       {"a save from another site", post(R"({"save": true})", "Origin: http://evil.example\r\n"),
        403, "origin"},
+      {"an origin that only starts with the page's",
+       post(R"({"save": true})",
+            "Origin: http://127.0.0.1:" + std::to_string(server.port) + ".evil.example\r\n"),
+       403, "origin"},
+      {"the token with a letter more",
+       "GET /api/composition HTTP/1.1\r\n" + host + "Authorization: Bearer " + kToken + "x\r\n\r\n",
+       401, "token"},
       {"a body over the limit, chunked",
        "POST /api/commands HTTP/1.1\r\n" + host + cookie + json +
            "Transfer-Encoding: chunked\r\n\r\n" + chunked(64 << 20),
