@@ -149,9 +149,10 @@ int ServeCommand::run(ProgramContext& context) {
                   << ": serving the API alone; build the page with node and npm, or install it\n";
   }
   context.out() << server.url() << std::endl;
-  composition.setTickObserver([&watcher, &osc](double time) {
+  composition.setTickObserver([&watcher, &osc, &server](double time) {
     watcher.tick(time);
     osc.tick(time);
+    server.evaluated();
   });
 
   InterruptWatch interrupts;

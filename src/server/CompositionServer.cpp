@@ -24,7 +24,7 @@ constexpr int kKeepAliveEvery = 10;  // waits
 // meanwhile: a port's value changes at most about 30 times a second anyway,
 // and a burst of MIDI then costs each client one wake-up and one write, not
 // one per message.
-constexpr auto kGatherTime = std::chrono::milliseconds(25);
+constexpr auto kGatherTime = std::chrono::milliseconds(10);
 
 void answer(httplib::Response& response, int status, const Json& body) {
   response.status = status;

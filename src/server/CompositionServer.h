@@ -74,6 +74,9 @@ class CompositionServer {
   // The page's address, with the token when there is one.
   std::string url() const;
   EventHub& events() { return hub_; }
+  // An evaluation ended: its values reach the page soon, not at the next
+  // look. Call on the evaluating thread (from the composition's tick observer).
+  void evaluated() { watcher_.evaluated(); }
   // A line for the page's log: the system log's lines come here while the
   // server runs, and the program adds its own (any thread).
   void log(const std::string& line);

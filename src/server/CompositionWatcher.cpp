@@ -9,6 +9,7 @@ namespace wex {
 namespace {
 
 constexpr auto kLookPeriod = std::chrono::milliseconds(10);
+constexpr auto kLeastLookGap = std::chrono::milliseconds(2);
 constexpr auto kPanelPeriod = std::chrono::milliseconds(250);
 constexpr auto kMinimumGap = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
     std::chrono::duration<double>(1.0 / CompositionWatcher::kMaxUpdatesPerSecond));
@@ -54,12 +55,12 @@ void CompositionWatcher::forgetPanel(const std::string& id) {
   panels_.erase(id);
 }
 
+void CompositionWatcher::evaluated() {
+  if (!evaluated_.exchange(true)) wake_.notify_one();
+}
+
 void CompositionWatcher::loop() {
-  while (true) {
-    {
-      std::unique_lock lock(mutex_);
-      if (wake_.wait_for(lock, kLookPeriod, [this] { return stopping_; })) break;
-    }
+  while (waitForALook()) {
     if (hub_.clientCount() == 0) continue;
     lookAtValues();
     if (Clock::now() - panelsLookedAt_ >= kPanelPeriod) {
@@ -68,6 +69,18 @@ void CompositionWatcher::loop() {
     }
   }
   finished_ = true;
+}
+
+bool CompositionWatcher::waitForALook() {
+  std::unique_lock lock(mutex_);
+  // A flood of evaluations is looked at every kLeastLookGap, not after each.
+  if (wake_.wait_until(lock, lookedAt_ + kLeastLookGap, [this] { return stopping_; })) {
+    return false;
+  }
+  wake_.wait_for(lock, kLookPeriod, [this] { return stopping_ || evaluated_.load(); });
+  evaluated_ = false;
+  lookedAt_ = Clock::now();
+  return !stopping_;
 }
 
 void CompositionWatcher::lookAtValues() {

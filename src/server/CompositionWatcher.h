@@ -19,7 +19,8 @@ namespace wex {
 // changed ("values", each port at most kMaxUpdatesPerSecond times a second,
 // always its latest value), patches whose ports changed ("composition"), and
 // open panels whose contents changed ("panel", read on the main thread).
-// Looks only while a client is connected.
+// Looks only while a client is connected: every kLookPeriod, and soon after
+// each evaluation it is told of (at most every kLeastLookGap).
 class CompositionWatcher {
  public:
   static constexpr double kMaxUpdatesPerSecond = 30;
@@ -34,6 +35,9 @@ class CompositionWatcher {
   // A panel that a client shows: its changes are published.
   void watchPanel(const std::string& id);
   void forgetPanel(const std::string& id);
+  // An evaluation just ended: look soon. Any thread; costs an atomic
+  // exchange, and a wake-up only when the watcher is not already due to look.
+  void evaluated();
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -43,6 +47,8 @@ class CompositionWatcher {
   };
 
   void loop();
+  // Waits until it is time to look again; false once stopping.
+  bool waitForALook();
   void lookAtValues();
   void lookAtPanels();
 
@@ -58,6 +64,8 @@ class CompositionWatcher {
   std::mutex mutex_;  // guards the fields below
   std::condition_variable wake_;
   bool stopping_ = false;
+  Clock::time_point lookedAt_;
+  std::atomic<bool> evaluated_{false};
   std::set<std::string> panels_;
   std::atomic<bool> finished_{true};
   std::thread thread_;
