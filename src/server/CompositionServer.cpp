@@ -124,8 +124,11 @@ void CompositionServer::stop() {
   if (!server_) return;
   logListener_.reset();
   commands_.setObserver(nullptr);
-  hub_.closeAll();
+  // No new connection first, then the streams end: a page that reconnects
+  // while the server stops finds nobody listening, never a refusal it would
+  // take for an answer.
   server_->halt();
+  hub_.closeAll();
   // Requests under way may be waiting for the main thread to run a command.
   while (isMainThread() && thread_.joinable() && !served_.load()) {
     MainThread::runPendingTasks(std::chrono::milliseconds(1));
