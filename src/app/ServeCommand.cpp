@@ -10,13 +10,13 @@
 #include "app/CompositionSession.h"
 #include "app/InterruptWatch.h"
 #include "app/OscBridge.h"
-#include "app/PageMonitor.h"
 #include "app/PortWatcher.h"
 #include "app/ProgramContext.h"
 #include "midiio/MidiFilePlayer.h"
 #include "server/CompositionCommands.h"
 #include "server/CompositionServer.h"
 #include "server/MidiTools.h"
+#include "server/PageMonitor.h"
 #include "support/MainThread.h"
 
 namespace wex {

@@ -1,10 +1,7 @@
 #include "server/MidiTools.h"
 
-#include <cmath>
-
 #include "host/Structure.h"
 #include "midi/OrvMIDIMessage.h"
-#include "midiio/MessageJSON.h"
 #include "patches/MIDI_SenderPlugIn.h"
 #include "patches/MessageValue.h"
 #include "patches/WexPatches.h"
@@ -17,6 +14,7 @@ namespace {
 using Json = ValueJSON::Json;
 
 constexpr const char* kSender = "send";
+
 }  // namespace
 
 MidiTools::MidiTools() {
@@ -27,12 +25,6 @@ MidiTools::MidiTools() {
 
 MidiTools::~MidiTools() {
   sender_->closeAllPanels();
-}
-
-Json MidiTools::describe(const OrvMIDIMessage& message, const std::string& source, double time) {
-  Json line{{"time", std::round(time * 1e6) / 1e6}, {"source", source}};
-  MessageJSON::append(line, message);
-  return line;
 }
 
 bool MidiTools::send(const std::vector<Value>& messages,

@@ -13,8 +13,8 @@ namespace wex {
 
 // What the page needs of MIDI beside the composition: a sender for message
 // values sent to destinations (as `wexmidi send` does), in a composition of
-// its own so that the user's is left alone, and the monitor's lines. Make and
-// destroy on the main thread.
+// its own so that the user's is left alone. Make and destroy on the main
+// thread.
 class MidiTools {
  public:
   MidiTools();
@@ -29,11 +29,6 @@ class MidiTools {
   // Call on the main thread.
   bool send(const std::vector<Value>& messages, const std::vector<std::string>& destinations,
             std::vector<std::string>* chosen, std::string* reason);
-
-  // The monitor's line for a message that came from a source: time, source,
-  // value, type, channel, data (or sysex), text.
-  static ValueJSON::Json describe(const OrvMIDIMessage& message, const std::string& source,
-                                  double time);
 
  private:
   PlugInRegistry registry_;

@@ -1,10 +1,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "app/PageMonitor.h"
 #include "midi/EmbeddedServicesFixture.h"
 #include "patches/WexPatches.h"
 #include "server/CompositionServer.h"
+#include "server/PageMonitor.h"
 #include "services/MIDIPacketListBuffer.h"
 
 namespace wex {

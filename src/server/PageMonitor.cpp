@@ -1,7 +1,9 @@
-#include "app/PageMonitor.h"
+#include "server/PageMonitor.h"
 
+#include <cmath>
+
+#include "midiio/MessageJSON.h"
 #include "server/CompositionServer.h"
-#include "server/MidiTools.h"
 
 namespace wex {
 
@@ -28,7 +30,9 @@ void PageMonitor::received(const std::string& source, const OrvMIDIMessageList& 
       arrival ? Clock::time_point(std::chrono::nanoseconds(arrival)) : Clock::now();
   const std::chrono::duration<double> time = at - startedAt_;
   for (const auto& message : messages) {
-    server_.events().publishEvent("midi", MidiTools::describe(*message, source, time.count()));
+    MessageJSON::Json line{{"time", std::round(time.count() * 1e6) / 1e6}, {"source", source}};
+    MessageJSON::append(line, *message);
+    server_.events().publishEvent("midi", line);
   }
 }
 
