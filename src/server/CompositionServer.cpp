@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <array>
 #include <cctype>
 #include <cmath>
 
@@ -20,10 +21,12 @@ constexpr auto kStreamWait = std::chrono::milliseconds(500);
 // A comment line now and then shows that a silent stream is alive and finds
 // clients that went away.
 constexpr int kKeepAliveEvery = 10;  // waits
-// A stream writes at most once in this time, taking together what came
+// A stream writes at most twice in this time, taking together what came
 // meanwhile: a port's value changes at most about 30 times a second anyway,
-// and a burst of MIDI then costs each client one wake-up and one write, not
-// one per message.
+// and a burst of MIDI then costs each client a wake-up and a write per
+// 5 ms, not one per message. Twice, because a message comes as two events a
+// moment apart, the monitor's line and then the values it changed: the
+// second must not wait for the gathering.
 constexpr auto kGatherTime = std::chrono::milliseconds(10);
 
 void answer(httplib::Response& response, int status, const Json& body) {
@@ -339,11 +342,12 @@ void CompositionServer::serveEvents(httplib::Response& response) {
     return;
   }
   auto quiet = std::make_shared<int>(0);
-  auto wroteAt = std::make_shared<std::chrono::steady_clock::time_point>();
+  // The times of the last two writes, the older first.
+  auto wroteAt = std::make_shared<std::array<std::chrono::steady_clock::time_point, 2>>();
   response.set_chunked_content_provider(
       "text/event-stream",
       [queue, quiet, wroteAt](size_t, httplib::DataSink& sink) {
-        std::this_thread::sleep_until(*wroteAt + kGatherTime);
+        std::this_thread::sleep_until((*wroteAt)[0] + kGatherTime);
         std::string text = queue->take(kStreamWait);
         if (queue->closed()) return false;
         if (text.empty()) {
@@ -351,7 +355,7 @@ void CompositionServer::serveEvents(httplib::Response& response) {
           text = ": alive\n\n";
         }
         *quiet = 0;
-        *wroteAt = std::chrono::steady_clock::now();
+        *wroteAt = {(*wroteAt)[1], std::chrono::steady_clock::now()};
         return sink.write(text.data(), text.size());
       },
       [this, queue](bool) { hub_.unsubscribe(queue); });
