@@ -250,6 +250,8 @@ bool CompositionServer::refusedBeforeRouting(const httplib::Request& request,
 void CompositionServer::serveComposition(httplib::Response& response) {
   Json body = CompositionJSON::compositionJSON(composition_);
   body["unsaved"] = commands_.unsaved();
+  body["undo"] = commands_.undoable();
+  body["redo"] = commands_.redoable();
   body["ticks"] = composition_.tickCount();
   answer(response, 200, body);
 }
@@ -356,7 +358,14 @@ void CompositionServer::serveEvents(httplib::Response& response) {
     std::lock_guard lock(logMutex_);
     for (const auto& entry : recentLog_) queue->putEvent("log", entry);
   }
-  queue->putEvent("state", Json{{"unsaved", commands_.unsaved()}});
+  queue->putEvent("state", stateJSON());
+}
+
+// Whether the file holds the composition, and what undo and redo can do.
+Json CompositionServer::stateJSON() const {
+  return Json{{"unsaved", commands_.unsaved()},
+              {"undo", commands_.undoable()},
+              {"redo", commands_.redoable()}};
 }
 
 void CompositionServer::onChange(CompositionCommands::Change change, const std::string& id) {
@@ -372,9 +381,10 @@ void CompositionServer::onChange(CompositionCommands::Change change, const std::
       break;
     case CompositionCommands::Change::Values:
     case CompositionCommands::Change::Saved:
+    case CompositionCommands::Change::History:
       break;
   }
-  hub_.publishEvent("state", Json{{"unsaved", commands_.unsaved()}});
+  hub_.publishEvent("state", stateJSON());
 }
 
 }  // namespace wex

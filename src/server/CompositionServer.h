@@ -90,6 +90,7 @@ class CompositionServer {
   void watchPanels(const ValueJSON::Json& command);
   void serveEvents(httplib::Response& response);
   void onChange(CompositionCommands::Change change, const std::string& id);
+  ValueJSON::Json stateJSON() const;
 
   Composition& composition_;
   CompositionCommands& commands_;

@@ -2,6 +2,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -199,7 +200,7 @@ TEST_F(CompositionCommandsTest, EachBadCommandLineIsOneErrorWithItsNumberAndTheR
       {R"({"save": "/nonexistent/x.json"})", "cannot write the file"},
       {"{\"set\": \"" + std::string(kLineLimit + 1, 'x') + "\"}",
        "the line is longer than 1024 KiB"},
-      {R"({"unknown": 1})", "unknown command (set, panel or save)"},
+      {R"({"unknown": 1})", "unknown command (set, panel, save, undo or redo)"},
   };
   std::string input;
   for (const auto& [line, error] : lines) input += line + "\n";
@@ -398,6 +399,52 @@ TEST_F(CompositionCommandsTest, PatchesListsTheComposerAndCollectorClassesWithTh
   EXPECT_EQ(byName["MIDI_14bit_MessagePlugIn"]["description"],
             "Constructs the two control change messages requred for 14 bit controll change "
             "messages.");
+}
+
+// The saved file with its patches and connections in a fixed order: undoing
+// a remove puts the patch back at the end.
+Json sortedComposition(const std::string& text) {
+  Json document = Json::parse(text);
+  auto byText = [](const Json& a, const Json& b) { return a.dump() < b.dump(); };
+  std::sort(document["patches"].begin(), document["patches"].end(), byText);
+  std::sort(document["connections"].begin(), document["connections"].end(), byText);
+  return document;
+}
+
+// Each kind of edit, undone, leaves the file as it was; undone and redone,
+// as the edit alone did.
+TEST_F(CompositionCommandsTest, UndoTakesBackEachKindOfEditAndRedoDoesItAgain) {
+  const std::vector<std::string> edits = {
+      R"({"remove": "group"})",
+      R"({"add": "MIDI_MessagePlugIn", "position": [5, 6]})",
+      R"({"connect": "volume.outputMSB", "to": "note.inputData2"})",
+      R"({"disconnect": "group.message1"})",
+      R"({"move": "note", "position": [300, 40]})",
+      R"({"set": "note.inputData1", "value": 64})",
+      R"({"panel": "group", "number": "numberOfMessages", "value": 5})",
+  };
+  auto savedAfter = [&](const std::string& lines) {
+    const std::string file = path("served.json");
+    std::filesystem::copy_file(kExample, file, std::filesystem::copy_options::overwrite_existing);
+    const Result result = runInProcess({"--midi", "embedded", "serve", file, "--listen",
+                                        "127.0.0.1:0", "--for", "0.3", "--save", path("end.json")},
+                                       lines);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err.find("wexmidi serve: standard input"), std::string::npos) << result.err;
+    return sortedComposition(readFile(path("end.json")));
+  };
+  const Json untouched = savedAfter("");
+  for (const auto& edit : edits) {
+    const Json edited = savedAfter(edit + "\n");
+    EXPECT_NE(edited, untouched) << edit;
+    EXPECT_EQ(savedAfter(edit + "\n{\"undo\": true}\n"), untouched) << edit;
+    EXPECT_EQ(savedAfter(edit + "\n{\"undo\": true}\n{\"redo\": true}\n"), edited) << edit;
+  }
+  const Result nothing = runInProcess(
+      {"--midi", "embedded", "serve", kExample, "--listen", "127.0.0.1:0", "--for", "0.2"},
+      "{\"undo\": true}\n");
+  EXPECT_NE(nothing.err.find("standard input line 1: there is nothing to undo"), std::string::npos)
+      << nothing.err;
 }
 
 }  // namespace

@@ -234,6 +234,7 @@ function portKey(nodeId, slot, direction) {
 async function refresh() {
   const composition = await api("api/composition");
   $("unsaved").hidden = !composition.unsaved;
+  showHistory(composition);
   if (shape(composition) !== shape(state.composition)) draw(composition);
   else composition.patches.forEach((p) => [...p.inputs, ...p.outputs].forEach((port) =>
     showValue(`${p.id}.${port.key}`, port.value)));
@@ -270,9 +271,17 @@ editor.on("connectionCreated", async (c) => {
   }
 });
 
+// A box removed takes its wires along: the editor reports each wire first,
+// then the box, and the removal of the patch alone is the user's edit (one
+// step to undo).
 editor.on("connectionRemoved", (c) => {
   if (state.quiet) return;
-  command({ disconnect: portKey(c.input_id, c.input_class, "in") }).catch(refresh);
+  const to = portKey(c.input_id, c.input_class, "in");
+  queueMicrotask(() => {
+    const nodes = editor.drawflow.drawflow.Home.data;
+    if (!nodes[c.input_id] || !nodes[c.output_id]) return;
+    command({ disconnect: to }).catch(refresh);
+  });
 });
 
 editor.on("nodeRemoved", (node) => {
@@ -423,11 +432,48 @@ $("add").onclick = async () => {
 };
 
 $("save").onclick = () => command({ save: true }).catch(() => {});
+
+// Undo and redo are the server's: they take back edits whoever made them.
+// The selected patch's settings are drawn again, since an input set back
+// sends no panel of its own.
+async function history(step) {
+  await command({ [step]: true }).catch(() => {});
+  if (state.selected) select(state.selected);
+}
+$("undo").onclick = () => history("undo");
+$("redo").onclick = () => history("redo");
+
+function showHistory(s) {
+  if (s.undo === undefined) return;
+  $("undo").disabled = !s.undo;
+  $("redo").disabled = !s.redo;
+}
+
+// Text fields keep their own Ctrl+Z.
+function typing(event) {
+  const target = event.target;
+  return target.isContentEditable || target.tagName === "TEXTAREA" ||
+    (target.tagName === "INPUT" && !["checkbox", "range", "button"].includes(target.type));
+}
+
 document.addEventListener("keydown", (event) => {
-  if ((event.ctrlKey || event.metaKey) && event.key.toLowerCase() === "s") {
+  if (!(event.ctrlKey || event.metaKey)) return;
+  const key = event.key.toLowerCase();
+  if (key === "s") {
     event.preventDefault();
     $("save").click();
+  } else if ((key === "z" || key === "y") && !typing(event)) {
+    event.preventDefault();
+    history(key === "y" || event.shiftKey ? "redo" : "undo");
   }
+});
+
+// Closing or reloading the page with changes the file does not hold asks
+// first (the server keeps them in a recovery file only when it is stopped).
+window.addEventListener("beforeunload", (event) => {
+  if ($("unsaved").hidden) return;
+  event.preventDefault();
+  event.returnValue = "";
 });
 
 // ---- the event stream
@@ -481,7 +527,10 @@ function listen() {
     const patch = state.composition.patches.find((p) => p.id === panel.id);
     if (patch) renderSettings(patch, panel);
   });
-  on("state", (s) => ($("unsaved").hidden = !s.unsaved));
+  on("state", (s) => {
+    $("unsaved").hidden = !s.unsaved;
+    showHistory(s);
+  });
   on("midi", monitorLine);
   on("log", logLine);
   on("failure", (e) => showError(e.error));

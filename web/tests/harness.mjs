@@ -1,6 +1,6 @@
 // Starts `wexmidi --midi embedded serve` on a copy of an example and a
 // headless chromium on its page; helpers for what the tests do there.
-import { spawn, execFileSync } from "node:child_process";
+import { spawn, spawnSync, execFileSync } from "node:child_process";
 import { copyFileSync, mkdtempSync, mkdirSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { dirname, join } from "node:path";
@@ -42,6 +42,12 @@ export async function startServer(example, options = [], listen = "127.0.0.1:0")
     },
     async get(path) {
       return (await fetch(new URL(path, url))).json();
+    },
+    // Stopped as with Ctrl-C; its folder is kept. Resolves to its standard error.
+    async interrupt() {
+      child.kill("SIGINT");
+      await new Promise((resolve) => (child.exitCode !== null ? resolve() : child.once("exit", resolve)));
+      return errors;
     },
     async stop() {
       child.kill("SIGTERM");
@@ -96,4 +102,9 @@ export async function selectPatch(page, id) {
 
 export function runWexmidi(args) {
   return execFileSync(wexmidi, ["--midi", "embedded", ...args], { encoding: "utf8" });
+}
+
+// Standard error too.
+export function runWexmidiFully(args) {
+  return spawnSync(wexmidi, ["--midi", "embedded", ...args], { encoding: "utf8" });
 }

@@ -1,0 +1,101 @@
+// A performer's evening with the page, in order: edits taken back and done
+// again, and nothing lost when the page or the server is closed too early.
+import { test, before, after } from "node:test";
+import assert from "node:assert/strict";
+import { existsSync, readFileSync } from "node:fs";
+import {
+  startServer, openPage, screenshot, selectPatch, runWexmidiFully,
+} from "./harness.mjs";
+
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+let server;
+let browser;
+let page;
+let problems;
+
+before(async () => {
+  server = await startServer("distributors.wexcomp.json");
+  ({ browser, page, problems } = await openPage(server.url));
+});
+
+after(async () => {
+  await browser?.close();
+  await server?.stop();
+});
+
+// Polls the API until `done` holds of the composition.
+async function composition(done, what) {
+  let last;
+  for (let i = 0; i < 100; i++) {
+    last = await server.get("api/composition");
+    if (done(last)) return last;
+    await sleep(50);
+  }
+  assert.fail(`${what}: ${JSON.stringify(last).slice(0, 400)}`);
+}
+
+const patch = (c, id) => c.patches.find((p) => p.id === id);
+const box = (id) => page.waitForFunction((i) => [...document.querySelectorAll(".box-title")]
+  .find((t) => t.querySelector("small")?.textContent === i), {}, id);
+
+test("undo and redo take back and do again a move, a removal and its wires", async () => {
+  const start = await composition((c) => c.patches.length === 3, "three patches");
+  assert.equal(patch(start, "cc").position, null);
+  // A box dragged by its title, then Ctrl+Z, then Ctrl+Shift+Z.
+  const title = await (await box("cc")).asElement().boundingBox();
+  await page.mouse.move(title.x + 20, title.y + 10);
+  await page.mouse.down();
+  await page.mouse.move(title.x + 120, title.y + 90, { steps: 8 });
+  await page.mouse.up();
+  const moved = patch(await composition((c) => patch(c, "cc").position, "moved"), "cc").position;
+  await page.keyboard.down("Control");
+  await page.keyboard.press("z");
+  await composition((c) => patch(c, "cc").position === null, "move undone");
+  await page.keyboard.down("Shift");
+  await page.keyboard.press("Z");
+  await page.keyboard.up("Shift");
+  await page.keyboard.up("Control");
+  await composition((c) => String(patch(c, "cc").position) === String(moved), "move redone");
+
+  // Removed with the Delete key, brought back whole by the Undo button, once
+  // the page has drawn the box where it now is.
+  await page.waitForFunction((x) => [...document.querySelectorAll(".drawflow-node")]
+    .some((n) => n.querySelector(".box-title small")?.textContent === "cc" && n.style.left === `${x}px`),
+  {}, moved[0]);
+  await selectPatch(page, "cc");
+  await page.keyboard.press("Delete");
+  await composition((c) => !patch(c, "cc") && c.connections.length === 1, "removed");
+  await page.waitForSelector("#undo:not([disabled])");
+  await page.click("#undo");
+  const back = await composition((c) => patch(c, "cc") && c.connections.length === 2, "back");
+  assert.deepEqual(patch(back, "cc").outputs.map((o) => o.key),
+    patch(start, "cc").outputs.map((o) => o.key), "its learned controllers too");
+  assert.deepEqual(patch(back, "cc").position, moved);
+  await page.waitForFunction(() => document.querySelectorAll(".drawflow-node").length === 3);
+  await screenshot(page, "stage-undone");
+  assert.deepEqual(problems, []);
+});
+
+test("unsaved edits: the page asks before closing, Ctrl-C keeps them in a recovery file", async () => {
+  await page.waitForSelector("#unsaved:not([hidden])");
+  const asked = new Promise((resolve) => page.once("dialog", async (dialog) => {
+    resolve(dialog.type());
+    await dialog.dismiss();
+  }));
+  // A person has touched the page before a closing page may ask.
+  await page.click("header strong");
+  await page.close({ runBeforeUnload: true });
+  assert.equal(await asked, "beforeunload");
+
+  const errors = await server.interrupt();
+  const recovery = `${server.file}.recovery`;
+  assert.match(errors, /changes since the last save were not saved to .*; they are kept in .*\.recovery/);
+  const kept = JSON.parse(readFileSync(recovery, "utf8"));
+  assert.ok(kept.patches.find((p) => p.id === "cc").position, "the move is in it");
+  const next = runWexmidiFully(["run", server.file, "--for", "0.1"]);
+  assert.equal(next.status, 0, next.stderr);
+  assert.ok(next.stderr.includes(`"${recovery}" holds changes that a stopped serve had not saved`),
+    next.stderr);
+  assert.ok(existsSync(server.file));
+});
