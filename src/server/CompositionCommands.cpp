@@ -74,6 +74,12 @@ void check(bool done, const std::string& reason) {
 CompositionCommands::CompositionCommands(Composition& composition, Options options)
     : composition_(composition), options_(std::move(options)) {}
 
+std::vector<std::string> CompositionCommands::destinations() {
+  std::vector<std::string> names;
+  if (options_.tools) performOnMainThreadAndWait([&] { names = options_.tools->destinations(); });
+  return names;
+}
+
 void CompositionCommands::setObserver(Observer observer) {
   performOnMainThreadAndWait([&] { observer_ = std::move(observer); });
 }

@@ -4,6 +4,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "host/Composition.h"
 #include "host/ValueJSON.h"
@@ -84,6 +85,9 @@ class CompositionCommands {
   // Sets an input from a JSON value, which must suit the port's type (any
   // thread that may set inputs). CommandError when it cannot.
   static void setInput(Composition& composition, const std::string& address, const Json& value);
+
+  // The destinations "send" can reach (none without send); any thread.
+  std::vector<std::string> destinations();
 
   // The observer is called on the main thread, within the command.
   void setObserver(Observer observer);

@@ -177,6 +177,9 @@ void CompositionServer::route() {
     }
     answer(response, 200, classes);
   });
+  server.Get("/api/destinations", [this](const httplib::Request&, httplib::Response& response) {
+    answer(response, 200, Json{{"destinations", commands_.destinations()}});
+  });
   server.Get(R"(/api/patches/([^/]+)/panel)",
              [this](const httplib::Request& request, httplib::Response& response) {
                servePanel(request.matches[1], response);

@@ -44,6 +44,11 @@ Json MidiTools::describe(const OrvMIDIMessage& message, const std::string& sourc
   return line;
 }
 
+std::vector<std::string> MidiTools::destinations() {
+  QCPlugInViewController* panel = sender_->openPanel(kSender);
+  return panel ? EndpointChooser::names(*panel) : std::vector<std::string>{};
+}
+
 bool MidiTools::send(const std::vector<Value>& messages,
                      const std::vector<std::string>& destinations, std::vector<std::string>* chosen,
                      std::string* reason) {

@@ -30,6 +30,9 @@ class MidiTools {
   bool send(const std::vector<Value>& messages, const std::vector<std::string>& destinations,
             std::vector<std::string>* chosen, std::string* reason);
 
+  // The destinations send can reach, by name. Call on the main thread.
+  std::vector<std::string> destinations();
+
   // The monitor's line for a message that came from a source: time, source,
   // value, type, channel, data (or sysex), text.
   static ValueJSON::Json describe(const OrvMIDIMessage& message, const std::string& source,

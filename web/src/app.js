@@ -476,6 +476,211 @@ window.addEventListener("beforeunload", (event) => {
   event.returnValue = "";
 });
 
+// ---- playing from the page
+
+// Two octaves of keys and a few controller faders that send to a chosen
+// destination through the API. Messages go out one request at a time, in
+// order (a note off never overtakes its note on), gathered while one is on
+// its way; a fader's value waiting to go is replaced by a newer one.
+const play = {
+  base: 48, // the lowest key: C3
+  sounding: new Map(), // what holds a note (a pointer, a computer key) -> {note, channel, to}
+  outbox: [], // {value, to, cc}
+  sending: false,
+};
+const KEY_CODES = ["KeyA", "KeyW", "KeyS", "KeyE", "KeyD", "KeyF", "KeyT", "KeyG", "KeyY", "KeyH",
+  "KeyU", "KeyJ", "KeyK", "KeyO", "KeyL", "KeyP", "Semicolon"];
+const FADERS = [1, 7, 10, 74];
+const BLACK = new Set([1, 3, 6, 8, 10]);
+
+function queueMidi(value, cc) {
+  const to = $("play-to").value;
+  if (!to) {
+    showError("There is no MIDI destination to play to.");
+    return;
+  }
+  const waiting = cc !== undefined && play.outbox.find((m) => m.cc === cc && m.to === to);
+  if (waiting) waiting.value = value;
+  else play.outbox.push({ value, to, cc });
+  flushMidi();
+}
+
+async function flushMidi() {
+  if (play.sending || !play.outbox.length) return;
+  play.sending = true;
+  const to = play.outbox[0].to;
+  let count = play.outbox.findIndex((m) => m.to !== to);
+  if (count < 0) count = play.outbox.length;
+  const batch = play.outbox.splice(0, count).map((m) => m.value);
+  try {
+    // keepalive: the note offs of a page being closed still go.
+    const response = await fetch("api/commands", {
+      method: "POST", keepalive: true, headers: { "Content-Type": "application/json" },
+      body: JSON.stringify({ send: batch, to: [to] }),
+    });
+    if (!response.ok) showError((await response.json().catch(() => ({}))).error ?? response.statusText);
+  } catch (error) {
+    showError(error.message);
+  } finally {
+    play.sending = false;
+    flushMidi();
+  }
+}
+
+function channel() {
+  return Number($("play-channel").value) - 1;
+}
+
+function keyElement(note) {
+  return $("keyboard").querySelector(`[data-note="${note}"]`);
+}
+
+function noteOn(holder, note) {
+  noteOff(holder);
+  const velocity = Number($("play-velocity").value);
+  const held = { note, channel: channel(), to: $("play-to").value };
+  play.sounding.set(holder, held);
+  queueMidi(((0x90 | held.channel) << 16) | (note << 8) | velocity);
+  keyElement(note)?.classList.add("down");
+}
+
+function noteOff(holder) {
+  const held = play.sounding.get(holder);
+  if (!held) return;
+  play.sounding.delete(holder);
+  if (held.to) play.outbox.push({ value: ((0x80 | held.channel) << 16) | (held.note << 8), to: held.to });
+  flushMidi();
+  if (![...play.sounding.values()].some((h) => h.note === held.note)) {
+    keyElement(held.note)?.classList.remove("down");
+  }
+}
+
+function releaseAll() {
+  for (const holder of [...play.sounding.keys()]) noteOff(holder);
+}
+
+function drawKeyboard() {
+  const keyboard = $("keyboard");
+  keyboard.replaceChildren();
+  const whites = [];
+  for (let note = play.base; note <= play.base + 24; note++) {
+    const key = document.createElement("div");
+    key.dataset.note = note;
+    const black = BLACK.has(note % 12);
+    key.className = black ? "key black" : "key white";
+    key.title = `${noteName(note)} (${note})`;
+    const letter = KEY_CODES[note - play.base];
+    const label = document.createElement("span");
+    label.textContent = `${note % 12 === 0 ? noteName(note) : ""}${letter ? `\n${letter.replace("Key", "").replace("Semicolon", ";")}` : ""}`;
+    key.append(label);
+    if (black) key.style.left = `calc(${whites.length} * var(--white) - var(--white) * 0.3)`;
+    else whites.push(key);
+    keyboard.append(key);
+  }
+  keyboard.style.setProperty("--whites", whites.length);
+  $("octave").textContent = `${noteName(play.base)}–${noteName(play.base + 24)}`;
+  for (const held of play.sounding.values()) keyElement(held.note)?.classList.add("down");
+}
+
+// A pointer (mouse, pen, finger) holds the key it is on: pressed, it plays;
+// slid onto another key, that one; lifted, left, or taken by the browser,
+// it lets go.
+function noteAt(event) {
+  const key = event.target.closest?.(".key");
+  return key ? Number(key.dataset.note) : null;
+}
+$("keyboard").addEventListener("pointerdown", (event) => {
+  const note = noteAt(event);
+  if (note === null) return;
+  event.preventDefault();
+  // A finger is held by the key it touched first; let go, it slides on.
+  if (event.target.hasPointerCapture?.(event.pointerId)) event.target.releasePointerCapture(event.pointerId);
+  noteOn(`pointer${event.pointerId}`, note);
+});
+$("keyboard").addEventListener("pointerover", (event) => {
+  const holder = `pointer${event.pointerId}`;
+  const note = noteAt(event);
+  if (!play.sounding.has(holder) || note === null || play.sounding.get(holder).note === note) return;
+  noteOn(holder, note);
+});
+for (const name of ["pointerup", "pointercancel", "pointerleave"]) {
+  $("keyboard").addEventListener(name, (event) => noteOff(`pointer${event.pointerId}`));
+}
+$("keyboard").addEventListener("contextmenu", (event) => event.preventDefault());
+
+// Computer keys play while no field has the keyboard; Z and X change octave.
+document.addEventListener("keydown", (event) => {
+  if (event.ctrlKey || event.metaKey || event.altKey || typing(event) ||
+    event.target.tagName === "SELECT") return;
+  const index = KEY_CODES.indexOf(event.code);
+  if (index >= 0) {
+    event.preventDefault();
+    if (!event.repeat) noteOn(`key${event.code}`, play.base + index);
+  } else if (event.code === "KeyZ" || event.code === "KeyX") {
+    moveOctave(event.code === "KeyZ" ? -12 : 12);
+  }
+});
+document.addEventListener("keyup", (event) => noteOff(`key${event.code}`));
+
+function moveOctave(step) {
+  const base = play.base + step;
+  if (base < 0 || base + 24 > 127) return;
+  releaseAll();
+  play.base = base;
+  drawKeyboard();
+}
+$("octave-down").onclick = () => moveOctave(-12);
+$("octave-up").onclick = () => moveOctave(12);
+
+// Nothing is left sounding when the page loses the keyboard or the view.
+window.addEventListener("blur", releaseAll);
+window.addEventListener("pagehide", releaseAll);
+document.addEventListener("visibilitychange", () => {
+  if (document.hidden) releaseAll();
+});
+
+function drawFaders() {
+  for (const [index, controller] of FADERS.entries()) {
+    const row = document.createElement("label");
+    row.className = "fader";
+    const number = Object.assign(document.createElement("input"),
+      { type: "number", min: 0, max: 127, value: controller, title: "Controller number" });
+    const slider = Object.assign(document.createElement("input"),
+      { type: "range", min: 0, max: 127, value: 0 });
+    slider.dataset.fader = index;
+    const shown = document.createElement("output");
+    shown.textContent = "0";
+    slider.oninput = () => {
+      shown.textContent = slider.value;
+      const cc = Number(number.value) & 0x7f;
+      queueMidi(((0xb0 | channel()) << 16) | (cc << 8) | Number(slider.value),
+        `${channel()}.${cc}`);
+    };
+    row.append("CC", number, slider, shown);
+    $("faders").append(row);
+  }
+}
+
+async function fillDestinations() {
+  const select = $("play-to");
+  const chosen = select.value || localStorage.getItem("wexmidi-play-to");
+  const { destinations } = await api("api/destinations");
+  select.replaceChildren(...destinations.map((name) => new Option(name, name)));
+  select.value = destinations.includes(chosen) ? chosen
+    : destinations.find((name) => name.includes("Loopback")) ?? destinations[0] ?? "";
+}
+$("play-to").addEventListener("pointerdown", () => fillDestinations().catch(() => {}));
+$("play-to").addEventListener("focus", () => fillDestinations().catch(() => {}));
+$("play-to").onchange = () => {
+  releaseAll();
+  localStorage.setItem("wexmidi-play-to", $("play-to").value);
+};
+$("play-channel").onchange = releaseAll;
+for (let c = 1; c <= 16; c++) $("play-channel").add(new Option(String(c), String(c)));
+$("play-velocity").oninput = () => ($("play-velocity-value").textContent = $("play-velocity").value);
+drawKeyboard();
+drawFaders();
+
 // ---- the event stream
 
 // Lines that come faster than the screen is drawn (a feedback loop, a
@@ -511,6 +716,7 @@ function listen() {
     retryDelay = 1000;
     $("connection").textContent = "connected";
     refresh().catch((error) => showError(error.message));
+    fillDestinations().catch(() => {});
   };
   events.onerror = () => {
     $("connection").textContent = "reconnecting…";

@@ -77,6 +77,40 @@ test("undo and redo take back and do again a move, a removal and its wires", asy
   assert.deepEqual(problems, []);
 });
 
+test("the page's keys play a note to the loopback, and let go of it however the finger leaves", async () => {
+  const destinations = (await server.get("api/destinations")).destinations;
+  assert.ok(destinations.includes("wexmidi Loopback"), JSON.stringify(destinations));
+  await page.waitForFunction(() => document.querySelector("#play-to").value === "wexmidi Loopback");
+  const note60 = (c) => patch(c, "notes").outputs.find((o) => o.key === "note60").value;
+  const velocity60 = (c) => patch(c, "notes").outputs.find((o) => o.key === "velocity60").value;
+  const key = await (await page.$('.key[data-note="60"]')).boundingBox();
+  // Pressed with the mouse, lifted: the distributor and the monitor saw both.
+  await page.mouse.move(key.x + key.width / 2, key.y + key.height - 10);
+  await page.mouse.down();
+  assert.equal(velocity60(await composition((c) => note60(c) === true, "note on")), 100);
+  await page.mouse.up();
+  await composition((c) => note60(c) === false, "note off");
+  await page.waitForFunction(() => document.querySelector("#monitor").textContent
+    .includes("NoteOff, ch.0, note.60"));
+  // Held, then slid off the keyboard.
+  await page.mouse.down();
+  await composition((c) => note60(c) === true, "held");
+  await page.mouse.move(key.x + key.width / 2, key.y - 200, { steps: 5 });
+  await composition((c) => note60(c) === false, "let go when the pointer left");
+  await page.mouse.up();
+  // A computer key (K is the C above the lowest C) with its own velocity.
+  await page.$eval("#play-velocity", (slider) => {
+    slider.value = 64;
+    slider.dispatchEvent(new Event("input"));
+  });
+  await page.keyboard.down("KeyK");
+  assert.equal(velocity60(await composition((c) => note60(c) === true, "key down")), 64);
+  await screenshot(page, "stage-playing");
+  await page.keyboard.up("KeyK");
+  await composition((c) => note60(c) === false, "key up");
+  assert.equal(await page.$$eval(".key.down", (keys) => keys.length), 0);
+});
+
 test("unsaved edits: the page asks before closing, Ctrl-C keeps them in a recovery file", async () => {
   await page.waitForSelector("#unsaved:not([hidden])");
   const asked = new Promise((resolve) => page.once("dialog", async (dialog) => {
