@@ -82,6 +82,7 @@ $("log-section").onclick = () => {
 
 // ---- the graph
 
+const BLACK_KEYS = new Set([1, 3, 6, 8, 10]);
 const NOTE_NAMES = ["C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"];
 const SYSTEM_NAMES = { 0xf6: "tune", 0xf8: "clock", 0xfa: "start", 0xfb: "continue", 0xfc: "stop",
   0xfe: "sensing", 0xff: "reset" };
@@ -136,10 +137,15 @@ function escapeHtml(text) {
   return String(text).replace(/[&<>"']/g, (c) => `&#${c.charCodeAt(0)};`);
 }
 
+const NOTE_DISTRIBUTOR = "MIDI_NoteDistributorPlugIn";
+const NOTE_PORT = /^(note|velocity)(\d+)$/;
+
 function portRow(patch, port, direction) {
   const address = `${patch.id}.${port.key}`;
   const value = `<span class="value" data-port="${escapeHtml(address)}">${escapeHtml(shortValue(port.value, port))}</span>`;
-  const name = `<span class="name" title="${escapeHtml(port.key)} (${port.type})">${escapeHtml(port.name)}</span>`;
+  const number = patch.class === NOTE_DISTRIBUTOR && port.key.match(NOTE_PORT)?.[2];
+  const note = number ? ` <span class="port-note">${noteName(Number(number))}</span>` : "";
+  const name = `<span class="name" title="${escapeHtml(port.key)} (${port.type})">${escapeHtml(port.name)}${note}</span>`;
   return direction === "in"
     ? `<span class="port in">${name}${value}</span>`
     : `<span class="port out">${value}${name}</span>`;
@@ -148,7 +154,24 @@ function portRow(patch, port, direction) {
 function boxHtml(patch) {
   return `<div class="box-title">${escapeHtml(patch.name)} <small>${escapeHtml(patch.id)}</small></div>
     <div class="box-ports"><div>${patch.inputs.map((p) => portRow(patch, p, "in")).join("")}</div>
-    <div>${patch.outputs.map((p) => portRow(patch, p, "out")).join("")}</div></div>`;
+    <div>${patch.outputs.map((p) => portRow(patch, p, "out")).join("")}</div></div>${noteStrip(patch)}`;
+}
+
+// The note distributor's notes as a strip of keys, whole octaves from the
+// lowest note it has ports for to the highest: a note on lights its key to
+// the height of its velocity.
+function noteStrip(patch) {
+  if (patch.class !== NOTE_DISTRIBUTOR) return "";
+  const notes = patch.outputs.map((p) => p.key.match(/^note(\d+)$/)).filter(Boolean).map((m) => Number(m[1]));
+  if (!notes.length) return "";
+  const low = Math.min(...notes) - (Math.min(...notes) % 12);
+  const high = Math.max(...notes) + 11 - (Math.max(...notes) % 12);
+  let keys = "";
+  for (let note = low; note <= high; note++) {
+    const kind = `${BLACK_KEYS.has(note % 12) ? " black" : ""}${notes.includes(note) ? "" : " unused"}`;
+    keys += `<div class="strip-key${kind}" data-strip="${escapeHtml(patch.id)}.${note}" title="${noteName(note)} (${note})"><div class="level"></div>${note % 12 === 0 ? `<small>${noteName(note)}</small>` : ""}</div>`;
+  }
+  return `<div class="note-strip">${keys}</div>`;
 }
 
 // What a rebuild must redraw: everything but values.
@@ -186,6 +209,9 @@ function draw(composition) {
     }
     const selected = state.nodeOf.get(state.selected);
     if (selected) document.getElementById(`node-${selected}`)?.classList.add("selected");
+    state.composition = composition;
+    composition.patches.forEach((p) => [...p.inputs, ...p.outputs].forEach((port) =>
+      showValue(`${p.id}.${port.key}`, port.value)));
   } finally {
     state.quiet--;
   }
@@ -243,10 +269,31 @@ async function refresh() {
 }
 
 function showValue(address, value) {
+  const port = portOf(address);
+  const level = barLevel(value, port);
   for (const element of document.querySelectorAll(`[data-port="${CSS.escape(address)}"]`)) {
-    element.textContent = shortValue(value, portOf(address));
+    element.textContent = shortValue(value, port);
     element.title = JSON.stringify(value);
+    if (typeof value === "boolean") element.dataset.light = value ? "on" : "off";
+    else delete element.dataset.light;
+    element.classList.toggle("bar", level !== null);
+    if (level !== null) element.style.setProperty("--level", level);
   }
+  const [id, key] = split(address);
+  const strip = key.match(NOTE_PORT);
+  const stripKey = strip && document.querySelector(`[data-strip="${CSS.escape(`${id}.${strip[2]}`)}"]`);
+  if (!stripKey) return;
+  if (strip[1] === "note") stripKey.classList.toggle("lit", value === true);
+  else if (typeof value === "number") stripKey.style.setProperty("--velocity", `${Math.round(value / 127 * 100)}%`);
+}
+
+// How full a number's bar is: MIDI's 0 to 127, or a fraction of 1; null for
+// what has no bar (menus, messages, values out of those ranges).
+function barLevel(value, port) {
+  if (typeof value !== "number" || port?.attributes?.menuItems) return null;
+  if (value >= 0 && value <= 1 && !Number.isInteger(value)) return value;
+  if (value >= 0 && value <= 127) return value / 127;
+  return null;
 }
 
 // ---- the user's edits in the graph
@@ -343,6 +390,16 @@ function control(label, input) {
 }
 
 function renderPanel(section, id, panel) {
+  const notes = state.composition.patches.find((p) => p.id === id)?.class === NOTE_DISTRIBUTOR;
+  const named = (number) => (notes ? `${number} ${noteName(Number(number))}` : String(number));
+  if (panel.learned) {
+    const learned = document.createElement("p");
+    learned.className = "learned";
+    learned.textContent = panel.learned.length
+      ? `Learned so far: ${panel.learned.map(named).join(", ")}`
+      : `Learning: play the ${notes ? "notes" : "controllers"} to learn.`;
+    section.append(learned);
+  }
   for (const number of panel.numbers) {
     const input = Object.assign(document.createElement("input"),
       { type: "number", min: number.minimum, max: number.maximum, value: number.value });
@@ -372,7 +429,7 @@ function renderPanel(section, id, panel) {
         const column = table.columns[index];
         const td = line.insertCell();
         if (column.kind !== "checkbox") {
-          td.textContent = cell ?? "";
+          td.textContent = column.identifier === "number" && cell !== null ? named(cell) : cell ?? "";
           return;
         }
         const box = Object.assign(document.createElement("input"),
@@ -410,6 +467,20 @@ function renderInputs(section, patch) {
 }
 
 // ---- the top bar
+
+// The theme: the system's (auto), or dark or light as chosen here.
+const THEMES = ["auto", "dark", "light"];
+function applyTheme(theme) {
+  if (theme === "auto") delete document.documentElement.dataset.theme;
+  else document.documentElement.dataset.theme = theme;
+  $("theme").textContent = `Theme: ${theme}`;
+  localStorage.setItem("wexmidi-theme", theme);
+}
+$("theme").onclick = () => {
+  const now = localStorage.getItem("wexmidi-theme") ?? "auto";
+  applyTheme(THEMES[(THEMES.indexOf(now) + 1) % THEMES.length]);
+};
+applyTheme(THEMES.includes(localStorage.getItem("wexmidi-theme")) ? localStorage.getItem("wexmidi-theme") : "auto");
 
 async function fillAddMenu() {
   const menu = $("add-class");
@@ -491,7 +562,6 @@ const play = {
 const KEY_CODES = ["KeyA", "KeyW", "KeyS", "KeyE", "KeyD", "KeyF", "KeyT", "KeyG", "KeyY", "KeyH",
   "KeyU", "KeyJ", "KeyK", "KeyO", "KeyL", "KeyP", "Semicolon"];
 const FADERS = [1, 7, 10, 74];
-const BLACK = new Set([1, 3, 6, 8, 10]);
 
 function queueMidi(value, cc) {
   const to = $("play-to").value;
@@ -566,7 +636,7 @@ function drawKeyboard() {
   for (let note = play.base; note <= play.base + 24; note++) {
     const key = document.createElement("div");
     key.dataset.note = note;
-    const black = BLACK.has(note % 12);
+    const black = BLACK_KEYS.has(note % 12);
     key.className = black ? "key black" : "key white";
     key.title = `${noteName(note)} (${note})`;
     const letter = KEY_CODES[note - play.base];
@@ -696,7 +766,9 @@ function showMonitorLines() {
   const list = $("monitor");
   const items = pendingMonitor.splice(0).map((line) => {
     const item = document.createElement("li");
-    item.textContent = `${line.time.toFixed(3)}  ${line.source}  ${line.text ?? JSON.stringify(line.value)}`;
+    const text = (line.text ?? JSON.stringify(line.value))
+      .replace(/note\.(\d+)/, (whole, note) => `${whole} (${noteName(Number(note))})`);
+    item.textContent = `${line.time.toFixed(3)}  ${line.source}  ${text}`;
     return item;
   });
   list.append(...items);

@@ -105,10 +105,16 @@ test("the page's keys play a note to the loopback, and let go of it however the 
   });
   await page.keyboard.down("KeyK");
   assert.equal(velocity60(await composition((c) => note60(c) === true, "key down")), 64);
+  // Read at arm's length: the note's light, its key lit in the strip, and a dark theme.
+  await page.waitForSelector('[data-port="notes.note60"][data-light="on"]');
+  await page.waitForSelector('.strip-key.lit[data-strip="notes.60"]');
+  await page.click("#theme");
+  assert.equal(await page.$eval("html", (html) => html.dataset.theme), "dark");
   await screenshot(page, "stage-playing");
   await page.keyboard.up("KeyK");
   await composition((c) => note60(c) === false, "key up");
   assert.equal(await page.$$eval(".key.down", (keys) => keys.length), 0);
+  await page.waitForSelector('.strip-key[data-strip="notes.60"]:not(.lit)');
 });
 
 test("unsaved edits: the page asks before closing, Ctrl-C keeps them in a recovery file", async () => {
