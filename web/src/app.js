@@ -212,6 +212,7 @@ function draw(composition) {
     state.composition = composition;
     composition.patches.forEach((p) => [...p.inputs, ...p.outputs].forEach((port) =>
       showValue(`${p.id}.${port.key}`, port.value)));
+    reachableByKeyboard(composition);
   } finally {
     state.quiet--;
   }
@@ -342,6 +343,116 @@ editor.on("nodeSelected", (node) => select(state.patchOf.get(String(node))?.id ?
 editor.on("nodeUnselected", () => {
   if (!state.quiet) select(null);
 });
+
+// ---- the graph from the keyboard
+
+// Tab goes from box to box and wire to wire; a focused box is selected,
+// arrows move it (Shift: further), Delete removes it; Delete on a focused
+// wire disconnects it.
+function reachableByKeyboard(composition) {
+  for (const [id, node] of state.nodeOf) {
+    const element = document.getElementById(`node-${node}`);
+    const patch = state.patchOf.get(String(node));
+    element.tabIndex = 0;
+    element.setAttribute("aria-label", `${patch.name} ${id}: arrows move it, Delete removes it`);
+  }
+  for (const path of document.querySelectorAll("#editor .connection .main-path")) {
+    const wire = wireOf(path);
+    path.setAttribute("tabindex", "0");
+    path.setAttribute("aria-label", `wire from ${wire.from} to ${wire.to}: Delete disconnects it`);
+  }
+}
+
+// What the editor says of a wire's path, from its classes: node_in_node-I
+// node_out_node-O output_N input_M.
+function wireOf(path) {
+  const classes = path.parentElement.classList;
+  const wire = { inputId: classes[1].slice(13), outputId: classes[2].slice(14),
+    outputClass: classes[3], inputClass: classes[4] };
+  wire.from = portKey(wire.outputId, wire.outputClass, "out");
+  wire.to = portKey(wire.inputId, wire.inputClass, "in");
+  return wire;
+}
+
+$("editor").addEventListener("focusin", (event) => {
+  const element = event.target;
+  if (!element.classList?.contains("drawflow-node")) return;
+  if (editor.node_selected !== element) {
+    editor.node_selected?.classList.remove("selected");
+    editor.connection_selected?.classList.remove("selected");
+    editor.connection_selected = null;
+    editor.node_selected = element;
+    editor.first_click = element;
+    element.classList.add("selected");
+  }
+  const id = state.patchOf.get(element.id.slice(5))?.id;
+  if (id && state.selected !== id) select(id);
+});
+
+const ARROWS = { ArrowLeft: [-1, 0], ArrowRight: [1, 0], ArrowUp: [0, -1], ArrowDown: [0, 1] };
+let keyMoveTimer = null;
+
+// In the capture phase, before the editor's own Delete (which acts on what
+// was clicked last, not on what has the keyboard).
+$("editor").addEventListener("keydown", (event) => {
+  const element = event.target;
+  const remove = event.key === "Delete" || (event.key === "Backspace" && event.metaKey);
+  if (element.classList?.contains("main-path") && remove) {
+    event.stopPropagation();
+    event.preventDefault();
+    const wire = wireOf(element);
+    editor.connection_selected = null;
+    editor.removeSingleConnection(wire.outputId, wire.inputId, wire.outputClass, wire.inputClass);
+    $("editor").focus({ preventScroll: true });
+    return;
+  }
+  if (!element.classList?.contains("drawflow-node")) return;
+  if (remove) {
+    event.stopPropagation();
+    event.preventDefault();
+    editor.node_selected = null;
+    editor.removeNodeId(element.id);
+    $("editor").focus({ preventScroll: true });
+  } else if (ARROWS[event.key] && !event.ctrlKey && !event.metaKey && !event.altKey) {
+    event.preventDefault();
+    const [dx, dy] = ARROWS[event.key].map((d) => d * (event.shiftKey ? 50 : 10));
+    const node = editor.drawflow.drawflow.Home.data[element.id.slice(5)];
+    node.pos_x += dx;
+    node.pos_y += dy;
+    element.style.left = `${node.pos_x}px`;
+    element.style.top = `${node.pos_y}px`;
+    editor.updateConnectionNodes(element.id);
+    // A run of arrow presses is one move (one step to undo).
+    clearTimeout(keyMoveTimer);
+    keyMoveTimer = setTimeout(() => editor.dispatch("nodeMoved", element.id.slice(5)), 400);
+  }
+}, true);
+
+// Zoom and scroll so that every box is in view (no closer than the usual size).
+function zoomToFit() {
+  const nodes = Object.values(editor.drawflow.drawflow.Home.data);
+  if (!nodes.length) return;
+  const boxes = nodes.map((node) => {
+    const element = document.getElementById(`node-${node.id}`);
+    return { left: node.pos_x, top: node.pos_y, right: node.pos_x + element.offsetWidth,
+      bottom: node.pos_y + element.offsetHeight };
+  });
+  const left = Math.min(...boxes.map((b) => b.left)), top = Math.min(...boxes.map((b) => b.top));
+  const right = Math.max(...boxes.map((b) => b.right)), bottom = Math.max(...boxes.map((b) => b.bottom));
+  const margin = 30;
+  const view = $("editor").getBoundingClientRect();
+  const zoom = Math.max(editor.zoom_min, Math.min(1,
+    (view.width - 2 * margin) / (right - left), (view.height - 2 * margin) / (bottom - top)));
+  // The canvas scales about its middle.
+  const middleX = editor.precanvas.clientWidth / 2, middleY = editor.precanvas.clientHeight / 2;
+  editor.zoom = zoom;
+  editor.zoom_last_value = zoom;
+  editor.canvas_x = margin - left * zoom - middleX * (1 - zoom);
+  editor.canvas_y = margin - top * zoom - middleY * (1 - zoom);
+  editor.precanvas.style.transform =
+    `translate(${editor.canvas_x}px, ${editor.canvas_y}px) scale(${zoom})`;
+}
+$("fit").onclick = zoomToFit;
 
 // ---- the settings of the selected patch
 
@@ -485,8 +596,72 @@ applyTheme(THEMES.includes(localStorage.getItem("wexmidi-theme")) ? localStorage
 async function fillAddMenu() {
   const menu = $("add-class");
   if (menu.options.length) return;
-  for (const item of await api("api/classes")) menu.add(new Option(item.name, item.class));
+  state.classes = await api("api/classes");
+  for (const item of state.classes) menu.add(new Option(item.name, item.class));
 }
+
+// Quick add: typing part of a class's name (or of its description) lists
+// the classes that match, each with its description; Enter adds the one
+// marked, arrows move the mark, Escape closes. "/" gets there from anywhere.
+const quick = { matches: [], marked: 0 };
+
+function showQuickList() {
+  const text = $("quick-add").value.trim().toLowerCase();
+  const list = $("quick-list");
+  quick.matches = !text ? [] : (state.classes ?? []).filter((c) =>
+    [c.name, c.class, c.description].some((t) => t?.toLowerCase().includes(text)));
+  quick.marked = Math.min(quick.marked, Math.max(quick.matches.length - 1, 0));
+  list.replaceChildren(...quick.matches.map((c, index) => {
+    const item = document.createElement("li");
+    item.setAttribute("role", "option");
+    item.setAttribute("aria-selected", String(index === quick.marked));
+    const name = document.createElement("strong");
+    name.textContent = c.name;
+    const description = document.createElement("small");
+    description.textContent = c.description;
+    item.append(name, description);
+    item.onpointerdown = (event) => {
+      event.preventDefault();
+      addQuick(c);
+    };
+    return item;
+  }));
+  list.hidden = !quick.matches.length;
+}
+
+async function addQuick(chosen) {
+  $("quick-add").value = "";
+  showQuickList();
+  $("add-class").value = chosen.class;
+  $("add").click();
+}
+
+$("quick-add").addEventListener("input", () => {
+  quick.marked = 0;
+  showQuickList();
+});
+$("quick-add").addEventListener("keydown", (event) => {
+  if (event.key === "ArrowDown" || event.key === "ArrowUp") {
+    event.preventDefault();
+    const count = quick.matches.length;
+    if (count) quick.marked = (quick.marked + (event.key === "ArrowDown" ? 1 : count - 1)) % count;
+    showQuickList();
+  } else if (event.key === "Enter" && quick.matches.length) {
+    event.preventDefault();
+    addQuick(quick.matches[quick.marked]);
+  } else if (event.key === "Escape") {
+    $("quick-add").value = "";
+    showQuickList();
+    $("quick-add").blur();
+  }
+});
+$("quick-add").addEventListener("blur", () => ($("quick-list").hidden = true));
+$("quick-add").addEventListener("focus", showQuickList);
+document.addEventListener("keydown", (event) => {
+  if (event.key !== "/" || typing(event) || event.target.tagName === "SELECT") return;
+  event.preventDefault();
+  $("quick-add").focus();
+});
 
 // A new patch goes near the top left of what is in view, stepped down and
 // right past every box already there, so that none lands on another.
@@ -499,7 +674,9 @@ $("add").onclick = async () => {
     x += 30;
     y += 30;
   }
-  await command({ add: $("add-class").value, position: [x, y] }).catch(() => {});
+  const answer = await command({ add: $("add-class").value, position: [x, y] }).catch(() => null);
+  // The new box has the keyboard once it is drawn.
+  if (answer) await refresh().then(() => document.getElementById(`node-${state.nodeOf.get(answer.added)}`)?.focus());
 };
 
 $("save").onclick = () => command({ save: true }).catch(() => {});

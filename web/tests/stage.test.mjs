@@ -77,6 +77,45 @@ test("undo and redo take back and do again a move, a removal and its wires", asy
   assert.deepEqual(problems, []);
 });
 
+test("from the keyboard alone: Tab to a box, arrows move it, quick add, Delete, zoom to fit", async () => {
+  const before = await composition((c) => c.patches.length === 3, "three patches");
+  // The graph's background, then Tab: the first box has the keyboard.
+  const view = await page.$eval("#editor", (e) => { const r = e.getBoundingClientRect(); return { x: r.x, y: r.bottom }; });
+  await page.mouse.click(view.x + 20, view.y - 20);
+  await page.keyboard.press("Tab");
+  assert.equal(await page.evaluate(() => document.activeElement.querySelector(".box-title small")?.textContent), "rx");
+  const drawnAt = await page.evaluate(() => parseFloat(document.activeElement.style.left));
+  for (let i = 0; i < 3; i++) await page.keyboard.press("ArrowRight");
+  const moved = await composition((c) => patch(c, "rx").position, "moved by keys");
+  assert.deepEqual(patch(moved, "rx").position[0], Math.round(drawnAt + 30));
+  assert.equal(moved.undo, before.undo + 1, "three presses, one edit");
+
+  // Quick add: "/" then part of a name; each class shows its description.
+  await page.keyboard.press("/");
+  await page.keyboard.type("collector");
+  const offered = await page.waitForFunction(() => [...document.querySelectorAll("#quick-list li")]
+    .map((li) => li.textContent).filter((t) => t.includes("Collector")));
+  assert.ok((await offered.jsonValue()).every((t) => t.length > 40), "a description beside the name");
+  await page.keyboard.press("Enter");
+  const added = await composition((c) => c.patches.length === 4, "added");
+  const id = added.patches[3].id;
+  assert.equal(added.patches[3].class, "MIDI_GroupPlugIn");
+  await page.waitForFunction((i) => document.activeElement.querySelector(".box-title small")?.textContent === i, {}, id);
+  await page.keyboard.press("Delete");
+  await composition((c) => c.patches.length === 3, "removed by Delete");
+
+  await page.click("#fit");
+  const outside = await page.evaluate(() => {
+    const view = document.querySelector("#editor").getBoundingClientRect();
+    return [...document.querySelectorAll(".drawflow-node")].filter((n) => {
+      const r = n.getBoundingClientRect();
+      return r.left < view.left || r.top < view.top || r.right > view.right || r.bottom > view.bottom;
+    }).length;
+  });
+  assert.equal(outside, 0);
+  await screenshot(page, "stage-keyboard");
+});
+
 test("the page's keys play a note to the loopback, and let go of it however the finger leaves", async () => {
   const destinations = (await server.get("api/destinations")).destinations;
   assert.ok(destinations.includes("wexmidi Loopback"), JSON.stringify(destinations));
