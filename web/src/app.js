@@ -931,28 +931,59 @@ drawFaders();
 // ---- the event stream
 
 // Lines that come faster than the screen is drawn (a feedback loop, a
-// controller swept) are put on it once a frame, only the last of them.
-const pendingMonitor = [];
+// controller swept) are put on it once a frame, only the last of them. The
+// latest lines are kept, so that a filter typed or a pause ended shows them.
+const monitor = { kept: [], pending: 0, paused: false, waiting: 0, filter: "" };
+
 function monitorLine(line) {
-  pendingMonitor.push(line);
-  if (pendingMonitor.length > MONITOR_LINES) pendingMonitor.splice(0, pendingMonitor.length - MONITOR_LINES);
-  if (pendingMonitor.length === 1) requestAnimationFrame(showMonitorLines);
+  const text = (line.text ?? JSON.stringify(line.value))
+    .replace(/note\.(\d+)/, (whole, note) => `${whole} (${noteName(Number(note))})`);
+  monitor.kept.push(`${line.time.toFixed(3)}  ${line.source}  ${text}`);
+  if (monitor.kept.length > MONITOR_LINES) monitor.kept.splice(0, monitor.kept.length - MONITOR_LINES);
+  if (monitor.paused) {
+    monitor.waiting++;
+    $("monitor-pause").textContent = `Resume (${monitor.waiting} new)`;
+    return;
+  }
+  monitor.pending = Math.min(monitor.pending + 1, MONITOR_LINES);
+  if (monitor.pending === 1) requestAnimationFrame(showMonitorLines);
+}
+
+function shownInMonitor(text) {
+  return !monitor.filter || text.toLowerCase().includes(monitor.filter);
 }
 
 function showMonitorLines() {
   const list = $("monitor");
-  const items = pendingMonitor.splice(0).map((line) => {
+  const items = monitor.kept.slice(-monitor.pending).filter(shownInMonitor).map((text) => {
     const item = document.createElement("li");
-    const text = (line.text ?? JSON.stringify(line.value))
-      .replace(/note\.(\d+)/, (whole, note) => `${whole} (${noteName(Number(note))})`);
-    item.textContent = `${line.time.toFixed(3)}  ${line.source}  ${text}`;
+    item.textContent = text;
     return item;
   });
+  monitor.pending = 0;
   list.append(...items);
   const extra = list.children.length - MONITOR_LINES;
   for (let i = 0; i < extra; i++) list.firstChild.remove();
   list.parentElement.scrollTop = list.parentElement.scrollHeight;
 }
+
+function redrawMonitor() {
+  $("monitor").replaceChildren();
+  monitor.pending = monitor.kept.length;
+  showMonitorLines();
+}
+
+$("monitor-pause").onclick = () => {
+  monitor.paused = !monitor.paused;
+  monitor.waiting = 0;
+  $("monitor-pause").textContent = monitor.paused ? "Resume" : "Pause";
+  $("monitor-pause").setAttribute("aria-pressed", String(monitor.paused));
+  if (!monitor.paused) redrawMonitor();
+};
+$("monitor-filter").addEventListener("input", () => {
+  monitor.filter = $("monitor-filter").value.trim().toLowerCase();
+  if (!monitor.paused) redrawMonitor();
+});
 
 // The browser retries a dropped stream by itself, but gives up for good on
 // an answer other than 200 (a server that is stopping answers 503, one that

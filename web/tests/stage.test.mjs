@@ -156,6 +156,23 @@ test("the page's keys play a note to the loopback, and let go of it however the 
   await page.waitForSelector('.strip-key[data-strip="notes.60"]:not(.lit)');
 });
 
+test("the monitor keeps still while paused and shows only what matches its filter", async () => {
+  const shown = () => page.$$eval("#monitor li", (items) => items.map((i) => i.textContent));
+  await page.type("#monitor-filter", "ctrl.7");
+  await server.post({ send: [0xb00705, 0x903c40], to: ["wexmidi Loopback"] });
+  await page.waitForFunction(() => document.querySelector("#monitor").textContent.includes("val.5"));
+  assert.ok((await shown()).every((line) => line.includes("ctrl.7")), String(await shown()));
+  await page.click("#monitor-pause");
+  await server.post({ send: [0xb00706], to: ["wexmidi Loopback"] });
+  await page.waitForFunction(() => document.querySelector("#monitor-pause").textContent === "Resume (1 new)");
+  assert.ok(!(await shown()).some((line) => line.includes("val.6")));
+  await page.click("#monitor-pause");
+  await page.waitForFunction(() => document.querySelector("#monitor").textContent.includes("val.6"));
+  await page.click("#monitor-filter", { count: 3 });
+  await page.keyboard.press("Backspace");
+  await page.waitForFunction(() => document.querySelector("#monitor").textContent.includes("note.60 (C4)"));
+});
+
 test("unsaved edits: the page asks before closing, Ctrl-C keeps them in a recovery file", async () => {
   await page.waitForSelector("#unsaved:not([hidden])");
   const asked = new Promise((resolve) => page.once("dialog", async (dialog) => {
