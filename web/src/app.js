@@ -267,6 +267,11 @@ async function refresh() {
     showValue(`${p.id}.${port.key}`, port.value)));
   state.composition = composition;
   fillAddMenu();
+  // A first view on a small screen shows every box.
+  if (!state.fitted) {
+    state.fitted = true;
+    if (window.innerWidth <= 800) zoomToFit();
+  }
 }
 
 function showValue(address, value) {
