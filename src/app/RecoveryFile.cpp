@@ -23,16 +23,25 @@ std::string shellWord(const std::string& path) {
 
 }  // namespace
 
-std::string RecoveryFile::pathFor(const std::string& file) {
-  return file + ".recovery";
+std::string RecoveryFile::pathFor(const std::string& file, int number) {
+  return file + ".recovery" + (number == 1 ? "" : "-" + std::to_string(number));
 }
 
-bool RecoveryFile::keep(const Composition& composition, const std::string& file,
+bool RecoveryFile::keep(const Composition& composition, const std::string& file, std::string* path,
                         std::string* reason) {
+  std::error_code error;
+  int number = 1;
+  while (number <= kMostKept && std::filesystem::exists(pathFor(file, number), error)) ++number;
+  if (number > kMostKept) {
+    *reason = "the " + std::to_string(kMostKept) + " recovery files beside it are all taken (" +
+              pathFor(file, 1) + " and on): delete those no longer wanted";
+    return false;
+  }
+  *path = pathFor(file, number);
   try {
-    CompositionFile::save(composition, pathFor(file));
-  } catch (const CompositionFileError& error) {
-    *reason = error.what();
+    CompositionFile::save(composition, *path);
+  } catch (const CompositionFileError& failure) {
+    *reason = failure.what();
     return false;
   }
   return true;
@@ -40,15 +49,17 @@ bool RecoveryFile::keep(const Composition& composition, const std::string& file,
 
 void RecoveryFile::mentionIfPresent(ProgramContext& context, const std::string& command,
                                     const std::string& file) {
-  const std::string recovery = pathFor(file);
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(recovery, error)) return;
-  const std::string shown = shellWord(recovery);
-  context.err() << "wexmidi " << command << ": " << QuotedText::of(recovery)
-                << " holds changes that a stopped serve had not saved to " << QuotedText::of(file)
-                << ": look at them with `wexmidi serve " << shown << "`, keep them with `mv "
-                << shown << " " << shellWord(file) << "`, or drop them by deleting " << shown
-                << "\n";
+  for (int number = 1; number <= kMostKept; ++number) {
+    const std::string recovery = pathFor(file, number);
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(recovery, error)) continue;
+    const std::string shown = shellWord(recovery);
+    context.err() << "wexmidi " << command << ": " << QuotedText::of(recovery)
+                  << " holds changes that a stopped serve had not saved to " << QuotedText::of(file)
+                  << ": look at them with `wexmidi serve " << shown << "`, keep them with `mv "
+                  << shown << " " << shellWord(file) << "`, or drop them by deleting " << shown
+                  << "\n";
+  }
 }
 
 }  // namespace wex

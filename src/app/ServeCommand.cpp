@@ -73,10 +73,10 @@ CLI::App* ServeCommand::add(CLI::App& program) {
 
 // Edits that no save holds go to the recovery file rather than being lost.
 void ServeCommand::keepUnsaved(ProgramContext& context, const Composition& composition) const {
-  std::string reason;
-  if (RecoveryFile::keep(composition, file_, &reason)) {
+  std::string path, reason;
+  if (RecoveryFile::keep(composition, file_, &path, &reason)) {
     context.err() << "wexmidi serve: changes since the last save were not saved to " << file_
-                  << "; they are kept in " << RecoveryFile::pathFor(file_) << "\n";
+                  << "; they are kept in " << path << "\n";
   } else {
     context.err() << "wexmidi serve: changes since the last save were not saved to " << file_
                   << ", nor kept beside it: " << reason << "\n";

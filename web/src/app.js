@@ -800,7 +800,7 @@ function noteOff(holder) {
   const held = play.sounding.get(holder);
   if (!held) return;
   play.sounding.delete(holder);
-  if (held.to) play.outbox.push({ value: ((0x80 | held.channel) << 16) | (held.note << 8), to: held.to });
+  if (held.to) play.outbox.push({ value: ((0x80 | held.channel) << 16) | (held.note << 8) | 64, to: held.to });
   flushMidi();
   if (![...play.sounding.values()].some((h) => h.note === held.note)) {
     keyElement(held.note)?.classList.remove("down");

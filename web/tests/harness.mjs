@@ -14,9 +14,10 @@ export const wexmidi = process.env.WEXMIDI ?? join(sourceDir, "build", "wexmidi"
 const chromium = process.env.CHROMIUM ?? "/usr/bin/chromium";
 export const screenshots = process.env.WEX_SCREENSHOTS ?? join(sourceDir, "build", "screenshots");
 
-export async function startServer(example, options = [], listen = "127.0.0.1:0") {
-  const folder = mkdtempSync(join(tmpdir(), "wexmidi-page-"));
-  const file = join(folder, "composition.wexcomp.json");
+// `served`: a file to serve as it is, instead of a copy of an example.
+export async function startServer(example, options = [], listen = "127.0.0.1:0", served = null) {
+  const folder = served ? dirname(served) : mkdtempSync(join(tmpdir(), "wexmidi-page-"));
+  const file = served ?? join(folder, "composition.wexcomp.json");
   if (example) copyFileSync(join(sourceDir, "examples", example), file);
   const web = process.env.WEX_WEB ? ["--web", process.env.WEX_WEB] : [];
   const child = spawn(wexmidi, ["--midi", "embedded", "serve", file, "--listen", listen, ...web,

@@ -2,7 +2,7 @@
 // again, and nothing lost when the page or the server is closed too early.
 import { test, before, after } from "node:test";
 import assert from "node:assert/strict";
-import { existsSync, readFileSync } from "node:fs";
+import { readFileSync } from "node:fs";
 import {
   startServer, openPage, screenshot, selectPatch, runWexmidiFully,
 } from "./harness.mjs";
@@ -193,5 +193,13 @@ test("unsaved edits: the page asks before closing, Ctrl-C keeps them in a recove
   assert.equal(next.status, 0, next.stderr);
   assert.ok(next.stderr.includes(`"${recovery}" holds changes that a stopped serve had not saved`),
     next.stderr);
-  assert.ok(existsSync(server.file));
+  // Served again and stopped again with other changes: the first recovery
+  // file is left as it was, the new changes go beside it.
+  server = await startServer(null, [], "127.0.0.1:0", server.file);
+  await server.post({ add: "MIDI_GroupPlugIn", id: "later" });
+  const again = await server.interrupt();
+  assert.ok(again.includes(`"${recovery}" holds changes`), again);
+  assert.match(again, /they are kept in .*\.recovery-2\n/);
+  assert.deepEqual(JSON.parse(readFileSync(recovery, "utf8")), kept);
+  assert.ok(JSON.parse(readFileSync(`${recovery}-2`, "utf8")).patches.some((p) => p.id === "later"));
 });
