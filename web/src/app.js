@@ -689,12 +689,12 @@ $("save").onclick = () => command({ save: true }).catch(() => {});
 // Undo and redo are the server's: they take back edits whoever made them.
 // The selected patch's settings are drawn again, since an input set back
 // sends no panel of its own.
-async function history(step) {
+async function undoOrRedo(step) {
   await command({ [step]: true }).catch(() => {});
   if (state.selected) select(state.selected);
 }
-$("undo").onclick = () => history("undo");
-$("redo").onclick = () => history("redo");
+$("undo").onclick = () => undoOrRedo("undo");
+$("redo").onclick = () => undoOrRedo("redo");
 
 function showHistory(s) {
   if (s.undo === undefined) return;
@@ -717,7 +717,7 @@ document.addEventListener("keydown", (event) => {
     $("save").click();
   } else if ((key === "z" || key === "y") && !typing(event)) {
     event.preventDefault();
-    history(key === "y" || event.shiftKey ? "redo" : "undo");
+    undoOrRedo(key === "y" || event.shiftKey ? "redo" : "undo");
   }
 });
 
