@@ -162,8 +162,10 @@ std::string CompositionCommands::kind(const Json& command) const {
 
 Json CompositionCommands::dispatch(const Json& command) {
   const std::string name = kind(command);
-  if (name == "undo") return undo();
-  if (name == "redo") return redo();
+  if (name == "undo" || name == "redo") {
+    check(command[name] == true, "\"" + name + "\" must be true");
+    return name == "undo" ? undo() : redo();
+  }
   if (!EditInverse::isEdit(name, command)) return apply(name, command);
   Json inverse = name == "add" ? Json() : EditInverse::before(composition_, name, command);
   const Json answer = apply(name, command);

@@ -508,14 +508,6 @@ function control(label, input) {
 function renderPanel(section, id, panel) {
   const notes = state.composition.patches.find((p) => p.id === id)?.class === NOTE_DISTRIBUTOR;
   const named = (number) => (notes ? `${number} ${noteName(Number(number))}` : String(number));
-  if (panel.learned) {
-    const learned = document.createElement("p");
-    learned.className = "learned";
-    learned.textContent = panel.learned.length
-      ? `Learned so far: ${panel.learned.map(named).join(", ")}`
-      : `Learning: play the ${notes ? "notes" : "controllers"} to learn.`;
-    section.append(learned);
-  }
   for (const number of panel.numbers) {
     const input = Object.assign(document.createElement("input"),
       { type: "number", min: number.minimum, max: number.maximum, value: number.value });
@@ -531,6 +523,15 @@ function renderPanel(section, id, panel) {
     input.onchange = () => command({ panel: id, switch: item.name, state: input.checked ? "on" : "off" })
       .catch(() => select(id));
     section.append(control(item.title, input));
+  }
+  // What the switch above has learned so far, while it learns.
+  if (panel.learned) {
+    const learned = document.createElement("p");
+    learned.className = "learned";
+    learned.textContent = panel.learned.length
+      ? `Learned so far: ${panel.learned.map(named).join(", ")}`
+      : `Learning: play the ${notes ? "notes" : "controllers"} to learn.`;
+    section.append(learned);
   }
   let tickable = true; // the API ticks the first table with tick boxes
   for (const table of panel.tables) {
