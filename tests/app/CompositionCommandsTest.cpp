@@ -401,11 +401,18 @@ TEST_F(CompositionCommandsTest, PatchesListsTheComposerAndCollectorClassesWithTh
             "messages.");
 }
 
-// The saved file with its patches and connections in a fixed order: undoing
-// a remove puts the patch back at the end.
+// The saved file with its patches and connections in a fixed order (undoing
+// a remove puts the patch back at the end), without the values of the inputs
+// the example wires: an input just unwired holds what the wire last carried,
+// which depends on whether a tick came between the commands.
 Json sortedComposition(const std::string& text) {
   Json document = Json::parse(text);
   auto byText = [](const Json& a, const Json& b) { return a.dump() < b.dump(); };
+  for (auto& patch : document["patches"]) {
+    for (const char* input : {"message0", "message1", "message2"}) {
+      if (patch["id"] == "group" && patch.contains("inputs")) patch["inputs"].erase(input);
+    }
+  }
   std::sort(document["patches"].begin(), document["patches"].end(), byText);
   std::sort(document["connections"].begin(), document["connections"].end(), byText);
   return document;
