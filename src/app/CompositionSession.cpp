@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "app/ProgramContext.h"
+#include "app/RecoveryFile.h"
 #include "host/CompositionFile.h"
 #include "host/JSONReader.h"
 #include "host/QuotedText.h"
@@ -15,6 +16,7 @@ std::unique_ptr<CompositionSession> CompositionSession::open(ProgramContext& con
                                                              const std::string& command,
                                                              const std::string& file) {
   if (!context.startMIDIServices()) return nullptr;
+  RecoveryFile::mentionIfPresent(context, command, file);
   std::unique_ptr<CompositionSession> session(new CompositionSession());
   registerWexPatches(session->registry_);
   try {
@@ -32,6 +34,7 @@ std::unique_ptr<CompositionSession> CompositionSession::openOrCreate(ProgramCont
   std::error_code error;
   if (std::filesystem::exists(file, error) || error) return open(context, command, file);
   if (!context.startMIDIServices()) return nullptr;
+  RecoveryFile::mentionIfPresent(context, command, file);
   std::unique_ptr<CompositionSession> session(new CompositionSession());
   registerWexPatches(session->registry_);
   session->composition_ = std::make_unique<Composition>(session->registry_);

@@ -12,6 +12,7 @@
 #include "app/OscBridge.h"
 #include "app/PortWatcher.h"
 #include "app/ProgramContext.h"
+#include "app/RecoveryFile.h"
 #include "midiio/MidiFilePlayer.h"
 #include "server/CompositionCommands.h"
 #include "server/CompositionServer.h"
@@ -68,6 +69,18 @@ CLI::App* ServeCommand::add(CLI::App& program) {
   command->add_option("--web", webRoot_,
                       "The folder of the built page (default: the installed one)");
   return command;
+}
+
+// Edits that no save holds go to the recovery file rather than being lost.
+void ServeCommand::keepUnsaved(ProgramContext& context, const Composition& composition) const {
+  std::string path, reason;
+  if (RecoveryFile::keep(composition, file_, &path, &reason)) {
+    context.err() << "wexmidi serve: changes since the last save were not saved to " << file_
+                  << "; they are kept in " << path << "\n";
+  } else {
+    context.err() << "wexmidi serve: changes since the last save were not saved to " << file_
+                  << ", nor kept beside it: " << reason << "\n";
+  }
 }
 
 bool ServeCommand::parseListen(std::string* host, int* port, std::string* reason) const {
@@ -183,11 +196,9 @@ int ServeCommand::run(ProgramContext& context) {
   osc.stop(context);
   composition.closeAllPanels();
   const int played = options_.reportUnplayed(context, player.get());
-  if (commands.unsaved() && !options_.savesAtEnd()) {
-    context.err() << "wexmidi serve: changes since the last save were not saved to " << file_
-                  << "\n";
-  }
   const int saved = options_.saveAtEnd(context, composition);
+  if (commands.unsaved() && (!options_.savesAtEnd() || saved != 0))
+    keepUnsaved(context, composition);
   return saved != 0 ? saved : played;
 }
 

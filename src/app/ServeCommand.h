@@ -5,6 +5,7 @@
 
 #include "app/Command.h"
 #include "app/RunOptions.h"
+#include "host/Composition.h"
 
 namespace wex {
 
@@ -22,6 +23,7 @@ class ServeCommand : public Command {
 
  private:
   bool parseListen(std::string* host, int* port, std::string* reason) const;
+  void keepUnsaved(ProgramContext& context, const Composition& composition) const;
 
   std::string file_;
   RunOptions options_{"serve"};

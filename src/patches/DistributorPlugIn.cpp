@@ -70,6 +70,12 @@ void DistributorPlugIn::makeInitialPorts() {
   }
 }
 
+std::vector<int> DistributorPlugIn::learnedSoFar() const {
+  std::lock_guard lock(lock_);
+  if (!learnMessages_ || !learnedMessages_) return {};
+  return {learnedMessages_->begin(), learnedMessages_->end()};
+}
+
 bool DistributorPlugIn::learnMessages() const {
   std::lock_guard lock(lock_);
   return learnMessages_;

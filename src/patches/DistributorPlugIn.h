@@ -29,6 +29,9 @@ class DistributorPlugIn : public QCPlugIn {
   // learned number its ports, in ascending order (a number that has them
   // already keeps them).
   void setLearnMessages(bool learn);
+  // The numbers learned since learning began, ascending; empty when not
+  // learning.
+  std::vector<int> learnedSoFar() const;
 
   // The enable list, copied under the lock.
   std::vector<bool> enableList() const;

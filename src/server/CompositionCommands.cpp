@@ -5,6 +5,7 @@
 #include "host/QuotedText.h"
 #include "host/Structure.h"
 #include "patches/MessageArgument.h"
+#include "server/EditInverse.h"
 #include "server/MidiTools.h"
 #include "server/PanelView.h"
 #include "support/MainThread.h"
@@ -73,6 +74,12 @@ void check(bool done, const std::string& reason) {
 CompositionCommands::CompositionCommands(Composition& composition, Options options)
     : composition_(composition), options_(std::move(options)) {}
 
+std::vector<std::string> CompositionCommands::destinations() {
+  std::vector<std::string> names;
+  if (options_.tools) performOnMainThreadAndWait([&] { names = options_.tools->destinations(); });
+  return names;
+}
+
 void CompositionCommands::setObserver(Observer observer) {
   performOnMainThreadAndWait([&] { observer_ = std::move(observer); });
 }
@@ -127,6 +134,7 @@ std::string CompositionCommands::commandNames() const {
     names.insert(names.end(), {"add", "remove", "connect", "disconnect", "move"});
   }
   if (options_.tools) names.push_back("send");
+  names.insert(names.end(), {"undo", "redo"});
   std::string list;
   for (size_t i = 0; i < names.size(); ++i) {
     list += (i == 0 ? "" : i + 1 == names.size() ? " or " : ", ") + names[i];
@@ -134,23 +142,100 @@ std::string CompositionCommands::commandNames() const {
   return list;
 }
 
-Json CompositionCommands::dispatch(const Json& command) {
-  if (command.contains("set")) return set(command);
-  if (command.contains("panel")) return panel(command);
-  if (command.contains("save")) return save(command);
-  if (options_.editsStructure) {
-    if (command.contains("add")) return add(command);
-    if (command.contains("remove")) return remove(command);
-    if (command.contains("connect")) return connect(command);
-    if (command.contains("disconnect")) return disconnect(command);
-    if (command.contains("move")) return move(command);
+// The name a command is known by: its first key that names a command this
+// composition takes, in this order; empty when none does.
+std::string CompositionCommands::kind(const Json& command) const {
+  for (const char* name : {"set", "panel", "save"}) {
+    if (command.contains(name)) return name;
   }
-  if (options_.tools && command.contains("send")) return send(command);
+  if (options_.editsStructure) {
+    for (const char* name : {"add", "remove", "connect", "disconnect", "move"}) {
+      if (command.contains(name)) return name;
+    }
+  }
+  if (options_.tools && command.contains("send")) return "send";
+  for (const char* name : {"undo", "redo"}) {
+    if (command.contains(name)) return name;
+  }
+  return "";
+}
+
+Json CompositionCommands::dispatch(const Json& command) {
+  const std::string name = kind(command);
+  if (name == "undo" || name == "redo") {
+    check(command[name] == true, "\"" + name + "\" must be true");
+    return name == "undo" ? undo() : redo();
+  }
+  if (!EditInverse::isEdit(name, command)) return apply(name, command);
+  Json inverse = name == "add" ? Json() : EditInverse::before(composition_, name, command);
+  const Json answer = apply(name, command);
+  Json done = command;
+  if (name == "add") {
+    done["id"] = answer["added"];
+    inverse = EditInverse::afterAdd(answer["added"].get<std::string>());
+  }
+  history_.record({done, inverse});
+  historyChanged();
+  return answer;
+}
+
+Json CompositionCommands::apply(const std::string& name, const Json& command) {
+  if (name == "set") return set(command);
+  if (name == "panel") return panel(command);
+  if (name == "save") return save(command);
+  if (name == "add") return add(command);
+  if (name == "remove") return remove(command);
+  if (name == "connect") return connect(command);
+  if (name == "disconnect") return disconnect(command);
+  if (name == "move") return move(command);
+  if (name == "send") return send(command);
   throw CommandError("unknown command (" + commandNames() + "): " + excerpt(command.dump()));
 }
 
+// A step whose commands cannot all be done (the composition changed in a way
+// no edit did, as when a panel lost a row) is dropped.
+Json CompositionCommands::undo() {
+  auto step = history_.takeUndo();
+  check(step.has_value(), "there is nothing to undo");
+  try {
+    for (const auto& command : step->undo) apply(kind(command), command);
+  } catch (const std::exception& error) {
+    historyChanged();
+    throw CommandError(std::string("cannot undo ") + excerpt(step->command.dump()) + ": " +
+                       error.what());
+  }
+  const Json answer{{"undone", step->command}};
+  history_.undone(std::move(*step));
+  historyChanged();
+  return answer;
+}
+
+Json CompositionCommands::redo() {
+  auto step = history_.takeRedo();
+  check(step.has_value(), "there is nothing to redo");
+  const std::string name = kind(step->command);
+  try {
+    if (name != "add") step->undo = EditInverse::before(composition_, name, step->command);
+    apply(name, step->command);
+  } catch (const std::exception& error) {
+    historyChanged();
+    throw CommandError(std::string("cannot redo ") + excerpt(step->command.dump()) + ": " +
+                       error.what());
+  }
+  const Json answer{{"redone", step->command}};
+  history_.redone(std::move(*step));
+  historyChanged();
+  return answer;
+}
+
+void CompositionCommands::historyChanged() {
+  undoable_ = history_.undoCount();
+  redoable_ = history_.redoCount();
+  changed(Change::History, "");
+}
+
 void CompositionCommands::changed(Change change, const std::string& id) {
-  if (change != Change::Saved) unsaved_ = true;
+  if (change != Change::Saved && change != Change::History) unsaved_ = true;
   if (observer_) observer_(change, id);
 }
 
@@ -276,7 +361,22 @@ Json CompositionCommands::add(const Json& command) {
   }
   const bool placed = command.contains("position");
   const PatchPositions::Point where = placed ? point(command) : PatchPositions::Point{};
+  const Json settings = command.value("settings", Json::object());
+  check(settings.is_object(), "\"settings\" must be an object of setting keys and values");
+  const auto keys = plugInClass->plugInKeys.value_or(std::vector<std::string>{});
+  for (const auto& [key, value] : settings.items()) {
+    check(std::find(keys.begin(), keys.end(), key) != keys.end(),
+          QuotedText::of(key) + " is not a setting of " + className);
+  }
   composition_.addPatch(id, className);
+  try {
+    for (const auto& [key, value] : settings.items()) {
+      composition_.patch(id)->setSerializedValue(ValueJSON::fromJSON(value), key);
+    }
+  } catch (const std::exception& error) {
+    composition_.removePatch(id);
+    throw CommandError("setting of " + className + ": " + error.what());
+  }
   if (placed) composition_.positions().set(id, where);
   changed(Change::Structure, id);
   return Json{{"added", id}};
@@ -312,7 +412,11 @@ Json CompositionCommands::disconnect(const Json& command) {
 Json CompositionCommands::move(const Json& command) {
   const std::string id = text(command, "move");
   check(composition_.patch(id) != nullptr, "there is no patch " + QuotedText::of(id));
-  composition_.positions().set(id, point(command));
+  if (command.contains("position") && command["position"].is_null()) {
+    composition_.positions().erase(id);
+  } else {
+    composition_.positions().set(id, point(command));
+  }
   changed(Change::Structure, id);
   return Json{{"moved", id}};
 }

@@ -4,9 +4,11 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "host/Composition.h"
 #include "host/ValueJSON.h"
+#include "server/EditHistory.h"
 
 namespace wex {
 
@@ -33,12 +35,18 @@ class CommandForbidden : public CommandError {
 //   {"panel": "id"} with "tick": ROW | "untick": ROW | "switch": NAME, "state": "on"|"off"
 //                   | "number": NAME, "value": N | "close": true (or nothing: show it)
 //   {"save": PATH} (or true: the composition's own file, when it has one)
-//   {"add": CLASS, "id": ID, "position": [X, Y]}   (id and position optional)
+//   {"add": CLASS, "id": ID, "position": [X, Y], "settings": {...}}
+//                   (id, position and settings, as a file holds them, optional)
 //   {"remove": "id"}
 //   {"connect": "id.output", "to": "id.input"}
 //   {"disconnect": "id.input"}
-//   {"move": "id", "position": [X, Y]}
+//   {"move": "id", "position": [X, Y]}   (null: no place of its own)
 //   {"send": [MESSAGE VALUES], "to": ["destination", ...]}   (to optional: all)
+//   {"undo": true}, {"redo": true}
+//
+// Undo takes back the latest edit (add, remove, connect, disconnect, move,
+// set, a panel's tick, switch or number) not taken back yet, whoever made it;
+// redo does again what undo took back, until a new edit is made.
 //
 // perform() runs the command on the main thread and returns its answer; a
 // command of any shape is either done or refused with a CommandError that
@@ -63,7 +71,7 @@ class CompositionCommands {
   static constexpr size_t kMaxLineLength = 1024 * 1024;
 
   // What a command changed, for those who show the composition.
-  enum class Change { Structure, Values, Panel, Saved };
+  enum class Change { Structure, Values, Panel, Saved, History };
   using Observer = std::function<void(Change change, const std::string& id)>;
 
   CompositionCommands(Composition& composition, Options options);
@@ -78,13 +86,24 @@ class CompositionCommands {
   // thread that may set inputs). CommandError when it cannot.
   static void setInput(Composition& composition, const std::string& address, const Json& value);
 
+  // The destinations "send" can reach (none without send); any thread.
+  std::vector<std::string> destinations();
+
   // The observer is called on the main thread, within the command.
   void setObserver(Observer observer);
   // True after a change that the file does not hold yet.
   bool unsaved() const { return unsaved_.load(); }
+  // How many edits undo and redo can take back and do again (any thread).
+  size_t undoable() const { return undoable_.load(); }
+  size_t redoable() const { return redoable_.load(); }
 
  private:
   Json dispatch(const Json& command);
+  std::string kind(const Json& command) const;
+  Json apply(const std::string& kind, const Json& command);
+  Json undo();
+  Json redo();
+  void historyChanged();
   std::string commandNames() const;
   Json set(const Json& command);
   Json panel(const Json& command);
@@ -102,6 +121,9 @@ class CompositionCommands {
   const Options options_;
   Observer observer_;  // main thread
   std::atomic<bool> unsaved_{false};
+  EditHistory history_;  // main thread
+  std::atomic<size_t> undoable_{0};
+  std::atomic<size_t> redoable_{0};
 };
 
 }  // namespace wex

@@ -183,6 +183,9 @@ void CompositionServer::route() {
     }
     answer(response, 200, classes);
   });
+  server.Get("/api/destinations", [this](const httplib::Request&, httplib::Response& response) {
+    answer(response, 200, Json{{"destinations", commands_.destinations()}});
+  });
   server.Get(R"(/api/patches/([^/]+)/panel)",
              [this](const httplib::Request& request, httplib::Response& response) {
                servePanel(request.matches[1], response);
@@ -256,6 +259,8 @@ bool CompositionServer::refusedBeforeRouting(const httplib::Request& request,
 void CompositionServer::serveComposition(httplib::Response& response) {
   Json body = CompositionJSON::compositionJSON(composition_);
   body["unsaved"] = commands_.unsaved();
+  body["undo"] = commands_.undoable();
+  body["redo"] = commands_.redoable();
   body["ticks"] = composition_.tickCount();
   answer(response, 200, body);
 }
@@ -363,7 +368,14 @@ void CompositionServer::serveEvents(httplib::Response& response) {
     std::lock_guard lock(logMutex_);
     for (const auto& entry : recentLog_) queue->putEvent("log", entry);
   }
-  queue->putEvent("state", Json{{"unsaved", commands_.unsaved()}});
+  queue->putEvent("state", stateJSON());
+}
+
+// Whether the file holds the composition, and what undo and redo can do.
+Json CompositionServer::stateJSON() const {
+  return Json{{"unsaved", commands_.unsaved()},
+              {"undo", commands_.undoable()},
+              {"redo", commands_.redoable()}};
 }
 
 void CompositionServer::onChange(CompositionCommands::Change change, const std::string& id) {
@@ -379,9 +391,10 @@ void CompositionServer::onChange(CompositionCommands::Change change, const std::
       break;
     case CompositionCommands::Change::Values:
     case CompositionCommands::Change::Saved:
+    case CompositionCommands::Change::History:
       break;
   }
-  hub_.publishEvent("state", Json{{"unsaved", commands_.unsaved()}});
+  hub_.publishEvent("state", stateJSON());
 }
 
 }  // namespace wex

@@ -31,6 +31,7 @@ class GatedHttpServer;
 //   GET  /api/composition        patches, ports with values, connections, positions
 //   GET  /api/classes            the patch classes
 //   GET  /api/patches/ID/panel   an open settings panel as data (409 when closed)
+//   GET  /api/destinations       the MIDI destinations a send can name
 //   POST /api/commands           one command (see CompositionCommands); 400 when bad,
 //                                403 when it reaches beyond the served file
 //   GET  /api/events             Server-Sent Events: values, composition, panel, midi,
@@ -93,6 +94,7 @@ class CompositionServer {
   void watchPanels(const ValueJSON::Json& command);
   void serveEvents(httplib::Response& response);
   void onChange(CompositionCommands::Change change, const std::string& id);
+  ValueJSON::Json stateJSON() const;
 
   Composition& composition_;
   CompositionCommands& commands_;

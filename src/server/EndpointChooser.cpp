@@ -51,6 +51,21 @@ std::vector<size_t> EndpointChooser::match(const std::vector<std::string>& names
   return {};
 }
 
+std::vector<std::string> EndpointChooser::names(QCPlugInViewController& panel) {
+  std::vector<std::string> names;
+  if (panel.tableViews().empty()) return names;
+  const TableView& table = *panel.tableViews().front();
+  const TableColumn* nameColumn =
+      table.columnWithIdentifier(EndpointSettingsController::kNameColumn);
+  if (!nameColumn) return names;
+  const size_t rows = panel.numberOfRowsInTableView(table);
+  for (size_t row = 0; row < rows; ++row) {
+    const Value name = panel.tableViewObjectValueForTableColumn(table, *nameColumn, row);
+    names.push_back(name.isString() ? name.asString() : std::string());
+  }
+  return names;
+}
+
 bool EndpointChooser::choose(QCPlugInViewController& panel, const std::vector<std::string>& wanted,
                              const std::string& kind, std::vector<std::string>* chosen,
                              std::string* reason) {
@@ -67,12 +82,8 @@ bool EndpointChooser::choose(QCPlugInViewController& panel, const std::vector<st
     *reason = "panel " + panel.viewNibName() + " lists no endpoints";
     return false;
   }
-  std::vector<std::string> names;
-  const size_t rows = panel.numberOfRowsInTableView(table);
-  for (size_t row = 0; row < rows; ++row) {
-    const Value name = panel.tableViewObjectValueForTableColumn(table, *nameColumn, row);
-    names.push_back(name.isString() ? name.asString() : std::string());
-  }
+  const std::vector<std::string> names = EndpointChooser::names(panel);
+  const size_t rows = names.size();
   std::set<size_t> ticked;
   for (const auto& name : wanted) {
     const auto matched = match(names, name, kind, reason);

@@ -19,6 +19,10 @@ class EndpointChooser {
   static std::vector<size_t> match(const std::vector<std::string>& names, const std::string& wanted,
                                    const std::string& kind, std::string* reason);
 
+  // The endpoints an endpoint panel (a receiver's or a sender's) lists, in
+  // its order; empty when the panel lists none.
+  static std::vector<std::string> names(QCPlugInViewController& panel);
+
   // Through an endpoint panel (a receiver's or a sender's): ticks the rows
   // the wanted names stand for and unticks every other; with no names, ticks
   // every row. `chosen` receives the names ticked. False, with the reason,

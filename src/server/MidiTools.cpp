@@ -27,6 +27,11 @@ MidiTools::~MidiTools() {
   sender_->closeAllPanels();
 }
 
+std::vector<std::string> MidiTools::destinations() {
+  QCPlugInViewController* panel = sender_->openPanel(kSender);
+  return panel ? EndpointChooser::names(*panel) : std::vector<std::string>{};
+}
+
 bool MidiTools::send(const std::vector<Value>& messages,
                      const std::vector<std::string>& destinations, std::vector<std::string>* chosen,
                      std::string* reason) {

@@ -30,6 +30,9 @@ class MidiTools {
   bool send(const std::vector<Value>& messages, const std::vector<std::string>& destinations,
             std::vector<std::string>* chosen, std::string* reason);
 
+  // The destinations send can reach, by name. Call on the main thread.
+  std::vector<std::string> destinations();
+
  private:
   PlugInRegistry registry_;
   std::unique_ptr<Composition> sender_;

@@ -2,6 +2,8 @@
 
 #include <sstream>
 
+#include "patches/DistributorPlugIn.h"
+
 namespace wex {
 
 namespace {
@@ -70,6 +72,10 @@ Json PanelView::describe(QCPlugInViewController& panel, const std::string& id) {
                            {"maximum", control->maximum()}});
   }
   result["numbers"] = numbers;
+  // A distributor's panel shows what it has learned while it learns.
+  if (const auto* distributor = dynamic_cast<const DistributorPlugIn*>(&panel.plugIn())) {
+    if (distributor->learnMessages()) result["learned"] = distributor->learnedSoFar();
+  }
   return result;
 }
 

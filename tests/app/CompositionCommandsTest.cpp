@@ -2,6 +2,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -199,7 +200,7 @@ TEST_F(CompositionCommandsTest, EachBadCommandLineIsOneErrorWithItsNumberAndTheR
       {R"({"save": "/nonexistent/x.json"})", "cannot write the file"},
       {"{\"set\": \"" + std::string(kLineLimit + 1, 'x') + "\"}",
        "the line is longer than 1024 KiB"},
-      {R"({"unknown": 1})", "unknown command (set, panel or save)"},
+      {R"({"unknown": 1})", "unknown command (set, panel, save, undo or redo)"},
   };
   std::string input;
   for (const auto& [line, error] : lines) input += line + "\n";
@@ -403,6 +404,68 @@ TEST_F(CompositionCommandsTest, PatchesListsTheComposerAndCollectorClassesWithTh
   EXPECT_EQ(byName["MIDI_14bit_MessagePlugIn"]["description"],
             "Constructs the two control change messages requred for 14 bit controll change "
             "messages.");
+}
+
+// The saved file with its patches and connections in a fixed order (undoing
+// a remove puts the patch back at the end), without the values of the inputs
+// the example wires: an input just unwired holds what the wire last carried,
+// which depends on whether a tick came between the commands.
+Json sortedComposition(const std::string& text) {
+  Json document = Json::parse(text);
+  auto byText = [](const Json& a, const Json& b) { return a.dump() < b.dump(); };
+  for (auto& patch : document["patches"]) {
+    for (const char* input : {"message0", "message1", "message2"}) {
+      if (patch["id"] == "group" && patch.contains("inputs")) patch["inputs"].erase(input);
+    }
+  }
+  std::sort(document["patches"].begin(), document["patches"].end(), byText);
+  std::sort(document["connections"].begin(), document["connections"].end(), byText);
+  return document;
+}
+
+// Each kind of edit, one after another; undone one by one they leave the
+// file as it was, and redone as the edits did.
+TEST_F(CompositionCommandsTest, UndoTakesBackEachKindOfEditAndRedoDoesItAgain) {
+  const std::vector<std::string> edits = {
+      R"({"move": "note", "position": [300, 40]})",
+      R"({"set": "note.inputData1", "value": 64})",
+      R"({"panel": "group", "number": "numberOfMessages", "value": 5})",
+      R"({"connect": "volume.outputMSB", "to": "note.inputData2"})",
+      R"({"disconnect": "group.message1"})",
+      R"({"add": "MIDI_MessagePlugIn", "position": [5, 6]})",
+      R"({"remove": "group"})",
+  };
+  std::string editLines, undoLines, redoLines;
+  for (const auto& edit : edits) {
+    editLines += edit + "\n";
+    undoLines += "{\"undo\": true}\n";
+    redoLines += "{\"redo\": true}\n";
+  }
+  // Long enough for every line to be done on a loaded machine; the last
+  // answer says when it was not.
+  auto savedAfter = [&](const std::string& lines, const std::string& lastAnswer) {
+    const std::string file = path("served.json");
+    std::filesystem::copy_file(kExample, file, std::filesystem::copy_options::overwrite_existing);
+    const Result result = runInProcess({"--midi", "embedded", "serve", file, "--listen",
+                                        "127.0.0.1:0", "--for", "1.5", "--save", path("end.json")},
+                                       lines);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err.find("wexmidi serve: standard input"), std::string::npos) << result.err;
+    EXPECT_EQ(result.lines.back().rfind(lastAnswer, 0), 0u) << result.lines.back();
+    return sortedComposition(readFile(path("end.json")));
+  };
+  const Json untouched = savedAfter("", "http://");
+  const Json edited = savedAfter(editLines, R"({"removed":"group"})");
+  EXPECT_NE(edited, untouched);
+  EXPECT_EQ(savedAfter(editLines + undoLines, R"({"undone":{"move":"note")"), untouched);
+  EXPECT_EQ(savedAfter(editLines + undoLines + redoLines, R"({"redone":{"remove":"group"})"),
+            edited);
+
+  const Result nothing = runInProcess(
+      {"--midi", "embedded", "serve", kExample, "--listen", "127.0.0.1:0", "--for", "0.2"},
+      "{\"undo\": true}\n");
+  EXPECT_NE(nothing.err.find("standard input line 1: there is nothing to undo"), std::string::npos)
+      << nothing.err;
 }
 
 }  // namespace

@@ -280,7 +280,8 @@ class TokenServerFixture : public ServerFixture {
 };
 
 TEST_F(TokenServerFixture, WithoutItsTokenEveryRequestGets401) {
-  for (const char* path : {"/api/composition", "/api/classes", "/", "/api/events"}) {
+  for (const char* path :
+       {"/api/composition", "/api/classes", "/api/destinations", "/", "/api/events"}) {
     auto result = client->Get(path);
     ASSERT_TRUE(result) << path;
     EXPECT_EQ(result->status, 401) << path;

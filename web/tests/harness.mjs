@@ -1,6 +1,6 @@
 // Starts `wexmidi --midi embedded serve` on a copy of an example and a
 // headless chromium on its page; helpers for what the tests do there.
-import { spawn, execFileSync } from "node:child_process";
+import { spawn, spawnSync, execFileSync } from "node:child_process";
 import { copyFileSync, mkdtempSync, mkdirSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { dirname, join } from "node:path";
@@ -14,9 +14,10 @@ export const wexmidi = process.env.WEXMIDI ?? join(sourceDir, "build", "wexmidi"
 const chromium = process.env.CHROMIUM ?? "/usr/bin/chromium";
 export const screenshots = process.env.WEX_SCREENSHOTS ?? join(sourceDir, "build", "screenshots");
 
-export async function startServer(example, options = [], listen = "127.0.0.1:0") {
-  const folder = mkdtempSync(join(tmpdir(), "wexmidi-page-"));
-  const file = join(folder, "composition.wexcomp.json");
+// `served`: a file to serve as it is, instead of a copy of an example.
+export async function startServer(example, options = [], listen = "127.0.0.1:0", served = null) {
+  const folder = served ? dirname(served) : mkdtempSync(join(tmpdir(), "wexmidi-page-"));
+  const file = served ?? join(folder, "composition.wexcomp.json");
   if (example) copyFileSync(join(sourceDir, "examples", example), file);
   const web = process.env.WEX_WEB ? ["--web", process.env.WEX_WEB] : [];
   const child = spawn(wexmidi, ["--midi", "embedded", "serve", file, "--listen", listen, ...web,
@@ -42,6 +43,12 @@ export async function startServer(example, options = [], listen = "127.0.0.1:0")
     },
     async get(path) {
       return (await fetch(new URL(path, url))).json();
+    },
+    // Stopped as with Ctrl-C; its folder is kept. Resolves to its standard error.
+    async interrupt() {
+      child.kill("SIGINT");
+      await new Promise((resolve) => (child.exitCode !== null ? resolve() : child.once("exit", resolve)));
+      return errors;
     },
     async stop() {
       child.kill("SIGTERM");
@@ -96,4 +103,9 @@ export async function selectPatch(page, id) {
 
 export function runWexmidi(args) {
   return execFileSync(wexmidi, ["--midi", "embedded", ...args], { encoding: "utf8" });
+}
+
+// Standard error too.
+export function runWexmidiFully(args) {
+  return spawnSync(wexmidi, ["--midi", "embedded", ...args], { encoding: "utf8" });
 }
