@@ -58,7 +58,8 @@ void JackEndpointTable::listDirection(jack_client_t* client, bool isSource,
     jack_port_t* port = jack_port_by_name(client, *name);
     if (!port || isPrivatePort(port, jackName)) continue;
     const bool physical = (jack_port_flags(port) & JackPortIsPhysical) != 0;
-    if (!physical && !jack_port_is_mine(client, port) && hasConnectionPortName(isSource, jackName)) {
+    if (!physical && !jack_port_is_mine(client, port) &&
+        hasConnectionPortName(isSource, jackName)) {
       continue;
     }
     ports.push_back({isSource, jackName, displayName(port, jackName), physical});
