@@ -24,10 +24,14 @@ namespace wex {
 class FeedbackWatch {
  public:
   // Echoes in a row of messages that had come back before, with no other
-  // message from that source between them, that make a loop.
-  static constexpr int kEchoesForALoop = 64;
-  // How long after a send an identical arrival counts as its echo.
-  static constexpr std::chrono::milliseconds kEchoWindow{50};
+  // message from that source between them, that make a loop. A loop through
+  // one client brings a message back once a round trip, which takes a few
+  // server cycles (PipeWire's are 21 ms long by default): it is caught
+  // within a second.
+  static constexpr int kEchoesForALoop = 12;
+  // How long after a send an identical arrival counts as its echo: a round
+  // trip through another client, of a few long cycles.
+  static constexpr std::chrono::milliseconds kEchoWindow{250};
 
   // Sends remembered: the last this many messages sent, from all senders.
   // A loop that runs away sends thousands of messages a second to several

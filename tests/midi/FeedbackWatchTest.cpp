@@ -8,6 +8,9 @@
 namespace wex {
 namespace {
 
+constexpr size_t kKept = FeedbackWatch::kSendsKept;
+constexpr size_t kEchoes = FeedbackWatch::kEchoesForALoop;
+
 struct KeptSendsCase {
   const char* name;
   size_t sentBefore;  // other messages sent earlier, which move the ring on
@@ -47,11 +50,11 @@ TEST_P(FeedbackWatchKeptSends, OnlyTheLastSendsAreKeptAcrossTheRingsEnd) {
 
 INSTANTIATE_TEST_SUITE_P(
     Sends, FeedbackWatchKeptSends,
-    testing::Values(
-        KeptSendsCase{"AllKeptAcrossTheEnd", FeedbackWatch::kSendsKept - 56, 0, 65, 0, true},
-        KeptSendsCase{"LastOfALongSendKept", 100, FeedbackWatch::kSendsKept - 21, 65, 0, true},
-        KeptSendsCase{"FirstOfALongSendDropped", 100, 0, 65, FeedbackWatch::kSendsKept - 21, false},
-        KeptSendsCase{"OneTooFewKept", 0, 0, 64, 0, false}),
+    testing::Values(KeptSendsCase{"AllKeptAcrossTheEnd", kKept - 5, 0, kEchoes + 1, 0, true},
+                    KeptSendsCase{"LastOfALongSendKept", 100, kKept, kEchoes + 1, 0, true},
+                    KeptSendsCase{"FirstOfALongSendDropped", 100, 0, kEchoes + 1, kKept - kEchoes,
+                                  false},
+                    KeptSendsCase{"OneTooFewKept", 0, 0, kEchoes, 0, false}),
     [](const auto& info) { return info.param.name; });
 
 // A runaway loop: each message goes to a monitor first and to a client that
