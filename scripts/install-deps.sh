@@ -6,7 +6,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev valgrind
   nlohmann-json3-dev libcli11-dev
   libjack-jackd2-dev jackd2
-  pipewire pipewire-bin pipewire-jack
+  pipewire pipewire-bin pipewire-jack wireplumber dbus-daemon
   libasound2-dev
   libcpp-httplib-dev chromium curl
   liblo-dev liblo-tools

@@ -66,6 +66,9 @@ if [ "${1:-}" = "--inside" ]; then
   export TSAN_OPTIONS="${TSAN_OPTIONS:+$TSAN_OPTIONS:}suppressions=$PWD/scripts/pipewire-tsan.supp"
   # The tests that stop and restart the daemon start it with this config.
   export WEX_PIPEWIRE_CONFIG="$PWD/scripts/pipewire-tests.conf"
+  # The tests that run a session manager beside their daemon, as desktops do.
+  export WEX_PIPEWIRE_SESSION_CONFIG="$PWD/scripts/pipewire-session-tests.conf"
+  export WEX_WIREPLUMBER_CONFIG="$PWD/scripts/wireplumber-tests.conf"
   pipewire_pid=""
   stop_pipewire() {
     [ -n "$pipewire_pid" ] || return 0
@@ -77,10 +80,13 @@ if [ "${1:-}" = "--inside" ]; then
   trap 'exit 1' INT TERM HUP
   status=0
   # First the tests that start, kill and restart daemons of their own, with
-  # no other daemon up.
+  # no other daemon up; in a D-Bus session of their own, as a session
+  # manager has on a desktop.
+  session=()
+  command -v dbus-run-session >/dev/null && session=(dbus-run-session --)
   WEX_JACK_OWN_SERVERS=1 JACK_NO_START_SERVER=1 \
-    pw-jack ctest --test-dir "$dir" -V -j1 --timeout 180 -R 'ServerRestart|OwnServer' \
-    --repeat until-pass:2 >>"$log" 2>&1 ||
+    "${session[@]}" pw-jack ctest --test-dir "$dir" -V -j1 --timeout 180 \
+    -R 'ServerRestart|OwnServer' --repeat until-pass:2 >>"$log" 2>&1 ||
     status=1
   pipewire -c "$WEX_PIPEWIRE_CONFIG" >>"$dir/pipewire-tests-daemon.log" 2>&1 &
   pipewire_pid=$!
@@ -97,6 +103,10 @@ fi
 dir="${1:-build}"
 log="$dir/pipewire-tests.log"
 : >"$log"
+# The session manager and the D-Bus session it runs in; without them, the
+# tests that need them say so and are skipped.
+bash scripts/install-missing.sh wireplumber dbus-daemon >/dev/null 2>&1 ||
+  echo "PipeWire JACK tests: wireplumber or dbus-daemon could not be installed"
 if ! command -v pipewire >/dev/null || ! command -v pw-jack >/dev/null; then
   echo "PipeWire JACK tests: 0 ran, all skipped (pipewire and pw-jack are not installed)"
 elif unshare --mount --propagation private true 2>/dev/null; then

@@ -37,17 +37,19 @@ FeedbackWatch::Streak& FeedbackWatch::streakOf(const std::string& source) {
   for (auto& streak : streaks_) {
     if (streak.source == source) return streak;
   }
-  streaks_.push_back(Streak{source, 0, 0});
+  Streak streak;
+  streak.source = source;
+  streaks_.push_back(std::move(streak));
   return streaks_.back();
 }
 
-static_assert(FeedbackWatch::kSendsKept <= 256, "a send keeps its batch in one byte");
+static_assert(FeedbackWatch::kSendsKept <= 65536, "a send keeps its batch in two bytes");
 
 void FeedbackWatch::sent(const std::string& destination, const uint64_t* prints, size_t count) {
   if (count == 0) return;
   const auto now = Clock::now();
   std::lock_guard lock(mutex_);
-  const auto batch = static_cast<uint8_t>(nextBatch_);
+  const auto batch = static_cast<uint16_t>(nextBatch_);
   batches_[batch] = Batch{now, destinationIndex(destination)};
   nextBatch_ = (nextBatch_ + 1) % kSendsKept;
   const size_t kept = std::min(count, kSendsKept);
@@ -55,10 +57,68 @@ void FeedbackWatch::sent(const std::string& destination, const uint64_t* prints,
   // Into the ring up to its end, then from its start.
   const size_t first = std::min(kept, kSendsKept - nextSend_);
   std::memcpy(&sendPrints_[nextSend_], from, first * sizeof(uint64_t));
-  std::memset(&sendBatches_[nextSend_], batch, first);
+  std::fill_n(&sendBatches_[nextSend_], first, batch);
   std::memcpy(&sendPrints_[0], from + first, (kept - first) * sizeof(uint64_t));
-  std::memset(&sendBatches_[0], batch, kept - first);
+  std::fill_n(&sendBatches_[0], kept - first, batch);
   nextSend_ = (nextSend_ + kept) % kSendsKept;
+}
+
+// The sends are in the order of their times, oldest first from nextSend_ on:
+// the first made since `since` is found by halving, and only those after it
+// are looked at. Each destination the message went to since then is noted in
+// echoDestinations_, once.
+size_t FeedbackWatch::oldestUnanswered(uint64_t print, Clock::time_point since) {
+  auto at = [this](size_t step) { return (nextSend_ + step) % kSendsKept; };
+  size_t low = 0;
+  size_t high = kSendsKept;
+  while (low < high) {
+    const size_t middle = (low + high) / 2;
+    if (batches_[sendBatches_[at(middle)]].at < since) {
+      low = middle + 1;
+    } else {
+      high = middle;
+    }
+  }
+  echoDestinations_.clear();
+  size_t oldest = kSendsKept;
+  for (size_t step = low; step < kSendsKept; ++step) {
+    const size_t slot = at(step);
+    if (sendPrints_[slot] != print) continue;
+    if (oldest == kSendsKept) oldest = slot;
+    const size_t destination = batches_[sendBatches_[slot]].destination;
+    if (std::find(echoDestinations_.begin(), echoDestinations_.end(), destination) ==
+        echoDestinations_.end()) {
+      echoDestinations_.push_back(destination);
+    }
+  }
+  return oldest;
+}
+
+// What is sent to several destinations comes back as the echo of any of
+// them, so the tallies of all of them grow. Of those close to the most, the
+// one whose name begins most like the source's ("Port-0 in" and "Port-0 out"
+// of one client, "synth:in" and "synth:out"): that is where a loop through
+// a client is.
+size_t FeedbackWatch::loopDestination(const Streak& streak) const {
+  int most = 0;
+  for (const auto& entry : streak.byDestination) most = std::max(most, entry.second);
+  auto sharedStart = [&](size_t destination) {
+    const std::string& name = destinations_[destination];
+    auto differ =
+        std::mismatch(name.begin(), name.end(), streak.source.begin(), streak.source.end());
+    return differ.first - name.begin();
+  };
+  size_t chosen = streak.byDestination.front().first;
+  auto best = std::make_pair(std::ptrdiff_t{-1}, 0);
+  for (const auto& [destination, echoes] : streak.byDestination) {
+    if (echoes * 4 < most * 3) continue;
+    const auto score = std::make_pair(sharedStart(destination), echoes);
+    if (score > best) {
+      best = score;
+      chosen = destination;
+    }
+  }
+  return chosen;
 }
 
 void FeedbackWatch::received(const std::string& source, const OrvMIDIMessage& msg) {
@@ -66,35 +126,36 @@ void FeedbackWatch::received(const std::string& source, const OrvMIDIMessage& ms
   const uint64_t print = fingerprint(msg);
   const auto now = Clock::now();
   std::lock_guard lock(mutex_);
-  size_t echoed = kSendsKept;
-  // The oldest unanswered identical send within the window.
-  for (size_t step = 0; step < kSendsKept; ++step) {
-    const size_t slot = (nextSend_ + step) % kSendsKept;
-    if (sendPrints_[slot] == print && now - batches_[sendBatches_[slot]].at <= kEchoWindow) {
-      echoed = slot;
-      break;
-    }
-  }
+  const size_t echoed = oldestUnanswered(print, now - kEchoWindow);
   Streak& streak = streakOf(source);
   if (echoed == kSendsKept) {
     streak.echoes = 0;
+    streak.byDestination.clear();
     return;
   }
   sendPrints_[echoed] = kAnswered;
-  const size_t destination = batches_[sendBatches_[echoed]].destination;
-  if (streak.destination != destination) streak = Streak{source, destination, 0, {}, 0};
   const auto& recent = streak.recentEchoes;
   if (std::find(recent.begin(), recent.end(), print) == recent.end()) {
     streak.recentEchoes[streak.nextRecent] = print;
     streak.nextRecent = (streak.nextRecent + 1) % recent.size();
     return;
   }
+  for (const size_t destination : echoDestinations_) {
+    auto tally = std::find_if(streak.byDestination.begin(), streak.byDestination.end(),
+                              [&](const auto& entry) { return entry.first == destination; });
+    if (tally == streak.byDestination.end()) {
+      streak.byDestination.emplace_back(destination, 1);
+    } else {
+      ++tally->second;
+    }
+  }
   if (++streak.echoes < kEchoesForALoop) return;
-  if (!reported_.insert({source, destination}).second) return;
+  const size_t looped = loopDestination(streak);
+  if (!reported_.insert({source, looped}).second) return;
   SystemLog::writef(
       "feedback loop: what is sent to \"%s\" comes back from \"%s\", over and over; switch "
       "one of them off in the sender's or the receiver's panel",
-      destinations_[destination].c_str(), source.c_str());
+      destinations_[looped].c_str(), source.c_str());
 }
 
 void FeedbackWatch::reset() {

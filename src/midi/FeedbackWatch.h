@@ -24,13 +24,19 @@ namespace wex {
 class FeedbackWatch {
  public:
   // Echoes in a row of messages that had come back before, with no other
-  // message from that source between them, that make a loop.
-  static constexpr int kEchoesForALoop = 64;
-  // How long after a send an identical arrival counts as its echo.
-  static constexpr std::chrono::milliseconds kEchoWindow{50};
+  // message from that source between them, that make a loop. A loop through
+  // one client brings a message back once a round trip, which takes a few
+  // server cycles (PipeWire's are 21 ms long by default): it is caught
+  // within a second.
+  static constexpr int kEchoesForALoop = 12;
+  // How long after a send an identical arrival counts as its echo: a round
+  // trip through another client, of a few long cycles.
+  static constexpr std::chrono::milliseconds kEchoWindow{250};
 
   // Sends remembered: the last this many messages sent, from all senders.
-  static constexpr size_t kSendsKept = 256;
+  // A loop that runs away sends thousands of messages a second to several
+  // destinations, and its echoes must still find their sends.
+  static constexpr size_t kSendsKept = 4096;
 
   static FeedbackWatch& shared();
 
@@ -62,18 +68,25 @@ class FeedbackWatch {
     Clock::time_point at{};
     size_t destination = 0;  // in destinations_
   };
-  // Per source: the echoes in a row of messages that had come back before.
+  // Per source: the echoes in a row of messages that had come back before,
+  // whichever destination each went to (what is sent to every destination
+  // comes back as the echo of any of them), and of those, how many each
+  // destination had; the loop is named after one of those (loopDestination).
   struct Streak {
     std::string source;
-    size_t destination = 0;
     int echoes = 0;
-    std::array<uint64_t, 16> recentEchoes{};  // fingerprints
+    std::vector<std::pair<size_t, int>> byDestination;  // index in destinations_, echoes
+    std::array<uint64_t, 16> recentEchoes{};            // fingerprints
     size_t nextRecent = 0;
   };
 
   static uint64_t sysexFingerprint(const OrvMIDIMessage& msg);
   size_t destinationIndex(const std::string& destination);
   Streak& streakOf(const std::string& source);
+  // The slot of the oldest unanswered send of `print` made since `since`,
+  // kSendsKept when there is none.
+  size_t oldestUnanswered(uint64_t print, Clock::time_point since);
+  size_t loopDestination(const Streak& streak) const;
 
   std::mutex mutex_;  // guards everything below
   std::vector<std::string> destinations_;
@@ -83,11 +96,12 @@ class FeedbackWatch {
   // send kept).
   static constexpr uint64_t kAnswered = 0;  // no message's fingerprint
   std::array<uint64_t, kSendsKept> sendPrints_{};
-  std::array<uint8_t, kSendsKept> sendBatches_{};
+  std::array<uint16_t, kSendsKept> sendBatches_{};
   size_t nextSend_ = 0;
   std::array<Batch, kSendsKept> batches_{};
   size_t nextBatch_ = 0;
   std::vector<Streak> streaks_;
+  std::vector<size_t> echoDestinations_;  // of the arrival being looked at
   std::set<std::pair<std::string, size_t>> reported_;
 };
 

@@ -24,6 +24,7 @@
 #include "services/alsa/AlsaMIDIServices.h"
 #include "shared/TestPaths.h"
 #include "support/OwnerName.h"
+#include "support/SystemLog.h"
 
 namespace wex {
 namespace {
@@ -172,7 +173,9 @@ TEST_F(AlsaSequencerGuest, ASysexOf3000BytesGoesOutAndComesBackWhole) {
 // The names of our client's ports, as another client of the sequencer sees them.
 // A client that never reads: once its pool is full, what is sent to it is
 // dropped at once, and Midi Through, sent to in turn, still gets everything.
+// The log names the client that drops, once, and never Midi Through.
 TEST_F(AlsaSequencerGuest, ADestinationThatNeverReadsLosesOnlyItsOwnMessages) {
+  SystemLog::Capture log;
   snd_seq_t* deaf = nullptr;
   ASSERT_EQ(snd_seq_open(&deaf, "default", SND_SEQ_OPEN_INPUT, 0), 0);
   snd_seq_set_client_name(deaf, "deaf");
@@ -207,6 +210,16 @@ TEST_F(AlsaSequencerGuest, ADestinationThatNeverReadsLosesOnlyItsOwnMessages) {
       << received.joined().size() / 3 << " of " << kMessages << " came back in time";
   EXPECT_EQ(received.joined(), expected);
   EXPECT_GT(refused, 0);
+  const std::string stalled = "\tALSA MIDI output to \"deaf:in\" dropped ";
+  auto linesNaming = [&](const std::string& start) {
+    const auto lines = log.lines();
+    return std::count_if(lines.begin(), lines.end(),
+                         [&](const std::string& line) { return line.rfind(start, 0) == 0; });
+  };
+  EXPECT_TRUE(waitFor([&] { return linesNaming(stalled) > 0; }));
+  std::this_thread::sleep_for(1500ms);  // a second report goes by
+  EXPECT_EQ(linesNaming(stalled), 1);
+  EXPECT_EQ(linesNaming("\tALSA MIDI output to \"" + std::string(kThrough)), 0);
   snd_seq_close(deaf);
 }
 

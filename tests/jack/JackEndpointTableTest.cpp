@@ -53,5 +53,31 @@ TEST(JackEndpointTable, ListsWhatTheServerToldLeavingOutOurPrivatePorts) {
   EXPECT_EQ(table.sourceAt(0), keys) << "the same reference when the port is back";
 }
 
+// Another wexmidi's connection ports are known by their names when their mark
+// is lost; devices and ordinary clients' ports, however named, are not.
+TEST(JackEndpointTable, ConnectionPortsAreKnownByNameAndNothingElseIs) {
+  struct Case {
+    bool isSource;
+    const char* jackName;
+    bool connectionPort;
+  };
+  const Case cases[] = {
+      {false, "wexmidi:thru.in from system:midi_capture_1", true},
+      {false, "wexmidi-01:in from wexmidi:out to synth:in 2", true},
+      {true, "wexmidi-01:out to fluidsynth:midi_00", true},
+      {true, "wexmidi:keys from system:midi_capture_1", false},  // an input's name on an output
+      {false, "wexmidi:out to fluidsynth:midi_00", false},
+      {false, "fluidsynth:midi_00", false},
+      {true, "Midi-Bridge:Midi Through 0:(capture_0) Midi Through Port-0", false},
+      {true, "a2j:USB to MIDI [24] (capture): USB to MIDI MIDI 1", false},
+      {false, "sampler:notes from the keyboard", false},
+      {false, "sampler: from keys:out", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(JackEndpointTable::hasConnectionPortName(c.isSource, c.jackName), c.connectionPort)
+        << c.jackName;
+  }
+}
+
 }  // namespace
 }  // namespace wex::test

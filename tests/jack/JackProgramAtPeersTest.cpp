@@ -1,11 +1,15 @@
+#include <jack/metadata.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "jack/JackServicesFixture.h"
+#include "services/jack/JackClientLedger.h"
 #include "shared/TestPaths.h"
 
 namespace wex::test {
@@ -126,6 +130,153 @@ TEST_F(JackProgramAtPeersTest, ABurstOf5000MessagesFromSendArrivesWholeAndInOrde
   EXPECT_TRUE(waitUntil([&] { return collector.allBytes().size() >= expected.size(); }, kJackWait))
       << collector.allBytes().size() / 3 << " of " << kMessages << " arrived";
   EXPECT_EQ(collector.allBytes(), expected);
+}
+
+// Whether the server keeps JACK properties now: PipeWire's JACK library keeps
+// them in the "default" metadata, which the session manager makes.
+bool propertiesKept() {
+  jack_client_t* probe = JackClientLedger::open("wextest-probe");
+  if (!probe) return false;
+  bool kept = false;
+  if (jack_port_t* port =
+          jack_port_register(probe, "probe", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0)) {
+    const jack_uuid_t uuid = jack_port_uuid(port);
+    if (jack_set_property(probe, uuid, "urn:wextest:probe", "kept", "text/plain") == 0) {
+      char* value = nullptr;
+      char* type = nullptr;
+      kept = jack_get_property(uuid, "urn:wextest:probe", &value, &type) == 0;
+      jack_free(value);
+      jack_free(type);
+    }
+    jack_remove_properties(probe, uuid);
+  }
+  JackClientLedger::close(probe);
+  return kept;
+}
+
+bool installed(const std::string& program) {
+  return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// A client of the test's own that passes back what reaches "wex echo in" on
+// "wex echo out", while it has budget left.
+struct Echo {
+  std::shared_ptr<JackMIDIServices> services;
+  MIDIEndpointRef out = 0;
+  std::atomic<int> budget{0};
+  static void readProc(const MIDIPacketList* list, void* refCon, void*) {
+    auto* self = static_cast<Echo*>(refCon);
+    if (self->budget.fetch_sub(1) > 0) self->services->MIDIReceived(self->out, list);
+  }
+};
+
+std::vector<std::string> feedbackLines(const std::string& output) {
+  std::vector<std::string> lines;
+  std::istringstream in(output);
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("feedback loop:", 0) == 0) lines.push_back(line);
+  }
+  return lines;
+}
+
+// On a desktop the session manager keeps the metadata where a connection
+// port's mark lives, and a restart of it loses every mark. Two runs of the
+// thru example, the second started after such a restart, still never hear
+// each other: a plain peer gets each note from a keyboard exactly twice. And
+// a loop through another client is reported, naming that client's ports.
+TEST(JackOwnServerWithSessionManager, TwoThrusNeverFeedEachOtherOverItsRestartAndALoopIsNamed) {
+  if (!onPipeWire()) GTEST_SKIP() << "a session manager keeps JACK properties only on PipeWire";
+  if (!ownJackServersAllowed()) GTEST_SKIP() << kOwnJackServersSkipReason;
+  if (slowCyclesLoseOnPipeWire()) GTEST_SKIP() << kSlowCyclesSkipReason;
+  const char* daemonConfig = std::getenv("WEX_PIPEWIRE_SESSION_CONFIG");
+  const char* managerConfig = std::getenv("WEX_WIREPLUMBER_CONFIG");
+  if (!daemonConfig || !managerConfig) {
+    GTEST_SKIP() << "WEX_PIPEWIRE_SESSION_CONFIG and WEX_WIREPLUMBER_CONFIG are not set "
+                    "(scripts/pipewire-tests.sh sets them)";
+  }
+  if (!installed("wireplumber")) GTEST_SKIP() << "wireplumber is not installed";
+  ChildProcess daemon({"setpriv", "--pdeathsig", "TERM", "pipewire", "-c", daemonConfig});
+  ASSERT_TRUE(jackServerUp()) << daemon.output();
+  const std::vector<std::string> wirePlumber{"setpriv",     "--pdeathsig", "TERM",
+                                             "wireplumber", "-c",          managerConfig};
+  auto manager = std::make_unique<ChildProcess>(wirePlumber);
+  ASSERT_TRUE(waitUntil(propertiesKept, kJackWait)) << manager->output();
+
+  std::string error;
+  Echo echo;
+  echo.services = JackMIDIServices::open(uniqueName("wextest"), &error);
+  ASSERT_TRUE(echo.services) << error;
+  JackMIDIServices& services = *echo.services;
+  MIDIClientRef client = 0;
+  MIDIEndpointRef keys = 0, echoIn = 0;
+  ASSERT_EQ(services.MIDIClientCreate("test", nullptr, nullptr, &client), noErr);
+  ASSERT_EQ(services.MIDISourceCreate(client, "wex keys", &keys), noErr);
+  ASSERT_EQ(services.MIDISourceCreate(client, "wex echo out", &echo.out), noErr);
+  ASSERT_EQ(services.MIDIDestinationCreate(client, "wex echo in", Echo::readProc, &echo, &echoIn),
+            noErr);
+  const std::string dumpName = uniqueName("peer");
+  JackClientProcess dump(dumpName, {"stdbuf", "-oL", "jack_midi_dump", dumpName},
+                         jackEnvironment());
+  ASSERT_NE(waitForEndpoint(services, false, dumpName + ":input"), 0u) << dump.output();
+  auto play = [&](Byte note) {
+    MIDIPacketListBuffer list(64);
+    list.addPacket({0x90, note, 100});
+    services.MIDIReceived(keys, list.list());
+    std::this_thread::sleep_for(20ms);
+  };
+  auto dumped = [&] { return dumpedEvents(dump.output()).size(); };
+  // Plays until what one more thru sends arrives too.
+  auto waitForThrus = [&](size_t thrus) {
+    return waitUntil(
+        [&] {
+          const size_t before = dumped();
+          play(1);
+          return waitUntil([&] { return dumped() >= before + thrus; }, 500ms);
+        },
+        kJackWait);
+  };
+  const std::string thru = std::string(kSourceDir) + "/examples/thru.wexcomp.json";
+  const std::vector<std::string> runThru{kProgramPath, "--midi", "jack", "run", thru};
+  ChildProcess first(runThru, jackEnvironment());
+  ASSERT_TRUE(waitForThrus(1)) << first.output();
+
+  // PipeWire's JACK library can take the session manager's going or coming
+  // for the server's: the clients then connect again.
+  auto settled = [&] {
+    std::this_thread::sleep_for(1s);
+    return waitUntil([&] { return !services.serverAway(); }, kJackWait);
+  };
+  // The second thru starts while the marks cannot be kept, and stays on after
+  // they can again.
+  manager.reset();
+  ASSERT_TRUE(settled());
+  ASSERT_FALSE(propertiesKept());
+  ASSERT_TRUE(waitForThrus(1)) << first.output();
+  ChildProcess second(runThru, jackEnvironment());
+  ASSERT_TRUE(waitForThrus(2)) << second.output();
+  manager = std::make_unique<ChildProcess>(wirePlumber);
+  ASSERT_TRUE(waitUntil(propertiesKept, kJackWait)) << manager->output();
+  ASSERT_TRUE(settled());
+  ASSERT_TRUE(waitForThrus(2)) << first.output() << second.output();
+  std::this_thread::sleep_for(1s);  // all that is under way has arrived
+  constexpr Byte kNotes = 20;
+  const size_t before = dumped();
+  for (Byte note = 60; note < 60 + kNotes; ++note) play(note);
+  std::this_thread::sleep_for(2s);
+  EXPECT_EQ(dumped() - before, 2u * kNotes) << first.output() << second.output();
+
+  // A loop through the echo client: one message goes round, once a round trip.
+  second.stop();
+  echo.budget = 1000;
+  play(90);
+  EXPECT_TRUE(waitUntil([&] { return !feedbackLines(first.output()).empty(); }, kJackWait))
+      << first.output();
+  echo.budget = 0;
+  for (const auto& line : feedbackLines(first.output())) {
+    EXPECT_NE(line.find("wex echo in\" comes back from \""), std::string::npos) << line;
+    EXPECT_NE(line.find("wex echo out\""), std::string::npos) << line;
+  }
+  services.MIDIClientDispose(client);
 }
 
 }  // namespace

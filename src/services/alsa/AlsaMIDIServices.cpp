@@ -89,16 +89,39 @@ void AlsaMIDIServices::setupMayHaveChanged() {
   ClientTable::notifySetupChanged(listeners, gate_);
 }
 
+// About once a second, on the reader's thread: input lost since the last
+// report, and, once for each destination, that it stopped taking what is
+// sent to it (the others are not held up by it). What the subscribers of a
+// virtual source of ours did not take is counted together.
 void AlsaMIDIServices::reportDrops() {
+  const auto droppedByEndpoint = sender_.droppedByEndpoint();
   std::lock_guard lock(mutex_);
   auto report = [](uint64_t now, uint64_t& reported, const char* what) {
-    if (now == reported) return;
+    // A count can go down: the drops of a source that is gone are forgotten.
+    if (now <= reported) {
+      reported = now;
+      return;
+    }
     SystemLog::writef(what, static_cast<unsigned long long>(now - reported));
     reported = now;
   };
   report(reader_.overruns(), overrunsReported_,
          "\tALSA MIDI input overflowed %llu times and lost events: the reader fell behind");
-  report(sender_.dropped(), droppedReported_,
+  uint64_t toSubscribers = 0;
+  for (const auto& [ref, dropped] : droppedByEndpoint) {
+    const AlsaEndpoint* endpoint = endpoints_.find(ref);
+    if (!endpoint || endpoint->isSource) {
+      toSubscribers += dropped;
+      continue;
+    }
+    if (!stalledReported_.insert(ref).second) continue;
+    SystemLog::writef(
+        "\tALSA MIDI output to \"%s\" dropped %llu events: it takes no more, and what is sent "
+        "to it is dropped at once while it does not read; the other destinations still get "
+        "theirs",
+        endpoint->name.c_str(), static_cast<unsigned long long>(dropped));
+  }
+  report(toSubscribers, droppedReported_,
          "\tALSA MIDI output dropped %llu events: the sequencer did not take them");
 }
 

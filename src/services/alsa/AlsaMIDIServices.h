@@ -111,7 +111,8 @@ class AlsaMIDIServices final : public MIDIServices, private AlsaReader::Owner {
   std::set<std::pair<int, int>> destinationsInUse_;  // subscribed to by controlPort_
   AlsaEndpointTable endpoints_;
   std::string notifiedSignature_;
-  uint64_t droppedReported_ = 0;
+  uint64_t droppedReported_ = 0;               // to the subscribers of our virtual sources
+  std::set<MIDIEndpointRef> stalledReported_;  // destinations said to drop
   uint64_t overrunsReported_ = 0;
 
   CallbackGate gate_;

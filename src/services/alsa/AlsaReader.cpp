@@ -65,6 +65,8 @@ void AlsaReader::run() {
       nextReport = std::chrono::steady_clock::now() + kReportInterval;
     }
   }
+  // What was dropped since the last report, by a program that ends sooner.
+  owner_.reportDrops();
 }
 
 void AlsaReader::readAvailable() {

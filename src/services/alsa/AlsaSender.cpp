@@ -18,7 +18,13 @@ OSStatus AlsaSender::send(const Stream& stream, int fromPort, const snd_seq_addr
   std::lock_guard lock(mutex_);
   auto& coder = coders_[stream];
   if (!coder) coder = std::make_unique<AlsaEventCoder>();
+  Target& target = targets_[stream.second];
   OSStatus status = noErr;
+  auto drop = [&] {
+    dropped_.fetch_add(1);
+    ++target.dropped;
+    target.lastDrop = Clock::now();
+  };
   // Subscribers may be ports of ours; a destination is ours by its client.
   const bool mayReachUs = toSubscribers || to.client == sequencer_.clientId();
   MIDIPacketIterator packets(pktlist);
@@ -26,7 +32,7 @@ OSStatus AlsaSender::send(const Stream& stream, int fromPort, const snd_seq_addr
   while (packets.next(packet)) {
     coder->encode(packet.data, packet.length, [&](snd_seq_event_t& event) {
       if (status != noErr) {
-        dropped_.fetch_add(1);
+        drop();
         return true;
       }
       snd_seq_ev_set_source(&event, fromPort);
@@ -39,13 +45,11 @@ OSStatus AlsaSender::send(const Stream& stream, int fromPort, const snd_seq_addr
       if (mayReachUs && mayReachUs_++ % kSelfCheckEvery == 0) {
         sequencer_.waitForInputRoom(kSelfRoom);
       }
-      const bool wasStalled = stalled_.count(stream) != 0;
-      if (sequencer_.send(event, !wasStalled) < 0) {
+      const auto wait =
+          mayWaitFor(target, Clock::now()) ? Clock::duration(kRoomWait) : Clock::duration::zero();
+      if (sequencer_.send(event, wait) < 0) {
         status = kMIDIMessageSendErr;
-        dropped_.fetch_add(1);
-        if (!wasStalled) stalled_.insert(stream);
-      } else if (wasStalled) {
-        stalled_.erase(stream);
+        drop();
       }
       return true;
     });
@@ -57,12 +61,21 @@ void AlsaSender::forget(MIDIObjectRef ref) {
   std::lock_guard lock(mutex_);
   for (auto it = coders_.begin(); it != coders_.end();) {
     if (it->first.first == ref || it->first.second == ref) {
-      stalled_.erase(it->first);
       it = coders_.erase(it);
     } else {
       ++it;
     }
   }
+  targets_.erase(ref);
+}
+
+std::map<MIDIObjectRef, uint64_t> AlsaSender::droppedByEndpoint() {
+  std::lock_guard lock(mutex_);
+  std::map<MIDIObjectRef, uint64_t> result;
+  for (const auto& [ref, target] : targets_) {
+    if (target.dropped != 0) result[ref] = target.dropped;
+  }
+  return result;
 }
 
 }  // namespace wex

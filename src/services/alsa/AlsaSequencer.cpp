@@ -135,9 +135,8 @@ bool AlsaSequencer::parseAddress(const std::string& text, snd_seq_addr_t* addres
   return snd_seq_parse_address(seq_, address, text.c_str()) == 0;
 }
 
-int AlsaSequencer::send(snd_seq_event_t& event, bool waitForRoom) {
-  const auto deadline =
-      std::chrono::steady_clock::now() + (waitForRoom ? kRoomWait : std::chrono::seconds(0));
+int AlsaSequencer::send(snd_seq_event_t& event, std::chrono::steady_clock::duration roomWait) {
+  const auto deadline = std::chrono::steady_clock::now() + roomWait;
   for (;;) {
     int result;
     {

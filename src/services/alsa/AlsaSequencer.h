@@ -3,6 +3,7 @@
 #include <alsa/asoundlib.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -53,10 +54,10 @@ class AlsaSequencer {
   // "Midi Through:0", a client name); false when it names none.
   bool parseAddress(const std::string& text, snd_seq_addr_t* address);
 
-  // Sends an event now, waiting up to a second while the sequencer has no
-  // room (not at all unless `waitForRoom`); a negative error code when it
-  // cannot be sent.
-  int send(snd_seq_event_t& event, bool waitForRoom = true);
+  // Sends an event now, waiting up to `roomWait` while the sequencer or the
+  // destination has no room; a negative error code when it cannot be sent.
+  int send(snd_seq_event_t& event,
+           std::chrono::steady_clock::duration roomWait = std::chrono::seconds(1));
   // Waits (at most a second) until our own input pool has `cells` free.
   // What we send to our own ports lands there, and a sender faster than our
   // reader would otherwise overflow it and lose events. On the thread that

@@ -57,8 +57,12 @@ void JackEndpointTable::listDirection(jack_client_t* client, bool isSource,
     const std::string jackName = *name;
     jack_port_t* port = jack_port_by_name(client, *name);
     if (!port || isPrivatePort(port, jackName)) continue;
-    ports.push_back({isSource, jackName, displayName(port, jackName),
-                     (jack_port_flags(port) & JackPortIsPhysical) != 0});
+    const bool physical = (jack_port_flags(port) & JackPortIsPhysical) != 0;
+    if (!physical && !jack_port_is_mine(client, port) &&
+        hasConnectionPortName(isSource, jackName)) {
+      continue;
+    }
+    ports.push_back({isSource, jackName, displayName(port, jackName), physical});
   }
   jack_free(names);
 }
@@ -83,6 +87,25 @@ void JackEndpointTable::refresh(const std::vector<ServerPort>& ports,
 
 bool JackEndpointTable::isPrivatePort(jack_port_t* port, const std::string& jackName) {
   return portProperty(port, kPrivatePortKey) == jackName;
+}
+
+bool JackEndpointTable::hasConnectionPortName(bool isSource, const std::string& jackName) {
+  const size_t colon = jackName.find(':');
+  if (colon == std::string::npos) return false;
+  const std::string shortName = jackName.substr(colon + 1);
+  const std::string joint = isSource ? " to " : " from ";
+  for (size_t at = shortName.find(joint); at != std::string::npos;
+       at = shortName.find(joint, at + 1)) {
+    const std::string peer = shortName.substr(at + joint.size());
+    // The peer is a full port name, "client:port", whose colon has no space
+    // beside it (a bridge's "(capture): name" is not one).
+    const size_t peerColon = peer.find(':');
+    if (at > 0 && peerColon != std::string::npos && peerColon > 0 && peerColon + 1 < peer.size() &&
+        peer[peerColon - 1] != ' ' && peer[peerColon + 1] != ' ') {
+      return true;
+    }
+  }
+  return false;
 }
 
 std::string JackEndpointTable::displayName(jack_port_t* port, const std::string& jackName) {

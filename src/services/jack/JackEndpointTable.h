@@ -41,11 +41,18 @@ class JackEndpointTable : public EndpointTable<JackEndpoint> {
     bool physical;
   };
   // The MIDI ports of the graph, sources first, without the ports marked
-  // private (ours or another wexmidi process's). Asks the server only: call
+  // private (ours or another wexmidi process's) and without other clients'
+  // ports named as connection ports. Asks the server only: call
   // it without holding what guards the table, since it can take milliseconds.
   static std::vector<ServerPort> listServerPorts(jack_client_t* client);
   // Whether the port carries the private mark for its name.
   static bool isPrivatePort(jack_port_t* port, const std::string& jackName);
+  // Whether a port of another client is named as a wexmidi connection port:
+  // an input "OWNER from CLIENT:PORT" (a source it hears, so listed among the
+  // destinations) or an output "OWNER to CLIENT:PORT". The mark can be lost
+  // (a metadata store that went away with a session manager), the name stays.
+  // A physical port (a device) is never taken for one, whatever its name.
+  static bool hasConnectionPortName(bool isSource, const std::string& jackName);
 
   // Lists the MIDI ports of the graph again from `ports`. `ownPrivatePorts`
   // are left out; `ownNames` gives the names of our own virtual endpoints by
