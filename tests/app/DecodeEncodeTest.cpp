@@ -78,14 +78,10 @@ INSTANTIATE_TEST_SUITE_P(
                    "",
                    "{\"callback\":2,\"value\":\"1,2\",\"type\":240,\"channel\":255,\"data1\":255,"
                    "\"data2\":255,\"sysex\":[1,2],\"text\":\"Sysex: (1, 2)\"}\n"},
-        OutputCase{"ASysexSurvives128EmptyPacketLists",
-                   sysexAcrossEmptyLists(127),
-                   "",
+        OutputCase{"ASysexSurvives128EmptyPacketLists", sysexAcrossEmptyLists(127), "",
                    "1,2\tSysex: (1, 2)\n"},
         // Abandoned, and emptied, as the 129th further list begins.
-        OutputCase{"ASysexIsAbandonedAtThe129thFurtherPacketList",
-                   sysexAcrossEmptyLists(128),
-                   "",
+        OutputCase{"ASysexIsAbandonedAtThe129thFurtherPacketList", sysexAcrossEmptyLists(128), "",
                    ""},
         OutputCase{"EmptyLinesAndCommentsAreNoPacketLists",
                    {"decode"},
