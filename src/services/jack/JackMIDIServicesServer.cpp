@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstdio>
+#include <string_view>
 
 #include "services/jack/JackClientLedger.h"
 #include "services/jack/JackMIDIServices.h"
@@ -16,8 +17,16 @@ namespace {
 // is the expected answer and is kept quiet.
 thread_local bool tJackQuiet = false;
 
+// libjack also complains, from the process thread, when it may not make that
+// thread realtime; RealtimeThreads says so once, for the commands where
+// timing matters, so those complaints are dropped.
+bool aboutRealtimeRefusal(std::string_view message) {
+  return message.starts_with("Cannot use real-time scheduling") ||
+         message.find("RealTime error") != std::string_view::npos;
+}
+
 void printJackError(const char* message) {
-  if (!tJackQuiet) std::fprintf(stderr, "%s\n", message);
+  if (!tJackQuiet && !aboutRealtimeRefusal(message)) std::fprintf(stderr, "%s\n", message);
 }
 
 void dropJackInfo(const char*) {}
