@@ -102,7 +102,9 @@ TEST(JackServerRestart, MIDIFlowsAgainAfterTheServerIsKilledAndRestarted) {
 }
 
 // The same, as a user meets it: a thru composition in `wexmidi run` keeps
-// passing the sequencer's notes to the dump after the server comes back.
+// passing the sequencer's notes to the dump after the server comes back, and
+// it and a `wexmidi monitor` started after it keep their client names,
+// whichever of them finds the new server first.
 TEST(JackServerRestart, AWexmidiRunPassesMIDIThroughAgainOnceTheServerIsBack) {
   if (!ownJackServersAllowed()) GTEST_SKIP() << kOwnJackServersSkipReason;
   const std::string serverName = uniqueName("wexrunrestart");
@@ -125,6 +127,10 @@ TEST(JackServerRestart, AWexmidiRunPassesMIDIThroughAgainOnceTheServerIsBack) {
   ASSERT_TRUE(waitUntil([&] { return wasDumped(dump->output(), note); }, kJackWait))
       << "before the restart:\n"
       << wexmidi.output() << dump->output();
+  ChildProcess monitor({::wex::test::kProgramPath, "--midi", "jack", "monitor"}, environment);
+  const std::vector<std::string> ports{"wexmidi:in from seq:out",
+                                       "wexmidi-01:wexmidi monitor from seq:out"};
+  ASSERT_TRUE(waitForJackPorts(ports)) << monitor.output();
 
   server->stop();
   sequencer.reset();
@@ -134,14 +140,21 @@ TEST(JackServerRestart, AWexmidiRunPassesMIDIThroughAgainOnceTheServerIsBack) {
                 kJackWait))
       << wexmidi.output();
 
+  // The monitor finds the new server first.
+  wexmidi.signal(SIGSTOP);
   server = startJackServer(serverName);
   ASSERT_TRUE(jackServerUp()) << server->output();
+  EXPECT_TRUE(waitUntil(
+      [&] { return monitor.output().find("JACK server is back") != std::string::npos; }, kJackWait))
+      << monitor.output();
+  wexmidi.signal(SIGCONT);
   sequencer = std::make_unique<ChildProcess>(sequencerCommand, environment);
   dump = std::make_unique<ChildProcess>(dumpCommand, environment);
   EXPECT_TRUE(waitUntil([&] { return wasDumped(dump->output(), note); }, kJackWait))
       << "after the restart:\n"
       << wexmidi.output() << dump->output();
   EXPECT_NE(wexmidi.output().find("JACK server is back"), std::string::npos) << wexmidi.output();
+  EXPECT_TRUE(waitForJackPorts(ports)) << "the client names were swapped";
 
   // The server goes first, while its clients are alive (see above).
   server->stop();

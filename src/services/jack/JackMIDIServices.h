@@ -96,7 +96,8 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   JackMIDIServices(jack_client_t* jack, const std::string& clientName);
 
   // The server connection (JackMIDIServicesServer.cpp).
-  static jack_client_t* openJackClient(const std::string& name);
+  static jack_client_t* openJackClient(const std::string& name, bool exactName = false,
+                                       bool* nameTaken = nullptr);
   // Both shutdown callbacks lead here: jackd2 calls the one with the reason,
   // PipeWire's JACK library only the plain one. Marking twice is harmless.
   static void onShutdown(jack_status_t code, const char* reason, void* arg);
@@ -167,6 +168,12 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   // registered with.
   uint64_t jackGeneration_ = 0;
   const std::string requestedName_;
+  // The name the server gave our client (requestedName_, or with a number
+  // when another client bore that): asked for again when a server is back,
+  // so that two programs of one name do not swap names, and their ports, at
+  // a restart. Written with mutex_ held by the watcher thread, which alone
+  // may read it without.
+  std::string givenName_;
   ClientTable clients_;
   InputStreams inputs_;
   OutputStreams outputs_;

@@ -55,14 +55,15 @@ bool scheduleThread(int top, int cpu, const CpuPlacement& everywhere, pthread_t 
 
 }  // namespace
 
-jack_client_t* JackMIDIServices::openJackClient(const std::string& name) {
+jack_client_t* JackMIDIServices::openJackClient(const std::string& name, bool exactName,
+                                                bool* nameTaken) {
   static std::once_flag routed;
   std::call_once(routed, [] {
     jack_set_error_function(printJackError);
     jack_set_info_function(dropJackInfo);
   });
   tJackQuiet = true;
-  jack_client_t* client = JackClientLedger::open(name);
+  jack_client_t* client = JackClientLedger::open(name, exactName, nameTaken);
   tJackQuiet = false;
   return client;
 }
@@ -91,6 +92,7 @@ std::shared_ptr<JackMIDIServices> JackMIDIServices::open(const std::string& clie
 
 JackMIDIServices::JackMIDIServices(jack_client_t* jack, const std::string& clientName)
     : requestedName_(clientName),
+      givenName_(jack_get_client_name(jack)),
       endpoints_([this] { return newRef(); }),
       processTable_(inputArrived_),
       reader_(inputArrived_, gate_, [this] { return liveInputs(); }),
@@ -183,9 +185,13 @@ void JackMIDIServices::serverLost() {
 }
 
 bool JackMIDIServices::reconnect() {
-  jack_client_t* jack = openJackClient(requestedName_);
+  bool nameTaken = false;
+  jack_client_t* jack = openJackClient(givenName_, true, &nameTaken);
+  // Another client came back first under our name: take what the server gives.
+  if (!jack && nameTaken) jack = openJackClient(requestedName_);
   if (!jack) return false;
   std::lock_guard lock(mutex_);
+  givenName_ = jack_get_client_name(jack);
   jack_ = jack;
   ++jackGeneration_;
   for (auto& stream : outputs_) {
