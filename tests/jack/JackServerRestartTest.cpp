@@ -1,5 +1,8 @@
 #include <jack/jack.h>
 
+#include <filesystem>
+#include <set>
+
 #include "jack/JackServicesFixture.h"
 #include "services/jack/JackClientLedger.h"
 #include "shared/TestPaths.h"
@@ -158,6 +161,25 @@ TEST(JackServerRestart, AWexmidiRunPassesMIDIThroughAgainOnceTheServerIsBack) {
 
   // The server goes first, while its clients are alive (see above).
   server->stop();
+}
+
+std::set<std::string> filesInDevShm() {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator("/dev/shm")) {
+    names.insert(entry.path().string());
+  }
+  return names;
+}
+
+// Where the program only looks for a server and finds none, JACK's library
+// leaves nothing behind.
+TEST(JackOwnServerAbsent, ListingWithoutAServerLeavesNothingInDevShm) {
+  if (!ownJackServersAllowed()) GTEST_SKIP() << kOwnJackServersSkipReason;
+  ScopedServerName useServer(uniqueName("wexabsent"));
+  const auto before = filesInDevShm();
+  ChildProcess list({::wex::test::kProgramPath, "list"});
+  ASSERT_TRUE(list.waitForExit(kJackWait)) << list.output();
+  EXPECT_EQ(filesInDevShm(), before);
 }
 
 }  // namespace
