@@ -81,6 +81,7 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   OSStatus MIDISend(MIDIPortRef port, MIDIEndpointRef dest, const MIDIPacketList* pktlist) override;
   OSStatus MIDIReceived(MIDIEndpointRef src, const MIDIPacketList* pktlist) override;
   bool waitUntilDelivered(double timeoutSeconds) override;
+  uint64_t serverLosses() override { return serverLosses_.load(); }
   bool stampsArrivalTimes() const override { return true; }
 
   // Our JACK client's name, empty while the server is away.
@@ -161,6 +162,7 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
 
   // Sending (JackMIDIServicesSending.cpp); takes the stream's writeMutex.
   OSStatus writeMessages(JackOutputStream& stream, MIDIPortRef port, const MIDIPacketList* pktlist);
+  bool waitForDelivery(double timeoutSeconds);
 
   std::mutex mutex_;
   jack_client_t* jack_ = nullptr;
@@ -184,6 +186,9 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   // A connection to a listed peer was refused since the last listing.
   bool linksPending_ = false;
   std::atomic<uint64_t> droppedWhileAway_{0};
+  std::atomic<uint64_t> serverLosses_{0};
+  // serverLosses_ as the last waitUntilDelivered saw it.
+  std::atomic<uint64_t> lossesSeenByWait_{0};
   uint64_t droppedWhileAwayReported_ = 0;
   bool estimatesReplacedReported_ = false;
 

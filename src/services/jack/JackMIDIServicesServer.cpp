@@ -181,6 +181,9 @@ void JackMIDIServices::serverLost() {
   for (auto& stream : inputs_) stream->port = nullptr, stream->linked = false;
   for (auto& stream : outputs_) stream->port = nullptr, stream->linked = false;
   endpoints_.setServerAway(true);
+  serverLosses_.fetch_add(1);
+  // Whoever waits for delivery learns it now, not at the deadline.
+  processTable_.cycleEnded().post();
   SystemLog::write("\tJACK server went away: MIDI endpoints are offline until it is back");
 }
 
