@@ -41,20 +41,14 @@ void removeMetadataMadeInVain(const std::filesystem::path& folder) {
 
 }  // namespace
 
-jack_client_t* JackClientLedger::open(const std::string& name, bool exactName, bool* nameTaken) {
+jack_client_t* JackClientLedger::open(const std::string& name) {
   Ledger& l = ledger();
   std::lock_guard lock(l.mutex);
   const std::filesystem::path metadata = metadataFolder();
   std::error_code ignored;
   const bool metadataWasThere = std::filesystem::exists(metadata, ignored);
-  const int options = JackNoStartServer | (exactName ? JackUseExactName : 0);
-  jack_status_t status{};
-  jack_client_t* client =
-      jack_client_open(name.c_str(), static_cast<jack_options_t>(options), &status);
-  if (nameTaken) *nameTaken = !client && (status & JackNameNotUnique);
-  if (!client && !(status & JackNameNotUnique) && !metadataWasThere) {
-    removeMetadataMadeInVain(metadata);
-  }
+  jack_client_t* client = jack_client_open(name.c_str(), JackNoStartServer, nullptr);
+  if (!client && !metadataWasThere) removeMetadataMadeInVain(metadata);
   // A failed open may have made and destroyed a context of its own.
   l.lastOpened = client;
   return client;

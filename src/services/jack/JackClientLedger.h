@@ -19,12 +19,9 @@ namespace wex {
 // are not seen: every JACK client of the process should be opened here.
 class JackClientLedger {
  public:
-  // jack_client_open, never starting a server; null when none answers, or
-  // when `exactName` is asked for and another client bears it (then
-  // `nameTaken` is set). An open that finds no server leaves no trace in
-  // /dev/shm.
-  static jack_client_t* open(const std::string& name, bool exactName = false,
-                             bool* nameTaken = nullptr);
+  // jack_client_open, never starting a server; null when none answers. An
+  // open that finds no server leaves no trace in /dev/shm.
+  static jack_client_t* open(const std::string& name);
   static void close(jack_client_t* client);
 
   // Whether the JACK library's thread functions may be called now.

@@ -97,8 +97,7 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   JackMIDIServices(jack_client_t* jack, const std::string& clientName);
 
   // The server connection (JackMIDIServicesServer.cpp).
-  static jack_client_t* openJackClient(const std::string& name, bool exactName = false,
-                                       bool* nameTaken = nullptr);
+  static jack_client_t* openJackClient(const std::string& name);
   // Both shutdown callbacks lead here: jackd2 calls the one with the reason,
   // PipeWire's JACK library only the plain one. Marking twice is harmless.
   static void onShutdown(jack_status_t code, const char* reason, void* arg);

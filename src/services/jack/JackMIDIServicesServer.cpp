@@ -55,15 +55,14 @@ bool scheduleThread(int top, int cpu, const CpuPlacement& everywhere, pthread_t 
 
 }  // namespace
 
-jack_client_t* JackMIDIServices::openJackClient(const std::string& name, bool exactName,
-                                                bool* nameTaken) {
+jack_client_t* JackMIDIServices::openJackClient(const std::string& name) {
   static std::once_flag routed;
   std::call_once(routed, [] {
     jack_set_error_function(printJackError);
     jack_set_info_function(dropJackInfo);
   });
   tJackQuiet = true;
-  jack_client_t* client = JackClientLedger::open(name, exactName, nameTaken);
+  jack_client_t* client = JackClientLedger::open(name);
   tJackQuiet = false;
   return client;
 }
@@ -188,10 +187,10 @@ void JackMIDIServices::serverLost() {
 }
 
 bool JackMIDIServices::reconnect() {
-  bool nameTaken = false;
-  jack_client_t* jack = openJackClient(givenName_, true, &nameTaken);
-  // Another client came back first under our name: take what the server gives.
-  if (!jack && nameTaken) jack = openJackClient(requestedName_);
+  // Not an exact name: should another client have taken it, the server gives
+  // one like it. PipeWire lets clients share a name, and refuses an exact one
+  // that another bears.
+  jack_client_t* jack = openJackClient(givenName_);
   if (!jack) return false;
   std::lock_guard lock(mutex_);
   givenName_ = jack_get_client_name(jack);
