@@ -70,8 +70,16 @@ fi
 dir="${1:-build}"
 log="$dir/jack-tests.log"
 : >"$log"
+# As root a mount namespace alone; as another user, one inside a user
+# namespace of its own where the user is root (-r), if the system allows it.
+private=()
 if unshare --mount --propagation private true 2>/dev/null; then
-  unshare --mount --propagation private bash "$0" --inside "$dir" "$log"
+  private=(unshare --mount --propagation private)
+elif unshare -r --mount --propagation private true 2>/dev/null; then
+  private=(unshare -r --mount --propagation private)
+fi
+if [ "${#private[@]}" -gt 0 ]; then
+  "${private[@]}" bash "$0" --inside "$dir" "$log"
   status=$?
   cat "$log"
   summary "$log" "" && [ "$status" -eq 0 ]

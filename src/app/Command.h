@@ -15,6 +15,9 @@ class Command {
   // Runs the parsed subcommand; returns the exit status (0 success, 1 failure
   // at run time, 2 usage error).
   virtual int run(ProgramContext& context) = 0;
+  // Whether MIDI passes through the program while it runs, so that its MIDI
+  // threads should run realtime where the server does.
+  virtual bool carriesMidiInTime() const { return false; }
 };
 
 }  // namespace wex

@@ -44,9 +44,11 @@ class DecodeSession : public OrvMIDIReadTarget, public HexReader::Sink {
     list_.insert(list_.end(), data, data + count);
   }
   void slash() override { endPacket(); }
+  // A "//" always ends a list, an empty one too: the parser counts every
+  // callback, and an unfinished sysex is abandoned after 128 more of them.
   void doubleSlash() override {
     listsEndAtDoubleSlash_ = true;
-    endList();
+    endList(true);
   }
   // Until the input shows a "//", each line is a packet list of its own.
   void lineEnd() override {
@@ -89,10 +91,11 @@ class DecodeSession : public OrvMIDIReadTarget, public HexReader::Sink {
     if (list_.size() > start) packetEnds_.push_back(list_.size());
   }
 
-  void endList() {
+  // A line end or the end of the input ends a list only when it holds bytes.
+  void endList(bool evenEmpty = false) {
     if (!refusal_.empty()) return;
     endPacket();
-    if (packetEnds_.empty()) return;
+    if (packetEnds_.empty() && !evenEmpty) return;
     const ByteCount size =
         kMIDIPacketListHeaderSize + packetEnds_.size() * kMIDIPacketHeaderSize + list_.size();
     if (buffer_.capacity() < size) buffer_ = MIDIPacketListBuffer(size);

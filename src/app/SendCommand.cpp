@@ -44,6 +44,28 @@ std::vector<std::pair<std::string, std::string>> newlyUnsent(MIDI_SenderPlugIn& 
   return found;
 }
 
+// The embedded services' loopback passes what it gets back into this very
+// program, which does not listen: asked for with --midi embedded, that is
+// what was wanted; taken because no other MIDI services were there, the
+// messages reached no one, which a script must be able to tell.
+int reportSent(ProgramContext& context, size_t count, const std::vector<std::string>& chosen) {
+  std::string names;
+  for (const auto& name : chosen) names += (names.empty() ? "" : ", ") + name;
+  const char* const noun = count == 1 ? " message" : " messages";
+  if (context.servicesName() != "embedded") {
+    context.err() << "wexmidi send: sent " << count << noun << " to " << names << "\n";
+    return 0;
+  }
+  if (context.midiChoice() == "embedded") {
+    context.err() << "wexmidi send: sent " << count << noun << " to " << names
+                  << ", inside this program: nothing outside it hears them\n";
+    return 0;
+  }
+  context.err() << "wexmidi send: not sent to any other program: " << count << noun << " went to "
+                << names << " only, inside this program, where nothing outside it hears them\n";
+  return 1;
+}
+
 }  // namespace
 
 CLI::App* SendCommand::add(CLI::App& program) {
@@ -152,17 +174,20 @@ int SendCommand::run(ProgramContext& context) {
     composition.closeAllPanels();
     return 1;
   }
-  if (!services->waitUntilDelivered(kDeliveryTimeoutSeconds)) {
+  const bool delivered = services->waitUntilDelivered(kDeliveryTimeoutSeconds);
+  composition.closeAllPanels();
+  if (services->serverLosses() > 0) {
+    context.err() << "wexmidi send: the " << (context.servicesName() == "jack" ? "JACK" : "MIDI")
+                  << " server went away before delivery could be confirmed: some or all of the "
+                     "messages may be lost\n";
+    return 1;
+  }
+  if (!delivered) {
     context.err() << "wexmidi send: the messages were not delivered within "
                   << kDeliveryTimeoutSeconds << " seconds\n";
     return 1;
   }
-  std::string names;
-  for (const auto& name : chosen) names += (names.empty() ? "" : ", ") + name;
-  context.err() << "wexmidi send: sent " << messages.size()
-                << (messages.size() == 1 ? " message" : " messages") << " to " << names << "\n";
-  composition.closeAllPanels();
-  return 0;
+  return reportSent(context, messages.size(), chosen);
 }
 
 }  // namespace wex

@@ -13,6 +13,7 @@
 #include "app/RunCommand.h"
 #include "app/SendCommand.h"
 #include "app/ServeCommand.h"
+#include "support/RealtimeThreads.h"
 
 namespace wex {
 
@@ -121,6 +122,10 @@ int WexmidiProgram::run(int argc, const char* const* argv, std::istream& in, std
   context.setClientName(clientName);
   for (auto& [subcommand, command] : added) {
     if (!subcommand->parsed()) continue;
+    RealtimeThreads::setWanted(command->carriesMidiInTime());
+    struct WantedAgain {
+      ~WantedAgain() { RealtimeThreads::setWanted(true); }
+    } wantedAgain;
     try {
       return command->run(context);
     } catch (const std::exception& error) {

@@ -29,6 +29,7 @@ void OrvMIDIManager::generalInit() {
 void OrvMIDIManager::tearDown() {
   if (tornDown_.exchange(true)) return;
   delegate_.store(nullptr);
+  mainThreadWaits_->cancel();
   // A node kept by someone else must not call back into a manager that is gone.
   for (auto* list : {&sourceArray_, &destArray_}) {
     for (const auto& node : list->readLocked()) node->setDelegate(nullptr);
@@ -125,7 +126,7 @@ std::vector<std::string> OrvMIDIManager::destNodeNameArray() const {
 
 void OrvMIDIManager::loadMIDIInputSources() {
   if (!isMainThread()) {
-    performOnMainThreadAndWait([this] { loadMIDIInputSources(); });
+    MainThread::performOnMainThreadAndWait([this] { loadMIDIInputSources(); }, mainThreadWaits_);
     return;
   }
   loadList(sourceArray_, true);
@@ -133,7 +134,8 @@ void OrvMIDIManager::loadMIDIInputSources() {
 
 void OrvMIDIManager::loadMIDIOutputDestinations() {
   if (!isMainThread()) {
-    performOnMainThreadAndWait([this] { loadMIDIOutputDestinations(); });
+    MainThread::performOnMainThreadAndWait([this] { loadMIDIOutputDestinations(); },
+                                           mainThreadWaits_);
     return;
   }
   loadList(destArray_, false);

@@ -12,6 +12,7 @@
 #include "midi/OrvMIDIDelegateProtocol.h"
 #include "midi/OrvMIDINode.h"
 #include "midi/OrvMIDISnapshot.h"
+#include "support/MainThread.h"
 #include "support/MutLockArray.h"
 
 namespace wex {
@@ -69,7 +70,8 @@ class OrvMIDIManager : public OrvMIDIDelegateProtocol {
   std::vector<std::string> destNodeNameArray() const;
 
   // Rebuild one list on the main thread; from another thread the call waits
-  // until the main thread has done it.
+  // until the main thread has done it, or until the manager's teardown has
+  // begun (then the list is not rebuilt).
   void loadMIDIInputSources();
   void loadMIDIOutputDestinations();
 
@@ -119,6 +121,12 @@ class OrvMIDIManager : public OrvMIDIDelegateProtocol {
   std::shared_ptr<OrvMIDINode> virtualDest_;
   std::atomic<OrvMIDIDelegateProtocol*> delegate_{nullptr};
   std::atomic<bool> tornDown_{false};
+  // Cancelled as teardown begins: a setup change waiting on a services
+  // thread for the main thread to rebuild a list stops waiting, so that the
+  // main thread may release the manager, whose nodes' disposal waits for
+  // that very notification to end.
+  const std::shared_ptr<MainThread::Cancellation> mainThreadWaits_ =
+      std::make_shared<MainThread::Cancellation>();
   // The owner name current when the manager was made (its patch's id): every
   // node is made under it, in later rebuilds too.
   const std::string ownerName_;

@@ -9,7 +9,12 @@
 namespace wex {
 
 MIDI_ReceiverPlugIn::MIDI_ReceiverPlugIn() : midiManager_(OrvMIDIManager::create<MidiReceiver>()) {
-  midiManager_->setDelegate(this);
+  // What the sources sent while the manager was being made comes before
+  // anything that arrives from now on.
+  const OrvMIDIMessageList early = midiManager_->startListening(this);
+  std::lock_guard lock(receivedMessagesLock_);
+  receivedMessages_.insert(receivedMessages_.begin(), early.begin(), early.end());
+  droppedMessages_ += midiManager_->earlyMessagesDropped();
 }
 
 MIDI_ReceiverPlugIn::~MIDI_ReceiverPlugIn() {

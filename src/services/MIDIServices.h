@@ -101,8 +101,12 @@ class MIDIServices {
   virtual OSStatus MIDIReceived(MIDIEndpointRef src, const MIDIPacketList* pktlist) = 0;
 
   // Blocks until everything sent so far has been delivered (or has left the
-  // process), or until the timeout passes; false on timeout.
+  // process), or until the timeout passes; false on timeout, and false when
+  // the server went away since the services were opened or since the last
+  // wait returned (what was sent meanwhile may be lost).
   virtual bool waitUntilDelivered(double timeoutSeconds) = 0;
+  // How many times the server went away since the services were opened.
+  virtual uint64_t serverLosses() { return 0; }
 
   // Whether the packets handed to read callbacks carry the time each one
   // arrived, in nanoseconds of std::chrono::steady_clock. Otherwise their

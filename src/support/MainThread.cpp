@@ -130,6 +130,60 @@ void MainThread::performOnMainThreadAndWait(const std::function<void()>& task) {
   if (failure) std::rethrow_exception(failure);
 }
 
+void MainThread::Cancellation::cancel() {
+  {
+    std::lock_guard lock(mutex_);
+    cancelled_ = true;
+  }
+  changed_.notify_all();
+}
+
+bool MainThread::Cancellation::cancelled() {
+  std::lock_guard lock(mutex_);
+  return cancelled_;
+}
+
+// The queued task outlives a caller that stopped waiting: what it shares with
+// the caller is owned by both.
+bool MainThread::performOnMainThreadAndWait(const std::function<void()>& task,
+                                            const std::shared_ptr<Cancellation>& cancellation) {
+  if (isMainThread()) {
+    if (cancellation->cancelled()) return false;
+    task();
+    return true;
+  }
+  struct Outcome {
+    bool done = false;  // guarded by the cancellation's mutex, as are the fields below
+    bool ran = false;
+    std::exception_ptr failure;
+  };
+  auto outcome = std::make_shared<Outcome>();
+  queue().post([task, cancellation, outcome] {
+    bool ran = false;
+    std::exception_ptr failure;
+    if (!cancellation->cancelled()) {
+      ran = true;
+      try {
+        task();
+      } catch (...) {
+        failure = std::current_exception();
+      }
+    }
+    {
+      std::lock_guard lock(cancellation->mutex_);
+      outcome->done = true;
+      outcome->ran = ran;
+      outcome->failure = failure;
+    }
+    cancellation->changed_.notify_all();
+  });
+  std::unique_lock lock(cancellation->mutex_);
+  cancellation->changed_.wait(lock, [&] { return outcome->done || cancellation->cancelled_; });
+  if (!outcome->done) return false;
+  if (outcome->failure) std::rethrow_exception(outcome->failure);
+  return outcome->ran;
+}
+
 void MainThread::post(std::function<void()> task) {
   queue().post(std::move(task));
 }

@@ -22,6 +22,7 @@ struct State {
   const void* owner = nullptr;           // guarded by mutex
   RealtimeThreads::Scheduler scheduler;  // guarded by mutex
   bool refusalLogged = false;            // guarded by mutex
+  bool wanted = true;                    // guarded by mutex
 };
 
 State& state() {
@@ -31,6 +32,7 @@ State& state() {
 
 // With the mutex held.
 void raise(State& s, Enrolled& enrolled) {
+  if (!s.wanted) return;
   enrolled.raised = s.scheduler(enrolled.thread, enrolled.role, true);
   if (enrolled.raised || s.refusalLogged) return;
   s.refusalLogged = true;
@@ -80,6 +82,12 @@ void RealtimeThreads::withdraw(const void* owner) {
   lowerAll(s);
   s.scheduler = nullptr;
   s.owner = nullptr;
+}
+
+void RealtimeThreads::setWanted(bool wanted) {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  s.wanted = wanted;
 }
 
 int RealtimeThreads::raisedCount() {

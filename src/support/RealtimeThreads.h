@@ -15,7 +15,10 @@ namespace wex {
 // the backends need not know each other for it.
 //
 // When the system refuses realtime scheduling the threads keep their ordinary
-// scheduling, and the log gets one line for the whole process.
+// scheduling, and the log gets one line for the whole process. A process
+// whose MIDI timing does not matter (it lists endpoints, or sends and waits)
+// says so with setWanted(false): its threads are then never raised, and no
+// refusal is logged.
 class RealtimeThreads {
  public:
   // The reader hands messages on to the evaluation thread, which ranks below it.
@@ -39,6 +42,8 @@ class RealtimeThreads {
   // When `owner` installed the scheduler in force: lowers the threads it
   // raised and removes it. Otherwise nothing.
   static void withdraw(const void* owner);
+  // Whether threads are raised at all from now on; true unless set.
+  static void setWanted(bool wanted);
   // How many enrolled threads run raised now.
   static int raisedCount();
 };

@@ -27,6 +27,14 @@ void PrintTo(const OutputCase& c, std::ostream* os) {
   *os << c.name;
 }
 
+// decode F0 01, then `emptyLists` empty packet lists, then 02 F7.
+std::vector<std::string> sysexAcrossEmptyLists(size_t emptyLists) {
+  std::vector<std::string> args = {"decode", "F0", "01", "//"};
+  args.insert(args.end(), emptyLists, "//");
+  args.insert(args.end(), {"02", "F7"});
+  return args;
+}
+
 class DecodeAndEncodeOutput : public testing::TestWithParam<OutputCase> {};
 
 TEST_P(DecodeAndEncodeOutput, PrintsExactlyTheExpectedLines) {
@@ -65,6 +73,20 @@ INSTANTIATE_TEST_SUITE_P(
                    "",
                    "9452644\tNoteOn, ch.0, note.60, val.100\n"},
         OutputCase{"DecodeOfAnEmptySysexPrintsNothing", {"decode", "F0", "F7"}, "", ""},
+        OutputCase{"AnEmptyPacketListIsACallbackOfItsOwn",
+                   {"decode", "--json", "F0", "01", "//", "//", "02", "F7"},
+                   "",
+                   "{\"callback\":2,\"value\":\"1,2\",\"type\":240,\"channel\":255,\"data1\":255,"
+                   "\"data2\":255,\"sysex\":[1,2],\"text\":\"Sysex: (1, 2)\"}\n"},
+        OutputCase{"ASysexSurvives128EmptyPacketLists", sysexAcrossEmptyLists(127), "",
+                   "1,2\tSysex: (1, 2)\n"},
+        // Abandoned, and emptied, as the 129th further list begins.
+        OutputCase{"ASysexIsAbandonedAtThe129thFurtherPacketList", sysexAcrossEmptyLists(128), "",
+                   ""},
+        OutputCase{"EmptyLinesAndCommentsAreNoPacketLists",
+                   {"decode"},
+                   "F0 01\n\n# nothing\n02 F7\n",
+                   "1,2\tSysex: (1, 2)\n"},
         OutputCase{"EachLineOfInputIsAPacketListOfItsOwn",
                    {"decode"},
                    "90\n3C 64\nB0 07 7F\n",

@@ -96,7 +96,10 @@ TEST_F(SyxFile, SendsEverythingGivenAndCountsTheMessages) {
   const ProgramRun run = runSend(
       {"on", "1", "60", "100", "--hex", "90 3C 00", "--file", path_, "--dest", "loop", "9452644"});
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.err, "wexmidi send: sent 5 messages to wexmidi Loopback\n");
+  EXPECT_EQ(
+      run.err,
+      "wexmidi send: sent 5 messages to wexmidi Loopback, inside this program: nothing outside "
+      "it hears them\n");
 }
 
 TEST(Send, NamesEveryRefusedArgumentWithItsReasonAndSendsNothing) {

@@ -69,6 +69,10 @@ ChildProcess::~ChildProcess() {
   if (!outputPath_.empty()) unlink(outputPath_.c_str());
 }
 
+void ChildProcess::signal(int signal) {
+  if (pid_ > 0) kill(pid_, signal);
+}
+
 void ChildProcess::stop() {
   if (pid_ <= 0) return;
   kill(pid_, stopSignal_);

@@ -23,6 +23,8 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   bool started() const { return pid_ > 0; }
+  // Sends `signal` (SIGSTOP, SIGCONT...) while the program runs.
+  void signal(int signal);
   // The stop signal (SIGTERM unless set), then SIGKILL if it is still there
   // after the stop grace.
   void stop();

@@ -1,5 +1,8 @@
 #include <jack/jack.h>
 
+#include <filesystem>
+#include <set>
+
 #include "jack/JackServicesFixture.h"
 #include "services/jack/JackClientLedger.h"
 #include "shared/TestPaths.h"
@@ -21,6 +24,23 @@ bool waitForJackPorts(const std::vector<std::string>& names) {
         return all;
       },
       kJackWait);
+}
+
+// The full names of the ports whose names end in one of `endings`, as the
+// server lists them now; empty unless each ending names exactly one port.
+std::vector<std::string> portsEndingIn(const std::vector<std::string>& endings) {
+  std::vector<std::string> names;
+  jack_client_t* probe = JackClientLedger::open("wextest-probe");
+  if (!probe) return {};
+  for (const auto& ending : endings) {
+    const char** found = jack_get_ports(probe, (ending + "$").c_str(), nullptr, 0);
+    size_t count = 0;
+    while (found && found[count]) ++count;
+    if (count == 1) names.push_back(found[0]);
+    jack_free(found);
+  }
+  JackClientLedger::close(probe);
+  return names.size() == endings.size() ? names : std::vector<std::string>{};
 }
 
 // Runs against a server of its own, since it kills it; only where the
@@ -102,7 +122,9 @@ TEST(JackServerRestart, MIDIFlowsAgainAfterTheServerIsKilledAndRestarted) {
 }
 
 // The same, as a user meets it: a thru composition in `wexmidi run` keeps
-// passing the sequencer's notes to the dump after the server comes back.
+// passing the sequencer's notes to the dump after the server comes back, and
+// it and a `wexmidi monitor` started after it keep their client names,
+// whichever of them finds the new server first.
 TEST(JackServerRestart, AWexmidiRunPassesMIDIThroughAgainOnceTheServerIsBack) {
   if (!ownJackServersAllowed()) GTEST_SKIP() << kOwnJackServersSkipReason;
   const std::string serverName = uniqueName("wexrunrestart");
@@ -125,6 +147,12 @@ TEST(JackServerRestart, AWexmidiRunPassesMIDIThroughAgainOnceTheServerIsBack) {
   ASSERT_TRUE(waitUntil([&] { return wasDumped(dump->output(), note); }, kJackWait))
       << "before the restart:\n"
       << wexmidi.output() << dump->output();
+  ChildProcess monitor({::wex::test::kProgramPath, "--midi", "jack", "monitor"}, environment);
+  // jackd names the second "wexmidi" "wexmidi-01".
+  const std::vector<std::string> endings{":in from seq:out", ":wexmidi monitor from seq:out"};
+  std::vector<std::string> ports;
+  ASSERT_TRUE(waitUntil([&] { return !(ports = portsEndingIn(endings)).empty(); }, kJackWait))
+      << monitor.output();
 
   server->stop();
   sequencer.reset();
@@ -134,17 +162,53 @@ TEST(JackServerRestart, AWexmidiRunPassesMIDIThroughAgainOnceTheServerIsBack) {
                 kJackWait))
       << wexmidi.output();
 
+  // The monitor finds the new server first.
+  wexmidi.signal(SIGSTOP);
   server = startJackServer(serverName);
   ASSERT_TRUE(jackServerUp()) << server->output();
+  EXPECT_TRUE(waitUntil(
+      [&] { return monitor.output().find("JACK server is back") != std::string::npos; }, kJackWait))
+      << monitor.output();
+  wexmidi.signal(SIGCONT);
   sequencer = std::make_unique<ChildProcess>(sequencerCommand, environment);
   dump = std::make_unique<ChildProcess>(dumpCommand, environment);
   EXPECT_TRUE(waitUntil([&] { return wasDumped(dump->output(), note); }, kJackWait))
       << "after the restart:\n"
       << wexmidi.output() << dump->output();
   EXPECT_NE(wexmidi.output().find("JACK server is back"), std::string::npos) << wexmidi.output();
+  // PipeWire's JACK names a second client after its node ("wexmidi-27"),
+  // and gives such a name to whichever client asks for it after a restart.
+  if (onPipeWire()) {
+    server->stop();
+    return;
+  }
+  std::vector<std::string> portsAfter;
+  EXPECT_TRUE(waitUntil([&] { return (portsAfter = portsEndingIn(endings)) == ports; }, kJackWait))
+      << "the client names changed from " << ports[0] << ", " << ports[1] << " to "
+      << (portsAfter.empty() ? "" : portsAfter[0]) << ", "
+      << (portsAfter.empty() ? "" : portsAfter[1]);
 
   // The server goes first, while its clients are alive (see above).
   server->stop();
+}
+
+std::set<std::string> filesInDevShm() {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator("/dev/shm")) {
+    names.insert(entry.path().string());
+  }
+  return names;
+}
+
+// Where the program only looks for a server and finds none, JACK's library
+// leaves nothing behind.
+TEST(JackOwnServerAbsent, ListingWithoutAServerLeavesNothingInDevShm) {
+  if (!ownJackServersAllowed()) GTEST_SKIP() << kOwnJackServersSkipReason;
+  ScopedServerName useServer(uniqueName("wexabsent"));
+  const auto before = filesInDevShm();
+  ChildProcess list({::wex::test::kProgramPath, "list"});
+  ASSERT_TRUE(list.waitForExit(kJackWait)) << list.output();
+  EXPECT_EQ(filesInDevShm(), before);
 }
 
 }  // namespace

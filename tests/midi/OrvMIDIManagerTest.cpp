@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <future>
 #include <thread>
 
 #include "EmbeddedServicesFixture.h"
@@ -283,6 +286,41 @@ TEST_F(BaseManagerTest, ReleasingTheManagerDisposesOfEveryClient) {
   manager.reset();
   EXPECT_EQ(services->clientCount(), 0u);
   EXPECT_EQ(services->MIDIGetNumberOfSources(), 1u);
+}
+
+// Says when a setup change reaches it from the MIDI services' thread.
+class AnnouncingManager : public OrvMIDIManager {
+ public:
+  void setupChanged() override {
+    if (std::promise<void>* arrived = arrived_.exchange(nullptr)) arrived->set_value();
+    OrvMIDIManager::setupChanged();
+  }
+  std::atomic<std::promise<void>*> arrived_{nullptr};
+};
+
+// The setup change waits for the main thread to rebuild the lists, while the
+// main thread releases the manager, which waits for that notification to end.
+TEST_F(BaseManagerTest, ReleasedOnTheMainThreadDuringASetupChangeItReturns) {
+  auto manager = OrvMIDIManager::create<AnnouncingManager>();
+  ASSERT_TRUE(services->waitUntilNotified(10));
+  std::promise<void> arrived;
+  manager->arrived_ = &arrived;
+  auto released = std::make_shared<std::promise<void>>();
+  std::future<void> done = released->get_future();
+  std::thread([&manager, &arrived, released] {
+    performOnMainThreadAndWait([&] {
+      arrived.get_future().wait();
+      manager.reset();
+    });
+    released->set_value();
+  }).detach();
+  services->createDeviceDestination("Synth");
+  if (done.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+    // The threads are stuck for good: end here rather than hang.
+    std::fprintf(stderr, "deadlock: releasing the manager did not return within 20 seconds\n");
+    std::_Exit(1);
+  }
+  EXPECT_EQ(services->clientCount(), 0u);
 }
 
 }  // namespace

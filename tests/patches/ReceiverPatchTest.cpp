@@ -7,6 +7,7 @@
 #include "PatchCompositionFixture.h"
 #include "host/CompositionFile.h"
 #include "patches/MIDI_ReceiverPlugIn.h"
+#include "patches/MidiReceiver.h"
 #include "patches/ReceiverSettingsController.h"
 #include "support/SystemLog.h"
 
@@ -203,6 +204,28 @@ TEST_F(ReceiverPatchTest, ArrivingMessagesAskTheHostForAnEvaluationAtOnce) {
   }
   composition->stop();
   EXPECT_EQ(messages(), Texts{"9452644"});
+}
+
+// The sources are connected while the manager is made, before the patch is
+// its delegate: what they send meanwhile is handed to the patch, in order,
+// ahead of what comes later.
+TEST_F(ReceiverPatchTest, WhatArrivesBeforeThePatchListensIsHandedOverFirst) {
+  struct Listener : OrvMIDIDelegateProtocol {
+    void receivedMIDI(const OrvMIDIMessageList& messages) override {
+      for (const auto& message : messages) types.push_back(message->type());
+    }
+    std::vector<Byte> types;
+  } listener;
+  const auto keys = services->createDeviceSource("Keys");
+  const auto manager = OrvMIDIManager::create<MidiReceiver>();
+  feed(keys, {0x90, 0x3C, 0x64});  // note on
+  feed(keys, {0xB3, 0x07, 0x7F});  // control change
+  const OrvMIDIMessageList early = manager->startListening(&listener);
+  ASSERT_EQ(early.size(), 2u);
+  EXPECT_EQ(early[0]->type(), 0x90);
+  EXPECT_EQ(early[1]->type(), 0xB0);
+  feed(keys, {0xC0, 0x05});  // program change
+  EXPECT_EQ(listener.types, std::vector<Byte>{0xC0});
 }
 
 TEST(ReceiverPatchClass, DescribesItselfAsAProviderWithOneStructureOutputAndNoSettings) {

@@ -2,7 +2,9 @@
 
 #include <jack/thread.h>
 #include <sched.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <mutex>
 
 namespace wex {
@@ -21,12 +23,32 @@ Ledger& ledger() {
   return instance;
 }
 
+// jackd2's library opens the user's metadata database before it looks for a
+// server, making its folder when there is none; PipeWire's makes nothing.
+std::filesystem::path metadataFolder() {
+  return "/dev/shm/jack_db-" + std::to_string(getuid());
+}
+
+// Takes away the database files an open that reached no server made, and
+// their folder if nothing else is in it.
+void removeMetadataMadeInVain(const std::filesystem::path& folder) {
+  std::error_code ignored;
+  for (const char* file : {"metadata.db", "__db.metadata.db", "__db.001", "__db.002", "__db.003"}) {
+    std::filesystem::remove(folder / file, ignored);
+  }
+  std::filesystem::remove(folder, ignored);
+}
+
 }  // namespace
 
 jack_client_t* JackClientLedger::open(const std::string& name) {
   Ledger& l = ledger();
   std::lock_guard lock(l.mutex);
+  const std::filesystem::path metadata = metadataFolder();
+  std::error_code ignored;
+  const bool metadataWasThere = std::filesystem::exists(metadata, ignored);
   jack_client_t* client = jack_client_open(name.c_str(), JackNoStartServer, nullptr);
+  if (!client && !metadataWasThere) removeMetadataMadeInVain(metadata);
   // A failed open may have made and destroyed a context of its own.
   l.lastOpened = client;
   return client;

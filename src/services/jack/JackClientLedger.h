@@ -19,7 +19,8 @@ namespace wex {
 // are not seen: every JACK client of the process should be opened here.
 class JackClientLedger {
  public:
-  // jack_client_open, never starting a server; null when none answers.
+  // jack_client_open, never starting a server; null when none answers. An
+  // open that finds no server leaves no trace in /dev/shm.
   static jack_client_t* open(const std::string& name);
   static void close(jack_client_t* client);
 

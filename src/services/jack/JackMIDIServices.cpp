@@ -168,7 +168,7 @@ OSStatus JackMIDIServices::publishVirtualEndpoint(std::shared_ptr<Stream> stream
   stream->displayName = name;
   if (jack_ && !registerPort(*stream)) return kMIDINotPermitted;
   const std::string jackName =
-      stream->port ? jack_port_name(stream->port) : requestedName_ + ":" + name;
+      stream->port ? jack_port_name(stream->port) : givenName_ + ":" + name;
   stream->endpoint = endpoints_.refFor(isSource, jackName);
   streams.push_back(stream);
   publishProcessTable();

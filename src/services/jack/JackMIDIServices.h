@@ -81,6 +81,7 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   OSStatus MIDISend(MIDIPortRef port, MIDIEndpointRef dest, const MIDIPacketList* pktlist) override;
   OSStatus MIDIReceived(MIDIEndpointRef src, const MIDIPacketList* pktlist) override;
   bool waitUntilDelivered(double timeoutSeconds) override;
+  uint64_t serverLosses() override { return serverLosses_.load(); }
   bool stampsArrivalTimes() const override { return true; }
 
   // Our JACK client's name, empty while the server is away.
@@ -160,6 +161,7 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
 
   // Sending (JackMIDIServicesSending.cpp); takes the stream's writeMutex.
   OSStatus writeMessages(JackOutputStream& stream, MIDIPortRef port, const MIDIPacketList* pktlist);
+  bool waitForDelivery(double timeoutSeconds);
 
   std::mutex mutex_;
   jack_client_t* jack_ = nullptr;
@@ -167,6 +169,12 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   // registered with.
   uint64_t jackGeneration_ = 0;
   const std::string requestedName_;
+  // The name the server gave our client (requestedName_, or with a number
+  // when another client bore that): asked for again when a server is back,
+  // so that two programs of one name do not swap names, and their ports, at
+  // a restart. Written with mutex_ held by the watcher thread, which alone
+  // may read it without.
+  std::string givenName_;
   ClientTable clients_;
   InputStreams inputs_;
   OutputStreams outputs_;
@@ -177,6 +185,9 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   // A connection to a listed peer was refused since the last listing.
   bool linksPending_ = false;
   std::atomic<uint64_t> droppedWhileAway_{0};
+  std::atomic<uint64_t> serverLosses_{0};
+  // serverLosses_ as the last waitUntilDelivered saw it.
+  std::atomic<uint64_t> lossesSeenByWait_{0};
   uint64_t droppedWhileAwayReported_ = 0;
   bool estimatesReplacedReported_ = false;
 

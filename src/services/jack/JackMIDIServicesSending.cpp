@@ -117,16 +117,25 @@ OSStatus JackMIDIServices::writeMessages(JackOutputStream& stream, MIDIPortRef p
 
 // Waits for the output rings to empty, for the cycle that took the last bytes
 // and the one after it (the receiving clients have had them then), and for
-// the reader to have handed everything that came in to the callbacks.
+// the reader to have handed everything that came in to the callbacks. A
+// server that went away meanwhile may have taken the bytes without handing
+// them on, and what was sent while it was away went nowhere: that is no
+// delivery.
 bool JackMIDIServices::waitUntilDelivered(double timeoutSeconds) {
+  const bool delivered = waitForDelivery(timeoutSeconds);
+  const uint64_t losses = serverLosses_.load();
+  return lossesSeenByWait_.exchange(losses) == losses && delivered;
+}
+
+bool JackMIDIServices::waitForDelivery(double timeoutSeconds) {
   const auto deadline =
       Clock::now() + std::chrono::duration_cast<Clock::duration>(
                          std::chrono::duration<double>(std::clamp(timeoutSeconds, 0.0, 1e6)));
   JackProgressSignal& cycleEnded = processTable_.cycleEnded();
   auto outputsDrained = [&] {
     std::lock_guard lock(mutex_);
-    return std::all_of(outputs_.begin(), outputs_.end(),
-                       [](const auto& stream) { return stream->ring.empty(); });
+    return !jack_ || std::all_of(outputs_.begin(), outputs_.end(),
+                                 [](const auto& stream) { return stream->ring.empty(); });
   };
   if (!cycleEnded.waitUntil(outputsDrained, deadline)) return false;
   const uint64_t cycle = processTable_.cycles();

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstdio>
+#include <string_view>
 
 #include "services/jack/JackClientLedger.h"
 #include "services/jack/JackMIDIServices.h"
@@ -16,8 +17,16 @@ namespace {
 // is the expected answer and is kept quiet.
 thread_local bool tJackQuiet = false;
 
+// libjack also complains, from the process thread, when it may not make that
+// thread realtime; RealtimeThreads says so once, for the commands where
+// timing matters, so those complaints are dropped.
+bool aboutRealtimeRefusal(std::string_view message) {
+  return message.starts_with("Cannot use real-time scheduling") ||
+         message.find("RealTime error") != std::string_view::npos;
+}
+
 void printJackError(const char* message) {
-  if (!tJackQuiet) std::fprintf(stderr, "%s\n", message);
+  if (!tJackQuiet && !aboutRealtimeRefusal(message)) std::fprintf(stderr, "%s\n", message);
 }
 
 void dropJackInfo(const char*) {}
@@ -82,6 +91,7 @@ std::shared_ptr<JackMIDIServices> JackMIDIServices::open(const std::string& clie
 
 JackMIDIServices::JackMIDIServices(jack_client_t* jack, const std::string& clientName)
     : requestedName_(clientName),
+      givenName_(jack_get_client_name(jack)),
       endpoints_([this] { return newRef(); }),
       processTable_(inputArrived_),
       reader_(inputArrived_, gate_, [this] { return liveInputs(); }),
@@ -170,13 +180,20 @@ void JackMIDIServices::serverLost() {
   for (auto& stream : inputs_) stream->port = nullptr, stream->linked = false;
   for (auto& stream : outputs_) stream->port = nullptr, stream->linked = false;
   endpoints_.setServerAway(true);
+  serverLosses_.fetch_add(1);
+  // Whoever waits for delivery learns it now, not at the deadline.
+  processTable_.cycleEnded().post();
   SystemLog::write("\tJACK server went away: MIDI endpoints are offline until it is back");
 }
 
 bool JackMIDIServices::reconnect() {
-  jack_client_t* jack = openJackClient(requestedName_);
+  // Not an exact name: should another client have taken it, the server gives
+  // one like it. PipeWire lets clients share a name, and refuses an exact one
+  // that another bears.
+  jack_client_t* jack = openJackClient(givenName_);
   if (!jack) return false;
   std::lock_guard lock(mutex_);
+  givenName_ = jack_get_client_name(jack);
   jack_ = jack;
   ++jackGeneration_;
   for (auto& stream : outputs_) {
