@@ -76,8 +76,8 @@ INSTANTIATE_TEST_SUITE_P(
         OutputCase{"AnEmptyPacketListIsACallbackOfItsOwn",
                    {"decode", "--json", "F0", "01", "//", "//", "02", "F7"},
                    "",
-                   "{\"callback\":2,\"value\":\"1,2\",\"type\":240,\"channel\":255,\"data1\":255,"
-                   "\"data2\":255,\"sysex\":[1,2],\"text\":\"Sysex: (1, 2)\"}\n"},
+                   "{\"callback\":2,\"value\":\"1,2\",\"type\":240,\"channel\":255,"
+                   "\"sysex\":[1,2],\"text\":\"Sysex: (1, 2)\"}\n"},
         OutputCase{"ASysexSurvives128EmptyPacketLists", sysexAcrossEmptyLists(127), "",
                    "1,2\tSysex: (1, 2)\n"},
         // Abandoned, and emptied, as the 129th further list begins.
