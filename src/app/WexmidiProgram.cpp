@@ -117,15 +117,17 @@ int WexmidiProgram::run(int argc, const char* const* argv, std::istream& in, std
     return status == 0 ? 0 : 2;
   }
 
+  // Gives a later user in the same process the default again, once the MIDI
+  // services the command started (and their threads) are gone.
+  struct WantedAgain {
+    ~WantedAgain() { RealtimeThreads::setWanted(true); }
+  } wantedAgain;
   ProgramContext context(in, out, err);
   context.setMidiChoice(midi);
   context.setClientName(clientName);
   for (auto& [subcommand, command] : added) {
     if (!subcommand->parsed()) continue;
     RealtimeThreads::setWanted(command->carriesMidiInTime());
-    struct WantedAgain {
-      ~WantedAgain() { RealtimeThreads::setWanted(true); }
-    } wantedAgain;
     try {
       return command->run(context);
     } catch (const std::exception& error) {
