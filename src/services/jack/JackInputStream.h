@@ -19,7 +19,7 @@ class JackInputStream {
  public:
   static constexpr size_t kRingCapacity = 64 * 1024;
 
-  JackInputStream() : ring(kRingCapacity) {}
+  JackInputStream() : ring(kRingCapacity, true) {}
 
   JackRingBuffer ring;
   std::atomic<uint64_t> dropped{0};  // events that found the ring full

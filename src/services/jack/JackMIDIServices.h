@@ -82,6 +82,9 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   OSStatus MIDIReceived(MIDIEndpointRef src, const MIDIPacketList* pktlist) override;
   bool waitUntilDelivered(double timeoutSeconds) override;
   bool stampsArrivalTimes() const override { return true; }
+  // One period: the process callback writes each event a period after it
+  // was sent, at its own place in the cycle.
+  MIDITimeStamp sendDelay() override { return processTable_.period() * 1000; }
 
   // Our JACK client's name, empty while the server is away.
   std::string jackClientName();
@@ -107,6 +110,14 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   static void onClientRegistration(const char* name, int registered, void* arg);
   static void onPropertyChange(jack_uuid_t subject, const char* key, jack_property_change_t change,
                                void* arg);
+  // Tells the server what our ports add to the latency of what goes through
+  // them: an event leaves an output port one period after it was sent or
+  // came in (capture latency of the outputs: the inputs' and a period; playback
+  // latency of the inputs: the outputs' and a period).
+  static void onLatency(jack_latency_callback_mode_t mode, void* arg);
+  // The client and ports onLatency sets, as the process table was last
+  // published; none once the client is closed.
+  void setLatencyPorts(jack_client_t* jack, const JackProcessTable::Table* table);
   bool installCallbacksAndActivate(jack_client_t* jack);
   // On a server that runs realtime, the reader and the evaluation thread run
   // realtime too, just below the server's own threads, and on one CPU with
@@ -179,6 +190,13 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   std::atomic<uint64_t> droppedWhileAway_{0};
   uint64_t droppedWhileAwayReported_ = 0;
   bool estimatesReplacedReported_ = false;
+
+  // Taken by onLatency alone and by setLatencyPorts, never while calling
+  // the server: the latency callback may come while mutex_ is held.
+  std::mutex latencyMutex_;
+  jack_client_t* latencyClient_ = nullptr;    // guarded by latencyMutex_
+  std::vector<jack_port_t*> latencyInputs_;   // guarded by latencyMutex_
+  std::vector<jack_port_t*> latencyOutputs_;  // guarded by latencyMutex_
 
   JackWakeSignal inputArrived_;
   JackProcessTable processTable_;

@@ -108,6 +108,8 @@ JackProcessTable::Replaced JackMIDIServices::publishProcessTable() {
                                 &stream->unconfirmedConnections});
     }
   }
+  // The server asks for the ports' latencies as their connections change.
+  setLatencyPorts(jack_, table.get());
   return processTable_.publish(std::move(table));
 }
 

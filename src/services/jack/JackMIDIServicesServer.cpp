@@ -112,6 +112,7 @@ JackMIDIServices::~JackMIDIServices() {
       jack_deactivate(jack_);
       for (auto& stream : inputs_) unregister(stream->port);
       for (auto& stream : outputs_) unregister(stream->port);
+      setLatencyPorts(nullptr, nullptr);
       JackClientLedger::close(jack_);
       jack_ = nullptr;
     }
@@ -148,6 +149,41 @@ void JackMIDIServices::onPropertyChange(jack_uuid_t, const char*, jack_property_
   static_cast<JackMIDIServices*>(arg)->watcher_.markDirty();
 }
 
+void JackMIDIServices::setLatencyPorts(jack_client_t* jack, const JackProcessTable::Table* table) {
+  std::lock_guard lock(latencyMutex_);
+  latencyClient_ = table ? jack : nullptr;
+  latencyInputs_.clear();
+  latencyOutputs_.clear();
+  if (!table) return;
+  for (const auto& input : table->inputs) latencyInputs_.push_back(input.port);
+  for (const auto& output : table->outputs) latencyOutputs_.push_back(output.port);
+}
+
+void JackMIDIServices::onLatency(jack_latency_callback_mode_t mode, void* arg) {
+  auto* self = static_cast<JackMIDIServices*>(arg);
+  std::lock_guard lock(self->latencyMutex_);
+  jack_client_t* jack = self->latencyClient_;
+  if (!jack) return;
+  const jack_nframes_t period = jack_get_buffer_size(jack);
+  // Capture: what our outputs carry is the inputs' and a period old.
+  // Playback: what our inputs take reaches the outputs' peers a period later.
+  const bool capture = mode == JackCaptureLatency;
+  const auto& from = capture ? self->latencyInputs_ : self->latencyOutputs_;
+  const auto& to = capture ? self->latencyOutputs_ : self->latencyInputs_;
+  jack_latency_range_t range{0, 0};
+  bool first = true;
+  for (jack_port_t* port : from) {
+    jack_latency_range_t own;
+    jack_port_get_latency_range(port, mode, &own);
+    range.min = first ? own.min : std::min(range.min, own.min);
+    range.max = std::max(range.max, own.max);
+    first = false;
+  }
+  range.min += period;
+  range.max += period;
+  for (jack_port_t* port : to) jack_port_set_latency_range(port, mode, &range);
+}
+
 bool JackMIDIServices::installCallbacksAndActivate(jack_client_t* jack) {
   processTable_.setClient(jack);
   jack_set_process_callback(jack, &JackProcessTable::processCallback, &processTable_);
@@ -157,6 +193,7 @@ bool JackMIDIServices::installCallbacksAndActivate(jack_client_t* jack) {
   jack_set_port_rename_callback(jack, &onPortRename, this);
   jack_set_client_registration_callback(jack, &onClientRegistration, this);
   jack_set_property_change_callback(jack, &onPropertyChange, this);
+  jack_set_latency_callback(jack, &onLatency, this);
   return jack_activate(jack) == 0;
 }
 
@@ -164,6 +201,7 @@ void JackMIDIServices::serverLost() {
   std::lock_guard lock(mutex_);
   if (!jack_) return;
   RealtimeThreads::withdraw(this);
+  setLatencyPorts(nullptr, nullptr);
   JackClientLedger::close(jack_);
   jack_ = nullptr;
   processTable_.clearAfterClose();
@@ -188,6 +226,7 @@ bool JackMIDIServices::reconnect() {
   for (auto& stream : outputs_) registerPort(*stream);
   publishProcessTable();
   if (!installCallbacksAndActivate(jack)) {
+    setLatencyPorts(nullptr, nullptr);
     JackClientLedger::close(jack);
     jack_ = nullptr;
     processTable_.clearAfterClose();

@@ -22,7 +22,7 @@ class JackOutputStream {
  public:
   static constexpr size_t kRingCapacity = 64 * 1024;
 
-  JackOutputStream() : ring(kRingCapacity) {}
+  JackOutputStream() : ring(kRingCapacity, true) {}
 
   JackRingBuffer ring;
   std::atomic<uint64_t> dropped{0};  // messages that could not go out
