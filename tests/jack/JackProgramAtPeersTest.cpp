@@ -147,7 +147,9 @@ std::string histogram(const std::vector<long>& intervals) {
 // frames at 128 a period, as when every event went at the start of a cycle).
 // A gap may miss by a frame where the server's clock estimate wobbles; a
 // clock whose thread came more than a period late goes at the start of the
-// next cycle, which a loaded machine may do now and then.
+// next cycle, which a loaded machine may do now and then (and a program
+// under ThreadSanitizer does often: there only the clocks' coming back is
+// checked).
 TEST_F(JackProgramAtPeersTest, AMidiClockThroughTheThruKeepsItsIntervals) {
   if (slowCyclesLoseOnPipeWire()) GTEST_SKIP() << kSlowCyclesSkipReason;
   PlainJackPeer peer(uniqueName("clock"));
@@ -170,6 +172,8 @@ TEST_F(JackProgramAtPeersTest, AMidiClockThroughTheThruKeepsItsIntervals) {
   peer.playClock(0);
   std::vector<long> intervals = clockIntervals(peer.events());
   intervals.erase(intervals.begin(), intervals.begin() + static_cast<std::ptrdiff_t>(settled));
+  // ThreadSanitizer slows the program's threads past a period, often.
+  if (kUnderThreadSanitizer) return;
   constexpr long kTolerance = 1;
   const auto kept = std::count_if(intervals.begin(), intervals.end(), [](long interval) {
     return std::abs(interval - static_cast<long>(kInterval)) <= kTolerance;

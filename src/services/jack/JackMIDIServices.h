@@ -110,14 +110,9 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   static void onClientRegistration(const char* name, int registered, void* arg);
   static void onPropertyChange(jack_uuid_t subject, const char* key, jack_property_change_t change,
                                void* arg);
-  // Tells the server what our ports add to the latency of what goes through
-  // them: an event leaves an output port one period after it was sent or
-  // came in (capture latency of the outputs: the inputs' and a period; playback
-  // latency of the inputs: the outputs' and a period).
+  // The server asks for our ports' latencies (their connections changed):
+  // only marks, and the watcher's thread sets them (updateLatencies).
   static void onLatency(jack_latency_callback_mode_t mode, void* arg);
-  // The client and ports onLatency sets, as the process table was last
-  // published; none once the client is closed.
-  void setLatencyPorts(jack_client_t* jack, const JackProcessTable::Table* table);
   bool installCallbacksAndActivate(jack_client_t* jack);
   // On a server that runs realtime, the reader and the evaluation thread run
   // realtime too, just below the server's own threads, and on one CPU with
@@ -161,6 +156,14 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   void refreshEndpoints();
   // Lists the endpoints again from ports the server listed.
   void refreshEndpoints(const std::vector<JackEndpointTable::ServerPort>& ports);
+  // Tells the server what our ports add to the latency of what goes through
+  // them: an event leaves an output port one period after it was sent or
+  // came in (capture latency of the outputs: the inputs' and a period;
+  // playback latency of the inputs: the outputs' and a period). Set from our
+  // thread with mutex_ held, never in the latency callback: PipeWire's JACK
+  // library (0.3.65) crashed when a port's latency was set there while
+  // another thread of ours called it. Asks the server to pass changes on.
+  void updateLatencies();
 
   // The contract's helpers (JackMIDIServices.cpp), with mutex_ held.
   template <typename Stream>
@@ -191,12 +194,8 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   uint64_t droppedWhileAwayReported_ = 0;
   bool estimatesReplacedReported_ = false;
 
-  // Taken by onLatency alone and by setLatencyPorts, never while calling
-  // the server: the latency callback may come while mutex_ is held.
-  std::mutex latencyMutex_;
-  jack_client_t* latencyClient_ = nullptr;    // guarded by latencyMutex_
-  std::vector<jack_port_t*> latencyInputs_;   // guarded by latencyMutex_
-  std::vector<jack_port_t*> latencyOutputs_;  // guarded by latencyMutex_
+  // Set by the latency callback, taken by the watcher's thread.
+  std::atomic<bool> latenciesAsked_{false};
 
   JackWakeSignal inputArrived_;
   JackProcessTable processTable_;

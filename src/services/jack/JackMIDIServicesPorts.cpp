@@ -64,6 +64,7 @@ bool JackMIDIServices::registerPort(Stream& stream) {
   stream.port =
       registerJackPort(wanted, isInput, stream.isPrivate, stream.displayName, &stream.shortName);
   stream.linked = false;
+  stream.latencySet = {0, 0};
   return stream.port != nullptr;
 }
 
@@ -108,8 +109,6 @@ JackProcessTable::Replaced JackMIDIServices::publishProcessTable() {
                                 &stream->unconfirmedConnections});
     }
   }
-  // The server asks for the ports' latencies as their connections change.
-  setLatencyPorts(jack_, table.get());
   return processTable_.publish(std::move(table));
 }
 

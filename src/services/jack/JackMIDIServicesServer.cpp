@@ -112,7 +112,6 @@ JackMIDIServices::~JackMIDIServices() {
       jack_deactivate(jack_);
       for (auto& stream : inputs_) unregister(stream->port);
       for (auto& stream : outputs_) unregister(stream->port);
-      setLatencyPorts(nullptr, nullptr);
       JackClientLedger::close(jack_);
       jack_ = nullptr;
     }
@@ -149,39 +148,41 @@ void JackMIDIServices::onPropertyChange(jack_uuid_t, const char*, jack_property_
   static_cast<JackMIDIServices*>(arg)->watcher_.markDirty();
 }
 
-void JackMIDIServices::setLatencyPorts(jack_client_t* jack, const JackProcessTable::Table* table) {
-  std::lock_guard lock(latencyMutex_);
-  latencyClient_ = table ? jack : nullptr;
-  latencyInputs_.clear();
-  latencyOutputs_.clear();
-  if (!table) return;
-  for (const auto& input : table->inputs) latencyInputs_.push_back(input.port);
-  for (const auto& output : table->outputs) latencyOutputs_.push_back(output.port);
+void JackMIDIServices::onLatency(jack_latency_callback_mode_t, void* arg) {
+  auto* self = static_cast<JackMIDIServices*>(arg);
+  self->latenciesAsked_.store(true);
+  self->watcher_.markDirty();
 }
 
-void JackMIDIServices::onLatency(jack_latency_callback_mode_t mode, void* arg) {
-  auto* self = static_cast<JackMIDIServices*>(arg);
-  std::lock_guard lock(self->latencyMutex_);
-  jack_client_t* jack = self->latencyClient_;
-  if (!jack) return;
-  const jack_nframes_t period = jack_get_buffer_size(jack);
-  // Capture: what our outputs carry is the inputs' and a period old.
-  // Playback: what our inputs take reaches the outputs' peers a period later.
-  const bool capture = mode == JackCaptureLatency;
-  const auto& from = capture ? self->latencyInputs_ : self->latencyOutputs_;
-  const auto& to = capture ? self->latencyOutputs_ : self->latencyInputs_;
-  jack_latency_range_t range{0, 0};
-  bool first = true;
-  for (jack_port_t* port : from) {
-    jack_latency_range_t own;
-    jack_port_get_latency_range(port, mode, &own);
-    range.min = first ? own.min : std::min(range.min, own.min);
-    range.max = std::max(range.max, own.max);
-    first = false;
-  }
-  range.min += period;
-  range.max += period;
-  for (jack_port_t* port : to) jack_port_set_latency_range(port, mode, &range);
+void JackMIDIServices::updateLatencies() {
+  if (!jack_) return;
+  const jack_nframes_t period = jack_get_buffer_size(jack_);
+  bool changed = false;
+  // The widest range of the ports on one side, a period more on the other.
+  auto pass = [&](jack_latency_callback_mode_t mode, const auto& from, const auto& to) {
+    jack_latency_range_t range{0, 0};
+    bool first = true;
+    for (const auto& stream : from) {
+      if (!stream->port) continue;
+      jack_latency_range_t own;
+      jack_port_get_latency_range(stream->port, mode, &own);
+      range.min = first ? own.min : std::min(range.min, own.min);
+      range.max = std::max(range.max, own.max);
+      first = false;
+    }
+    range.min += period;
+    range.max += period;
+    for (const auto& stream : to) {
+      if (!stream->port) continue;
+      if (stream->latencySet.min == range.min && stream->latencySet.max == range.max) continue;
+      jack_port_set_latency_range(stream->port, mode, &range);
+      stream->latencySet = range;
+      changed = true;
+    }
+  };
+  pass(JackCaptureLatency, inputs_, outputs_);
+  pass(JackPlaybackLatency, outputs_, inputs_);
+  if (changed) jack_recompute_total_latencies(jack_);
 }
 
 bool JackMIDIServices::installCallbacksAndActivate(jack_client_t* jack) {
@@ -201,7 +202,6 @@ void JackMIDIServices::serverLost() {
   std::lock_guard lock(mutex_);
   if (!jack_) return;
   RealtimeThreads::withdraw(this);
-  setLatencyPorts(nullptr, nullptr);
   JackClientLedger::close(jack_);
   jack_ = nullptr;
   processTable_.clearAfterClose();
@@ -226,7 +226,6 @@ bool JackMIDIServices::reconnect() {
   for (auto& stream : outputs_) registerPort(*stream);
   publishProcessTable();
   if (!installCallbacksAndActivate(jack)) {
-    setLatencyPorts(nullptr, nullptr);
     JackClientLedger::close(jack);
     jack_ = nullptr;
     processTable_.clearAfterClose();
@@ -258,6 +257,7 @@ void JackMIDIServices::setupMayHaveChanged() {
   {
     std::lock_guard lock(mutex_);
     if (jack_ && jack_ == jack && endpointRefreshes_ == refreshes) refreshEndpoints(ports);
+    if (latenciesAsked_.exchange(false)) updateLatencies();
     const std::string signature = endpoints_.signature();
     if (signature == notifiedSignature_) return;
     notifiedSignature_ = signature;

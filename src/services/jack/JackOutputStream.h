@@ -52,6 +52,7 @@ class JackOutputStream {
   std::string shortName;         // the JACK port's name within our client
   jack_port_t* port = nullptr;
   bool linked = false;
+  jack_latency_range_t latencySet{0, 0};  // the capture latency we gave the port; 0: none
 };
 
 }  // namespace wex
