@@ -162,7 +162,8 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   // playback latency of the inputs: the outputs' and a period). Set from our
   // thread with mutex_ held, never in the latency callback: PipeWire's JACK
   // library (0.3.65) crashed when a port's latency was set there while
-  // another thread of ours called it. Asks the server to pass changes on.
+  // another thread of ours called it. Asks the server to pass changes on,
+  // and takes the pass that makes as it is.
   void updateLatencies();
 
   // The contract's helpers (JackMIDIServices.cpp), with mutex_ held.
@@ -196,6 +197,8 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
 
   // Set by the latency callback, taken by the watcher's thread.
   std::atomic<bool> latenciesAsked_{false};
+  // updateLatencies asked the server to recompute; guarded by mutex_.
+  bool ownRecompute_ = false;
 
   JackWakeSignal inputArrived_;
   JackProcessTable processTable_;

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "services/jack/JackClientLedger.h"
 #include "services/jack/JackMIDIServices.h"
@@ -182,7 +183,13 @@ void JackMIDIServices::updateLatencies() {
   };
   pass(JackCaptureLatency, inputs_, outputs_);
   pass(JackPlaybackLatency, outputs_, inputs_);
-  if (changed) jack_recompute_total_latencies(jack_);
+  // Once for each time the server asked: where our ports feed back into
+  // themselves (a client that both sends to us and hears us), each pass
+  // would add a period again, without end.
+  if (changed && !ownRecompute_) {
+    ownRecompute_ = true;
+    jack_recompute_total_latencies(jack_);
+  }
 }
 
 bool JackMIDIServices::installCallbacksAndActivate(jack_client_t* jack) {
@@ -257,7 +264,10 @@ void JackMIDIServices::setupMayHaveChanged() {
   {
     std::lock_guard lock(mutex_);
     if (jack_ && jack_ == jack && endpointRefreshes_ == refreshes) refreshEndpoints(ports);
-    if (latenciesAsked_.exchange(false)) updateLatencies();
+    if (latenciesAsked_.exchange(false)) {
+      // The pass our own recompute made is taken as it is.
+      if (!std::exchange(ownRecompute_, false)) updateLatencies();
+    }
     const std::string signature = endpoints_.signature();
     if (signature == notifiedSignature_) return;
     notifiedSignature_ = signature;
