@@ -192,6 +192,16 @@ void OrvMIDIManager::sendMsg(const OrvMIDIMessagePtr& msg) {
   if (auto dest = virtualDest()) dest->sendMsg(msg);
 }
 
+void OrvMIDIManager::sendMsgArrivedAt(const OrvMIDIMessagePtr& msg, MIDITimeStamp arrival) {
+  if (!msg) return;
+  if (arrival == 0) {
+    sendMsg(msg);
+    return;
+  }
+  for (const auto& node : destArray_.readLocked()) node->sendMsgArrivedAt(msg, arrival);
+  if (auto dest = virtualDest()) dest->sendMsgArrivedAt(msg, arrival);
+}
+
 void OrvMIDIManager::sendMsgs(const OrvMIDIMessageList& msgs) {
   if (msgs.empty()) return;
   destArray_.lockMakeObjectsPerformSelector(&OrvMIDINode::sendMsgs, msgs);

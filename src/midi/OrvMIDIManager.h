@@ -81,6 +81,9 @@ class OrvMIDIManager : public OrvMIDIDelegateProtocol {
   void receivedMIDI(const OrvMIDIMessageList& messages) override;
 
   void sendMsg(const OrvMIDIMessagePtr& msg);
+  // Sends a message that arrived at `arrival` (0: none known) so that it
+  // keeps its place (OrvMIDINode::sendMsgArrivedAt).
+  void sendMsgArrivedAt(const OrvMIDIMessagePtr& msg, MIDITimeStamp arrival);
   void sendMsgs(const OrvMIDIMessageList& msgs);
   // Every destination node sends note offs for the notes it left sounding.
   void releaseSoundingNotes();

@@ -227,18 +227,25 @@ void OrvMIDINode::sendMsg(const OrvMIDIMessagePtr& msg) {
   if (msg) sendRange(&msg, &msg + 1);
 }
 
+void OrvMIDINode::sendMsgArrivedAt(const OrvMIDIMessagePtr& msg, MIDITimeStamp arrival) {
+  if (!msg) return;
+  const MIDITimeStamp time = arrival != 0 ? arrival + currentMIDIServices().sendDelay() : 0;
+  sendRange(&msg, &msg + 1, time);
+}
+
 void OrvMIDINode::sendMsgs(const OrvMIDIMessageList& msgs) {
   sendRange(msgs.data(), msgs.data() + msgs.size());
 }
 
 // Whatever happens, the list is empty again when a call ends, so nothing of a
 // failed call goes out with a later one.
-void OrvMIDINode::sendRange(const OrvMIDIMessagePtr* begin, const OrvMIDIMessagePtr* end) {
+void OrvMIDINode::sendRange(const OrvMIDIMessagePtr* begin, const OrvMIDIMessagePtr* end,
+                            MIDITimeStamp time) {
   if (!enabled_.load() || !sender_ || begin == end) return;
   std::lock_guard lock(sendingLock_);
   // Switched off meanwhile: its notes were released, none may start now.
   if (!enabled_.load()) return;
-  if (const OrvMIDIMessage* refused = packer_->pack(begin, end, appender_)) {
+  if (const OrvMIDIMessage* refused = packer_->pack(begin, end, appender_, time)) {
     refuseMessage(*refused);
   } else if (!appender_.empty() && sendPacketList()) {
     packer_->noteSent(soundingNotes_);

@@ -57,6 +57,11 @@ class OrvMIDINode final : public OrvMIDIReadTarget {
 
   // Send now, if this is an enabled sender; null messages are skipped.
   void sendMsg(const OrvMIDIMessagePtr& msg);
+  // The same for a message that arrived at `arrival` (a time stamp the MIDI
+  // services gave, 0 for none): it keeps its place, going out the services'
+  // sendDelay() after it arrived, so that passed-on messages keep their
+  // spacing.
+  void sendMsgArrivedAt(const OrvMIDIMessagePtr& msg, MIDITimeStamp arrival);
   // Sends the messages in order in one packet list.
   void sendMsgs(const OrvMIDIMessageList& msgs);
   // Like sendMsg, but a system exclusive message too long for one packet
@@ -108,7 +113,8 @@ class OrvMIDINode final : public OrvMIDIReadTarget {
   void allocatePacketList();
 
   // Sends the messages in order in one packet list; null ones are skipped.
-  void sendRange(const OrvMIDIMessagePtr* begin, const OrvMIDIMessagePtr* end);
+  void sendRange(const OrvMIDIMessagePtr* begin, const OrvMIDIMessagePtr* end,
+                 MIDITimeStamp time = 0);
   // Hands the list to the MIDI services; false (logged) when they refuse it.
   // Called with sendingLock_ held.
   bool sendPacketList();

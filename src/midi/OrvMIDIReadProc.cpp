@@ -1,6 +1,10 @@
 #include "midi/OrvMIDIReadProc.h"
 
+#include <algorithm>
+#include <iterator>
 #include <limits>
+#include <utility>
+#include <vector>
 
 #include "midi/OrvMIDIMessage.h"
 #include "midi/OrvMIDIReadTarget.h"
@@ -16,6 +20,17 @@ namespace {
 // (a nested one finds it empty and makes its own) and gives it back empty.
 thread_local OrvMIDIMessageList tOutputList;
 
+// Where the time stamp changes in the output list of the callback running on
+// this thread: the index of the first message of each packet whose stamp
+// differs from the packet's before, and that stamp.
+struct ArrivalMark {
+  size_t first;
+  MIDITimeStamp time;
+};
+using ArrivalMarks = std::vector<ArrivalMark>;
+thread_local ArrivalMarks tArrivalMarks;
+thread_local const ArrivalMarks* tHandingOver = nullptr;
+
 // The state of one callback, with the node's system exclusive state copied in
 // at the start and written back at the end.
 class ReadPass {
@@ -26,11 +41,19 @@ class ReadPass {
         count_(target.processingSysexIterationCount()),
         accumulator_(target.sysexArray()) {
     output_.swap(tOutputList);
+    marks_.swap(tArrivalMarks);
+    marks_.clear();
   }
 
   ~ReadPass() {
     output_.clear();
     if (output_.capacity() > tOutputList.capacity()) output_.swap(tOutputList);
+    if (marks_.capacity() > tArrivalMarks.capacity()) marks_.swap(tArrivalMarks);
+  }
+
+  // Each packet's messages arrived at its time stamp.
+  void beginPacket(MIDITimeStamp time) {
+    if (marks_.empty() || marks_.back().time != time) marks_.push_back({output_.size(), time});
   }
 
   void beginCallback() {
@@ -56,7 +79,10 @@ class ReadPass {
   void finish() {
     target_.setProcessingSysex(open_);
     target_.setProcessingSysexIterationCount(count_);
-    if (!output_.empty()) target_.receivedMIDI(output_);
+    if (output_.empty()) return;
+    const ArrivalMarks* outer = std::exchange(tHandingOver, &marks_);
+    target_.receivedMIDI(output_);
+    tHandingOver = outer;
   }
 
  private:
@@ -134,6 +160,7 @@ class ReadPass {
   int32_t count_;
   std::vector<int32_t>& accumulator_;
   OrvMIDIMessageList output_;
+  ArrivalMarks marks_;
   // The message that following data bytes go into; owned by output_.
   OrvMIDIMessage* current_ = nullptr;
   int dataCount_ = 0;
@@ -149,10 +176,21 @@ void myMIDIReadProc(const MIDIPacketList* pktlist, void* readProcRefCon, void* /
   MIDIPacketIterator packets(pktlist);
   MIDIPacketView packet;
   while (packets.next(packet)) {
+    pass.beginPacket(packet.timeStamp);
     const Byte* end = packet.data + packet.length;
     for (const Byte* at = packet.data; at != end;) at = pass.step(at, end);
   }
   pass.finish();
+}
+
+MIDITimeStamp readArrivalOf(size_t index) {
+  if (!tHandingOver) return 0;
+  const ArrivalMarks& marks = *tHandingOver;
+  // The last mark at or before the index.
+  const auto after =
+      std::upper_bound(marks.begin(), marks.end(), index,
+                       [](size_t at, const ArrivalMark& mark) { return at < mark.first; });
+  return after == marks.begin() ? 0 : std::prev(after)->time;
 }
 
 }  // namespace wex

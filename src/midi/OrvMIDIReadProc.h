@@ -17,4 +17,10 @@ constexpr int32_t kMaxSysexCallbacks = 128;
 // one list (nothing when none was completed).
 void myMIDIReadProc(const MIDIPacketList* pktlist, void* readProcRefCon, void* srcConnRefCon);
 
+// While a read callback hands its messages over (on its thread): the time
+// stamp of the packet in which the message at `index` of the list began, or
+// the one it ended in for a system exclusive message; 0 outside a callback.
+// With services that stamp arrival times, when the message arrived.
+MIDITimeStamp readArrivalOf(size_t index);
+
 }  // namespace wex

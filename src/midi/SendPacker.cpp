@@ -50,13 +50,13 @@ inline void writeShortWireBytes(Byte* at, uint32_t wire) {
 static_assert(MIDIPacketListAppender::kRunSlack >= 3, "a short message is written as 4 bytes");
 
 const OrvMIDIMessage* SendPacker::pack(const OrvMIDIMessagePtr* begin, const OrvMIDIMessagePtr* end,
-                                       MIDIPacketListAppender& appender) {
+                                       MIDIPacketListAppender& appender, MIDITimeStamp time) {
   // Kept in locals, which the byte stores cannot touch, so that they stay
   // in registers.
   size_t notes = 0;
   size_t prints = 0;
   const OrvMIDIMessage* refused = nullptr;
-  auto run = appender.beginRun(0);
+  auto run = appender.beginRun(time);
   for (const OrvMIDIMessagePtr* it = begin; it != end; ++it) {
     const OrvMIDIMessage* msg = it->get();
     if (!msg) continue;
@@ -71,12 +71,12 @@ const OrvMIDIMessage* SendPacker::pack(const OrvMIDIMessagePtr* begin, const Orv
       run.room -= length;
     } else {
       appender.endRun(run);
-      if (!packSlowly(*msg, appender)) {
+      if (!packSlowly(*msg, appender, time)) {
         refused = msg;
         break;
       }
       print = FeedbackWatch::fingerprint(*msg);
-      run = appender.beginRun(0);
+      run = appender.beginRun(time);
     }
     // Real-time messages too: the watch never matches them, and leaving
     // them in spares a test per message.
@@ -91,8 +91,9 @@ const OrvMIDIMessage* SendPacker::pack(const OrvMIDIMessagePtr* begin, const Orv
   return refused;
 }
 
-bool SendPacker::packSlowly(const OrvMIDIMessage& msg, MIDIPacketListAppender& appender) {
-  Byte* at = appender.reserveEvent(0, msg.wireLength(), msg.type() == kMIDISysexStart);
+bool SendPacker::packSlowly(const OrvMIDIMessage& msg, MIDIPacketListAppender& appender,
+                            MIDITimeStamp time) {
+  Byte* at = appender.reserveEvent(time, msg.wireLength(), msg.type() == kMIDISysexStart);
   if (!at) return false;
   msg.writeWireBytes(at);
   return true;

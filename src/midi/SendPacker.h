@@ -21,13 +21,13 @@ class SendPacker {
   // Events a list can hold at most: each takes a byte.
   static constexpr size_t kMaxEvents = 1024;
 
-  // Appends the messages in order to the list, null ones skipped, short ones
-  // at time 0 joining the open packet. Returns the first message that does
-  // not fit (the ones before it are in the list), or null when all did.
-  // The list starts empty.
+  // Appends the messages in order to the list at `time` (0: now), null ones
+  // skipped, short ones joining the open packet. Returns the first message
+  // that does not fit (the ones before it are in the list), or null when all
+  // did. The list starts empty.
   // Forgets what an earlier pack kept.
   const OrvMIDIMessage* pack(const OrvMIDIMessagePtr* begin, const OrvMIDIMessagePtr* end,
-                             MIDIPacketListAppender& appender);
+                             MIDIPacketListAppender& appender, MIDITimeStamp time = 0);
 
   // After the list went out: its messages' notes, and its messages to the
   // feedback watch.
@@ -43,7 +43,7 @@ class SendPacker {
   // packet, the last bytes of the list) the ordinary way; false when it does
   // not fit.
   [[gnu::noinline]] static bool packSlowly(const OrvMIDIMessage& msg,
-                                           MIDIPacketListAppender& appender);
+                                           MIDIPacketListAppender& appender, MIDITimeStamp time);
 
   size_t noteMessages_ = 0;
   // Their wire bytes, and one more entry that the packing loop may write.

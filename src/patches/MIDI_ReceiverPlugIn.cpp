@@ -1,19 +1,24 @@
 #include "patches/MIDI_ReceiverPlugIn.h"
 
 #include "host/Structure.h"
+#include "midi/OrvMIDIReadProc.h"
 #include "patches/MessageValue.h"
 #include "patches/ReceiverSettingsController.h"
 #include "patches/SupportLibrariesNotice.h"
+#include "services/MIDIServices.h"
 #include "support/SystemLog.h"
 
 namespace wex {
 
-MIDI_ReceiverPlugIn::MIDI_ReceiverPlugIn() : midiManager_(OrvMIDIManager::create<MidiReceiver>()) {
+MIDI_ReceiverPlugIn::MIDI_ReceiverPlugIn()
+    : midiManager_(OrvMIDIManager::create<MidiReceiver>()),
+      stampsArrivals_(currentMIDIServices().stampsArrivalTimes()) {
   // What the sources sent while the manager was being made comes before
-  // anything that arrives from now on.
+  // anything that arrives from now on; its arrival times are not known.
   const OrvMIDIMessageList early = midiManager_->startListening(this);
   std::lock_guard lock(receivedMessagesLock_);
   receivedMessages_.insert(receivedMessages_.begin(), early.begin(), early.end());
+  receivedArrivals_.insert(receivedArrivals_.begin(), early.size(), 0);
   droppedMessages_ += midiManager_->earlyMessagesDropped();
 }
 
@@ -53,9 +58,12 @@ void MIDI_ReceiverPlugIn::receivedMIDI(const OrvMIDIMessageList& messages) {
   {
     std::lock_guard lock(receivedMessagesLock_);
     receivedMessages_.insert(receivedMessages_.end(), messages.begin(), messages.end());
+    for (size_t i = 0; i < messages.size(); ++i)
+      receivedArrivals_.push_back(stampsArrivals_ ? readArrivalOf(i) : 0);
     if (receivedMessages_.size() > kMaxPendingMessages) {
       const size_t excess = receivedMessages_.size() - kMaxPendingMessages;
       receivedMessages_.erase(receivedMessages_.begin(), receivedMessages_.begin() + excess);
+      receivedArrivals_.erase(receivedArrivals_.begin(), receivedArrivals_.begin() + excess);
       if (!flooding_) {
         flooding_ = floodStarted = true;
         droppedBefore = droppedInFlood_;
@@ -77,19 +85,28 @@ void MIDI_ReceiverPlugIn::receivedMIDI(const OrvMIDIMessageList& messages) {
   requestEvaluation();
 }
 
-bool MIDI_ReceiverPlugIn::execute(QCPlugInContext&, double, const Value&) {
+// The messages go out with the moments they arrived at, where the MIDI
+// services stamp them, so that a sender passing them on keeps their timing.
+bool MIDI_ReceiverPlugIn::execute(QCPlugInContext& context, double, const Value&) {
   std::vector<Value> values;
+  std::vector<uint64_t> arrivals;
   {
     std::lock_guard lock(receivedMessagesLock_);
     values.reserve(receivedMessages_.size());
     for (const auto& message : receivedMessages_) values.push_back(MessageValue::write(*message));
+    if (stampsArrivals_) arrivals.assign(receivedArrivals_.begin(), receivedArrivals_.end());
     receivedMessages_.clear();
+    receivedArrivals_.clear();
     flooding_ = false;
   }
   const auto count = static_cast<int32_t>(values.size());
   // An empty structure follows a non-empty one once, so that each message is
   // shown for one evaluation only.
-  if (count > 0 || oldCount_ != 0) outputMessages = Structure::makeList(std::move(values));
+  if (count > 0 || oldCount_ != 0) {
+    QCStructure messages = Structure::makeList(std::move(values));
+    if (!arrivals.empty()) context.noteMoments(messages, std::move(arrivals));
+    outputMessages = std::move(messages);
+  }
   oldCount_ = count;
   return true;
 }
@@ -106,6 +123,7 @@ OrvMIDIMessageList MIDI_ReceiverPlugIn::receivedMessages() const {
 void MIDI_ReceiverPlugIn::setReceivedMessages(const OrvMIDIMessageList& messages) {
   std::lock_guard lock(receivedMessagesLock_);
   receivedMessages_.assign(messages.begin(), messages.end());
+  receivedArrivals_.assign(messages.size(), 0);
 }
 
 uint64_t MIDI_ReceiverPlugIn::droppedMessages() const {

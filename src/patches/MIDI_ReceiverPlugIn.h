@@ -58,8 +58,11 @@ class MIDI_ReceiverPlugIn : public QCPlugIn, public OrvMIDIDelegateProtocol {
 
  private:
   std::shared_ptr<MidiReceiver> midiManager_;
+  // Whether the packets' time stamps are arrival times.
+  const bool stampsArrivals_;
   mutable std::mutex receivedMessagesLock_;
   std::deque<OrvMIDIMessagePtr> receivedMessages_;  // oldest first
+  std::deque<MIDITimeStamp> receivedArrivals_;      // one for each; 0: not known
   uint64_t droppedMessages_ = 0;
   // Since the pending list last emptied, messages have been dropped.
   bool flooding_ = false;

@@ -109,13 +109,17 @@ void MIDI_SenderPlugIn::setSerializedValue(const Value& value, const std::string
   midiManager_->loadSnapshot(&snapshot);
 }
 
-bool MIDI_SenderPlugIn::execute(QCPlugInContext&, double, const Value&) {
+// Messages that came from a receiver in this evaluation keep the places
+// they arrived at (the context carries their moments).
+bool MIDI_SenderPlugIn::execute(QCPlugInContext& context, double, const Value&) {
   if (!didValueForInputKeyChange(inputMessages.key()) && !inputResend()) return true;
   const QCStructure messages = inputMessages();
   if (!messages) return true;
   const size_t count = messages->count();
   if (messages->isOrdered()) {
-    for (size_t i = 0; i < count; ++i) sendElement(*messages->at(i));
+    const std::vector<uint64_t>* arrivals = context.momentsOf(messages.get());
+    if (arrivals && arrivals->size() != count) arrivals = nullptr;
+    for (size_t i = 0; i < count; ++i) sendElement(*messages->at(i), arrivals ? (*arrivals)[i] : 0);
   } else {
     // Keyed: only the keys "0" to count-1 are tried, in that order.
     for (size_t i = 0; i < count; ++i) {
@@ -125,9 +129,9 @@ bool MIDI_SenderPlugIn::execute(QCPlugInContext&, double, const Value&) {
   return true;
 }
 
-void MIDI_SenderPlugIn::sendElement(const Value& element) {
+void MIDI_SenderPlugIn::sendElement(const Value& element, MIDITimeStamp arrival) {
   if (!element.isNumeric() && !element.isString()) return;
-  midiManager_->sendMsg(MessageValue::read(element));
+  midiManager_->sendMsgArrivedAt(MessageValue::read(element), arrival);
 }
 
 std::unique_ptr<QCPlugInViewController> MIDI_SenderPlugIn::createViewController() {

@@ -51,7 +51,7 @@ class MIDI_SenderPlugIn : public QCPlugIn, public OrvMIDIDelegateProtocol {
   QCInputPort<QCStructure> inputMessages{*this, "inputMessages"};
 
  private:
-  void sendElement(const Value& element);
+  void sendElement(const Value& element, MIDITimeStamp arrival = 0);
 
   std::shared_ptr<MidiSender> midiManager_;
 };

@@ -116,10 +116,21 @@ class MIDIServices {
   // frame falls in the cycle as the server's clock estimate places it, as
   // long as that cycle began no later than half a period after the process
   // callback ran and no earlier than a period before the callback of the
-  // cycle before; otherwise (a server that stalled leaves the estimate off
-  // for seconds) the events of that cycle get the time the process callback
-  // ran, and the log says so once.
+  // cycle before; otherwise (a server that stalled, or the dummy driver,
+  // leaves the estimate off for seconds) the cycle is placed at the time its
+  // process callback ran, lasting a period, and the log says so once.
   virtual bool stampsArrivalTimes() const { return false; }
+
+  // Services that keep time (JACK) send each event at its own moment: a
+  // packet stamped 0 goes out sendDelay() after the MIDISend or MIDIReceived
+  // call that carried it, so that events keep the spacing of the calls; a
+  // packet with a time stamp (nanoseconds of std::chrono::steady_clock) goes
+  // out at that time, or as soon as it can when that has passed (and at most
+  // a second after the call). Events go out in the order sent: one waits for
+  // those before it. A sender that passes on an event that arrived at t
+  // (stampsArrivalTimes) keeps its place with the stamp t + sendDelay().
+  // Services that do not keep time send at once, and sendDelay() is 0.
+  virtual MIDITimeStamp sendDelay() { return 0; }
 };
 
 // The process-wide current MIDI services. The program installs the backend it

@@ -84,5 +84,18 @@ TEST(JackMessageSplitter, AVeryLongSysexGoesOutInFragmentsThatAddUpToIt) {
   EXPECT_EQ(joined, sysex);
 }
 
+// The longest event the server takes sets the pieces: a sysex of that many
+// bytes goes whole, one a byte longer in two, F0 first and F7 last.
+TEST(JackMessageSplitter, ASysexUpToTheLongestEventGoesWholeAndALongerOneInPiecesOfIt) {
+  constexpr size_t kLongest = 10;
+  const Bytes fits{0xF0, 1, 2, 3, 4, 5, 6, 7, 8, 0xF7};
+  const Bytes longer{0xF0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0xF7};
+  JackMessageSplitter splitter;
+  splitter.setMaxEventLength(kLongest);
+  EXPECT_EQ(split({fits}, splitter), std::vector<Bytes>{fits});
+  EXPECT_EQ(split({longer}, splitter),
+            (std::vector<Bytes>{{0xF0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, {0xF7}}));
+}
+
 }  // namespace
 }  // namespace wex

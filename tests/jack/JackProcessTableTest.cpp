@@ -56,9 +56,10 @@ TEST(JackProcessTable, AnOutputRingIsLeftAloneWhileItsHoldLastsAndEmptiedOnceItE
     ASSERT_TRUE(client.activate());
 
     const std::array<Byte, 3> note{0x90, 0x3C, 0x64};  // note on channel 1 C4 velocity 100
-    ASSERT_TRUE(ring.writeFrame(note.data(), note.size()));
+    const std::array<Byte, JackProcessTable::kMomentSize> due{};  // long ago: at once
+    ASSERT_TRUE(ring.writeFrame(due.data(), due.size(), note.data(), note.size()));
     ASSERT_TRUE(waitForCycles(table, 4));
-    EXPECT_EQ(ring.nextFrameLength(), 3u);
+    EXPECT_EQ(ring.nextFrameLength(), due.size() + 3u);
 
     heldUntil = table.cycles() + 1;
     EXPECT_TRUE(waitUntil([&] { return ring.empty(); }, kJackWait));
@@ -67,9 +68,9 @@ TEST(JackProcessTable, AnOutputRingIsLeftAloneWhileItsHoldLastsAndEmptiedOnceItE
     // The port is connected to nothing: after its hold, the ring waits for a
     // connection to show until the wait runs out, which is counted.
     awaitConnectedUntil = jack_get_time() + 60'000'000;
-    ASSERT_TRUE(ring.writeFrame(note.data(), note.size()));
+    ASSERT_TRUE(ring.writeFrame(due.data(), due.size(), note.data(), note.size()));
     ASSERT_TRUE(waitForCycles(table, 4));
-    EXPECT_EQ(ring.nextFrameLength(), 3u);
+    EXPECT_EQ(ring.nextFrameLength(), due.size() + 3u);
     awaitConnectedUntil = jack_get_time();
     EXPECT_TRUE(waitUntil([&] { return ring.empty(); }, kJackWait));
     EXPECT_EQ(unconfirmed.load(), 1u);

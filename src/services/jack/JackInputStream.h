@@ -19,7 +19,7 @@ class JackInputStream {
  public:
   static constexpr size_t kRingCapacity = 64 * 1024;
 
-  JackInputStream() : ring(kRingCapacity) {}
+  JackInputStream() : ring(kRingCapacity, true) {}
 
   JackRingBuffer ring;
   std::atomic<uint64_t> dropped{0};  // events that found the ring full
@@ -36,12 +36,13 @@ class JackInputStream {
 
   // Guarded by the services' lock.
   bool isPrivate = true;
-  MIDIEndpointRef peer = 0;      // the connected source
-  MIDIEndpointRef endpoint = 0;  // the virtual destination
-  std::string displayName;       // the virtual destination's name
-  std::string shortName;         // the JACK port's name within our client
-  jack_port_t* port = nullptr;   // null while the server is away
-  bool linked = false;           // connected to the peer's JACK port
+  MIDIEndpointRef peer = 0;               // the connected source
+  MIDIEndpointRef endpoint = 0;           // the virtual destination
+  std::string displayName;                // the virtual destination's name
+  std::string shortName;                  // the JACK port's name within our client
+  jack_port_t* port = nullptr;            // null while the server is away
+  bool linked = false;                    // connected to the peer's JACK port
+  jack_latency_range_t latencySet{0, 0};  // the playback latency we gave the port; 0: none
 };
 
 }  // namespace wex

@@ -83,6 +83,9 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   bool waitUntilDelivered(double timeoutSeconds) override;
   uint64_t serverLosses() override { return serverLosses_.load(); }
   bool stampsArrivalTimes() const override { return true; }
+  // One period: the process callback writes each event a period after it
+  // was sent, at its own place in the cycle.
+  MIDITimeStamp sendDelay() override { return processTable_.period() * 1000; }
 
   // Our JACK client's name, empty while the server is away.
   std::string jackClientName();
@@ -108,6 +111,9 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   static void onClientRegistration(const char* name, int registered, void* arg);
   static void onPropertyChange(jack_uuid_t subject, const char* key, jack_property_change_t change,
                                void* arg);
+  // The server asks for our ports' latencies (their connections changed):
+  // only marks, and the watcher's thread sets them (updateLatencies).
+  static void onLatency(jack_latency_callback_mode_t mode, void* arg);
   bool installCallbacksAndActivate(jack_client_t* jack);
   // On a server that runs realtime, the reader and the evaluation thread run
   // realtime too, just below the server's own threads, and on one CPU with
@@ -151,6 +157,15 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   void refreshEndpoints();
   // Lists the endpoints again from ports the server listed.
   void refreshEndpoints(const std::vector<JackEndpointTable::ServerPort>& ports);
+  // Tells the server what our ports add to the latency of what goes through
+  // them: an event leaves an output port one period after it was sent or
+  // came in (capture latency of the outputs: the inputs' and a period;
+  // playback latency of the inputs: the outputs' and a period). Set from our
+  // thread with mutex_ held, never in the latency callback: PipeWire's JACK
+  // library (0.3.65) crashed when a port's latency was set there while
+  // another thread of ours called it. Asks the server to pass changes on,
+  // and takes the pass that makes as it is.
+  void updateLatencies();
 
   // The contract's helpers (JackMIDIServices.cpp), with mutex_ held.
   template <typename Stream>
@@ -190,6 +205,11 @@ class JackMIDIServices final : public MIDIServices, private JackSetupWatcher::Ow
   std::atomic<uint64_t> lossesSeenByWait_{0};
   uint64_t droppedWhileAwayReported_ = 0;
   bool estimatesReplacedReported_ = false;
+
+  // Set by the latency callback, taken by the watcher's thread.
+  std::atomic<bool> latenciesAsked_{false};
+  // updateLatencies asked the server to recompute; guarded by mutex_.
+  bool ownRecompute_ = false;
 
   JackWakeSignal inputArrived_;
   JackProcessTable processTable_;

@@ -51,8 +51,8 @@ void JackMIDIServices::reportDrops() {
   const uint64_t replaced = processTable_.estimatesReplaced();
   if (replaced != 0 && !estimatesReplacedReported_) {
     SystemLog::writef(
-        "\tJACK's cycle times ran off the monotonic clock in %llu of %llu cycles: MIDI "
-        "arriving in such a cycle is given the time it was read",
+        "\tJACK's cycle times ran off the monotonic clock in %llu of %llu cycles: such a "
+        "cycle is placed at the time it was read",
         static_cast<unsigned long long>(replaced),
         static_cast<unsigned long long>(processTable_.cycles()));
     estimatesReplacedReported_ = true;

@@ -64,6 +64,7 @@ bool JackMIDIServices::registerPort(Stream& stream) {
   stream.port =
       registerJackPort(wanted, isInput, stream.isPrivate, stream.displayName, &stream.shortName);
   stream.linked = false;
+  stream.latencySet = {0, 0};
   return stream.port != nullptr;
 }
 

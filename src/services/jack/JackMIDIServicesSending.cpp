@@ -1,7 +1,9 @@
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 
 #include "services/MIDIPacketList.h"
+#include "services/jack/JackCycleClock.h"
 #include "services/jack/JackMIDIServices.h"
 
 namespace wex {
@@ -13,22 +15,42 @@ using Clock = JackProgressSignal::Clock;
 // How long a message waits for room in a full ring before it is dropped.
 constexpr auto kRoomWait = std::chrono::seconds(1);
 
-// The messages of one send, whole, as the splitter cut them; kept per thread
-// so that sending allocates only while the buffers grow.
+// How far ahead of the call a packet's time stamp may place its events: a
+// later one would hold back all that is sent after it.
+constexpr jack_time_t kLatestMoment = 1'000'000;
+
+// The messages of one send, whole, as the splitter cut them, with the
+// moment of each; kept per thread so that sending allocates only while the
+// buffers grow.
 struct CutMessages {
   std::vector<Byte> bytes;
   std::vector<uint32_t> lengths;
+  std::vector<jack_time_t> moments;
 };
 thread_local CutMessages tCut;
+
+// The moment, on JACK's clock, whose place the events of a packet with that
+// time stamp keep, going out a period after it: the call's, `now`, for a
+// packet stamped 0, else a period before the time the stamp asks for.
+jack_time_t momentOf(MIDITimeStamp stamp, jack_time_t now, jack_time_t period) {
+  if (stamp == 0) return now;
+  const int64_t asked = (static_cast<int64_t>(stamp) - steadyMinusJackNanoseconds()) / 1000 -
+                        static_cast<int64_t>(period);
+  if (asked <= 0) return 0;
+  return std::min(static_cast<jack_time_t>(asked), now + kLatestMoment);
+}
 
 // Writes one message into the ring; while the ring is full, lets go of the
 // writers' lock and waits for a cycle to take from it.
 bool writeWhenRoom(JackOutputStream& stream, std::unique_lock<std::mutex>& writing,
-                   JackProgressSignal& cycleEnded, const Byte* data, uint32_t length) {
+                   JackProgressSignal& cycleEnded, jack_time_t moment, const Byte* data,
+                   uint32_t length) {
   const auto deadline = Clock::now() + kRoomWait;
+  Byte head[JackProcessTable::kMomentSize];
+  std::memcpy(head, &moment, sizeof head);
   for (;;) {
     const uint32_t seen = cycleEnded.count();
-    if (stream.ring.writeFrame(data, length)) return true;
+    if (stream.ring.writeFrame(head, sizeof head, data, length)) return true;
     if (Clock::now() >= deadline) return false;
     writing.unlock();
     cycleEnded.waitPast(seen, deadline);
@@ -91,23 +113,30 @@ OSStatus JackMIDIServices::writeMessages(JackOutputStream& stream, MIDIPortRef p
   CutMessages& cut = tCut;
   cut.bytes.clear();
   cut.lengths.clear();
+  cut.moments.clear();
+  const jack_time_t now = jack_get_time();
+  const jack_time_t period = processTable_.period();
   std::unique_lock writing(stream.writeMutex);
   JackMessageSplitter& splitter = stream.splitters[port];
+  splitter.setMaxEventLength(processTable_.maxEventLength());
   MIDIPacketIterator packets(pktlist);
   MIDIPacketView packet;
   while (packets.next(packet)) {
+    const jack_time_t moment = momentOf(packet.timeStamp, now, period);
     splitter.feed(packet.data, packet.length, [&](const Byte* data, size_t length) {
       cut.bytes.insert(cut.bytes.end(), data, data + length);
       cut.lengths.push_back(static_cast<uint32_t>(length));
+      cut.moments.push_back(moment);
     });
   }
   OSStatus status = noErr;
   size_t offset = 0;
-  for (const uint32_t length : cut.lengths) {
+  for (size_t i = 0; i < cut.lengths.size(); ++i) {
+    const uint32_t length = cut.lengths[i];
     const Byte* data = cut.bytes.data() + offset;
     offset += length;
     if (status == noErr &&
-        !writeWhenRoom(stream, writing, processTable_.cycleEnded(), data, length)) {
+        !writeWhenRoom(stream, writing, processTable_.cycleEnded(), cut.moments[i], data, length)) {
       status = kMIDIMessageSendErr;
     }
     if (status != noErr) stream.dropped.fetch_add(1);

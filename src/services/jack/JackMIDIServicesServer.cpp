@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string_view>
+#include <utility>
 
 #include "services/jack/JackClientLedger.h"
 #include "services/jack/JackMIDIServices.h"
@@ -158,6 +159,49 @@ void JackMIDIServices::onPropertyChange(jack_uuid_t, const char*, jack_property_
   static_cast<JackMIDIServices*>(arg)->watcher_.markDirty();
 }
 
+void JackMIDIServices::onLatency(jack_latency_callback_mode_t, void* arg) {
+  auto* self = static_cast<JackMIDIServices*>(arg);
+  self->latenciesAsked_.store(true);
+  self->watcher_.markDirty();
+}
+
+void JackMIDIServices::updateLatencies() {
+  if (!jack_) return;
+  const jack_nframes_t period = jack_get_buffer_size(jack_);
+  bool changed = false;
+  // The widest range of the ports on one side, a period more on the other.
+  auto pass = [&](jack_latency_callback_mode_t mode, const auto& from, const auto& to) {
+    jack_latency_range_t range{0, 0};
+    bool first = true;
+    for (const auto& stream : from) {
+      if (!stream->port) continue;
+      jack_latency_range_t own;
+      jack_port_get_latency_range(stream->port, mode, &own);
+      range.min = first ? own.min : std::min(range.min, own.min);
+      range.max = std::max(range.max, own.max);
+      first = false;
+    }
+    range.min += period;
+    range.max += period;
+    for (const auto& stream : to) {
+      if (!stream->port) continue;
+      if (stream->latencySet.min == range.min && stream->latencySet.max == range.max) continue;
+      jack_port_set_latency_range(stream->port, mode, &range);
+      stream->latencySet = range;
+      changed = true;
+    }
+  };
+  pass(JackCaptureLatency, inputs_, outputs_);
+  pass(JackPlaybackLatency, outputs_, inputs_);
+  // Once for each time the server asked: where our ports feed back into
+  // themselves (a client that both sends to us and hears us), each pass
+  // would add a period again, without end.
+  if (changed && !ownRecompute_) {
+    ownRecompute_ = true;
+    jack_recompute_total_latencies(jack_);
+  }
+}
+
 bool JackMIDIServices::installCallbacksAndActivate(jack_client_t* jack) {
   processTable_.setClient(jack);
   jack_set_process_callback(jack, &JackProcessTable::processCallback, &processTable_);
@@ -167,6 +211,7 @@ bool JackMIDIServices::installCallbacksAndActivate(jack_client_t* jack) {
   jack_set_port_rename_callback(jack, &onPortRename, this);
   jack_set_client_registration_callback(jack, &onClientRegistration, this);
   jack_set_property_change_callback(jack, &onPropertyChange, this);
+  jack_set_latency_callback(jack, &onLatency, this);
   return jack_activate(jack) == 0;
 }
 
@@ -236,6 +281,10 @@ void JackMIDIServices::setupMayHaveChanged() {
   {
     std::lock_guard lock(mutex_);
     if (jack_ && jack_ == jack && endpointRefreshes_ == refreshes) refreshEndpoints(ports);
+    if (latenciesAsked_.exchange(false)) {
+      // The pass our own recompute made is taken as it is.
+      if (!std::exchange(ownRecompute_, false)) updateLatencies();
+    }
     const std::string signature = endpoints_.signature();
     if (signature == notifiedSignature_) return;
     notifiedSignature_ = signature;

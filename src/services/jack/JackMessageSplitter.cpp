@@ -51,7 +51,7 @@ void JackMessageSplitter::status(Byte byte, const Emit& emit) {
 void JackMessageSplitter::data(Byte byte, const Emit& emit) {
   if (inSysex_) {
     message_.push_back(byte);
-    if (message_.size() == kMaxSysexFragment) {
+    if (message_.size() >= maxFragment_) {
       emit(message_.data(), message_.size());
       message_.clear();
     }

@@ -22,7 +22,7 @@ class JackOutputStream {
  public:
   static constexpr size_t kRingCapacity = 64 * 1024;
 
-  JackOutputStream() : ring(kRingCapacity) {}
+  JackOutputStream() : ring(kRingCapacity, true) {}
 
   JackRingBuffer ring;
   std::atomic<uint64_t> dropped{0};  // messages that could not go out
@@ -52,6 +52,7 @@ class JackOutputStream {
   std::string shortName;         // the JACK port's name within our client
   jack_port_t* port = nullptr;
   bool linked = false;
+  jack_latency_range_t latencySet{0, 0};  // the capture latency we gave the port; 0: none
 };
 
 }  // namespace wex

@@ -8,6 +8,8 @@
 
 namespace wex {
 
+static_assert(JackProcessTable::outputCost(JackProcessTable::kMaxEventLength) == 32 * 1024);
+
 JackProcessTable::JackProcessTable(JackWakeSignal& inputArrived) : inputArrived_(inputArrived) {}
 
 JackProcessTable::~JackProcessTable() {
@@ -16,6 +18,27 @@ JackProcessTable::~JackProcessTable() {
 
 int JackProcessTable::processCallback(jack_nframes_t nframes, void* arg) {
   return static_cast<JackProcessTable*>(arg)->process(nframes);
+}
+
+void JackProcessTable::setClient(jack_client_t* client) {
+  client_.store(client);
+  if (!client) return;
+  if (const jack_nframes_t rate = jack_get_sample_rate(client); rate != 0) {
+    period_.store(jack_time_t{jack_get_buffer_size(client)} * 1'000'000 / rate,
+                  std::memory_order_relaxed);
+  }
+  // Room for the buffer's header and the event's own: less than either
+  // server leaves (jackd2 48 bytes of 32 KiB, PipeWire 32).
+  constexpr size_t kBookkeeping = 64;
+  const size_t buffer = jack_port_type_get_buffer_size(client, JACK_DEFAULT_MIDI_TYPE);
+  guessedMaxEventSize_.store(buffer > kBookkeeping ? buffer - kBookkeeping : 0,
+                             std::memory_order_relaxed);
+}
+
+size_t JackProcessTable::maxEventLength() const {
+  size_t size = foundMaxEventSize_.load(std::memory_order_relaxed);
+  if (size == 0) size = guessedMaxEventSize_.load(std::memory_order_relaxed);
+  return std::min(size, kMaxEventLength);
 }
 
 int JackProcessTable::process(jack_nframes_t nframes) {
@@ -52,7 +75,13 @@ JackProcessTable::CycleTimes JackProcessTable::cycleTimes(jack_nframes_t nframes
     if (const jack_nframes_t rate = jack_get_sample_rate(client); rate != 0)
       period = jack_time_t{nframes} * 1'000'000 / rate;
   }
-  return cycleClock_.place(estimate, now, period);
+  const CycleTimes times = cycleClock_.place(estimate, now, period);
+  if (period != 0 && period != period_.load(std::memory_order_relaxed))
+    period_.store(period, std::memory_order_relaxed);
+  const jack_nframes_t firstFrame = client ? jack_last_frame_time(client) : framesCounted_;
+  framesCounted_ += nframes;
+  cycleHistory_.add(times, firstFrame, nframes);
+  return times;
 }
 
 void JackProcessTable::moveInput(const Input& input, jack_nframes_t nframes, CycleTimes times,
@@ -84,29 +113,45 @@ void JackProcessTable::moveOutput(const Output& output, jack_nframes_t nframes,
   void* buffer = jack_port_get_buffer(output.port, nframes);
   if (!buffer) return;
   jack_midi_clear_buffer(buffer);
+  const size_t room = jack_midi_max_event_size(buffer);
+  if (room != foundMaxEventSize_.load(std::memory_order_relaxed))
+    foundMaxEventSize_.store(room, std::memory_order_relaxed);
   if (output.ring->nextFrameLength() == 0) return;
   // Read after the ring: a hold set before the bytes were written is seen.
   if (completedCycles < output.heldUntilCycle->load() || !connectionLive(output)) return;
   // Well under what the buffer takes: a server may drop a whole cycle's
   // buffer it cannot convert (PipeWire does), so what does not fit in this
   // cycle's budget waits for the next.
-  const size_t budget = std::min<size_t>(kOutputCostPerCycle, jack_midi_max_event_size(buffer));
+  const size_t budget = std::min<size_t>(kOutputCostPerCycle, room);
   size_t spent = 0;
   bool wroteAny = false;
+  jack_nframes_t lastFrame = 0;
   for (uint32_t length = output.ring->nextFrameLength(); length != 0;
        length = output.ring->nextFrameLength()) {
-    if (jack_midi_max_event_size(buffer) < length) {
+    if (length <= kMomentSize) {
+      output.ring->skipFrame();
+      continue;
+    }
+    const uint32_t size = length - kMomentSize;
+    jack_time_t moment = 0;
+    output.ring->peekFrame(reinterpret_cast<Byte*>(&moment), kMomentSize);
+    const std::optional<jack_nframes_t> frame = cycleHistory_.outputFrame(moment);
+    // Due in a later cycle: it waits, and what follows waits behind it.
+    if (!frame) break;
+    if (jack_midi_max_event_size(buffer) < size) {
       // Waits for the next cycle, unless it could never fit in any cycle.
       if (wroteAny) break;
       output.ring->skipFrame();
       output.dropped->fetch_add(1, std::memory_order_relaxed);
       continue;
     }
-    if (wroteAny && spent + outputCost(length) > budget) break;
-    jack_midi_data_t* place = jack_midi_event_reserve(buffer, 0, length);
+    if (wroteAny && spent + outputCost(size) > budget) break;
+    // Never before the event written before it.
+    lastFrame = std::max(lastFrame, *frame);
+    jack_midi_data_t* place = jack_midi_event_reserve(buffer, lastFrame, size);
     if (!place) break;
-    output.ring->readFrame(place);
-    spent += outputCost(length);
+    output.ring->readFrame(reinterpret_cast<Byte*>(&moment), kMomentSize, place);
+    spent += outputCost(size);
     wroteAny = true;
   }
   output.dropped->fetch_add(jack_midi_get_lost_event_count(buffer), std::memory_order_relaxed);

@@ -31,6 +31,8 @@ class JackProcessTable {
   // alone), and the rest waits for the next cycle.
   static constexpr size_t kOutputCostPerCycle = 8192;
   static constexpr size_t outputCost(size_t length) { return (length + 7) / 8 * 8 + 16; }
+  // The longest event PipeWire keeps in a cycle's buffer, alone.
+  static constexpr size_t kMaxEventLength = 32 * 1024 - 16;
 
   struct Input {
     jack_port_t* port;
@@ -60,11 +62,28 @@ class JackProcessTable {
   static int processCallback(jack_nframes_t nframes, void* arg);
   // The client whose cycles the callback runs, for their times; set before
   // the callback is installed.
-  void setClient(jack_client_t* client) { client_.store(client); }
+  void setClient(jack_client_t* client);
 
   // Each input frame starts with the event's arrival time, microseconds of
   // JACK's clock (jack_get_time), and goes on with the event's bytes.
   static constexpr uint32_t kArrivalTimeSize = sizeof(jack_time_t);
+  // Each output frame starts with the moment its event came in or was sent,
+  // microseconds of JACK's clock, and goes on with the event's bytes. The
+  // callback writes it one period after the frame of that moment, at the
+  // same place in its cycle (JackCycleHistory); one whose place has passed
+  // goes at frame 0 of the next cycle that has room, and one due later
+  // waits, with all that follows it: events go out in the order written,
+  // never earlier in a cycle than an event before them.
+  static constexpr uint32_t kMomentSize = sizeof(jack_time_t);
+
+  // A period, microseconds of JACK's clock, as the server's buffer size and
+  // rate make it; 0 before the client is set.
+  jack_time_t period() const { return period_.load(std::memory_order_relaxed); }
+  // The longest event an output port takes: as the callback last found it,
+  // else as the server's MIDI buffer size makes it (less some room for the
+  // buffer's own bookkeeping); never more than kMaxEventLength. 0 before the
+  // client is set.
+  size_t maxEventLength() const;
 
   // Where the cycles stood when a table was replaced.
   struct Replaced {
@@ -114,8 +133,14 @@ class JackProcessTable {
   std::atomic<Table*> current_{nullptr};
   std::atomic<bool> inCycle_{false};
   std::atomic<uint64_t> cycles_{0};
+  std::atomic<jack_time_t> period_{0};
+  std::atomic<size_t> foundMaxEventSize_{0};  // 0: no output buffer seen yet
+  std::atomic<size_t> guessedMaxEventSize_{0};
   // The process callback's own, but for its count of replacements.
   JackCycleClock cycleClock_;
+  // The process callback's own.
+  JackCycleHistory cycleHistory_;
+  jack_nframes_t framesCounted_ = 0;  // where the server gives no frame count
   JackProgressSignal cycleEnded_;
   // Never touched by the process callback.
   std::mutex retiredMutex_;

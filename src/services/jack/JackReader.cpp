@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "services/jack/JackCycleClock.h"
 #include "services/jack/JackProcessTable.h"
 #include "support/RealtimeThreads.h"
 
@@ -21,11 +22,8 @@ JackReader::JackReader(JackWakeSignal& inputArrived, CallbackGate& gate, Streams
     : inputArrived_(inputArrived),
       gate_(gate),
       streams_(std::move(streams)),
-      packets_(kPacketListCapacity) {
-  const auto now = std::chrono::steady_clock::now().time_since_epoch();
-  jackClockOffset_ = std::chrono::duration_cast<std::chrono::nanoseconds>(now).count() -
-                     static_cast<int64_t>(jack_get_time()) * 1000;
-}
+      packets_(kPacketListCapacity),
+      jackClockOffset_(steadyMinusJackNanoseconds()) {}
 
 JackReader::~JackReader() {
   stop();

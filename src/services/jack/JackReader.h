@@ -50,9 +50,10 @@ class JackReader {
   Streams streams_;
   MIDIPacketListBuffer packets_;
   std::vector<Byte> frame_;
-  // Our clock's nanoseconds less JACK's microseconds times 1000: taken once,
-  // so that the times given stay in the order JACK gave them.
-  int64_t jackClockOffset_ = 0;
+  // Our clock's nanoseconds less JACK's microseconds times 1000: taken once
+  // per process, so that the times given stay in the order JACK gave them and
+  // a sender can place what it passes on by them.
+  const int64_t jackClockOffset_;
   std::atomic<bool> stopping_{false};
   std::atomic<bool> busy_{false};
   JackProgressSignal passes_;

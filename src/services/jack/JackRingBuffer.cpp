@@ -1,7 +1,14 @@
 #include "services/jack/JackRingBuffer.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstring>
+#include <string>
+
+#include "support/SystemLog.h"
 
 namespace wex {
 
@@ -17,10 +24,24 @@ size_t roundUpToPowerOfTwo(size_t value) {
 
 }  // namespace
 
-JackRingBuffer::JackRingBuffer(size_t capacity)
+JackRingBuffer::JackRingBuffer(size_t capacity, bool lockInMemory)
     : capacity_(roundUpToPowerOfTwo(capacity)),
       mask_(capacity_ - 1),
-      bytes_(new Byte[capacity_]()) {}
+      bytes_(new Byte[capacity_]()) {
+  if (!lockInMemory) return;
+  locked_ = ::mlock(bytes_.get(), capacity_) == 0;
+  if (locked_) return;
+  const int error = errno;
+  static std::atomic<bool> refusalLogged{false};
+  if (refusalLogged.exchange(true)) return;
+  SystemLog::write(std::string("\tlocking MIDI buffers in memory refused (") +
+                   std::strerror(error) +
+                   "): they may be paged out (see memlock in /etc/security/limits.conf)");
+}
+
+JackRingBuffer::~JackRingBuffer() {
+  if (locked_) ::munlock(bytes_.get(), capacity_);
+}
 
 void JackRingBuffer::copyIn(size_t position, const Byte* data, size_t length) {
   const size_t start = position & mask_;
@@ -74,6 +95,22 @@ void JackRingBuffer::readFrame(Byte* out) {
   const size_t read = readPosition_.load(std::memory_order_relaxed);
   copyOut(read + kLengthSize, out, length);
   readPosition_.store(read + kLengthSize + length, std::memory_order_release);
+}
+
+void JackRingBuffer::readFrame(Byte* head, uint32_t headLength, Byte* out) {
+  const uint32_t length = nextFrameLength();
+  if (length == 0) return;
+  const uint32_t first = std::min(headLength, length);
+  const size_t read = readPosition_.load(std::memory_order_relaxed);
+  copyOut(read + kLengthSize, head, first);
+  copyOut(read + kLengthSize + first, out, length - first);
+  readPosition_.store(read + kLengthSize + length, std::memory_order_release);
+}
+
+void JackRingBuffer::peekFrame(Byte* out, uint32_t length) const {
+  const uint32_t frameLength = nextFrameLength();
+  const size_t read = readPosition_.load(std::memory_order_relaxed);
+  copyOut(read + kLengthSize, out, std::min(length, frameLength));
 }
 
 void JackRingBuffer::skipFrame() {

@@ -17,8 +17,11 @@ namespace wex {
 class JackRingBuffer {
  public:
   // Capacity in bytes, rounded up to a power of two; every frame costs four
-  // bytes of length besides its data.
-  explicit JackRingBuffer(size_t capacity);
+  // bytes of length besides its data. `lockInMemory`: its bytes are locked
+  // in memory (mlock), so that the process callback never waits for a page;
+  // where the system refuses, they are not, and the log says so once.
+  explicit JackRingBuffer(size_t capacity, bool lockInMemory = false);
+  ~JackRingBuffer();
 
   JackRingBuffer(const JackRingBuffer&) = delete;
   JackRingBuffer& operator=(const JackRingBuffer&) = delete;
@@ -32,6 +35,11 @@ class JackRingBuffer {
   uint32_t nextFrameLength() const;
   // Copies the next frame (nextFrameLength() bytes) to `out` and removes it.
   void readFrame(Byte* out);
+  // The same, with the frame's first `headLength` bytes copied to `head` and
+  // the rest to `out`.
+  void readFrame(Byte* head, uint32_t headLength, Byte* out);
+  // Copies the first `length` bytes of the next frame, which stays.
+  void peekFrame(Byte* out, uint32_t length) const;
   void skipFrame();
 
   bool empty() const;
@@ -47,6 +55,7 @@ class JackRingBuffer {
   size_t capacity_;
   size_t mask_;
   std::unique_ptr<Byte[]> bytes_;
+  bool locked_ = false;
   std::atomic<size_t> writePosition_{0};
   std::atomic<size_t> readPosition_{0};
 };
