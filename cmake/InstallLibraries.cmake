@@ -40,9 +40,9 @@ set(wex_public_headers_host
 set(wex_public_headers_patches
     DistributorPlugIn.h MIDI_14bit_MessagePlugIn.h MIDI_CCDistributorPlugIn.h MIDI_GroupPlugIn.h
     MIDI_MessagePlugIn.h MIDI_NoteDistributorPlugIn.h MIDI_ReceiverPlugIn.h MIDI_SenderPlugIn.h
-    MidiReceiver.h MidiSender.h WexPatches.h)
+    MIDIReceiver.h MIDISender.h WexPatches.h)
 set(wex_public_headers_midiio
-    HexReader.h MessageFilter.h MessageFormat.h MessageJSON.h MidiFilePlayer.h MidiFileReader.h
+    HexReader.h MessageFilter.h MessageFormat.h MessageJSON.h MIDIFilePlayer.h MIDIFileReader.h
     SourceFollower.h)
 set(wex_header_folder_support support)
 set(wex_header_folder_services services)

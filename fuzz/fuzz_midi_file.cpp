@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "midiio/MidiFileReader.h"
+#include "midiio/MIDIFileReader.h"
 
 namespace {
 
@@ -18,7 +18,7 @@ void fail(const char* what) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const auto result = wex::MidiFileReader::read(data, size);
+  const auto result = wex::MIDIFileReader::read(data, size);
   double last = 0;
   for (const auto& event : result.events) {
     if (!std::isfinite(event.seconds) || event.seconds < last) fail("an event out of time order");

@@ -17,7 +17,7 @@ class Command {
   virtual int run(ProgramContext& context) = 0;
   // Whether MIDI passes through the program while it runs, so that its MIDI
   // threads should run realtime where the server does.
-  virtual bool carriesMidiInTime() const { return false; }
+  virtual bool carriesMIDIInTime() const { return false; }
 };
 
 }  // namespace wex

@@ -15,7 +15,7 @@ class MonitorCommand : public Command {
  public:
   CLI::App* add(CLI::App& program) override;
   int run(ProgramContext& context) override;
-  bool carriesMidiInTime() const override { return true; }
+  bool carriesMIDIInTime() const override { return true; }
 
  private:
   std::vector<std::string> sources_;

@@ -28,7 +28,8 @@ std::string plural(uint64_t count, const char* one, const char* many) {
 
 }  // namespace
 
-int OscBridge::start(ProgramContext& context, const Options& options, MidiTools* tools) {
+int OscBridge::start(ProgramContext& context, const Options& options,
+                     DestinationSender* destinations) {
   const std::string prefix = "wexmidi " + command_ + ": ";
   if (options.targets.empty() && !options.watches.empty()) {
     context.err() << prefix << "--osc-watch needs --osc-out, the place to send to\n";
@@ -73,10 +74,10 @@ int OscBridge::start(ProgramContext& context, const Options& options, MidiTools*
       context.err() << prefix << "--osc-in: " << reason << "\n";
       return 1;
     }
-    tools_ = tools;
-    if (!tools_) {
-      ownTools_ = std::make_unique<MidiTools>();
-      tools_ = ownTools_.get();
+    destinations_ = destinations;
+    if (!destinations_) {
+      ownDestinations_ = std::make_unique<DestinationSender>();
+      destinations_ = ownDestinations_.get();
     }
     context.err() << prefix << "OSC in on " << receiver_->url() << std::endl;
   }
@@ -131,7 +132,7 @@ void OscBridge::send(const OscRequest& request) {
   }
   std::vector<std::string> chosen;
   std::string reason;
-  if (!tools_->send(read.messages(), {}, &chosen, &reason)) refuse(request.address, reason);
+  if (!destinations_->send(read.messages(), {}, &chosen, &reason)) refuse(request.address, reason);
 }
 
 void OscBridge::refuse(const std::string& address, const std::string& cause) {

@@ -12,7 +12,7 @@
 #include "host/Composition.h"
 #include "osc/OscReceiver.h"
 #include "osc/OscSender.h"
-#include "server/MidiTools.h"
+#include "server/DestinationSender.h"
 
 namespace wex {
 
@@ -37,9 +37,9 @@ class OscBridge {
       : composition_(composition), command_(std::move(command)) {}
 
   // Checks the options and opens the sockets (main thread): 0; 2 for a bad
-  // option; 1 when a socket cannot be made. `tools` sends /wexmidi/send's
+  // option; 1 when a socket cannot be made. `destinations` sends /wexmidi/send's
   // MIDI; null: the bridge makes its own when it listens.
-  int start(ProgramContext& context, const Options& options, MidiTools* tools);
+  int start(ProgramContext& context, const Options& options, DestinationSender* destinations);
   // On the evaluation thread, after each tick.
   void tick(double time);
   // Applies what came in (main thread).
@@ -65,8 +65,8 @@ class OscBridge {
   std::unique_ptr<OscSender> sender_;
   std::unique_ptr<PortWatcher> watcher_;  // evaluation thread, after start()
   std::unique_ptr<OscReceiver> receiver_;
-  std::unique_ptr<MidiTools> ownTools_;
-  MidiTools* tools_ = nullptr;
+  std::unique_ptr<DestinationSender> ownDestinations_;
+  DestinationSender* destinations_ = nullptr;
   std::set<std::pair<std::string, std::string>> logged_;  // main thread
   uint64_t refusedHere_ = 0;                              // main thread
 };

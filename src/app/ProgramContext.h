@@ -29,7 +29,7 @@ class ProgramContext {
   // "embedded", "jack", "alsa", or "" for the default (JACK when a server
   // runs, else ALSA when the machine has a sequencer, else embedded).
   const std::string& midiChoice() const { return midiChoice_; }
-  void setMidiChoice(std::string choice) { midiChoice_ = std::move(choice); }
+  void setMIDIChoice(std::string choice) { midiChoice_ = std::move(choice); }
   // The JACK client's and the ALSA sequencer client's name (--name).
   const std::string& clientName() const { return clientName_; }
   void setClientName(std::string name) { clientName_ = std::move(name); }

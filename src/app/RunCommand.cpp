@@ -9,7 +9,7 @@
 #include "app/OscBridge.h"
 #include "app/PortWatcher.h"
 #include "app/ProgramContext.h"
-#include "midiio/MidiFilePlayer.h"
+#include "midiio/MIDIFilePlayer.h"
 #include "patches/MIDI_SenderPlugIn.h"
 #include "support/MainThread.h"
 
@@ -41,7 +41,7 @@ CLI::App* RunCommand::add(CLI::App& program) {
 }
 
 int RunCommand::run(ProgramContext& context) {
-  std::unique_ptr<MidiFilePlayer> player;
+  std::unique_ptr<MIDIFilePlayer> player;
   if (!options_.preparePlayer(context, &player)) return 1;
   auto session = CompositionSession::open(context, "run", file_);
   if (!session) return 1;

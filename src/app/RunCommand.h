@@ -19,7 +19,7 @@ class RunCommand : public Command {
  public:
   CLI::App* add(CLI::App& program) override;
   int run(ProgramContext& context) override;
-  bool carriesMidiInTime() const override { return true; }
+  bool carriesMIDIInTime() const override { return true; }
 
  private:
   std::string file_;

@@ -8,7 +8,7 @@
 #include "app/PortWatcher.h"
 #include "app/ProgramContext.h"
 #include "host/CompositionFile.h"
-#include "midiio/MidiFilePlayer.h"
+#include "midiio/MIDIFilePlayer.h"
 
 namespace wex {
 
@@ -63,11 +63,11 @@ void RunOptions::add(CLI::App* command, const std::string& playHelp) {
 }
 
 bool RunOptions::preparePlayer(ProgramContext& context,
-                               std::unique_ptr<MidiFilePlayer>* player) const {
+                               std::unique_ptr<MIDIFilePlayer>* player) const {
   if (playFile_.empty()) return true;
   std::string problem;
   std::vector<std::string> warnings;
-  *player = MidiFilePlayer::load(playFile_, lenient_, &problem, &warnings);
+  *player = MIDIFilePlayer::load(playFile_, lenient_, &problem, &warnings);
   if (!*player) {
     context.err() << "wexmidi " << command_ << ": --play " << problem << "\n";
     return false;
@@ -108,7 +108,7 @@ std::chrono::steady_clock::time_point RunOptions::endTime() const {
          std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds_));
 }
 
-int RunOptions::reportUnplayed(ProgramContext& context, const MidiFilePlayer* player) const {
+int RunOptions::reportUnplayed(ProgramContext& context, const MIDIFilePlayer* player) const {
   if (!player || player->unplayedEvents() == 0) return 0;
   const uint64_t count = player->unplayedEvents();
   context.err() << "wexmidi " << command_ << ": --play: " << count

@@ -12,7 +12,7 @@ namespace wex {
 
 class Composition;
 class CompositionSession;
-class MidiFilePlayer;
+class MIDIFilePlayer;
 class PortWatcher;
 class ProgramContext;
 
@@ -36,7 +36,7 @@ class RunOptions {
 
   // Loads --play's file (when given) and publishes its source before the
   // composition's receivers list theirs. False when it cannot.
-  bool preparePlayer(ProgramContext& context, std::unique_ptr<MidiFilePlayer>* player) const;
+  bool preparePlayer(ProgramContext& context, std::unique_ptr<MIDIFilePlayer>* player) const;
   // Applies each --set and adds each --watch: 0, or 2 for a bad one.
   int applySetsAndWatches(ProgramContext& context, CompositionSession& session,
                           PortWatcher& watcher) const;
@@ -44,7 +44,7 @@ class RunOptions {
   std::chrono::steady_clock::time_point endTime() const;
   // Says how many of --play's events the MIDI services refused, if any:
   // 0, or 1 when some could not be played.
-  int reportUnplayed(ProgramContext& context, const MidiFilePlayer* player) const;
+  int reportUnplayed(ProgramContext& context, const MIDIFilePlayer* player) const;
   // Writes --save's file when given: 0, or 1 when it cannot.
   int saveAtEnd(ProgramContext& context, Composition& composition) const;
 

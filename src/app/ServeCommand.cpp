@@ -13,10 +13,10 @@
 #include "app/PortWatcher.h"
 #include "app/ProgramContext.h"
 #include "app/RecoveryFile.h"
-#include "midiio/MidiFilePlayer.h"
+#include "midiio/MIDIFilePlayer.h"
 #include "server/CompositionCommands.h"
 #include "server/CompositionServer.h"
-#include "server/MidiTools.h"
+#include "server/DestinationSender.h"
 #include "server/PageMonitor.h"
 #include "support/MainThread.h"
 
@@ -121,7 +121,7 @@ int ServeCommand::run(ProgramContext& context) {
   options.webRoot = webRoot_.empty() ? defaultWebRoot(&lookedAt) : webRoot_;
   if (!webRoot_.empty()) lookedAt.push_back(webRoot_);
 
-  std::unique_ptr<MidiFilePlayer> player;
+  std::unique_ptr<MIDIFilePlayer> player;
   if (!options_.preparePlayer(context, &player)) return 1;
   auto session = CompositionSession::openOrCreate(context, "serve", file_);
   if (!session) return 1;
@@ -130,14 +130,14 @@ int ServeCommand::run(ProgramContext& context) {
   PortWatcher watcher(composition, PortWatcher::jsonLines(output));
   if (const int status = options_.applySetsAndWatches(context, *session, watcher)) return status;
 
-  MidiTools tools;
+  DestinationSender sender;
   CompositionCommands::Options scope;
   scope.file = file_;
   // The API is reachable by any local process (and off the loopback by any
   // holder of the token): saves stay on the served file. --save still writes
   // anywhere at the end.
   scope.savesAnywhere = false;
-  scope.tools = &tools;
+  scope.sender = &sender;
   CompositionCommands commands(composition, scope);
   CompositionServer server(composition, commands, options);
   if (!server.start(&reason)) {
@@ -150,7 +150,7 @@ int ServeCommand::run(ProgramContext& context) {
     return 1;
   }
   OscBridge osc(composition, "serve");
-  if (const int status = osc.start(context, options_.osc(), &tools)) return status;
+  if (const int status = osc.start(context, options_.osc(), &sender)) return status;
   std::error_code error;
   if (options.webRoot.empty() ||
       !std::filesystem::is_regular_file(std::filesystem::path(options.webRoot) / "index.html",

@@ -20,7 +20,7 @@ class ServeCommand : public Command {
 
   CLI::App* add(CLI::App& program) override;
   int run(ProgramContext& context) override;
-  bool carriesMidiInTime() const override { return true; }
+  bool carriesMIDIInTime() const override { return true; }
 
  private:
   bool parseListen(std::string* host, int* port, std::string* reason) const;

@@ -123,11 +123,11 @@ int WexmidiProgram::run(int argc, const char* const* argv, std::istream& in, std
     ~WantedAgain() { RealtimeThreads::setWanted(true); }
   } wantedAgain;
   ProgramContext context(in, out, err);
-  context.setMidiChoice(midi);
+  context.setMIDIChoice(midi);
   context.setClientName(clientName);
   for (auto& [subcommand, command] : added) {
     if (!subcommand->parsed()) continue;
-    RealtimeThreads::setWanted(command->carriesMidiInTime());
+    RealtimeThreads::setWanted(command->carriesMIDIInTime());
     try {
       return command->run(context);
     } catch (const std::exception& error) {

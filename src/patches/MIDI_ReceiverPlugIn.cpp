@@ -11,7 +11,7 @@
 namespace wex {
 
 MIDI_ReceiverPlugIn::MIDI_ReceiverPlugIn()
-    : midiManager_(OrvMIDIManager::create<MidiReceiver>()),
+    : midiManager_(OrvMIDIManager::create<MIDIReceiver>()),
       stampsArrivals_(currentMIDIServices().stampsArrivalTimes()) {
   // What the sources sent while the manager was being made comes before
   // anything that arrives from now on; its arrival times are not known.

@@ -12,7 +12,7 @@
 #include "host/QCPlugInClass.h"
 #include "host/QCPropertyPort.h"
 #include "midi/OrvMIDIDelegateProtocol.h"
-#include "patches/MidiReceiver.h"
+#include "patches/MIDIReceiver.h"
 
 namespace wex {
 
@@ -47,7 +47,7 @@ class MIDI_ReceiverPlugIn : public QCPlugIn, public OrvMIDIDelegateProtocol {
   void receivedMIDI(const OrvMIDIMessageList& messages) override;
   void setupChanged() override {}
 
-  MidiReceiver& midiManager() const { return *midiManager_; }
+  MIDIReceiver& midiManager() const { return *midiManager_; }
   // The pending list, copied under its lock; the setter stores a copy too.
   OrvMIDIMessageList receivedMessages() const;
   void setReceivedMessages(const OrvMIDIMessageList& messages);
@@ -57,7 +57,7 @@ class MIDI_ReceiverPlugIn : public QCPlugIn, public OrvMIDIDelegateProtocol {
   QCOutputPort<QCStructure> outputMessages{*this, "outputMessages"};
 
  private:
-  std::shared_ptr<MidiReceiver> midiManager_;
+  std::shared_ptr<MIDIReceiver> midiManager_;
   // Whether the packets' time stamps are arrival times.
   const bool stampsArrivals_;
   mutable std::mutex receivedMessagesLock_;

@@ -47,7 +47,7 @@ OrvMIDISnapshot snapshotFromValue(const Value& value) {
 
 }  // namespace
 
-MIDI_SenderPlugIn::MIDI_SenderPlugIn() : midiManager_(OrvMIDIManager::create<MidiSender>()) {
+MIDI_SenderPlugIn::MIDI_SenderPlugIn() : midiManager_(OrvMIDIManager::create<MIDISender>()) {
   midiManager_->setDelegate(this);
 }
 

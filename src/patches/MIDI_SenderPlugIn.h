@@ -9,7 +9,7 @@
 #include "host/QCPlugInClass.h"
 #include "host/QCPropertyPort.h"
 #include "midi/OrvMIDIDelegateProtocol.h"
-#include "patches/MidiSender.h"
+#include "patches/MIDISender.h"
 
 namespace wex {
 
@@ -42,7 +42,7 @@ class MIDI_SenderPlugIn : public QCPlugIn, public OrvMIDIDelegateProtocol {
   Value serializedValueForKey(const std::string& key) override;
   void setSerializedValue(const Value& value, const std::string& key) override;
 
-  MidiSender& midiManager() const { return *midiManager_; }
+  MIDISender& midiManager() const { return *midiManager_; }
   // Messages that could not be sent to a destination so far (each cause is
   // logged once).
   uint64_t unsentMessages() const { return midiManager_->sendFailures().total(); }
@@ -53,7 +53,7 @@ class MIDI_SenderPlugIn : public QCPlugIn, public OrvMIDIDelegateProtocol {
  private:
   void sendElement(const Value& element, MIDITimeStamp arrival = 0);
 
-  std::shared_ptr<MidiSender> midiManager_;
+  std::shared_ptr<MIDISender> midiManager_;
 };
 
 }  // namespace wex

@@ -3,7 +3,7 @@
 namespace wex {
 
 ReceiverSettingsController::ReceiverSettingsController(QCPlugIn& plugIn, std::string viewNibName,
-                                                       MidiReceiver& manager)
+                                                       MIDIReceiver& manager)
     : EndpointSettingsController(plugIn, std::move(viewNibName), kTableName, manager.sourceArray()),
       manager_(manager) {
   manager_.setupChanged();

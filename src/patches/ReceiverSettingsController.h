@@ -3,7 +3,7 @@
 #include <string>
 
 #include "patches/EndpointSettingsController.h"
-#include "patches/MidiReceiver.h"
+#include "patches/MIDIReceiver.h"
 
 namespace wex {
 
@@ -13,15 +13,15 @@ class ReceiverSettingsController : public EndpointSettingsController {
  public:
   static constexpr const char* kTableName = "sourcesTableView";
 
-  ReceiverSettingsController(QCPlugIn& plugIn, std::string viewNibName, MidiReceiver& manager);
+  ReceiverSettingsController(QCPlugIn& plugIn, std::string viewNibName, MIDIReceiver& manager);
 
   TableView* sourcesTableView() const { return endpointsTableView(); }
   const TableColumn* sourcesNameColumn() const { return endpointsNameColumn(); }
   const TableColumn* sourcesEnableColumn() const { return endpointsEnableColumn(); }
-  MidiReceiver& manager() const { return manager_; }
+  MIDIReceiver& manager() const { return manager_; }
 
  private:
-  MidiReceiver& manager_;  // the patch's, which outlives the panel
+  MIDIReceiver& manager_;  // the patch's, which outlives the panel
 };
 
 }  // namespace wex

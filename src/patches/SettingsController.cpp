@@ -3,7 +3,7 @@
 namespace wex {
 
 SettingsController::SettingsController(QCPlugIn& plugIn, std::string viewNibName,
-                                       MidiSender& manager)
+                                       MIDISender& manager)
     : EndpointSettingsController(plugIn, std::move(viewNibName), kTableName, manager.destArray()),
       manager_(manager) {
   const OrvMIDISnapshot snapshot = manager_.createSnapshot();

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "patches/EndpointSettingsController.h"
-#include "patches/MidiSender.h"
+#include "patches/MIDISender.h"
 
 namespace wex {
 
@@ -14,15 +14,15 @@ class SettingsController : public EndpointSettingsController {
  public:
   static constexpr const char* kTableName = "receiversTableView";
 
-  SettingsController(QCPlugIn& plugIn, std::string viewNibName, MidiSender& manager);
+  SettingsController(QCPlugIn& plugIn, std::string viewNibName, MIDISender& manager);
 
   TableView* receiversTableView() const { return endpointsTableView(); }
   const TableColumn* receiversNameColumn() const { return endpointsNameColumn(); }
   const TableColumn* receiversEnableColumn() const { return endpointsEnableColumn(); }
-  MidiSender& manager() const { return manager_; }
+  MIDISender& manager() const { return manager_; }
 
  private:
-  MidiSender& manager_;  // the patch's, which outlives the panel
+  MIDISender& manager_;  // the patch's, which outlives the panel
 };
 
 }  // namespace wex

@@ -5,8 +5,8 @@
 #include "host/QuotedText.h"
 #include "host/Structure.h"
 #include "patches/MessageArgument.h"
+#include "server/DestinationSender.h"
 #include "server/EditInverse.h"
-#include "server/MidiTools.h"
 #include "server/PanelView.h"
 #include "support/MainThread.h"
 
@@ -76,7 +76,7 @@ CompositionCommands::CompositionCommands(Composition& composition, Options optio
 
 std::vector<std::string> CompositionCommands::destinations() {
   std::vector<std::string> names;
-  if (options_.tools) performOnMainThreadAndWait([&] { names = options_.tools->destinations(); });
+  if (options_.sender) performOnMainThreadAndWait([&] { names = options_.sender->destinations(); });
   return names;
 }
 
@@ -133,7 +133,7 @@ std::string CompositionCommands::commandNames() const {
   if (options_.editsStructure) {
     names.insert(names.end(), {"add", "remove", "connect", "disconnect", "move"});
   }
-  if (options_.tools) names.push_back("send");
+  if (options_.sender) names.push_back("send");
   names.insert(names.end(), {"undo", "redo"});
   std::string list;
   for (size_t i = 0; i < names.size(); ++i) {
@@ -153,7 +153,7 @@ std::string CompositionCommands::kind(const Json& command) const {
       if (command.contains(name)) return name;
     }
   }
-  if (options_.tools && command.contains("send")) return "send";
+  if (options_.sender && command.contains("send")) return "send";
   for (const char* name : {"undo", "redo"}) {
     if (command.contains(name)) return name;
   }
@@ -446,7 +446,7 @@ Json CompositionCommands::send(const Json& command) {
   }
   std::vector<std::string> chosen;
   std::string reason;
-  check(options_.tools->send(messages, names, &chosen, &reason), reason);
+  check(options_.sender->send(messages, names, &chosen, &reason), reason);
   return Json{{"sent", messages.size()}, {"to", chosen}};
 }
 

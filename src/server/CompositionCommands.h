@@ -12,7 +12,7 @@
 
 namespace wex {
 
-class MidiTools;
+class DestinationSender;
 
 // A command that cannot be done; the reason names what is wrong. Nothing was
 // changed.
@@ -62,7 +62,7 @@ class CompositionCommands {
     // False: save writes `file` only (so that a request cannot write elsewhere).
     bool savesAnywhere = true;
     // Null: there is no "send".
-    MidiTools* tools = nullptr;
+    DestinationSender* sender = nullptr;
     // False: there is no add, remove, connect, disconnect or move.
     bool editsStructure = true;
   };

@@ -6,13 +6,13 @@
 namespace wex {
 namespace {
 
-class MidiPipelineTest : public PatchCompositionFixture {
+class MIDIPipelineTest : public PatchCompositionFixture {
  protected:
-  MidiPipelineTest() : PatchCompositionFixture(true) {}
+  MIDIPipelineTest() : PatchCompositionFixture(true) {}
 };
 
 // composer -> collector -> sender -> loopback bus -> receiver -> distributor
-TEST_F(MidiPipelineTest, ComposedNoteOnTravelsThroughTheLoopbackToTheNoteDistributorsPorts) {
+TEST_F(MIDIPipelineTest, ComposedNoteOnTravelsThroughTheLoopbackToTheNoteDistributorsPorts) {
   composition->addPatch("note", "MIDI_MessagePlugIn");
   composition->addPatch("group", "MIDI_GroupPlugIn");
   composition->addPatch("tx", "MIDI_SenderPlugIn");

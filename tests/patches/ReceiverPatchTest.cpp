@@ -6,8 +6,8 @@
 
 #include "PatchCompositionFixture.h"
 #include "host/CompositionFile.h"
+#include "patches/MIDIReceiver.h"
 #include "patches/MIDI_ReceiverPlugIn.h"
-#include "patches/MidiReceiver.h"
 #include "patches/ReceiverSettingsController.h"
 #include "support/SystemLog.h"
 
@@ -217,7 +217,7 @@ TEST_F(ReceiverPatchTest, WhatArrivesBeforeThePatchListensIsHandedOverFirst) {
     std::vector<Byte> types;
   } listener;
   const auto keys = services->createDeviceSource("Keys");
-  const auto manager = OrvMIDIManager::create<MidiReceiver>();
+  const auto manager = OrvMIDIManager::create<MIDIReceiver>();
   feed(keys, {0x90, 0x3C, 0x64});  // note on
   feed(keys, {0xB3, 0x07, 0x7F});  // control change
   const OrvMIDIMessageList early = manager->startListening(&listener);

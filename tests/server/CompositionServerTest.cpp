@@ -11,7 +11,7 @@
 #include "patches/WexPatches.h"
 #include "server/CompositionCommands.h"
 #include "server/CompositionServer.h"
-#include "server/MidiTools.h"
+#include "server/DestinationSender.h"
 #include "shared/TestPaths.h"
 
 namespace wex {
@@ -32,11 +32,11 @@ class ServerFixture : public EmbeddedServicesFixture {
     file = (std::filesystem::temp_directory_path() /
             ("wexmidi-server-test-" + std::to_string(::getpid()) + ".json"))
                .string();
-    tools = std::make_unique<MidiTools>();
+    sender = std::make_unique<DestinationSender>();
     CompositionCommands::Options scope;
     scope.file = file;
     scope.savesAnywhere = false;
-    scope.tools = tools.get();
+    scope.sender = sender.get();
     commands = std::make_unique<CompositionCommands>(*composition, scope);
     CompositionServer::Options options;
     options.host = host;
@@ -54,7 +54,7 @@ class ServerFixture : public EmbeddedServicesFixture {
     composition->closeAllPanels();
     server.reset();
     commands.reset();
-    tools.reset();
+    sender.reset();
     composition.reset();
     std::filesystem::remove(file);
   }
@@ -100,7 +100,7 @@ class ServerFixture : public EmbeddedServicesFixture {
   PlugInRegistry registry;
   std::unique_ptr<Composition> composition;
   std::string file;
-  std::unique_ptr<MidiTools> tools;
+  std::unique_ptr<DestinationSender> sender;
   std::unique_ptr<CompositionCommands> commands;
   std::unique_ptr<CompositionServer> server;
   std::unique_ptr<httplib::Client> client;

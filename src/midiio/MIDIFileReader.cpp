@@ -1,4 +1,4 @@
-#include "midiio/MidiFileReader.h"
+#include "midiio/MIDIFileReader.h"
 
 #include <algorithm>
 
@@ -28,14 +28,14 @@ size_t dataLength(Byte status) {
 
 }  // namespace
 
-MidiFileReader::Result MidiFileReader::read(const uint8_t* data, size_t size) {
-  MidiFileReader reader(data, size);
+MIDIFileReader::Result MIDIFileReader::read(const uint8_t* data, size_t size) {
+  MIDIFileReader reader(data, size);
   reader.readAll();
   reader.result_.events = reader.timedEvents();
   return std::move(reader.result_);
 }
 
-void MidiFileReader::readAll() {
+void MIDIFileReader::readAll() {
   if (size_ < 14 || std::string(reinterpret_cast<const char*>(data_), 4) != "MThd") {
     damage("not a Standard MIDI File: it does not begin with a header chunk (MThd)");
     return;
@@ -85,7 +85,7 @@ void MidiFileReader::readAll() {
   if (format_ == 0 && tracks > 1) damage("a format 0 file holds more than one track");
 }
 
-bool MidiFileReader::readNumber(size_t* position, size_t end, uint64_t* value, size_t track) {
+bool MIDIFileReader::readNumber(size_t* position, size_t end, uint64_t* value, size_t track) {
   *value = 0;
   const size_t start = *position;
   for (int count = 0; count < 4; ++count) {
@@ -101,7 +101,7 @@ bool MidiFileReader::readNumber(size_t* position, size_t end, uint64_t* value, s
   return false;
 }
 
-void MidiFileReader::readTrack(size_t track, size_t begin, size_t end) {
+void MIDIFileReader::readTrack(size_t track, size_t begin, size_t end) {
   size_t position = begin;
   uint64_t tick = 0;
   Byte running = 0;
@@ -190,7 +190,7 @@ void MidiFileReader::readTrack(size_t track, size_t begin, size_t end) {
   }
 }
 
-std::vector<MidiFileReader::Event> MidiFileReader::timedEvents() {
+std::vector<MIDIFileReader::Event> MIDIFileReader::timedEvents() {
   std::vector<Timed> sorted = std::move(timed_);
   std::stable_sort(sorted.begin(), sorted.end(),
                    [](const Timed& a, const Timed& b) { return a.tick < b.tick; });

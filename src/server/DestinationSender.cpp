@@ -1,4 +1,4 @@
-#include "server/MidiTools.h"
+#include "server/DestinationSender.h"
 
 #include "host/Structure.h"
 #include "midi/OrvMIDIMessage.h"
@@ -17,24 +17,24 @@ constexpr const char* kSender = "send";
 
 }  // namespace
 
-MidiTools::MidiTools() {
+DestinationSender::DestinationSender() {
   registerWexPatches(registry_);
   sender_ = std::make_unique<Composition>(registry_);
   sender_->addPatch(kSender, "MIDI_SenderPlugIn");
 }
 
-MidiTools::~MidiTools() {
+DestinationSender::~DestinationSender() {
   sender_->closeAllPanels();
 }
 
-std::vector<std::string> MidiTools::destinations() {
+std::vector<std::string> DestinationSender::destinations() {
   QCPlugInViewController* panel = sender_->openPanel(kSender);
   return panel ? EndpointChooser::names(*panel) : std::vector<std::string>{};
 }
 
-bool MidiTools::send(const std::vector<Value>& messages,
-                     const std::vector<std::string>& destinations, std::vector<std::string>* chosen,
-                     std::string* reason) {
+bool DestinationSender::send(const std::vector<Value>& messages,
+                             const std::vector<std::string>& destinations,
+                             std::vector<std::string>* chosen, std::string* reason) {
   for (const auto& value : messages) {
     std::string why;
     if (!MessageValue::read(value, &why)) {

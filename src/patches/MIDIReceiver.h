@@ -10,14 +10,14 @@ namespace wex {
 
 // The receiver patch's manager: lists the MIDI sources only, publishes no
 // virtual endpoints, and reports what its enabled sources send to the patch.
-// Make it with OrvMIDIManager::create<MidiReceiver>().
+// Make it with OrvMIDIManager::create<MIDIReceiver>().
 //
 // Its sources are connected as it is made, before the patch can be its
 // delegate, and on a slow machine making the nodes of many sources takes a
 // while: what they receive meanwhile is kept (up to kMaxEarlyMessages) until
 // the patch takes it with startListening(). A delegate set with setDelegate()
 // gets what arrives from then on, as with any manager.
-class MidiReceiver : public OrvMIDIManager {
+class MIDIReceiver : public OrvMIDIManager {
  public:
   static constexpr size_t kMaxEarlyMessages = 262144;
 

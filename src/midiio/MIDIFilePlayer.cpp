@@ -1,4 +1,4 @@
-#include "midiio/MidiFilePlayer.h"
+#include "midiio/MIDIFilePlayer.h"
 
 #include <chrono>
 #include <sstream>
@@ -6,7 +6,7 @@
 #include "midi/OrvMIDINode.h"
 #include "midi/OrvMIDIReadProc.h"
 #include "midi/WirePieces.h"
-#include "midiio/MidiFileReader.h"
+#include "midiio/MIDIFileReader.h"
 #include "services/MIDIPacketListBuffer.h"
 #include "services/MIDIServices.h"
 #include "support/LimitedFileReader.h"
@@ -19,7 +19,7 @@ namespace {
 // program put back together as many as a sysex may span callbacks, and drop
 // a longer one. Other programs may take it whole, so it is played all the
 // same, and said.
-void warnAboutLongSysex(const std::string& path, const std::vector<MidiFileReader::Event>& events,
+void warnAboutLongSysex(const std::string& path, const std::vector<MIDIFileReader::Event>& events,
                         std::vector<std::string>* warnings) {
   constexpr size_t kLongest = (kMaxSysexCallbacks + 1) * size_t{OrvMIDINode::kMaxPacketData};
   for (const auto& event : events) {
@@ -36,13 +36,13 @@ void warnAboutLongSysex(const std::string& path, const std::vector<MidiFileReade
 
 }  // namespace
 
-std::unique_ptr<MidiFilePlayer> MidiFilePlayer::load(const std::string& path, bool lenient,
+std::unique_ptr<MIDIFilePlayer> MIDIFilePlayer::load(const std::string& path, bool lenient,
                                                      std::string* reason,
                                                      std::vector<std::string>* warnings) {
   std::string bytes;
   if (!LimitedFileReader::read(path, &bytes, reason)) return nullptr;
-  MidiFileReader::Result contents =
-      MidiFileReader::read(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  MIDIFileReader::Result contents =
+      MIDIFileReader::read(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
   // Without any event, a damaged file has nothing to play even leniently.
   if (!contents.damages.empty() && (!lenient || contents.events.empty())) {
     *reason = path + ": " + contents.damages.front();
@@ -55,19 +55,19 @@ std::unique_ptr<MidiFilePlayer> MidiFilePlayer::load(const std::string& path, bo
   }
   for (const auto& damage : contents.damages) warnings->push_back(path + ": " + damage);
   warnAboutLongSysex(path, contents.events, warnings);
-  std::unique_ptr<MidiFilePlayer> player(new MidiFilePlayer());
+  std::unique_ptr<MIDIFilePlayer> player(new MIDIFilePlayer());
   for (auto& event : contents.events) {
     player->events_.push_back(Event{event.seconds, std::move(event.bytes)});
   }
   return player;
 }
 
-MidiFilePlayer::~MidiFilePlayer() {
+MIDIFilePlayer::~MIDIFilePlayer() {
   stop();
   if (client_) MIDIClientDispose(client_);
 }
 
-bool MidiFilePlayer::publish(std::string* reason) {
+bool MIDIFilePlayer::publish(std::string* reason) {
   if (source_) return true;
   OSStatus status = MIDIClientCreate(kSourceName, nullptr, nullptr, &client_);
   if (status != noErr) {
@@ -84,12 +84,12 @@ bool MidiFilePlayer::publish(std::string* reason) {
   return true;
 }
 
-void MidiFilePlayer::start() {
+void MIDIFilePlayer::start() {
   if (thread_.joinable() || finished_) return;
   thread_ = std::thread([this] { play(); });
 }
 
-void MidiFilePlayer::stop() {
+void MIDIFilePlayer::stop() {
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
@@ -99,7 +99,7 @@ void MidiFilePlayer::stop() {
   finished_ = true;
 }
 
-void MidiFilePlayer::play() {
+void MIDIFilePlayer::play() {
   using Clock = std::chrono::steady_clock;
   const auto begin = Clock::now();
   // The clock counts nanoseconds in 64 bits, about 292 years; an event later
@@ -122,7 +122,7 @@ void MidiFilePlayer::play() {
 
 // Long events (a sysex of any length) go out as a sender node sends them:
 // in pieces of one packet list each.
-void MidiFilePlayer::publishEvent(const Event& event) {
+void MIDIFilePlayer::publishEvent(const Event& event) {
   if (!source_) return;
   OSStatus status = noErr;
   WirePieces::forEach(

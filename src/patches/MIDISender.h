@@ -8,8 +8,8 @@
 namespace wex {
 
 // The sender patch's manager: lists the MIDI destinations only and publishes
-// no virtual endpoints. Make it with OrvMIDIManager::create<MidiSender>().
-class MidiSender : public OrvMIDIManager {
+// no virtual endpoints. Make it with OrvMIDIManager::create<MIDISender>().
+class MIDISender : public OrvMIDIManager {
  public:
   void createVirtualNodes() override {}
   // Reloads the destinations (on the main thread) and tells the delegate.

@@ -11,16 +11,16 @@
 
 namespace wex {
 
-// What the page needs of MIDI beside the composition: a sender for message
-// values sent to destinations (as `wexmidi send` does), in a composition of
-// its own so that the user's is left alone. Make and destroy on the main
-// thread.
-class MidiTools {
+// Message values sent to destinations named, as `wexmidi send` sends them
+// (for the page, the API and OSC), and the names of the destinations: a
+// sender patch in a composition of its own, so that the user's is left
+// alone. Make and destroy on the main thread.
+class DestinationSender {
  public:
-  MidiTools();
-  ~MidiTools();
-  MidiTools(const MidiTools&) = delete;
-  MidiTools& operator=(const MidiTools&) = delete;
+  DestinationSender();
+  ~DestinationSender();
+  DestinationSender(const DestinationSender&) = delete;
+  DestinationSender& operator=(const DestinationSender&) = delete;
 
   // Sends the message values to the destinations named (exact name, or a
   // part of one name; every destination when none is named). Returns the

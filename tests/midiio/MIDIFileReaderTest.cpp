@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "midiio/MidiFileReader.h"
+#include "midiio/MIDIFileReader.h"
 
 namespace wex {
 namespace {
@@ -50,13 +50,13 @@ Bytes notes(size_t count) {
   return events;
 }
 
-MidiFileReader::Result read(const Bytes& file) {
-  return MidiFileReader::read(file.data(), file.size());
+MIDIFileReader::Result read(const Bytes& file) {
+  return MIDIFileReader::read(file.data(), file.size());
 }
 
 const Bytes kEnd{0x00, 0xFF, 0x2F, 0x00};
 
-TEST(MidiFileReader, ReadsRunningStatusSysexPiecesEscapesAndTempoChangesAcrossTracks) {
+TEST(MIDIFileReader, ReadsRunningStatusSysexPiecesEscapesAndTempoChangesAcrossTracks) {
   const Bytes tempoTrack = join({{0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20},        // 120 a minute
                                  {0x87, 0x40, 0xFF, 0x51, 0x03, 0x0F, 0x42, 0x40},  // 60, at 1 s
                                  kEnd});
@@ -83,7 +83,7 @@ TEST(MidiFileReader, ReadsRunningStatusSysexPiecesEscapesAndTempoChangesAcrossTr
   }
 }
 
-TEST(MidiFileReader, TicksBecomeSecondsByQuarterNotesOrByFrames) {
+TEST(MIDIFileReader, TicksBecomeSecondsByQuarterNotesOrByFrames) {
   struct Division {
     const char* what;
     uint16_t division;
@@ -105,7 +105,7 @@ TEST(MidiFileReader, TicksBecomeSecondsByQuarterNotesOrByFrames) {
   }
 }
 
-TEST(MidiFileReader, ATrackWithoutItsEndOfTrackIsWhole) {
+TEST(MIDIFileReader, ATrackWithoutItsEndOfTrackIsWhole) {
   const auto result = read(join({header(0, 1), track({0x00, 0x90, 60, 100, 0x60, 0x80, 60, 0})}));
   EXPECT_TRUE(result.damages.empty());
   EXPECT_EQ(result.events.size(), 2u);
@@ -117,16 +117,16 @@ struct Damage {
   std::string expected;
 };
 
-class MidiFileDamageTest : public ::testing::TestWithParam<Damage> {};
+class MIDIFileDamageTest : public ::testing::TestWithParam<Damage> {};
 
-TEST_P(MidiFileDamageTest, IsNamedWithItsPlace) {
+TEST_P(MIDIFileDamageTest, IsNamedWithItsPlace) {
   const auto result = read(GetParam().file);
   ASSERT_FALSE(result.damages.empty());
   EXPECT_EQ(result.damages.front(), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Files, MidiFileDamageTest,
+    Files, MIDIFileDamageTest,
     ::testing::Values(
         Damage{"NoHeader",
                {'R', 'I', 'F', 'F', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
@@ -155,7 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
         Damage{"ChunkHeaderCut", join({header(0, 1), track(kEnd), {'M', 'T'}}),
                "the file ends inside a chunk header at byte 26"},
         Damage{"MoreEventsThanAFileMayHold",
-               join({header(0, 1), track(notes(MidiFileReader::kMaxEvents + 1))}),
+               join({header(0, 1), track(notes(MIDIFileReader::kMaxEvents + 1))}),
                "track 1: more than 1000000 events in the file at byte 3000026"}),
     [](const auto& info) { return std::string(info.param.name); });
 

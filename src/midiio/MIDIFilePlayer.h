@@ -15,7 +15,7 @@ namespace wex {
 // Plays a Standard MIDI File in real time from a virtual source of its own,
 // "wexmidi Player", on the current MIDI services: each event is published at
 // its time from the start, on a thread of the player.
-class MidiFilePlayer {
+class MIDIFilePlayer {
  public:
   static constexpr const char* kSourceName = "wexmidi Player";
 
@@ -28,12 +28,12 @@ class MidiFilePlayer {
   // with the reason, when the file cannot be read or is damaged. With
   // `lenient`, a damaged file plays what can be read, and each damage is
   // added to `warnings`.
-  static std::unique_ptr<MidiFilePlayer> load(const std::string& path, bool lenient,
+  static std::unique_ptr<MIDIFilePlayer> load(const std::string& path, bool lenient,
                                               std::string* reason,
                                               std::vector<std::string>* warnings);
-  ~MidiFilePlayer();
-  MidiFilePlayer(const MidiFilePlayer&) = delete;
-  MidiFilePlayer& operator=(const MidiFilePlayer&) = delete;
+  ~MIDIFilePlayer();
+  MIDIFilePlayer(const MIDIFilePlayer&) = delete;
+  MIDIFilePlayer& operator=(const MIDIFilePlayer&) = delete;
 
   const std::vector<Event>& events() const { return events_; }
   // Seconds from the start to the last event.
@@ -54,7 +54,7 @@ class MidiFilePlayer {
   OSStatus firstFailureStatus() const { return firstFailureStatus_.load(); }
 
  private:
-  MidiFilePlayer() = default;
+  MIDIFilePlayer() = default;
   void play();
   void publishEvent(const Event& event);
 

@@ -1,8 +1,8 @@
-#include "patches/MidiReceiver.h"
+#include "patches/MIDIReceiver.h"
 
 namespace wex {
 
-OrvMIDIMessageList MidiReceiver::startListening(OrvMIDIDelegateProtocol* delegate) {
+OrvMIDIMessageList MIDIReceiver::startListening(OrvMIDIDelegateProtocol* delegate) {
   std::lock_guard lock(earlyMutex_);
   setDelegate(delegate);
   listening_.store(true);
@@ -12,7 +12,7 @@ OrvMIDIMessageList MidiReceiver::startListening(OrvMIDIDelegateProtocol* delegat
 // A callback that finds the manager not listening yet takes the lock, so it
 // either keeps its messages before startListening() takes them, or passes
 // them on after: the order of arrival holds.
-void MidiReceiver::receivedMIDI(const OrvMIDIMessageList& messages) {
+void MIDIReceiver::receivedMIDI(const OrvMIDIMessageList& messages) {
   if (!listening_.load() && !delegate()) {
     std::lock_guard lock(earlyMutex_);
     if (!listening_.load() && !delegate()) {
@@ -29,16 +29,16 @@ void MidiReceiver::receivedMIDI(const OrvMIDIMessageList& messages) {
   OrvMIDIManager::receivedMIDI(messages);
 }
 
-void MidiReceiver::setupChanged() {
+void MIDIReceiver::setupChanged() {
   loadMIDIInputSources();
   if (OrvMIDIDelegateProtocol* listener = delegate()) listener->setupChanged();
 }
 
-OrvMIDISnapshot MidiReceiver::createSnapshot() const {
+OrvMIDISnapshot MIDIReceiver::createSnapshot() const {
   return {{kOrvMIDISnapshotSources, flagsOf(sourceArray())}};
 }
 
-void MidiReceiver::loadSnapshot(const OrvMIDISnapshot* snapshot) {
+void MIDIReceiver::loadSnapshot(const OrvMIDISnapshot* snapshot) {
   if (!snapshot) return;
   auto sources = snapshot->find(kOrvMIDISnapshotSources);
   if (sources != snapshot->end()) applyFlags(sourceArray(), sources->second);

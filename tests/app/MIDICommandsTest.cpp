@@ -13,7 +13,7 @@
 
 #include "app/WexmidiProgram.h"
 #include "midi/OrvMIDINode.h"
-#include "midiio/MidiFilePlayer.h"
+#include "midiio/MIDIFilePlayer.h"
 #include "server/EndpointChooser.h"
 #include "services/MIDIPacketListBuffer.h"
 #include "services/embedded/EmbeddedMIDIServices.h"
@@ -36,7 +36,7 @@ const std::string kDemoComposition = kExamples + "distributors.wexcomp.json";
 // Writes a Standard MIDI File of the events (seconds, bytes, in time order):
 // format 0, 480 ticks a quarter note at the default 120 a minute, every
 // status byte written.
-void writeMidiFile(const std::string& path, const std::vector<MidiFilePlayer::Event>& events) {
+void writeMidiFile(const std::string& path, const std::vector<MIDIFilePlayer::Event>& events) {
   Bytes track;
   auto number = [&track](uint64_t value) {
     Bytes groups{static_cast<Byte>(value & 0x7F)};
@@ -68,7 +68,7 @@ void writeMidiFile(const std::string& path, const std::vector<MidiFilePlayer::Ev
 // The song of examples/distributors-demo.mid: a chord and a last note on
 // channel 0 under a rising filter control, with a sysex message and a note on
 // channel 1 that the example's distributors leave alone.
-std::vector<MidiFilePlayer::Event> demoSong() {
+std::vector<MIDIFilePlayer::Event> demoSong() {
   return {
       {0.000, {0xB0, 7, 100}},  // control change channel 1 controller 7 value 100
       {0.000, {0xB0, 74, 20}},  // control change channel 1 controller 74 value 20
@@ -105,7 +105,7 @@ std::string temporaryPath(const std::string& name) {
 }
 
 // Set WEX_WRITE_EXAMPLES=1 to write the example file anew from demoSong().
-TEST(ExampleMidiFile, IsTheFileTheGeneratorMakes) {
+TEST(ExampleMIDIFile, IsTheFileTheGeneratorMakes) {
   if (std::getenv("WEX_WRITE_EXAMPLES")) writeMidiFile(kDemoSong, demoSong());
   const std::string made = temporaryPath("demo");
   writeMidiFile(made, demoSong());
@@ -114,10 +114,10 @@ TEST(ExampleMidiFile, IsTheFileTheGeneratorMakes) {
   std::filesystem::remove(made);
 }
 
-TEST(ExampleMidiFile, LoadsBackWithEveryEventAtItsTime) {
+TEST(ExampleMIDIFile, LoadsBackWithEveryEventAtItsTime) {
   std::string reason;
   std::vector<std::string> warnings;
-  auto player = MidiFilePlayer::load(kDemoSong, false, &reason, &warnings);
+  auto player = MIDIFilePlayer::load(kDemoSong, false, &reason, &warnings);
   ASSERT_NE(player, nullptr) << reason;
   const auto song = demoSong();
   ASSERT_EQ(player->events().size(), song.size());
@@ -128,15 +128,15 @@ TEST(ExampleMidiFile, LoadsBackWithEveryEventAtItsTime) {
   EXPECT_NEAR(player->duration(), 3.0, 1e-3);
 }
 
-TEST(MidiFilePlayer, RefusesAFileThatIsNoMidiFile) {
+TEST(MIDIFilePlayer, RefusesAFileThatIsNoMidiFile) {
   std::string reason;
   std::vector<std::string> warnings;
-  EXPECT_EQ(MidiFilePlayer::load(kDemoComposition, true, &reason, &warnings), nullptr);
+  EXPECT_EQ(MIDIFilePlayer::load(kDemoComposition, true, &reason, &warnings), nullptr);
   EXPECT_EQ(reason, kDemoComposition +
                         ": not a Standard MIDI File: it does not begin with a header chunk (MThd)");
-  EXPECT_EQ(MidiFilePlayer::load(kExamples + "missing.mid", true, &reason, &warnings), nullptr);
+  EXPECT_EQ(MIDIFilePlayer::load(kExamples + "missing.mid", true, &reason, &warnings), nullptr);
   EXPECT_NE(reason.find("missing.mid: cannot read the file"), std::string::npos) << reason;
-  EXPECT_EQ(MidiFilePlayer::load(kExamples, true, &reason, &warnings), nullptr);
+  EXPECT_EQ(MIDIFilePlayer::load(kExamples, true, &reason, &warnings), nullptr);
   EXPECT_EQ(reason, kExamples + ": is a directory, not a file");
 }
 
@@ -160,7 +160,7 @@ class RecordingNodeDelegate : public OrvMIDIDelegateProtocol {
   std::vector<Bytes> received_;
 };
 
-TEST(MidiFilePlayer, PublishesTheEventsInOrderFromItsOwnSource) {
+TEST(MIDIFilePlayer, PublishesTheEventsInOrderFromItsOwnSource) {
   SystemLog::Capture log;
   auto services = std::make_shared<EmbeddedMIDIServices>(false);
   installMIDIServices(services);
@@ -175,7 +175,7 @@ TEST(MidiFilePlayer, PublishesTheEventsInOrderFromItsOwnSource) {
                        {0.02, {0x80, 60, 64}}});  // note off channel 1 C4 velocity 64
   std::string reason;
   std::vector<std::string> warnings;
-  auto player = MidiFilePlayer::load(path, false, &reason, &warnings);
+  auto player = MIDIFilePlayer::load(path, false, &reason, &warnings);
   ASSERT_NE(player, nullptr) << reason;
   ASSERT_TRUE(player->publish(&reason)) << reason;
   ASSERT_EQ(services->MIDIGetNumberOfSources(), 1u);
@@ -200,7 +200,7 @@ TEST(MidiFilePlayer, PublishesTheEventsInOrderFromItsOwnSource) {
 
 // A sysex too long for this program's receivers is played with a warning;
 // what the services refuse is counted.
-TEST(MidiFilePlayer, WarnsOfATooLongSysexAndCountsTheEventsTheServicesRefuse) {
+TEST(MIDIFilePlayer, WarnsOfATooLongSysexAndCountsTheEventsTheServicesRefuse) {
   SystemLog::Capture log;
   auto services = std::make_shared<EmbeddedMIDIServices>(false);
   installMIDIServices(services);
@@ -211,7 +211,7 @@ TEST(MidiFilePlayer, WarnsOfATooLongSysexAndCountsTheEventsTheServicesRefuse) {
   writeMidiFile(path, {{0.0, {0x90, 60, 100}}, {0.5, sysex}});
   std::string reason;
   std::vector<std::string> warnings;
-  auto player = MidiFilePlayer::load(path, false, &reason, &warnings);
+  auto player = MIDIFilePlayer::load(path, false, &reason, &warnings);
   ASSERT_NE(player, nullptr) << reason;
   EXPECT_EQ(warnings, std::vector<std::string>{path + ": the sysex at 0.5 s holds 200000 bytes, "
                                                       "more than the 130290 this program's "
@@ -228,7 +228,7 @@ TEST(MidiFilePlayer, WarnsOfATooLongSysexAndCountsTheEventsTheServicesRefuse) {
   std::filesystem::remove(path);
 }
 
-TEST(MidiFilePlayer, AnEventCenturiesAwayIsNeverDueAndStoppingStillEndsThePlay) {
+TEST(MIDIFilePlayer, AnEventCenturiesAwayIsNeverDueAndStoppingStillEndsThePlay) {
   SystemLog::Capture log;
   auto services = std::make_shared<EmbeddedMIDIServices>(false);
   installMIDIServices(services);
@@ -247,7 +247,7 @@ TEST(MidiFilePlayer, AnEventCenturiesAwayIsNeverDueAndStoppingStillEndsThePlay) 
       .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
   std::string reason;
   std::vector<std::string> warnings;
-  auto player = MidiFilePlayer::load(path, false, &reason, &warnings);
+  auto player = MIDIFilePlayer::load(path, false, &reason, &warnings);
   ASSERT_NE(player, nullptr) << reason;
   ASSERT_GT(player->duration(), 1e10);
   ASSERT_TRUE(player->publish(&reason)) << reason;

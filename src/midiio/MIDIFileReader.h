@@ -14,7 +14,7 @@ namespace wex {
 // time order, their times in seconds. It never reads past the bytes given and
 // never gives up: each damage is noted by name and place ("track 2 ends
 // inside an event at byte 1180"), and whatever could be read is kept.
-class MidiFileReader {
+class MIDIFileReader {
  public:
   struct Event {
     double seconds = 0;
@@ -41,7 +41,7 @@ class MidiFileReader {
     uint32_t microsecondsPerQuarter;
   };
 
-  MidiFileReader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+  MIDIFileReader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
   void readAll();
   void readTrack(size_t track, size_t begin, size_t end);
   bool readNumber(size_t* position, size_t end, uint64_t* value, size_t track);
