@@ -30,7 +30,7 @@ void fail(const char* what, const std::string& detail) {
 struct Fixture {
   Fixture() : context(in, out, err) {
     wex::MainThread::designateCurrentThread();
-    context.setMidiChoice("embedded");
+    context.setMIDIChoice("embedded");
     char pattern[] = "/tmp/fuzz-session-XXXXXX";
     if (!::mkdtemp(pattern)) fail("no scratch folder", "");
     savePath = std::string(pattern) + "/saved.json";
