@@ -262,7 +262,6 @@ TEST(OscTest, AReceiverThatNeverReadsDoesNotHoldUpTheComposition) {
   lo_address_free(wexmidi);
   close(listener);
   fs::remove(file);
-  EXPECT_THAT(program.text(1), HasSubstr("the receiver takes nothing (it does not read)"));
 }
 
 Value list(std::vector<Value> values) {
